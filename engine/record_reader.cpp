@@ -1,0 +1,132 @@
+#include "engine/record_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/cp932.h"
+
+namespace vesmer {
+namespace {
+
+bool AllAscii(std::string_view bytes) {
+  for (const char c : bytes) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// The bytes of `line` from 1-based `start`, `end - start + 1` of them, fewer or none where the
+// line is shorter.
+std::string_view Slice(std::string_view line, std::int32_t start, std::int32_t end) {
+  const auto first = static_cast<std::uint64_t>(start) - 1;
+  if (first >= line.size()) return {};
+  const auto length = static_cast<std::uint64_t>(end) - static_cast<std::uint64_t>(start) + 1;
+  return line.substr(first, static_cast<std::size_t>(std::min<std::uint64_t>(length, line.size())));
+}
+
+void BuildKey(std::string_view line, const RangeList& ranges, RecordKey& key) {
+  key.Clear();
+  const std::size_t used = ranges.UsedPrefix();
+  for (std::size_t i = 0; i < used; ++i) {
+    const std::string_view part = Slice(line, ranges[i].Start, ranges[i].End);
+    key.bytes.append(part);
+    if (key.ascii && !AllAscii(part)) key.ascii = false;
+  }
+  if (!key.ascii) {
+    // Each range decodes by itself: a range cut inside a character decodes as Windows would.
+    for (std::size_t i = 0; i < used; ++i) {
+      cp932::DecodeAppend(Slice(line, ranges[i].Start, ranges[i].End), key.text);
+    }
+  }
+}
+
+// U+3000 is 0x81 0x40; on canonical bytes a character walk finds each one.
+void ReplaceFullWidthSpaces(std::string& bytes) {
+  if (bytes.find('\x81') == std::string::npos) return;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t n = cp932::CharLength(bytes.data() + i, bytes.size() - i);
+    if (n == 2 && bytes[i] == '\x81' && bytes[i + 1] == '\x40') {
+      bytes[i] = ' ';
+      bytes[i + 1] = ' ';
+    }
+    i += n;
+  }
+}
+
+void MaskOmitted(std::string& bytes, const RangeList& ranges) {
+  const std::size_t used = ranges.UsedPrefix();
+  for (std::size_t i = 0; i < used; ++i) {
+    const ColumnRange& r = ranges[i];
+    // A range reaching past the end of this record is skipped whole.
+    if (static_cast<std::uint64_t>(r.End) > bytes.size()) continue;
+    std::memset(bytes.data() + r.Start - 1, ' ', static_cast<std::size_t>(r.End - r.Start + 1));
+  }
+}
+
+}  // namespace
+
+int CompareKeys(const RecordKey& a, const RecordKey& b) {
+  if (a.ascii && b.ascii) {
+    const int c = a.bytes.compare(b.bytes);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+  }
+  auto length = [](const RecordKey& k) { return k.ascii ? k.bytes.size() : k.text.size(); };
+  auto unit = [](const RecordKey& k, std::size_t i) -> char16_t {
+    return k.ascii ? static_cast<char16_t>(static_cast<unsigned char>(k.bytes[i])) : k.text[i];
+  };
+  const std::size_t na = length(a), nb = length(b);
+  for (std::size_t i = 0; i < std::min(na, nb); ++i) {
+    const char16_t ua = unit(a, i), ub = unit(b, i);
+    if (ua != ub) return ua < ub ? -1 : 1;
+  }
+  return na < nb ? -1 : (na > nb ? 1 : 0);
+}
+
+void ReadRecord(InputSide& side, const ComparisonJob& job, bool& out_of_order) {
+  if (!side.reader.is_open() || !side.reader.Next(side.raw)) {
+    side.has_record = false;
+    side.read_failed = !side.reader.status().ok();
+    return;
+  }
+  side.has_record = true;
+  ++side.lines_read;
+  side.line_bytes = cp932::Canonical(side.raw, side.canonical_scratch);
+
+  if (job.UseKey) {
+    BuildKey(side.line_bytes, job.KeyColumns, side.key);
+    if (!side.previous_key.empty() && CompareKeys(side.previous_key, side.key) > 0) {
+      out_of_order = true;
+    }
+    side.previous_key = side.key;
+  }
+
+  side.comparison.assign(side.line_bytes);
+  if (job.SpaceCompare) ReplaceFullWidthSpaces(side.comparison);
+  if (job.UseOmit) MaskOmitted(side.comparison, job.OmitColumns);
+  side.aligned_length = side.comparison.size();
+}
+
+void AlignRecordLengths(InputSide& source, InputSide& destination, const ComparisonJob& job) {
+  source.aligned_length = source.comparison.size();
+  destination.aligned_length = destination.comparison.size();
+  if (!job.ArrangeLength) return;
+  const std::size_t n = std::min(source.aligned_length, destination.aligned_length);
+  source.aligned_length = n;
+  destination.aligned_length = n;
+}
+
+bool ComparisonTextsEqual(const InputSide& source, const InputSide& destination) {
+  const std::string_view a = source.ComparisonBytes();
+  const std::string_view b = destination.ComparisonBytes();
+  if (a == b) return true;
+  // Different bytes can still decode alike (a character cut by alignment or by an omitted
+  // column decodes to the default character), so only the texts decide.
+  thread_local std::u16string text_a, text_b;
+  text_a.clear();
+  text_b.clear();
+  cp932::DecodeAppend(a, text_a);
+  cp932::DecodeAppend(b, text_b);
+  return text_a == text_b;
+}
+
+}  // namespace vesmer

@@ -1,0 +1,163 @@
+#include "platform/cp932.h"
+
+#include <array>
+#include <bitset>
+#include <cstring>
+
+#include "platform/cp932_table.h"
+#include "platform/unicode.h"
+
+namespace vesmer::cp932 {
+namespace {
+
+constexpr std::size_t LeadIndex(std::uint8_t lead) {
+  return lead <= 0x9F ? lead - 0x81u : lead - 0xE0u + 31u;
+}
+
+// Full lookup tables built once from the generated data: the encode table by code unit, and
+// which single bytes and pairs come back unchanged from a decode and encode.
+struct Tables {
+  std::array<std::uint16_t, 65536> encode;
+  std::bitset<256> single_round_trips;
+  std::bitset<cp932_table::kLeadCount * 256> pair_round_trips;
+
+  Tables() {
+    encode.fill('?');
+    for (const auto& e : cp932_table::kEncode) encode[e.unit] = e.bytes;
+    for (unsigned b = 0; b < 256; ++b) {
+      if (!IsLeadByte(static_cast<std::uint8_t>(b))) {
+        single_round_trips[b] = encode[cp932_table::kSingle[b]] == b;
+      }
+    }
+    for (std::size_t lead = 0; lead < cp932_table::kLeadCount; ++lead) {
+      const unsigned lead_byte = lead < 31 ? 0x81 + lead : 0xE0 + lead - 31;
+      for (unsigned trail = 1; trail < 256; ++trail) {
+        const std::uint16_t unit = cp932_table::kDouble[lead][trail];
+        pair_round_trips[lead * 256 + trail] =
+            unit != 0 && encode[unit] == ((lead_byte << 8) | trail);
+      }
+    }
+  }
+};
+
+const Tables& GetTables() {
+  static const Tables tables;
+  return tables;
+}
+
+}  // namespace
+
+void DecodeAppend(std::string_view bytes, std::u16string& out) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const std::size_t n = bytes.size();
+  const std::size_t base = out.size();
+  out.resize(base + n);  // never more units than bytes
+  char16_t* dst = out.data() + base;
+  std::size_t i = 0;
+  while (i < n) {
+    const std::uint8_t b = p[i];
+    if (b < 0x80) {
+      *dst++ = b;
+      ++i;
+    } else if (!IsLeadByte(b)) {
+      *dst++ = cp932_table::kSingle[b];
+      ++i;
+    } else if (i + 1 < n && p[i + 1] != 0) {
+      const std::uint16_t unit = cp932_table::kDouble[LeadIndex(b)][p[i + 1]];
+      *dst++ = unit != 0 ? unit : kDefaultChar;
+      i += 2;
+    } else {
+      // A lead byte at the end, or before a NUL (which then decodes on its own).
+      *dst++ = kDefaultChar;
+      ++i;
+    }
+  }
+  out.resize(static_cast<std::size_t>(dst - out.data()));
+}
+
+std::u16string Decode(std::string_view bytes) {
+  std::u16string out;
+  DecodeAppend(bytes, out);
+  return out;
+}
+
+void EncodeUnitAppend(char16_t unit, std::string& out) {
+  const std::uint16_t code = GetTables().encode[unit];
+  if (code > 0xFF) out.push_back(static_cast<char>(code >> 8));
+  out.push_back(static_cast<char>(code & 0xFF));
+}
+
+void EncodeAppend(std::u16string_view text, std::string& out) {
+  const auto& encode = GetTables().encode;
+  out.reserve(out.size() + text.size() * 2);
+  for (const char16_t unit : text) {
+    const std::uint16_t code = encode[unit];
+    if (code > 0xFF) out.push_back(static_cast<char>(code >> 8));
+    out.push_back(static_cast<char>(code & 0xFF));
+  }
+}
+
+std::string Encode(std::u16string_view text) {
+  std::string out;
+  EncodeAppend(text, out);
+  return out;
+}
+
+bool RoundTrips(std::string_view bytes) {
+  const Tables& tables = GetTables();
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    // Skip ASCII eight bytes at a time: it always round-trips.
+    while (i + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, p + i, sizeof word);
+      if (word & 0x8080808080808080ull) break;
+      i += 8;
+    }
+    if (i >= n) break;
+    const std::uint8_t b = p[i];
+    if (b < 0x80) {
+      ++i;
+    } else if (!IsLeadByte(b)) {
+      if (!tables.single_round_trips[b]) return false;
+      ++i;
+    } else {
+      if (i + 1 >= n || p[i + 1] == 0) return false;
+      if (!tables.pair_round_trips[LeadIndex(b) * 256 + p[i + 1]]) return false;
+      i += 2;
+    }
+  }
+  return true;
+}
+
+std::string_view Canonical(std::string_view bytes, std::string& scratch) {
+  if (RoundTrips(bytes)) return bytes;
+  std::u16string text;
+  DecodeAppend(bytes, text);
+  scratch.clear();
+  EncodeAppend(text, scratch);
+  return scratch;
+}
+
+std::string FromUtf8(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  std::u16string units;
+  for (std::size_t i = 0; i < utf8.size();) {
+    std::size_t taken = 0;
+    const char32_t cp = DecodeUtf8(utf8.data() + i, utf8.size() - i, taken);
+    i += taken;
+    units.clear();
+    AppendUtf16(cp, units);
+    EncodeAppend(units, out);
+  }
+  return out;
+}
+
+std::string ToUtf8(std::string_view cp932_bytes) {
+  return Utf16ToUtf8(Decode(cp932_bytes));
+}
+
+}  // namespace vesmer::cp932

@@ -1,0 +1,49 @@
+// Code page 932 (Shift-JIS as Windows reads and writes it): the character walk, decoding to
+// UTF-16 and encoding back, byte for byte as Windows does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vesmer::cp932 {
+
+// The character Windows substitutes for a byte sequence that is not in the table.
+inline constexpr char16_t kDefaultChar = u'\u30FB';
+
+// 0x81-0x9F and 0xE0-0xFC start a double-byte character.
+[[nodiscard]] constexpr bool IsLeadByte(std::uint8_t b) {
+  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+// Bytes the character at `p` takes, `n` > 0 bytes being left: 2 for a lead byte followed by any
+// non-zero byte (even a pair that is not in the table), else 1.
+[[nodiscard]] inline std::size_t CharLength(const char* p, std::size_t n) {
+  return (n >= 2 && IsLeadByte(static_cast<std::uint8_t>(p[0])) && p[1] != 0) ? 2 : 1;
+}
+
+// Decodes code page 932 bytes and appends the UTF-16 text to `out`. Never fails: pairs that
+// are not in the table and a lead byte at the end give U+30FB.
+void DecodeAppend(std::string_view bytes, std::u16string& out);
+[[nodiscard]] std::u16string Decode(std::string_view bytes);
+
+// Encodes one UTF-16 code unit and appends its bytes to `out`: best fit where Windows has one,
+// else '?'. A surrogate gives '?' (one per code unit, as Windows does).
+void EncodeUnitAppend(char16_t unit, std::string& out);
+void EncodeAppend(std::u16string_view text, std::string& out);
+[[nodiscard]] std::string Encode(std::u16string_view text);
+
+// True when Encode(Decode(bytes)) == bytes, answered without building either.
+[[nodiscard]] bool RoundTrips(std::string_view bytes);
+
+// The bytes as Windows holds the same text: Encode(Decode(bytes)). Returns `bytes` itself when
+// it round-trips; otherwise builds the canonical form in `scratch` and returns a view of it.
+[[nodiscard]] std::string_view Canonical(std::string_view bytes, std::string& scratch);
+
+// UTF-8 <-> code page 932 for the program's own texts (paths, settings values, range texts).
+// Malformed UTF-8 becomes U+FFFD, which encodes as Windows encodes it.
+[[nodiscard]] std::string FromUtf8(std::string_view utf8);
+[[nodiscard]] std::string ToUtf8(std::string_view cp932_bytes);
+
+}  // namespace vesmer::cp932
