@@ -1,1 +1,175 @@
+// End-to-end tests of vesmer-batch: the real executable on files the tests write.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "engine/messages.h"
+#include "tests/test_util.h"
+
+namespace vesmer {
+namespace {
+
+using testing::CrLf;
+using testing::Exists;
+using testing::ReadFile;
+using testing::RunBatchExe;
+using testing::TempDir;
+using testing::WriteFile;
+
+class BatchTest : public ::testing::Test {
+ protected:
+  testing::ProcessResult Run(const std::string& source, const std::string& destination,
+                             std::vector<std::string> options = {}) {
+    WriteFile(dir_ / "a.prn", source);
+    WriteFile(dir_ / "b.prn", destination);
+    options.push_back(dir_ / "a.prn");
+    options.push_back(dir_ / "b.prn");
+    return RunBatchExe(options);
+  }
+  std::string Result(int kind) { return ReadFile(dir_ / ("a_" + std::to_string(kind) + ".TXT")); }
+  std::string Json(const std::string& outcome, const std::string& status,
+                   const std::vector<long>& lines, const std::string& selected,
+                   const std::vector<long>& counts) {
+    std::string j = "{\"outcome\": \"" + outcome + "\", \"status\": \"" + status +
+                    "\", \"inputs\": [{\"path\": \"" + (dir_ / "a.prn") +
+                    "\", \"lines\": " + std::to_string(lines[0]) + "}, {\"path\": \"" +
+                    (dir_ / "b.prn") + "\", \"lines\": " + std::to_string(lines[1]) +
+                    "}], \"outputs\": [";
+    for (int k = 0; k < 6; ++k) {
+      j += std::string(k ? ", " : "") + "{\"kind\": " + std::to_string(k) + ", \"path\": \"" +
+           (dir_ / ("a_" + std::to_string(k) + ".TXT")) + "\", \"selected\": " +
+           (selected[k] == '1' ? "true" : "false") + ", \"count\": " + std::to_string(counts[k]) +
+           "}";
+    }
+    return j + "]}\n";
+  }
+  TempDir dir_;
+};
+
+TEST_F(BatchTest, NoDifferencesExitsZero) {
+  const auto r = Run(CrLf({"a", "b"}), CrLf({"a", "b"}), {"--json"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, Json("no-differences", messages::kCompletedNoDifferences, {2, 2}, "001111",
+                        {0, 0, 0, 0, 2, 0}));
+}
+
+TEST_F(BatchTest, KeyModeDifferencesExitOne) {
+  const auto r = Run(CrLf({"A1", "B1", "C1"}), CrLf({"A1", "B2", "C1", "D1", "E1"}),
+                     {"--json", "-k", "1-1"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, Json("differences", messages::kCompleted, {3, 5}, "111111",
+                        {0, 2, 1, 1, 2, 1}));
+  EXPECT_EQ(Result(1), CrLf({"D1", "E1"}));
+}
+
+TEST_F(BatchTest, OutOfOrderKeysExitTwo) {
+  const auto r = Run(CrLf({"B", "A"}), CrLf({"A", "B"}), {"--json", "--key", "1-1"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.out.find("\"outcome\": \"out-of-order\""), std::string::npos);
+  EXPECT_NE(r.out.find(messages::kOutOfOrder), std::string::npos);
+}
+
+TEST_F(BatchTest, RefusedStartsNameTheMessageAndFocus) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message, focus;
+  };
+  WriteFile(dir_ / "a.prn", "x");
+  const std::string a = dir_ / "a.prn";
+  const std::vector<Case> cases = {
+      {{"", a}, messages::kNoSource, "cmdSelInput(0)"},
+      {{a, ""}, messages::kNoDestination, "cmdSelInput(1)"},
+      {{a, a}, messages::kSameFile, "cmdSelInput(0)"},
+      {{"-k", "　", a, "b"}, messages::kNoKeyRange, "txtKeyRange"},
+      {{"-x", "", a, "b"}, messages::kNoOmitRange, "txtOmitRange"},
+      {{"-k", "5-3", a, "b"}, messages::kBadKeyRange, "txtKeyRange"},
+      {{"-x", "a-5", a, "b"}, messages::kBadOmitRange, "txtOmitRange"},
+      {{"-k", "1-1,2-2,3-3,4-4,5-5,6-6,7-7,8-8,9-9,10-10,11-11,12-12,13-13,14-14,15-15,16-16,"
+              "17-17,18-18,19-19,20-20,21-21", a, "b"},
+       messages::kKeyRangeOverLimit, "txtKeyRange"},
+      {{"-k", "1-10", "-x", "10-12", a, "b"}, messages::kRangesOverlap, "txtOmitRange"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--json");
+    const auto r = RunBatchExe(args);
+    EXPECT_EQ(r.exit_code, 2) << c.message;
+    EXPECT_NE(r.out.find("\"outcome\": \"refused\", \"status\": \"" + c.message +
+                         "\", \"focus\": \"" + c.focus + "\""),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.err, c.message + " (" + c.focus + ")\n");
+  }
+  EXPECT_FALSE(Exists(dir_ / "a_2.TXT"));
+}
+
+TEST_F(BatchTest, UsageErrors) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"only-one"}, {"-o", "0", "a", "b"},
+                                             {"-o", "29", "a", "b"}, {"--bogus", "a", "b"},
+                                             {"a", "b", "-k"}}) {
+    const auto r = RunBatchExe(args);
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("使い方: vesmer-batch"), std::string::npos);
+  }
+}
+
+TEST_F(BatchTest, HelpAndVersion) {
+  auto r = RunBatchExe({"--help"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("--key"), std::string::npos);
+  EXPECT_NE(r.out.find("終了コード"), std::string::npos);
+  r = RunBatchExe({"--version"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "vesmer-batch 2.0.40\n");
+}
+
+TEST_F(BatchTest, PlainSummaryShowsCountsAndPaths) {
+  const auto r = Run(CrLf({"x"}), CrLf({"y"}), {"-o", "25"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, std::string(messages::kCompleted) + "\n比較元 1 行  " + (dir_ / "a.prn") +
+                       "\n比較先 1 行  " + (dir_ / "b.prn") +
+                       "\n2 比較元ファイル：キー一致・内容不一致  1  " + (dir_ / "a_2.TXT") +
+                       "\n5 比較結果リスト  1  " + (dir_ / "a_5.TXT") + "\n");
+  EXPECT_FALSE(Exists(dir_ / "a_3.TXT"));
+}
+
+TEST_F(BatchTest, MissingInputFailsWithExitTwo) {
+  WriteFile(dir_ / "b.prn", "x");
+  const auto r = RunBatchExe({dir_ / "none.prn", dir_ / "b.prn"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, std::string(messages::kCannotOpen) + "\n");
+}
+
+TEST_F(BatchTest, OptionsReachTheRecordReader) {
+  // Space compare, omitted columns and arranged length, each on its own.
+  auto r = Run(CrLf({"A\x81\x40" "B"}), CrLf({"A  B"}), {"-s"});
+  EXPECT_EQ(r.exit_code, 0);
+  r = Run(CrLf({"A\x81\x40" "B"}), CrLf({"A  B"}));
+  EXPECT_EQ(r.exit_code, 1);
+  r = Run(CrLf({"ABCDEF"}), CrLf({"ABxyEF"}), {"-x", "3-4"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(Result(4), CrLf({"ABCDEF"}));
+  r = Run(CrLf({"ABCDEF"}), CrLf({"ABC"}), {"-a"});
+  EXPECT_EQ(r.exit_code, 0);
+  r = Run(CrLf({"ABCDEF"}), CrLf({"ABC"}));
+  EXPECT_EQ(r.exit_code, 1);
+}
+
+TEST_F(BatchTest, LineEndsAsTheRecordReaderSplitsThem) {
+  // CR, CR LF, a lone LF inside a line, 0x1A as an ordinary byte, a last line without an end.
+  const auto r = Run("a\rb\r\nc\nd\r\x1A" "e", "a\r\nb\r\nX\r\n\x1A" "e\r\n", {"--json"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(Result(2), "c\nd\r\n");
+  EXPECT_EQ(Result(3), "X\r\n");
+  EXPECT_EQ(Result(4), "a\r\nb\r\n\x1A" "e\r\n");
+  EXPECT_NE(r.out.find("\"lines\": 4}, {\"path\""), std::string::npos);
+}
+
+TEST_F(BatchTest, ScaleTextHeadsEverySegment) {
+  Run(CrLf({"x"}), CrLf({"y"}), {"--scale", "1234567890"});
+  EXPECT_EQ(Result(5), CrLf({std::string(14, ' ') + "1234567890", "0000001 000-O:x",
+                             "0000001 000-C:y", "0000001 000-R:?"}));
+}
+
+}  // namespace
+}  // namespace vesmer

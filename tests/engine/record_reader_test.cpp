@@ -1,1 +1,136 @@
+#include "engine/record_reader.h"
+
 #include <gtest/gtest.h>
+
+#include "tests/engine/recording_host.h"
+#include "tests/test_util.h"
+
+namespace vesmer {
+namespace {
+
+using testing::CrLf;
+using testing::TempDir;
+using testing::WriteFile;
+
+class RecordReaderTest : public ::testing::Test {
+ protected:
+  InputSide& Open(const std::string& content) {
+    WriteFile(dir_ / "in", content);
+    EXPECT_TRUE(side_.reader.Open(dir_ / "in").ok());
+    return side_;
+  }
+  void Read() { ReadRecord(side_, job_, out_of_order_); }
+  std::string KeyText() const {
+    return side_.key.ascii ? side_.key.bytes
+                           : std::string(side_.key.text.begin(), side_.key.text.end());
+  }
+
+  TempDir dir_;
+  ComparisonJob job_;
+  InputSide side_;
+  bool out_of_order_ = false;
+};
+
+TEST_F(RecordReaderTest, KeyIsTakenFromLineBytes) {
+  testing::UseKey(job_, "1-3,8-9");
+  Open(CrLf({"ABCDEFGHIJ"}));
+  Read();
+  EXPECT_EQ(side_.key.bytes, "ABCHI");
+  EXPECT_EQ(side_.lines_read, 1);
+}
+
+TEST_F(RecordReaderTest, ShortLinesGiveShortOrEmptyKeys) {
+  testing::UseKey(job_, "3-5");
+  Open(CrLf({"ab", "abc", "abcdef", "a"}));
+  Read();
+  EXPECT_TRUE(side_.key.empty());
+  Read();  // a key after an empty one is not checked
+  EXPECT_EQ(side_.key.bytes, "c");
+  EXPECT_FALSE(out_of_order_);
+  Read();
+  EXPECT_EQ(side_.key.bytes, "cde");
+  Read();  // an empty key after a non-empty one is a decrease
+  EXPECT_TRUE(out_of_order_);
+}
+
+TEST_F(RecordReaderTest, OrderCheck) {
+  testing::UseKey(job_, "1-3");
+  Open(CrLf({"001", "001", "002", "001"}));
+  Read();
+  Read();
+  Read();
+  EXPECT_FALSE(out_of_order_);
+  Read();
+  EXPECT_TRUE(out_of_order_);
+}
+
+TEST_F(RecordReaderTest, KeysOrderByCodeUnitNotByByte) {
+  // Half-width katakana 0xB1 (U+FF71) sorts before the kanji 0x88 0x9F (U+4E9C) by bytes
+  // only in reverse: as text the kanji is smaller, so this byte-sorted file is out of order.
+  testing::UseKey(job_, "1-2");
+  Open(CrLf({"\x88\x9F", "\xB1\xB1"}));
+  Read();
+  Read();
+  EXPECT_FALSE(out_of_order_);
+  Open(CrLf({"\xB1\xB1", "\x88\x9F"}));
+  side_.previous_key.Clear();
+  Read();
+  Read();
+  EXPECT_TRUE(out_of_order_);
+  RecordKey kanji, katakana, ascii;
+  kanji.bytes = "\x88\x9F";
+  kanji.ascii = false;
+  kanji.text = u"\u4E9C";
+  katakana.bytes = "\xB1";
+  katakana.ascii = false;
+  katakana.text = u"\uFF71";
+  ascii.bytes = "z";
+  EXPECT_LT(CompareKeys(kanji, katakana), 0);
+  EXPECT_LT(CompareKeys(ascii, kanji), 0);
+  EXPECT_EQ(CompareKeys(ascii, ascii), 0);
+}
+
+TEST_F(RecordReaderTest, ComparisonBytesApplyTheOptions) {
+  job_.SpaceCompare = true;
+  testing::UseOmit(job_, "3-4,5-10");
+  Open(CrLf({"ABCDEF", "A\x81\x40" "B", "\x81\x81\x40"}));
+  Read();
+  EXPECT_EQ(side_.ComparisonBytes(), "AB  EF");  // 5-10 reaches past the end: skipped whole
+  EXPECT_EQ(side_.raw, "ABCDEF");
+  Read();
+  EXPECT_EQ(side_.ComparisonBytes(), "A   ");  // the space replaced, then columns 3-4 masked
+  Read();
+  // 0x81 0x81 is one character; the 0x81 0x40 inside it is no full-width space.
+  EXPECT_EQ(side_.ComparisonBytes(), "\x81\x81\x40");
+}
+
+TEST_F(RecordReaderTest, ExhaustedSideStaysExhausted) {
+  Open(CrLf({"x"}));
+  Read();
+  Read();
+  EXPECT_FALSE(side_.has_record);
+  Read();
+  EXPECT_FALSE(side_.has_record);
+  EXPECT_EQ(side_.lines_read, 1);
+  EXPECT_FALSE(side_.read_failed);
+}
+
+TEST(AlignRecordLengthsTest, CutsTheLongerOfEachPair) {
+  InputSide a, b;
+  ComparisonJob job;
+  job.ArrangeLength = true;
+  a.comparison = "ABCDEF";
+  b.comparison = "ABC";
+  AlignRecordLengths(a, b, job);
+  EXPECT_EQ(a.ComparisonBytes(), "ABC");
+  EXPECT_TRUE(ComparisonTextsEqual(a, b));
+  b.comparison = "ABCDEFGH";  // the next pair starts from the full bytes again
+  AlignRecordLengths(a, b, job);
+  EXPECT_EQ(a.ComparisonBytes(), "ABCDEF");
+  job.ArrangeLength = false;
+  AlignRecordLengths(a, b, job);
+  EXPECT_FALSE(ComparisonTextsEqual(a, b));
+}
+
+}  // namespace
+}  // namespace vesmer

@@ -1,0 +1,182 @@
+// The comparison result list and UTF-8 input conversion through vesmer-batch, bytes compared
+// exactly.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "engine/messages.h"
+#include "tests/test_util.h"
+
+namespace vesmer {
+namespace {
+
+using testing::CrLf;
+using testing::Exists;
+using testing::ReadFile;
+using testing::RunBatchExe;
+using testing::TempDir;
+using testing::WriteFile;
+
+const std::string kRuler = std::string(14, ' ') + "....+....*....+....*....+....*....+....*....+."
+                           "...*....+....*....+....*....+....*....+....*....+....#";
+
+class BatchResultListTest : public ::testing::Test {
+ protected:
+  int Run(const std::string& source, const std::string& destination,
+          std::vector<std::string> options = {}) {
+    WriteFile(dir_ / "a.prn", source);
+    WriteFile(dir_ / "b.prn", destination);
+    options.push_back(dir_ / "a.prn");
+    options.push_back(dir_ / "b.prn");
+    return RunBatchExe(options).exit_code;
+  }
+  std::string List() { return ReadFile(dir_ / "a_5.TXT"); }
+  // The four lines of one segment.
+  static std::vector<std::string> Segment(const std::string& number, const std::string& segment,
+                                          const std::string& o, const std::string& c,
+                                          const std::string& r) {
+    const std::string prefix = number + " " + segment;
+    return {kRuler, prefix + "-O:" + o, prefix + "-C:" + c, prefix + "-R:" + r};
+  }
+  TempDir dir_;
+};
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+TEST_F(BatchResultListTest, OneEntryMarksEachDifferingByte) {
+  std::vector<std::string> source(11, "same"), destination(11, "same");
+  source.push_back("ABC123");
+  destination.push_back("ABD12345");
+  EXPECT_EQ(Run(CrLf(source), CrLf(destination), {"-o", "25"}), 1);
+  EXPECT_EQ(List(), CrLf(Segment("0000012", "000", "ABC123  ", "ABD12345", "  ?   ??")));
+}
+
+TEST_F(BatchResultListTest, SegmentsOfOneHundredColumns) {
+  const std::string a100(100, 'a'), b100(100, 'b');
+  Run(CrLf({a100}), CrLf({b100}));
+  EXPECT_EQ(List(), CrLf(Segment("0000001", "000", a100, b100, std::string(100, '?'))));
+
+  Run(CrLf({a100 + "x"}), CrLf({a100 + "y"}));
+  EXPECT_EQ(List(), CrLf(Concat({Segment("0000001", "000", a100, a100, std::string(100, ' ')),
+                                 Segment("0000001", "001", "x", "y", "?")})));
+
+  const std::string a250(250, 'a');
+  std::string b250 = a250;
+  b250[249] = 'b';
+  Run(CrLf({a250}), CrLf({b250}));
+  const std::string list = List();
+  EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 12);
+  EXPECT_NE(list.find("0000001 002-R:" + std::string(49, ' ') + "?\r\n"), std::string::npos);
+  EXPECT_NE(list.find("0000001 001-O:"), std::string::npos);
+}
+
+TEST_F(BatchResultListTest, WhichKindsFeedTheList) {
+  const std::string entry = CrLf(Segment("0000001", "000", "x", "y", "?"));
+  Run(CrLf({"x"}), CrLf({"y"}), {"-o", "235"});
+  EXPECT_EQ(List(), entry);  // one entry per pair, not two
+  Run(CrLf({"x"}), CrLf({"y"}), {"-o", "35"});
+  EXPECT_EQ(List(), entry);
+  const auto r = RunBatchExe({"--json", "-o", "5", dir_ / "a.prn", dir_ / "b.prn"});
+  EXPECT_EQ(List(), "");
+  EXPECT_NE(r.out.find("{\"kind\": 5, \"path\": \"" + (dir_ / "a_5.TXT") +
+                       "\", \"selected\": true, \"count\": 0}"),
+            std::string::npos);
+  EXPECT_EQ(r.exit_code, 0);
+}
+
+TEST_F(BatchResultListTest, KeyModeNumbersWithTheSourceLine) {
+  Run(CrLf({"1", "2", "3", "4", "5", "6", "7x"}), CrLf({"1", "3", "7y"}), {"-k", "1-1"});
+  EXPECT_EQ(List(), CrLf(Segment("0000007", "000", "7x", "7y", " ?")));
+}
+
+TEST_F(BatchResultListTest, DoubleByteCharacterAcrossTheCutCarries) {
+  // A kanji (0x88 0x9F) in columns 100 and 101 of the source.
+  const std::string source = std::string(99, 'a') + "\x88\x9F" + "bc";
+  const std::string destination = std::string(99, 'a') + "XYbc";
+  Run(CrLf({source}), CrLf({destination}));
+  EXPECT_EQ(List(),
+            CrLf(Concat({Segment("0000001", "000", std::string(99, 'a') + "\x88\x9F",
+                                 std::string(99, 'a') + "XY", std::string(99, ' ') + "??"),
+                         Segment("0000001", "001", " bc", " bc", "   ")})));
+}
+
+TEST_F(BatchResultListTest, CutTestLooksAtBytePairs) {
+  // Columns 99-100 hold 0x82 0x81; 0x81 with column 101 (0x40) is a valid pair, so the cut
+  // carries although it falls between two characters.
+  const std::string source = std::string(98, 'a') + "\x82\x81" + "\x40" + "z";
+  const std::string destination = std::string(98, 'a') + "\x82\x81" + "\x40" + "y";
+  Run(CrLf({source}), CrLf({destination}));
+  EXPECT_EQ(List(), CrLf(Concat({Segment("0000001", "000", std::string(98, 'a') + "\x82\x81\x40",
+                                         std::string(98, 'a') + "\x82\x81\x40",
+                                         std::string(101, ' ')),
+                                 Segment("0000001", "001", " z", " y", " ?")})));
+}
+
+TEST_F(BatchResultListTest, MarkersFollowTheComparisonBytes) {
+  // A full-width space stays in the list; an omitted range shows its bytes without markers.
+  Run(CrLf({"\x81\x40" "AB12"}), CrLf({"\x81\x40" "CD13"}), {"-x", "3-4"});
+  EXPECT_EQ(List(), CrLf(Segment("0000001", "000", "\x81\x40" "AB12", "\x81\x40" "CD13",
+                                 "     ?")));
+  // Arranged length: the shorter record is padded and every column past it carries "?".
+  Run(CrLf({"ABCDEF"}), CrLf({"AXC"}), {"-a"});
+  EXPECT_EQ(List(), CrLf(Segment("0000001", "000", "ABCDEF", "AXC   ", " ? ???")));
+  // A double-byte character differing only in its second byte: one "?", under that byte.
+  Run(CrLf({"\x88\x9F"}), CrLf({"\x88\xA0"}));
+  EXPECT_EQ(List(), CrLf(Segment("0000001", "000", "\x88\x9F", "\x88\xA0", " ?")));
+}
+
+class BatchUtf8Test : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  const std::string utf8_ = "キー,値\r\n1,あいう\r\n";
+  const std::string sjis_ = "\x83\x4c\x81\x5b,\x92\x6c\r\n1,\x82\xa0\x82\xa2\x82\xa4\r\n";
+};
+
+TEST_F(BatchUtf8Test, ConvertsTheSourceOnDiskAndKeepsTheOriginal) {
+  WriteFile(dir_ / "a.csv", utf8_);
+  WriteFile(dir_ / "b.csv", sjis_);
+  const auto r = RunBatchExe({"--json", "--utf8-source", dir_ / "a.csv", dir_ / "b.csv"});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_EQ(ReadFile(dir_ / "a.csv"), sjis_);
+  EXPECT_EQ(ReadFile(dir_ / "a_UTF8.TXT"), utf8_);
+  EXPECT_FALSE(Exists(dir_ / "a_SJIS.TXT"));
+  EXPECT_NE(r.out.find(dir_ / "a_4.TXT"), std::string::npos);  // names follow the source path
+
+  // A second run with the option still set: the backup exists, so nothing is renamed.
+  const auto again = RunBatchExe({"--utf8-source", dir_ / "a.csv", dir_ / "b.csv"});
+  EXPECT_EQ(again.exit_code, 2);
+  EXPECT_EQ(again.err, std::string(messages::kCannotOpen) + "\n");
+  EXPECT_EQ(ReadFile(dir_ / "a.csv"), sjis_);
+  EXPECT_EQ(ReadFile(dir_ / "a_UTF8.TXT"), utf8_);
+  EXPECT_TRUE(Exists(dir_ / "a_SJIS.TXT"));
+}
+
+TEST_F(BatchUtf8Test, DestinationFailureAfterTheSourceWasConverted) {
+  WriteFile(dir_ / "a", utf8_);
+  WriteFile(dir_ / "b.txt", utf8_);
+  WriteFile(dir_ / "b_UTF8.TXT", "earlier backup");
+  const auto r =
+      RunBatchExe({"--utf8-source", "--utf8-destination", dir_ / "a", dir_ / "b.txt"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(ReadFile(dir_ / "a"), sjis_);  // no extension: a_UTF8.TXT beside it
+  EXPECT_EQ(ReadFile(dir_ / "a_UTF8.TXT"), utf8_);
+  EXPECT_EQ(ReadFile(dir_ / "b.txt"), utf8_);
+  EXPECT_EQ(ReadFile(dir_ / "b_UTF8.TXT"), "earlier backup");
+}
+
+TEST_F(BatchUtf8Test, FullDiskLeavesTheInputUntouched) {
+  WriteFile(dir_ / "a.csv", utf8_);
+  WriteFile(dir_ / "b.csv", sjis_);
+  ASSERT_EQ(::symlink("/dev/full", (dir_ / "a_SJIS.TXT").c_str()), 0);
+  const auto r = RunBatchExe({"--utf8-source", dir_ / "a.csv", dir_ / "b.csv"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, std::string(messages::kCannotOpen) + "\n");
+  EXPECT_EQ(ReadFile(dir_ / "a.csv"), utf8_);
+  EXPECT_FALSE(Exists(dir_ / "a_UTF8.TXT"));
+}
+
+}  // namespace
+}  // namespace vesmer
