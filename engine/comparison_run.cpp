@@ -84,15 +84,12 @@ bool Run::SetUp() {
   }
   for (int line = 0; line < 3; ++line) host_.SetRecordLine(line, "");
   out_of_order_ = false;
-  sides_[0].previous_key.Clear();
-  sides_[1].previous_key.Clear();
+  sides_[0].ClearKeys();
+  sides_[1].ClearKeys();
   Advance(0);
   Advance(1);
-  if (sides_[0].read_failed || sides_[1].read_failed) return false;
-  if (sides_[0].has_record && sides_[1].has_record) {
-    AlignRecordLengths(sides_[0], sides_[1], job_);
-  }
-  return true;
+  // Each pair is aligned when it is compared (ComparisonTextsEqual).
+  return !sides_[0].read_failed && !sides_[1].read_failed;
 }
 
 void Run::WriteResultRecord(int kind, bool partnered) {
@@ -110,11 +107,11 @@ void Run::WriteResultRecord(int kind, bool partnered) {
   ListedPair pair;
   if (partnered || kind == kSourceDiffers) {
     pair.source_line = sides_[0].raw;
-    pair.source_comparison = sides_[0].ComparisonBytes();
+    pair.source_comparison = sides_[0].ComparisonBytes(job_);
   }
   if (partnered || kind == kDestinationDiffers) {
     pair.destination_line = sides_[1].raw;
-    pair.destination_comparison = sides_[1].ComparisonBytes();
+    pair.destination_comparison = sides_[1].ComparisonBytes(job_);
   }
   pair.number = sides_[partnered ? 0 : kind % 2].lines_read;
   if (!list_->Write(pair)) stop_ = true;
@@ -132,7 +129,7 @@ bool Run::MatchAll() {
       return true;
     }
     if (job_.UseKey && src.has_record && dst.has_record) {
-      const int order = CompareKeys(src.key, dst.key);
+      const int order = CompareKeys(src.key(), dst.key());
       if (order > 0) {
         WriteResultRecord(kDestinationUnmatched);
         Advance(1);
@@ -140,7 +137,7 @@ bool Run::MatchAll() {
         WriteResultRecord(kSourceUnmatched);
         Advance(0);
       } else {
-        if (!ComparisonTextsEqual(src, dst)) {
+        if (!ComparisonTextsEqual(src, dst, job_)) {
           WriteResultRecord(kSourceDiffers);
           WriteResultRecord(kDestinationDiffers);
         } else {
@@ -154,7 +151,7 @@ bool Run::MatchAll() {
       WriteResultRecord(side == 0 ? kSourceUnmatched : kDestinationUnmatched);
       Advance(side);
     } else if (src.has_record && dst.has_record) {
-      if (!ComparisonTextsEqual(src, dst)) {
+      if (!ComparisonTextsEqual(src, dst, job_)) {
         WriteResultRecord(kSourceDiffers);
         WriteResultRecord(kDestinationDiffers);
       } else {
@@ -169,7 +166,6 @@ bool Run::MatchAll() {
       Advance(side);
     }
     if (src.read_failed || dst.read_failed) return false;
-    if (src.has_record && dst.has_record) AlignRecordLengths(src, dst, job_);
   }
   return true;
 }

@@ -89,35 +89,56 @@ void ReadRecord(InputSide& side, const ComparisonJob& job, bool& out_of_order) {
     return;
   }
   side.has_record = true;
+  side.prepared_ = false;
   ++side.lines_read;
-  side.line_bytes = cp932::Canonical(side.raw, side.canonical_scratch);
 
   if (job.UseKey) {
-    BuildKey(side.line_bytes, job.KeyColumns, side.key);
-    if (!side.previous_key.empty() && CompareKeys(side.previous_key, side.key) > 0) {
-      out_of_order = true;
+    // Keys come from the line as Windows holds its text. Where the bytes up to the last key
+    // column come back unchanged from a decode and encode, the raw bytes serve as they are.
+    std::int32_t last = 0;
+    for (std::size_t i = 0, n = job.KeyColumns.UsedPrefix(); i < n; ++i) {
+      last = std::max(last, job.KeyColumns[i].End);
     }
-    side.previous_key = side.key;
+    const std::string_view prefix =
+        side.raw.substr(0, std::min<std::size_t>(side.raw.size(), static_cast<std::size_t>(last)));
+    const std::string_view line =
+        cp932::RoundTrips(prefix) ? side.raw : cp932::Canonical(side.raw, side.canonical_scratch_);
+    RecordKey& key = side.keys_[1 - side.current_key_];
+    BuildKey(line, job.KeyColumns, key);
+    const RecordKey& previous = side.keys_[side.current_key_];
+    if (!previous.empty() && CompareKeys(previous, key) > 0) out_of_order = true;
+    side.current_key_ = 1 - side.current_key_;
   }
+}
 
-  side.comparison.assign(side.line_bytes);
-  if (job.SpaceCompare) ReplaceFullWidthSpaces(side.comparison);
-  if (job.UseOmit) MaskOmitted(side.comparison, job.OmitColumns);
-  side.aligned_length = side.comparison.size();
+void InputSide::Prepare(const ComparisonJob& job) {
+  if (prepared_) return;
+  prepared_ = true;
+  comparison_.assign(cp932::Canonical(raw, canonical_scratch_));
+  if (job.SpaceCompare) ReplaceFullWidthSpaces(comparison_);
+  if (job.UseOmit) MaskOmitted(comparison_, job.OmitColumns);
+  aligned_length_ = comparison_.size();
+}
+
+std::string_view InputSide::ComparisonBytes(const ComparisonJob& job) {
+  Prepare(job);
+  return std::string_view(comparison_).substr(0, aligned_length_);
 }
 
 void AlignRecordLengths(InputSide& source, InputSide& destination, const ComparisonJob& job) {
-  source.aligned_length = source.comparison.size();
-  destination.aligned_length = destination.comparison.size();
-  if (!job.ArrangeLength) return;
-  const std::size_t n = std::min(source.aligned_length, destination.aligned_length);
-  source.aligned_length = n;
-  destination.aligned_length = n;
+  const std::size_t a = source.FullComparisonLength(job);
+  const std::size_t b = destination.FullComparisonLength(job);
+  const std::size_t n = job.ArrangeLength ? std::min(a, b) : SIZE_MAX;
+  source.SetAlignedLength(std::min(a, n));
+  destination.SetAlignedLength(std::min(b, n));
 }
 
-bool ComparisonTextsEqual(const InputSide& source, const InputSide& destination) {
-  const std::string_view a = source.ComparisonBytes();
-  const std::string_view b = destination.ComparisonBytes();
+bool ComparisonTextsEqual(InputSide& source, InputSide& destination, const ComparisonJob& job) {
+  // Identical lines give identical comparison texts whatever the options.
+  if (source.raw == destination.raw) return true;
+  AlignRecordLengths(source, destination, job);
+  const std::string_view a = source.ComparisonBytes(job);
+  const std::string_view b = destination.ComparisonBytes(job);
   if (a == b) return true;
   // Different bytes can still decode alike (a character cut by alignment or by an omitted
   // column decodes to the default character), so only the texts decide.

@@ -30,36 +30,55 @@ struct RecordKey {
 [[nodiscard]] int CompareKeys(const RecordKey& a, const RecordKey& b);
 
 // The run's state for one input: 0 the source, 1 the destination.
-struct InputSide {
+class InputSide {
+ public:
   LineReader reader;
   std::int64_t lines_read = 0;
   bool has_record = false;
   bool read_failed = false;
+  std::string_view raw;  // the current line as read, without its end; result files get these
 
-  // Images of the current record, valid until the next read of this side.
-  std::string_view raw;         // the line as read, without its end; result files get these
-  std::string_view line_bytes;  // the raw line as Windows holds the text (see cp932::Canonical)
-  RecordKey key;
-  RecordKey previous_key;
-  std::string comparison;       // full comparison bytes of the current record
-  std::size_t aligned_length = 0;  // how much of `comparison` the current pair compares
-
-  [[nodiscard]] std::string_view ComparisonBytes() const {
-    return std::string_view(comparison).substr(0, aligned_length);
+  // The key of the current record, and of the record before it (for the order check).
+  [[nodiscard]] const RecordKey& key() const { return keys_[current_key_]; }
+  [[nodiscard]] const RecordKey& previous_key() const { return keys_[1 - current_key_]; }
+  void ClearKeys() {
+    keys_[0].Clear();
+    keys_[1].Clear();
   }
 
-  std::string canonical_scratch;
+  // The comparison bytes of the current record as far as the current pair compares them.
+  // Prepared on first use: most pairs are decided by their raw bytes alone.
+  [[nodiscard]] std::string_view ComparisonBytes(const ComparisonJob& job);
+  [[nodiscard]] std::size_t FullComparisonLength(const ComparisonJob& job) {
+    Prepare(job);
+    return comparison_.size();
+  }
+  void SetAlignedLength(std::size_t n) { aligned_length_ = n; }
+
+ private:
+  friend void ReadRecord(InputSide&, const ComparisonJob&, bool&);
+  void Prepare(const ComparisonJob& job);
+
+  RecordKey keys_[2];
+  int current_key_ = 0;
+  bool prepared_ = false;
+  std::string comparison_;  // full comparison bytes of the current record
+  std::size_t aligned_length_ = 0;
+  std::string canonical_scratch_;
 };
 
-// Reads and prepares the next record of `side`, or marks the side exhausted (has_record false;
-// read_failed too when the read failed). Sets `out_of_order` when a key decreases.
+// Reads the next record of `side` and builds its key, or marks the side exhausted
+// (has_record false; read_failed too when the read failed). Sets `out_of_order` when a key
+// decreases.
 void ReadRecord(InputSide& side, const ComparisonJob& job, bool& out_of_order);
 
 // With ArrangeLength on, both current records compare at the shorter comparison length. Each
 // pair starts from the records' own full comparison bytes, so a cut never outlives its pair.
 void AlignRecordLengths(InputSide& source, InputSide& destination, const ComparisonJob& job);
 
-// True when the two current comparison texts are identical code unit for code unit.
-[[nodiscard]] bool ComparisonTextsEqual(const InputSide& source, const InputSide& destination);
+// True when the two current comparison texts are identical code unit for code unit. Aligns
+// the pair first.
+[[nodiscard]] bool ComparisonTextsEqual(InputSide& source, InputSide& destination,
+                                        const ComparisonJob& job);
 
 }  // namespace vesmer

@@ -30,7 +30,7 @@ struct Tables {
       }
     }
     for (std::size_t lead = 0; lead < cp932_table::kLeadCount; ++lead) {
-      const unsigned lead_byte = lead < 31 ? 0x81 + lead : 0xE0 + lead - 31;
+      const auto lead_byte = static_cast<unsigned>(lead < 31 ? 0x81 + lead : 0xE0 + lead - 31);
       for (unsigned trail = 1; trail < 256; ++trail) {
         const std::uint16_t unit = cp932_table::kDouble[lead][trail];
         pair_round_trips[lead * 256 + trail] =

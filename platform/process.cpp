@@ -62,9 +62,10 @@ std::string FindOnPath(const std::string& name) {
   while (start <= folders.size()) {
     std::size_t end = folders.find(':', start);
     if (end == std::string::npos) end = folders.size();
-    std::string dir = folders.substr(start, end - start);
-    if (dir.empty()) dir = ".";
-    const std::string candidate = dir + "/" + name;
+    // An empty entry of PATH means the current folder.
+    std::string dir = end > start ? folders.substr(start, end - start) : std::string(".");
+    std::string candidate = std::move(dir);
+    candidate.append("/").append(name);
     if (::access(candidate.c_str(), X_OK) == 0 && !IsDirectory(candidate)) return candidate;
     start = end + 1;
   }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "engine/messages.h"
+#include "platform/cp932.h"
 #include "tests/test_util.h"
 
 namespace vesmer {
@@ -169,6 +170,35 @@ TEST_F(BatchTest, ScaleTextHeadsEverySegment) {
   Run(CrLf({"x"}), CrLf({"y"}), {"--scale", "1234567890"});
   EXPECT_EQ(Result(5), CrLf({std::string(14, ' ') + "1234567890", "0000001 000-O:x",
                              "0000001 000-C:y", "0000001 000-R:?"}));
+}
+
+}  // namespace
+}  // namespace vesmer
+
+namespace vesmer {
+namespace {
+
+TEST(BatchSettingsTest, RunsAComparisonSetUpOnlyByASettingsFile) {
+  testing::TempDir dir;
+  testing::WriteFile(dir / "a.prn", testing::CrLf({"K1 x", "K2 y", "K3 z"}));
+  testing::WriteFile(dir / "b.prn", testing::CrLf({"K1 x", "K2 Y", "K4 z"}));
+  testing::WriteFile(dir / "mine.ini", cp932::FromUtf8(
+                     "[mine]\r\nInputData0=" + (dir / "a.prn") + "\r\nInputData1=" +
+                         (dir / "b.prn") + "\r\nOutputData=000011\r\nKey=1\r\nKeyRange=１－２\r\n"
+                         "Omit=1\r\nOmitRange=4-4\r\n"));
+  auto r = testing::RunBatchExe({"--json", "--settings", dir / "mine.ini"});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  // Key mode forces kinds 0 and 1; "K2 Y" matches because column 4 is omitted.
+  EXPECT_EQ(testing::ReadFile(dir / "a_0.TXT"), testing::CrLf({"K3 z"}));
+  EXPECT_EQ(testing::ReadFile(dir / "a_1.TXT"), testing::CrLf({"K4 z"}));
+  EXPECT_EQ(testing::ReadFile(dir / "a_4.TXT"), testing::CrLf({"K1 x", "K2 y"}));
+  EXPECT_FALSE(testing::Exists(dir / "a_2.TXT"));
+
+  // The command line wins over the file.
+  r = testing::RunBatchExe({"--settings", dir / "mine.ini", "-x", "3-3", "-o", "2",
+                            dir / "b.prn", dir / "a.prn"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(testing::ReadFile(dir / "b_2.TXT"), testing::CrLf({"K2 Y"}));
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ class RecordReaderTest : public ::testing::Test {
   }
   void Read() { ReadRecord(side_, job_, out_of_order_); }
   std::string KeyText() const {
-    return side_.key.ascii ? side_.key.bytes
-                           : std::string(side_.key.text.begin(), side_.key.text.end());
+    return side_.key().ascii ? side_.key().bytes
+                             : std::string(side_.key().text.begin(), side_.key().text.end());
   }
 
   TempDir dir_;
@@ -35,7 +35,7 @@ TEST_F(RecordReaderTest, KeyIsTakenFromLineBytes) {
   testing::UseKey(job_, "1-3,8-9");
   Open(CrLf({"ABCDEFGHIJ"}));
   Read();
-  EXPECT_EQ(side_.key.bytes, "ABCHI");
+  EXPECT_EQ(side_.key().bytes, "ABCHI");
   EXPECT_EQ(side_.lines_read, 1);
 }
 
@@ -43,12 +43,12 @@ TEST_F(RecordReaderTest, ShortLinesGiveShortOrEmptyKeys) {
   testing::UseKey(job_, "3-5");
   Open(CrLf({"ab", "abc", "abcdef", "a"}));
   Read();
-  EXPECT_TRUE(side_.key.empty());
+  EXPECT_TRUE(side_.key().empty());
   Read();  // a key after an empty one is not checked
-  EXPECT_EQ(side_.key.bytes, "c");
+  EXPECT_EQ(side_.key().bytes, "c");
   EXPECT_FALSE(out_of_order_);
   Read();
-  EXPECT_EQ(side_.key.bytes, "cde");
+  EXPECT_EQ(side_.key().bytes, "cde");
   Read();  // an empty key after a non-empty one is a decrease
   EXPECT_TRUE(out_of_order_);
 }
@@ -73,7 +73,7 @@ TEST_F(RecordReaderTest, KeysOrderByCodeUnitNotByByte) {
   Read();
   EXPECT_FALSE(out_of_order_);
   Open(CrLf({"\xB1\xB1", "\x88\x9F"}));
-  side_.previous_key.Clear();
+  side_.ClearKeys();
   Read();
   Read();
   EXPECT_TRUE(out_of_order_);
@@ -95,13 +95,13 @@ TEST_F(RecordReaderTest, ComparisonBytesApplyTheOptions) {
   testing::UseOmit(job_, "3-4,5-10");
   Open(CrLf({"ABCDEF", "A\x81\x40" "B", "\x81\x81\x40"}));
   Read();
-  EXPECT_EQ(side_.ComparisonBytes(), "AB  EF");  // 5-10 reaches past the end: skipped whole
+  EXPECT_EQ(side_.ComparisonBytes(job_), "AB  EF");  // 5-10 reaches past the end: skipped whole
   EXPECT_EQ(side_.raw, "ABCDEF");
   Read();
-  EXPECT_EQ(side_.ComparisonBytes(), "A   ");  // the space replaced, then columns 3-4 masked
+  EXPECT_EQ(side_.ComparisonBytes(job_), "A   ");  // the space replaced, then columns 3-4 masked
   Read();
   // 0x81 0x81 is one character; the 0x81 0x40 inside it is no full-width space.
-  EXPECT_EQ(side_.ComparisonBytes(), "\x81\x81\x40");
+  EXPECT_EQ(side_.ComparisonBytes(job_), "\x81\x81\x40");
 }
 
 TEST_F(RecordReaderTest, ExhaustedSideStaysExhausted) {
@@ -115,21 +115,26 @@ TEST_F(RecordReaderTest, ExhaustedSideStaysExhausted) {
   EXPECT_FALSE(side_.read_failed);
 }
 
-TEST(AlignRecordLengthsTest, CutsTheLongerOfEachPair) {
-  InputSide a, b;
-  ComparisonJob job;
-  job.ArrangeLength = true;
-  a.comparison = "ABCDEF";
-  b.comparison = "ABC";
-  AlignRecordLengths(a, b, job);
-  EXPECT_EQ(a.ComparisonBytes(), "ABC");
-  EXPECT_TRUE(ComparisonTextsEqual(a, b));
-  b.comparison = "ABCDEFGH";  // the next pair starts from the full bytes again
-  AlignRecordLengths(a, b, job);
-  EXPECT_EQ(a.ComparisonBytes(), "ABCDEF");
-  job.ArrangeLength = false;
-  AlignRecordLengths(a, b, job);
-  EXPECT_FALSE(ComparisonTextsEqual(a, b));
+TEST_F(RecordReaderTest, AlignmentCutsTheLongerOfEachPair) {
+  TempDir other_dir;
+  WriteFile(other_dir / "b", CrLf({"ABC", "ABCDEFGH", "ABCDEF"}));
+  InputSide other;
+  ASSERT_TRUE(other.reader.Open(other_dir / "b").ok());
+  bool flag = false;
+  job_.ArrangeLength = true;
+  Open(CrLf({"ABCDEF", "ABCDEF", "ABCDEFGH"}));
+  Read();
+  ReadRecord(other, job_, flag);
+  EXPECT_TRUE(ComparisonTextsEqual(side_, other, job_));
+  EXPECT_EQ(side_.ComparisonBytes(job_), "ABC");
+  Read();
+  ReadRecord(other, job_, flag);
+  EXPECT_TRUE(ComparisonTextsEqual(side_, other, job_));
+  EXPECT_EQ(other.ComparisonBytes(job_), "ABCDEF");
+  job_.ArrangeLength = false;
+  Read();
+  ReadRecord(other, job_, flag);
+  EXPECT_FALSE(ComparisonTextsEqual(side_, other, job_));
 }
 
 }  // namespace

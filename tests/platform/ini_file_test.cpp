@@ -1,1 +1,65 @@
+#include "platform/ini_file.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "tests/test_util.h"
+
+namespace vesmer {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+TEST(IniFileTest, FindsValuesLikeTheProfileFunctions) {
+  const std::string text =
+      "; comment\r\n[other]\r\nKey=no\r\n[ Vesmer ]\r\n  key  =  yes please  \r\nKey=second\n"
+      "Empty=\r\nnoequals\r\n[vesmer]\r\nLate=x";
+  EXPECT_EQ(FindProfileValue(text, "VESMER", "KEY"), "yes please");  // first of duplicates
+  EXPECT_EQ(FindProfileValue(text, "vesmer", "Empty"), "");
+  EXPECT_EQ(FindProfileValue(text, "vesmer", "Late"), "");  // only the first section is read
+  EXPECT_EQ(FindProfileValue(text, "other", "key"), "no");
+  EXPECT_EQ(FindProfileValue(text, "missing", "key"), "");
+  EXPECT_EQ(FindProfileValue("Key=x", "vesmer", "Key"), "");  // no section at all
+}
+
+TEST(IniFileTest, SettingKeepsEverythingElse) {
+  const std::string text = "; mine\r\n[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n";
+  EXPECT_EQ(SetProfileValue(text, "a", "X", "9"), "; mine\r\n[A]\r\nX=9\r\n\r\n[B]\r\ny=2\r\n");
+  EXPECT_EQ(SetProfileValue(text, "A", "z", "3"),
+            "; mine\r\n[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\n");
+  EXPECT_EQ(SetProfileValue(text, "C", "k", "v"), text + "[C]\r\nk=v\r\n");
+  EXPECT_EQ(SetProfileValue("[A]\nx=1", "A", "y", "2"), "[A]\nx=1\r\ny=2\r\n");
+  EXPECT_EQ(SetProfileValue("", "A", "k", "a\r\nb"), "[A]\r\nk=a  b\r\n");
+}
+
+TEST(IniFileTest, WritesReachTheFileWhole) {
+  TempDir dir;
+  const std::string path = dir / "v.ini";
+  EXPECT_EQ(ReadProfileString(path, "S", "k", 1023), "");
+  ASSERT_TRUE(WriteProfileString(path, "S", "k", "v1"));
+  ASSERT_TRUE(WriteProfileString(path, "S", "k2", std::string(2000, 'x')));
+  EXPECT_EQ(ReadProfileString(path, "s", "K", 1023), "v1");
+  EXPECT_EQ(ReadProfileString(path, "S", "k2", 1023), std::string(1023, 'x'));
+  EXPECT_EQ(ReadFile(path), "[S]\r\nk=v1\r\nk2=" + std::string(2000, 'x') + "\r\n");
+}
+
+TEST(IniFileTest, FailedWriteLeavesTheOldFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  TempDir dir;
+  const std::string path = dir / "v.ini";
+  WriteFile(path, "[S]\r\nk=old\r\n");
+  ::chmod(dir.path().c_str(), 0555);
+  EXPECT_FALSE(WriteProfileString(path, "S", "k", "new"));
+  ::chmod(dir.path().c_str(), 0755);
+  EXPECT_EQ(ReadFile(path), "[S]\r\nk=old\r\n");
+}
+
+TEST(IniFileTest, WriteIntoAMissingFolderFails) {
+  TempDir dir;
+  EXPECT_FALSE(WriteProfileString(dir / "no/such/v.ini", "S", "k", "v"));
+}
+
+}  // namespace
+}  // namespace vesmer
