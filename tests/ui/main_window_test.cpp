@@ -1,0 +1,374 @@
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "engine/messages.h"
+#include "platform/registry.h"
+#include "tests/test_util.h"
+#include "tests/ui/fake_desktop.h"
+
+namespace vesmer {
+namespace {
+
+using testing::CrLf;
+using testing::FakeDesktop;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Open(); }
+
+  void Open() {
+    window_.reset();
+    store_ = SettingsStore{};
+    window_ = std::make_unique<frmVESMER>(store_, SettingsLocationFor(dir_ / "vesmer"), desktop_,
+                                          registry_);
+  }
+  template <typename T>
+  T* Find(const QString& name) {
+    T* w = window_->findChild<T*>(name);
+    EXPECT_NE(w, nullptr) << name.toStdString();
+    return w;
+  }
+  QCheckBox* Check(const QString& name) { return Find<QCheckBox>(name); }
+  QPushButton* Button(const QString& name) { return Find<QPushButton>(name); }
+  QLabel* Label(const QString& name) { return Find<QLabel>(name); }
+  // Clicks a button, or a check box on its indicator (a check box answers only there and on
+  // its caption).
+  static void Click(QWidget* w) {
+    if (qobject_cast<QCheckBox*>(w) != nullptr) {
+      QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(6, w->height() / 2));
+    } else {
+      QTest::mouseClick(w, Qt::LeftButton);
+    }
+  }
+  // Runs `look` once from inside the next run, while it lets the window's events run.
+  void DuringRun(std::function<void()> look) {
+    auto* timer = new QTimer(window_.get());
+    timer->setInterval(0);
+    QObject::connect(timer, &QTimer::timeout, window_.get(), [this, timer, look] {
+      if (!window_->running()) return;
+      timer->stop();
+      timer->deleteLater();
+      look();
+    });
+    timer->start();
+  }
+  QString Status() { return window_->StatusText(); }
+
+  // Chooses a file through the source or destination button.
+  void Choose(int index, const QString& path) {
+    desktop_.answers.push_back(path);
+    Click(Button(QString("cmdSelInput(%1)").arg(index)));
+  }
+  // Writes two inputs and chooses them.
+  void Inputs(const std::string& source, const std::string& destination) {
+    WriteFile(dir_ / "a.prn", source);
+    WriteFile(dir_ / "b.prn", destination);
+    Choose(0, QString::fromStdString(dir_ / "a.prn"));
+    Choose(1, QString::fromStdString(dir_ / "b.prn"));
+  }
+
+  TempDir dir_;
+  SettingsStore store_;
+  FakeDesktop desktop_;
+  MemoryRegistry registry_;
+  std::unique_ptr<frmVESMER> window_;
+};
+
+TEST_F(MainWindowTest, OpensWithDefaultsWithoutASettingsFile) {
+  EXPECT_EQ(window_->windowTitle(), "Vesmer");
+  const QRect screen = window_->screen()->geometry();
+  EXPECT_EQ(window_->x(), (screen.width() - window_->width()) / 2);
+  EXPECT_EQ(window_->y(), (screen.height() - window_->height()) / 2);
+  EXPECT_EQ(Label("lblInputData(0)")->text(), "");
+  EXPECT_EQ(Label("lblInputData(1)")->text(), "");
+  for (int k = 0; k < 6; ++k) {
+    EXPECT_EQ(Check(QString("chkOutput(%1)").arg(k))->isChecked(), k >= 2) << k;
+    EXPECT_EQ(Check(QString("chkOutput(%1)").arg(k))->isEnabled(), k >= 2) << k;
+  }
+  EXPECT_FALSE(Check("chkKey")->isChecked());
+  EXPECT_FALSE(Check("chkOmit")->isChecked());
+  EXPECT_TRUE(Check("chkDisplay")->isChecked());
+  EXPECT_EQ(Label("lblDisplay1")->text(),
+            "....+....*....+....*....+....*....+....*....+....*....+....*....+....*....+....*"
+            "....+....*....+....#");
+  // Client area of 10590 x 9360 twips, fixed.
+  EXPECT_EQ(window_->centralWidget()->size(), QSize(706, 624));
+  EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
+  EXPECT_EQ(Button("cmdStart")->geometry(), QRect(456, 488, 233, 25));
+}
+
+TEST_F(MainWindowTest, KeyRuleFollowsTheKeyOption) {
+  Check("chkOutput(0)")->setChecked(false);
+  Click(Check("chkKey"));
+  EXPECT_TRUE(Check("chkOutput(0)")->isChecked());
+  EXPECT_TRUE(Check("chkOutput(1)")->isEnabled());
+  EXPECT_TRUE(Label("lblOutputData(0)")->isEnabled());
+  Click(Check("chkOutput(0)"));  // the user clears it while the key option is on ...
+  EXPECT_FALSE(Check("chkOutput(0)")->isChecked());
+  window_->ApplyControlStates(false);  // ... and sees it checked again at the next lock
+  EXPECT_TRUE(Check("chkOutput(0)")->isChecked());
+  EXPECT_TRUE(Check("chkOutput(0)")->isEnabled());  // stays usable while locked
+  EXPECT_FALSE(Check("chkOutput(2)")->isEnabled());
+  EXPECT_FALSE(Button("cmdStart")->isEnabled());
+  EXPECT_FALSE(window_->mnuFile->menuAction()->isEnabled());
+  window_->ApplyControlStates(true);
+  Click(Check("chkKey"));
+  EXPECT_FALSE(Check("chkOutput(1)")->isChecked());
+  EXPECT_FALSE(Check("chkOutput(1)")->isEnabled());
+}
+
+TEST_F(MainWindowTest, ProgressDisplayBelongsToTheResultList) {
+  Click(Check("chkOutput(5)"));
+  EXPECT_FALSE(Check("chkDisplay")->isEnabled());
+  EXPECT_FALSE(Label("lblDisplay1")->isEnabled());
+  EXPECT_FALSE(Label("lblRecord(2)")->isEnabled());
+  EXPECT_FALSE(Label("lblOutputData(5)")->isEnabled());
+  window_->ApplyControlStates(false);
+  window_->ApplyControlStates(true);
+  EXPECT_TRUE(Check("chkDisplay")->isEnabled());
+  EXPECT_FALSE(Label("lblRecord(0)")->isEnabled());
+}
+
+TEST_F(MainWindowTest, DisplayWarning) {
+  Click(Check("chkDisplay"));  // off: the status stays empty
+  EXPECT_EQ(Status(), "");
+  Click(Check("chkDisplay"));
+  EXPECT_EQ(Status(), "☆処理状況を表示すると、速度はそれなりに遅くなります");
+  Click(Check("chkDisplay"));
+  EXPECT_EQ(Status(), "");
+  Click(Check("chkDisplay"));
+  Click(Button("cmdStart"));
+  EXPECT_EQ(Status(), messages::kNoSource);
+  Click(Check("chkDisplay"));  // another message is left alone
+  EXPECT_EQ(Status(), messages::kNoSource);
+}
+
+TEST_F(MainWindowTest, SelectionSetsPathsAndNames) {
+  WriteFile(dir_ / "list.prn", "x");
+  WriteFile(dir_ / "other.txt", "y");
+  Choose(0, QString::fromStdString(dir_ / "list.prn"));
+  ASSERT_EQ(desktop_.choices.size(), 1);
+  // First use: the documents folder, the two filter entries, the first preselected.
+  EXPECT_EQ(desktop_.choices[0].initial, "/home/user/Documents");
+  EXPECT_EQ(desktop_.choices[0].filters,
+            (QList<FileFilter>{{"テキスト ファイル(*.prn; *.txt; *.csv)",
+                                {"*.prn", "*.txt", "*.csv"}},
+                               {"すべてのファイル (*.*)", {"*.*"}}}));
+  EXPECT_EQ(Label("lblInputData(0)")->text().toStdString(), dir_ / "list.prn");
+  for (int k = 0; k < 6; ++k) {
+    EXPECT_EQ(Label(QString("lblOutputData(%1)").arg(k))->text().toStdString(),
+              dir_ / ("list_" + std::to_string(k) + ".TXT"));
+  }
+  Choose(1, QString::fromStdString(dir_ / "other.txt"));  // no new names
+  EXPECT_EQ(window_->result_paths()[0], dir_ / "list_0.TXT");
+  EXPECT_EQ(store_.InputData[1], dir_ / "other.txt");
+
+  // A stored path is the initial location; cancel keeps it.
+  Label("lblFileICount(0)")->setText("12");
+  Choose(1, "");
+  EXPECT_EQ(desktop_.choices.back().initial.toStdString(), dir_ / "other.txt");
+  EXPECT_EQ(store_.InputData[1], dir_ / "other.txt");
+  EXPECT_EQ(Label("lblInputData(1)")->text().toStdString(), dir_ / "other.txt");
+  EXPECT_EQ(Label("lblFileICount(0)")->text(), "");
+}
+
+TEST_F(MainWindowTest, CancelledFirstSelectionLeavesNoPath) {
+  bool locked_during_choice = false;
+  desktop_.during_choice = [&] { locked_during_choice = !Button("cmdStart")->isEnabled(); };
+  Choose(0, "");
+  EXPECT_TRUE(locked_during_choice);
+  EXPECT_TRUE(Button("cmdStart")->isEnabled());
+  EXPECT_EQ(store_.InputData[0], "");
+  EXPECT_EQ(Label("lblOutputData(0)")->text(), "");
+}
+
+TEST_F(MainWindowTest, PathButtons) {
+  WriteFile(dir_ / "s.prn", "x");
+  WriteFile(dir_ / "d.prn", "y");
+  const std::string s = dir_ / "s.prn", d = dir_ / "d.prn";
+  Choose(0, QString::fromStdString(s));
+  Choose(1, QString::fromStdString(d));
+  Check("chkUtf8(0)")->setChecked(true);
+  Click(Button("cmdInputChange(1)"));  // swap
+  EXPECT_EQ(store_.InputData[0], d);
+  EXPECT_EQ(store_.InputData[1], s);
+  EXPECT_EQ(Label("lblInputData(0)")->text().toStdString(), d);
+  EXPECT_EQ(window_->result_paths()[2], dir_ / "d_2.TXT");
+  EXPECT_TRUE(Check("chkUtf8(0)")->isChecked());  // stays with its row
+  EXPECT_EQ(window_->focusWidget(), Button("cmdSelInput(0)"));
+  Click(Button("cmdInputChange(3)"));  // destination := source
+  EXPECT_EQ(store_.InputData[1], d);
+  Click(Button("cmdInputChange(0)"));  // move down
+  EXPECT_EQ(store_.InputData[0], "");
+  EXPECT_EQ(store_.InputData[1], d);
+  EXPECT_EQ(window_->result_paths()[2], dir_ / "d_2.TXT");  // an empty source names nothing
+  Click(Button("cmdInputChange(4)"));  // source := destination
+  EXPECT_EQ(store_.InputData[0], d);
+  Click(Button("cmdInputChange(2)"));  // move up
+  EXPECT_EQ(store_.InputData[0], d);
+  EXPECT_EQ(store_.InputData[1], "");
+  EXPECT_EQ(Label("lblInputData(1)")->text(), "");
+}
+
+TEST_F(MainWindowTest, RefusedStartsShowTheMessageAndMoveTheFocus) {
+  Click(Button("cmdStart"));
+  EXPECT_EQ(Status(), messages::kNoSource);
+  EXPECT_EQ(window_->focusWidget(), Button("cmdSelInput(0)"));
+  WriteFile(dir_ / "a.prn", "x");
+  Choose(0, QString::fromStdString(dir_ / "a.prn"));
+  Click(Button("cmdStart"));
+  EXPECT_EQ(Status(), messages::kNoDestination);
+  EXPECT_EQ(window_->focusWidget(), Button("cmdSelInput(1)"));
+  Choose(1, QString::fromStdString(dir_ / "a.prn"));
+  Click(Button("cmdStart"));
+  EXPECT_EQ(Status(), messages::kSameFile);
+
+  WriteFile(dir_ / "b.prn", "y");
+  Choose(1, QString::fromStdString(dir_ / "b.prn"));
+  auto* key = Find<QLineEdit>("txtKeyRange");
+  auto* omit = Find<QLineEdit>("txtOmitRange");
+  Click(Check("chkKey"));
+  key->setText("　 ");
+  omit->setText(" ２-3 ");
+  Click(Button("cmdStart"));
+  EXPECT_EQ(Status(), messages::kNoKeyRange);
+  EXPECT_EQ(key->text(), "");
+  EXPECT_EQ(omit->text(), " ２-3 ");  // not reached
+  EXPECT_EQ(window_->focusWidget(), key);
+  key->setText("１－５，５－３");
+  Click(Button("cmdStart"));
+  EXPECT_EQ(key->text(), "1-5,5-3");
+  EXPECT_EQ(omit->text(), "2-3");
+  EXPECT_EQ(Status(), messages::kBadKeyRange);
+  key->setText("1-10");
+  Click(Check("chkOmit"));
+  omit->setText("10-12");
+  Click(Button("cmdStart"));
+  EXPECT_EQ(Status(), messages::kRangesOverlap);
+  EXPECT_EQ(window_->focusWidget(), omit);
+  omit->setText(",,,,,,,,,,,,,,,,,,,,");
+  Click(Button("cmdStart"));
+  EXPECT_EQ(Status(), messages::kOmitRangeOverLimit);
+}
+
+TEST_F(MainWindowTest, CompleteRunShowsCountsAndStatus) {
+  Inputs(CrLf({"A1", "B1", "C1"}), CrLf({"A1", "B2", "D1"}));
+  Click(Check("chkKey"));
+  Find<QLineEdit>("txtKeyRange")->setText("1-1");
+  struct Seen {
+    bool start = true, output0 = false, menu = true, progress = false;
+    QString status;
+  } seen;
+  // Looked at from inside the run, while it lets the window's events run.
+  DuringRun([&] {
+    seen.start = Button("cmdStart")->isEnabled();
+    seen.output0 = Check("chkOutput(0)")->isEnabled();
+    seen.menu = window_->mnuTools->menuAction()->isEnabled();
+    seen.progress = window_->prgProgress->isVisible() || !window_->prgProgress->isHidden();
+    seen.status = Status();
+  });
+  window_->show();
+  Click(Button("cmdStart"));
+  EXPECT_FALSE(seen.start);
+  EXPECT_TRUE(seen.output0);
+  EXPECT_FALSE(seen.menu);
+  EXPECT_TRUE(seen.progress);
+  EXPECT_EQ(seen.status, messages::kRunning);
+  EXPECT_EQ(Status(), messages::kCompleted);
+  EXPECT_TRUE(window_->prgProgress->isHidden());
+  EXPECT_EQ(Label("lblFileICount(0)")->text(), "3");
+  EXPECT_EQ(Label("lblFileICount(1)")->text(), "3");
+  const char* counts[6] = {"1", "1", "1", "1", "1", "1"};
+  for (int k = 0; k < 6; ++k) {
+    EXPECT_EQ(Label(QString("lblFileOCount(%1)").arg(k))->text(), counts[k]) << k;
+  }
+  EXPECT_EQ(Label("lblRecord(0)")->text(), "B1");
+  EXPECT_EQ(Label("lblRecord(2)")->text(), " ?");
+  EXPECT_EQ(ReadFile(dir_ / "a_1.TXT"), CrLf({"D1"}));
+  EXPECT_TRUE(Button("cmdStart")->isEnabled());
+  EXPECT_TRUE(desktop_.opened.isEmpty());  // OpenResult is off by default
+}
+
+TEST_F(MainWindowTest, RunOpensTheResultList) {
+  Inputs(CrLf({"x"}), CrLf({"y"}));
+  store_.OpenResult = "1";
+  Click(Button("cmdStart"));
+  EXPECT_EQ(desktop_.opened, QStringList{QString::fromStdString(dir_ / "a_5.TXT")});
+  store_.Editor = "1";
+  store_.EditorName = dir_ / "b.prn";  // any existing file
+  Click(Button("cmdStart"));
+  EXPECT_EQ(desktop_.started.back(), (QStringList{QString::fromStdString(dir_ / "b.prn"),
+                                                  QString::fromStdString(dir_ / "a_5.TXT")}));
+}
+
+TEST_F(MainWindowTest, DoubleClickShowsAnExistingFile) {
+  WriteFile(dir_ / "a.prn", "x");
+  Choose(0, QString::fromStdString(dir_ / "a.prn"));
+  QTest::mouseDClick(Label("lblInputData(0)"), Qt::LeftButton);
+  EXPECT_EQ(desktop_.shown, QStringList{QString::fromStdString(dir_ / "a.prn")});
+  QTest::mouseDClick(Label("lblInputData(1)"), Qt::LeftButton);  // empty: nothing
+  EXPECT_EQ(desktop_.shown.size(), 1);
+}
+
+TEST_F(MainWindowTest, ClosingSavesTheSettings) {
+  WriteFile(dir_ / "a.prn", "x");
+  Choose(0, QString::fromStdString(dir_ / "a.prn"));
+  Click(Check("chkKey"));
+  Click(Check("chkOutput(3)"));
+  Click(Check("chkUtf8(1)"));
+  Find<QLineEdit>("txtKeyRange")->setText("1-5");
+  Find<QLineEdit>("txtOmitRange")->setText("7-9");
+  window_->move(150, 75);
+  window_->close();
+  SettingsStore saved;
+  LoadSettings(saved, SettingsLocationFor(dir_ / "vesmer"));
+  EXPECT_EQ(saved.Left, 150 * 15);
+  EXPECT_EQ(saved.Top, 75 * 15);
+  EXPECT_EQ(saved.InputData[0], dir_ / "a.prn");
+  EXPECT_EQ(saved.OutputData, "111011");
+  EXPECT_EQ(saved.Utf8[1], "1");
+  EXPECT_EQ(saved.Key, "1");
+  EXPECT_EQ(saved.KeyRange, "1-5");
+  EXPECT_EQ(saved.OmitRange, "7-9");
+  EXPECT_EQ(saved.Display, "1");
+
+  Open();  // and the next start applies them
+  EXPECT_EQ(window_->pos(), QPoint(150, 75));
+  EXPECT_TRUE(Check("chkKey")->isChecked());
+  EXPECT_FALSE(Check("chkOutput(3)")->isChecked());
+  EXPECT_EQ(Label("lblOutputData(0)")->text().toStdString(), dir_ / "a_0.TXT");
+}
+
+TEST_F(MainWindowTest, ClosingDuringARunKeepsWhatWasWritten) {
+  std::vector<std::string> a, b;
+  for (int i = 0; i < 50; ++i) {
+    a.push_back("a" + std::to_string(i));
+    b.push_back("b" + std::to_string(i));
+  }
+  Inputs(CrLf(a), CrLf(b));
+  DuringRun([&] { window_->close(); });
+  Click(Button("cmdStart"));
+  EXPECT_FALSE(window_->running());
+  // Stopped after the first entry: its lines reached the files, and the settings were saved.
+  EXPECT_EQ(ReadFile(dir_ / "a_2.TXT"), CrLf({"a0"}));
+  EXPECT_EQ(ReadFile(dir_ / "a_3.TXT"), CrLf({"b0"}));
+  EXPECT_TRUE(testing::Exists(dir_ / "vesmer.ini"));
+}
+
+}  // namespace
+}  // namespace vesmer
