@@ -19,6 +19,8 @@
 #include "ui/about_box.h"
 #include "ui/form_support.h"
 
+#include "ui/resources/vesmer.xpm"
+
 namespace vesmer {
 namespace {
 
@@ -49,7 +51,7 @@ void PathLabel::mouseDoubleClickEvent(QMouseEvent* event) {
   emit doubleClicked();
 }
 
-QIcon VesmerIcon() { return QIcon(QStringLiteral(":/vesmer/vesmer.xpm")); }
+QIcon VesmerIcon() { return QIcon(QPixmap(vesmer_xpm)); }
 
 frmVESMER::frmVESMER(SettingsStore& store, SettingsLocation where, Desktop& desktop,
                      Registry& registry)
