@@ -52,7 +52,8 @@ std::string Record(std::uint64_t key, Rng& rng) {
   r += "\x81\x40";  // a full-width space
   AppendKanji(r, rng, 4);
   char tail[64];
-  std::snprintf(tail, sizeof tail, ",%012u,%08u,ABCDEFGHIJKLMNOPQRSTUV", rng.Next(), rng.Below(100000000));
+  std::snprintf(tail, sizeof tail, ",%012u,%08u,ABCDEFGHIJKLMNOPQRSTUV", rng.Next(),
+                rng.Below(100000000));
   r += tail;
   return r;
 }

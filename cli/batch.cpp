@@ -51,9 +51,12 @@ constexpr const char* kHelp =
     "終了コード: 0 差異なし, 1 差異あり, 2 開始できない・失敗・キーの順序誤り・使い方の誤り\n";
 
 constexpr const char* kKindNames[kOutputKinds] = {
-    "比較元ファイル：キー不一致",         "比較先ファイル：キー不一致",
-    "比較元ファイル：キー一致・内容不一致", "比較先ファイル：キー一致・内容不一致",
-    "キー・内容とも一致",                 "比較結果リスト",
+    "比較元ファイル：キー不一致",
+    "比較先ファイル：キー不一致",
+    "比較元ファイル：キー一致・内容不一致",
+    "比較先ファイル：キー一致・内容不一致",
+    "キー・内容とも一致",
+    "比較結果リスト",
 };
 
 struct Options {
@@ -157,8 +160,8 @@ class BatchHost : public RunHost {
     const int width = 40;
     const auto filled = static_cast<int>(done * width / total);
     err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-         << std::string(static_cast<std::size_t>(width - filled), ' ') << "] "
-         << done * 100 / total << "%" << std::flush;
+         << std::string(static_cast<std::size_t>(width - filled), ' ') << "] " << done * 100 / total
+         << "%" << std::flush;
     shown_ = true;
     return true;
   }
@@ -283,8 +286,8 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
 
   BatchHost host(job, err, progress_allowed && !o.quiet && !o.json);
   const RunSummary summary = RunComparison(host);
-  const bool completed = summary.outcome == RunOutcome::kNoDifferences ||
-                         summary.outcome == RunOutcome::kDifferences;
+  const bool completed =
+      summary.outcome == RunOutcome::kNoDifferences || summary.outcome == RunOutcome::kDifferences;
   if (o.json) {
     PrintJson(out, OutcomeName(summary.outcome), summary.status, "", summary.job,
               summary.lines_read, summary.counts);

@@ -44,9 +44,7 @@ class Run {
   std::chrono::steady_clock::time_point next_keep_alive_;
 };
 
-void Run::Advance(int side) {
-  ReadRecord(sides_[side], job_, out_of_order_);
-}
+void Run::Advance(int side) { ReadRecord(sides_[side], job_, out_of_order_); }
 
 bool Run::CheckClock() {
   if (--until_clock_check_ != 0) return true;
@@ -99,9 +97,8 @@ void Run::WriteResultRecord(int kind, bool partnered) {
   ++counts_[kind];
 
   if (!list_) return;
-  const bool listed = partnered ? (kind == kSourceDiffers ||
-                                   (kind == kDestinationDiffers &&
-                                    !job_.OutputSelected[kSourceDiffers]))
+  const bool listed = partnered ? (kind == kSourceDiffers || (kind == kDestinationDiffers &&
+                                                              !job_.OutputSelected[kSourceDiffers]))
                                 : (kind == kSourceDiffers || kind == kDestinationDiffers);
   if (!listed) return;
   ListedPair pair;

@@ -14,7 +14,7 @@ namespace vesmer {
 enum class RunOutcome {
   kNoDifferences,
   kDifferences,
-  kOutOfOrder,  // a key decreased; what was written so far stays
+  kOutOfOrder,   // a key decreased; what was written so far stays
   kSetupFailed,  // an input could not be converted or opened, a result file not created
   kIoFailed,     // a read or write failed after the run had started matching
   kStopped,      // the host asked the run to stop (the window is closing)

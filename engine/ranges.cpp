@@ -35,9 +35,9 @@ bool ParseNumber(std::string_view text, std::int32_t& value) {
     if (c < '0' || c > '9') return false;
   }
   if (!fraction.empty()) {
-    const bool above_half = fraction[0] > '5' ||
-                            (fraction[0] == '5' && fraction.find_first_not_of('0', 1) !=
-                                                       std::string_view::npos);
+    const bool above_half =
+        fraction[0] > '5' ||
+        (fraction[0] == '5' && fraction.find_first_not_of('0', 1) != std::string_view::npos);
     const bool exactly_half = fraction[0] == '5' && !above_half;
     if (above_half || (exactly_half && n % 2 == 1)) ++n;
   }

@@ -1,7 +1,6 @@
 #include "engine/result_list.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "platform/cp932.h"
 #include "platform/unicode.h"
@@ -9,12 +8,24 @@
 namespace vesmer {
 namespace {
 
+// Appends `value` in decimal, zero-padded to at least `width` digits.
+void AppendPadded(std::string& out, std::uint64_t value, std::size_t width) {
+  char digits[24];
+  std::size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  if (n < width) out.append(width - n, '0');
+  while (n > 0) out.push_back(digits[--n]);
+}
+
 // "0000012 000-O:": the number with at least 7 digits, the segment number with at least 3.
 void AppendPrefix(std::string& out, std::int64_t number, std::size_t segment, const char* tag) {
-  char buffer[64];
-  const int n = std::snprintf(buffer, sizeof buffer, "%07lld %03zu%s",
-                              static_cast<long long>(number), segment, tag);
-  out.append(buffer, static_cast<std::size_t>(n));
+  AppendPadded(out, static_cast<std::uint64_t>(number), 7);
+  out.push_back(' ');
+  AppendPadded(out, segment, 3);
+  out.append(tag, 3);
 }
 
 }  // namespace

@@ -156,8 +156,6 @@ std::string FromUtf8(std::string_view utf8) {
   return out;
 }
 
-std::string ToUtf8(std::string_view cp932_bytes) {
-  return Utf16ToUtf8(Decode(cp932_bytes));
-}
+std::string ToUtf8(std::string_view cp932_bytes) { return Utf16ToUtf8(Decode(cp932_bytes)); }
 
 }  // namespace vesmer::cp932

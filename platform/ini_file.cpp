@@ -70,8 +70,8 @@ bool KeyValue(std::string_view line, std::string_view& key, std::string_view& va
 
 struct Location {
   bool section_found = false;
-  std::size_t insert_at = 0;              // where a new key of the section goes
-  std::optional<std::size_t> key_line;    // index into lines
+  std::size_t insert_at = 0;            // where a new key of the section goes
+  std::optional<std::size_t> key_line;  // index into lines
 };
 
 Location Find(const std::vector<Line>& lines, std::string_view section, std::string_view key) {

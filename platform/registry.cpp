@@ -23,15 +23,15 @@ void MemoryRegistry::SetString(RegistryRoot root, const std::string& subkey,
   keys_[{root, Fold(subkey)}][Fold(name)] = {kRegSz, data};
 }
 
-void MemoryRegistry::SetDword(RegistryRoot root, const std::string& subkey,
-                              const std::string& name, std::uint32_t value) {
+void MemoryRegistry::SetDword(RegistryRoot root, const std::string& subkey, const std::string& name,
+                              std::uint32_t value) {
   std::string data;
   for (int i = 0; i < 4; ++i) data.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
   keys_[{root, Fold(subkey)}][Fold(name)] = {kRegDword, data};
 }
 
-bool MemoryRegistry::OpenKey(RegistryRoot root, const std::string& subkey,
-                             std::uint32_t /*access*/, Key& key) {
+bool MemoryRegistry::OpenKey(RegistryRoot root, const std::string& subkey, std::uint32_t /*access*/,
+                             Key& key) {
   const auto it = keys_.find({root, Fold(subkey)});
   if (it == keys_.end()) return false;
   key = next_++;

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 
 #include "ui/desktop.h"
 #include "ui/form_support.h"
@@ -35,10 +36,11 @@ frmSetting::frmSetting(SettingsStore& store, Desktop& desktop, QWidget* parent)
     c->setObjectName(name);
     return c;
   };
-  chkSpaceCompare = check("chkSpaceCompare",
-                          "全角スペース１個と半角スペース２個は一致と見なす(&S)", this);
+  chkSpaceCompare =
+      check("chkSpaceCompare", "全角スペース１個と半角スペース２個は一致と見なす(&S)", this);
   PlaceTwips(chkSpaceCompare, 360, 360, 4575, 255);
-  chkArrangeLength = check("chkArrangeLength", "レコード長が異なるとき、短い方にあわせる(&T)", this);
+  chkArrangeLength =
+      check("chkArrangeLength", "レコード長が異なるとき、短い方にあわせる(&T)", this);
   PlaceTwips(chkArrangeLength, 360, 720, 3855, 255);
   chkOpenResult = check("chkOpenResult", "比較結果をすぐに開く(&P)", this);
   PlaceTwips(chkOpenResult, 360, 1440, 2175, 255);
@@ -65,7 +67,11 @@ frmSetting::frmSetting(SettingsStore& store, Desktop& desktop, QWidget* parent)
   cmdFindEditor->setObjectName("cmdFindEditor");
   cmdFindEditor->setAutoDefault(false);
   PlaceTwips(cmdFindEditor, 8160, 1080, 735, 255);
-  chkOpenResult->raise();  // over the group's top edge, in place of a title
+  // Over the group's top edge, in place of a title, hiding the frame line behind it.
+  chkOpenResult->setAutoFillBackground(true);
+  chkOpenResult->adjustSize();
+  chkOpenResult->resize(std::min(chkOpenResult->width(), Twips(2175)), Twips(255));
+  chkOpenResult->raise();
 
   cmdOK = new QPushButton("OK (Enter)", this);
   cmdOK->setObjectName("cmdOK");
@@ -84,9 +90,8 @@ frmSetting::frmSetting(SettingsStore& store, Desktop& desktop, QWidget* parent)
   PlaceTwips(lblScale, 360, 3600, 975, 255);
   lblScale->setBuddy(txtScale);
 
-  QWidget* order[] = {chkSpaceCompare, chkArrangeLength, chkOpenResult, optEditor[0],
-                      optEditor[1],    txtEditorName,    cmdFindEditor, cmdOK,
-                      cmdCancel,       txtScale};
+  QWidget* order[] = {chkSpaceCompare, chkArrangeLength, chkOpenResult, optEditor[0], optEditor[1],
+                      txtEditorName,   cmdFindEditor,    cmdOK,         cmdCancel,    txtScale};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
   connect(chkOpenResult, &QCheckBox::toggled, this, &frmSetting::ApplyOpenResultRule);
@@ -101,8 +106,8 @@ void frmSetting::FormLoad() {
   RegisterFontSubstitutes();
   const QFont proportional = MakeFont(kProportionalFontName, 9);
   for (QWidget* w : std::initializer_list<QWidget*>{
-           chkSpaceCompare, chkArrangeLength, chkOpenResult, optEditor[0], optEditor[1],
-           lblEditor, cmdFindEditor, cmdOK, cmdCancel, lblScale}) {
+           chkSpaceCompare, chkArrangeLength, chkOpenResult, optEditor[0], optEditor[1], lblEditor,
+           cmdFindEditor, cmdOK, cmdCancel, lblScale}) {
     w->setFont(proportional);
   }
   txtScale->setFont(MakeFont(kFixedFontName, 9));

@@ -56,8 +56,8 @@ class frmSetting : public QDialog {
   SettingsStore& store_;
   Desktop& desktop_;
   // The six values as the dialog found them.
-  std::string cancel_space_compare_, cancel_arrange_length_, cancel_open_result_,
-      cancel_editor_, cancel_editor_name_, cancel_scale_;
+  std::string cancel_space_compare_, cancel_arrange_length_, cancel_open_result_, cancel_editor_,
+      cancel_editor_name_, cancel_scale_;
 };
 
 }  // namespace vesmer

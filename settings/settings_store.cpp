@@ -67,8 +67,8 @@ SettingsLocation SettingsLocationOfFile(const std::string& ini_path) {
 }
 
 std::string ReadIni(const std::string& section, const std::string& key, const std::string& file) {
-  return cp932::ToUtf8(ReadProfileString(file, cp932::FromUtf8(section), cp932::FromUtf8(key),
-                                         kIniValueLimit));
+  return cp932::ToUtf8(
+      ReadProfileString(file, cp932::FromUtf8(section), cp932::FromUtf8(key), kIniValueLimit));
 }
 
 bool WriteIni(const std::string& section, const std::string& key, const std::string& value,

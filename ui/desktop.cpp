@@ -35,8 +35,7 @@ class ExecutableFilter : public QSortFilterProxyModel {
 // Qt reads the patterns from the last parenthesised group; with the details hidden the user
 // sees the caption alone.
 QString QtFilter(const FileFilter& f) {
-  return f.caption + " (" + (f.executables_only ? QStringLiteral("*") : f.patterns.join(' ')) +
-         ")";
+  return f.caption + " (" + (f.executables_only ? QStringLiteral("*") : f.patterns.join(' ')) + ")";
 }
 
 }  // namespace
@@ -108,9 +107,9 @@ bool SystemDesktop::StartProgram(const QStringList& argv) {
 }
 
 void SystemDesktop::ShowInFileManager(const QString& path) {
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-      "org.freedesktop.FileManager1", "ShowItems");
+  QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
+                                                     "/org/freedesktop/FileManager1",
+                                                     "org.freedesktop.FileManager1", "ShowItems");
   call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
   const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
   if (reply.type() != QDBusMessage::ReplyMessage) {

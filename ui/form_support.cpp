@@ -8,8 +8,8 @@ namespace vesmer {
 void RegisterFontSubstitutes() {
   QFont::insertSubstitutions(kProportionalFontName,
                              {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
-  QFont::insertSubstitutions(kFixedFontName, {QStringLiteral("IPAGothic"),
-                                              QStringLiteral("Noto Sans Mono CJK JP")});
+  QFont::insertSubstitutions(
+      kFixedFontName, {QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans Mono CJK JP")});
 }
 
 QFont MakeFont(const QString& family, int points) {

@@ -18,7 +18,6 @@
 #include "settings/settings_dialog.h"
 #include "ui/about_box.h"
 #include "ui/form_support.h"
-
 #include "ui/resources/vesmer.xpm"
 
 namespace vesmer {
@@ -39,7 +38,7 @@ std::string ToStd(const QString& s) { return s.toStdString(); }
 
 void SetBackground(QWidget* w, const QColor& color) {
   QPalette p = w->palette();
-  p.setColor(QPalette::Window, color);
+  p.setColor(w->backgroundRole(), color);  // Window for labels, Button for check boxes
   w->setPalette(p);
   w->setAutoFillBackground(true);
 }
@@ -131,8 +130,7 @@ void frmVESMER::BuildControls() {
     cmdSelInput[i] = button("cmdSelInput" + n, sel_captions[i], 360, row_tops[i], 2295, 375);
     chkUtf8[i] = check("chkUtf8" + n, utf8_captions[i], 2760, row_tops[i] + 120, 1095, 255);
     lblInputData[i] = path_label("lblInputData" + n, 3960, row_tops[i]);
-    lblFileICount[i] =
-        label("lblFileICount" + n, "", 9600, row_tops[i] + 240, 735, 255, true);
+    lblFileICount[i] = label("lblFileICount" + n, "", 9600, row_tops[i] + 240, 735, 255, true);
     if (i == 0) {
       // The path buttons stand between the two rows, left to right: 3, 0, 1, 2, 4.
       const struct {
@@ -150,12 +148,14 @@ void frmVESMER::BuildControls() {
     }
   }
   Label7 = label("Label7", "出力ファイルを指定する", 360, 1785, 3495, 255);
-  Label8 = label("Label8", "出力ファイルは、比較元ファイルと同じフォルダに作成されます", 3960,
-                 1785, 6255, 255);
-  const char* output_captions[6] = {
-      "比較元ファイル：キー不一致(&1)",        "比較先ファイル：キー不一致(&2)",
-      "比較元ファイル：キー一致・内容不一致(&3)", "比較先ファイル：キー一致・内容不一致(&4)",
-      "キー・内容とも一致(&5)",                "比較結果リスト(&6)"};
+  Label8 = label("Label8", "出力ファイルは、比較元ファイルと同じフォルダに作成されます", 3960, 1785,
+                 6255, 255);
+  const char* output_captions[6] = {"比較元ファイル：キー不一致(&1)",
+                                    "比較先ファイル：キー不一致(&2)",
+                                    "比較元ファイル：キー一致・内容不一致(&3)",
+                                    "比較先ファイル：キー一致・内容不一致(&4)",
+                                    "キー・内容とも一致(&5)",
+                                    "比較結果リスト(&6)"};
   const int check_tops[6] = {2220, 2760, 3360, 3960, 4560, 5160};
   const int label_tops[6] = {2160, 2760, 3360, 3960, 4560, 5160};
   for (int k = 0; k < 6; ++k) {
@@ -424,8 +424,7 @@ void frmVESMER::OnCmdSelInputClicked(int index) {
   if (path.empty()) path = ToStd(desktop_.DocumentsFolder());
   static constexpr char16_t kFilter[] =
       u"テキスト ファイル(*.prn; *.txt; *.csv)\0*.prn; *.txt; *.csv\0すべてのファイル (*.*)\0*.*\0";
-  path = ToStd(ShowOpenDialog(desktop_, this,
-                              std::u16string_view(kFilter, std::size(kFilter) - 1),
+  path = ToStd(ShowOpenDialog(desktop_, this, std::u16string_view(kFilter, std::size(kFilter) - 1),
                               FromStd(path)));
   if (!path.empty()) {
     SetInputLabel(index, FromStd(path));

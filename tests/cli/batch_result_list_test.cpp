@@ -16,7 +16,8 @@ using testing::RunBatchExe;
 using testing::TempDir;
 using testing::WriteFile;
 
-const std::string kRuler = std::string(14, ' ') + "....+....*....+....*....+....*....+....*....+."
+const std::string kRuler = std::string(14, ' ') +
+                           "....+....*....+....*....+....*....+....*....+."
                            "...*....+....*....+....*....+....*....+....*....+....#";
 
 class BatchResultListTest : public ::testing::Test {
@@ -97,10 +98,9 @@ TEST_F(BatchResultListTest, DoubleByteCharacterAcrossTheCutCarries) {
   const std::string source = std::string(99, 'a') + "\x88\x9F" + "bc";
   const std::string destination = std::string(99, 'a') + "XYbc";
   Run(CrLf({source}), CrLf({destination}));
-  EXPECT_EQ(List(),
-            CrLf(Concat({Segment("0000001", "000", std::string(99, 'a') + "\x88\x9F",
-                                 std::string(99, 'a') + "XY", std::string(99, ' ') + "??"),
-                         Segment("0000001", "001", " bc", " bc", "   ")})));
+  EXPECT_EQ(List(), CrLf(Concat({Segment("0000001", "000", std::string(99, 'a') + "\x88\x9F",
+                                         std::string(99, 'a') + "XY", std::string(99, ' ') + "??"),
+                                 Segment("0000001", "001", " bc", " bc", "   ")})));
 }
 
 TEST_F(BatchResultListTest, CutTestLooksAtBytePairs) {
@@ -109,16 +109,24 @@ TEST_F(BatchResultListTest, CutTestLooksAtBytePairs) {
   const std::string source = std::string(98, 'a') + "\x82\x81" + "\x40" + "z";
   const std::string destination = std::string(98, 'a') + "\x82\x81" + "\x40" + "y";
   Run(CrLf({source}), CrLf({destination}));
-  EXPECT_EQ(List(), CrLf(Concat({Segment("0000001", "000", std::string(98, 'a') + "\x82\x81\x40",
-                                         std::string(98, 'a') + "\x82\x81\x40",
-                                         std::string(101, ' ')),
-                                 Segment("0000001", "001", " z", " y", " ?")})));
+  EXPECT_EQ(List(),
+            CrLf(Concat({Segment("0000001", "000", std::string(98, 'a') + "\x82\x81\x40",
+                                 std::string(98, 'a') + "\x82\x81\x40", std::string(101, ' ')),
+                         Segment("0000001", "001", " z", " y", " ?")})));
 }
 
 TEST_F(BatchResultListTest, MarkersFollowTheComparisonBytes) {
   // A full-width space stays in the list; an omitted range shows its bytes without markers.
-  Run(CrLf({"\x81\x40" "AB12"}), CrLf({"\x81\x40" "CD13"}), {"-x", "3-4"});
-  EXPECT_EQ(List(), CrLf(Segment("0000001", "000", "\x81\x40" "AB12", "\x81\x40" "CD13",
+  Run(CrLf({"\x81\x40"
+            "AB12"}),
+      CrLf({"\x81\x40"
+            "CD13"}),
+      {"-x", "3-4"});
+  EXPECT_EQ(List(), CrLf(Segment("0000001", "000",
+                                 "\x81\x40"
+                                 "AB12",
+                                 "\x81\x40"
+                                 "CD13",
                                  "     ?")));
   // Arranged length: the shorter record is padded and every column past it carries "?".
   Run(CrLf({"ABCDEF"}), CrLf({"AXC"}), {"-a"});
@@ -158,8 +166,7 @@ TEST_F(BatchUtf8Test, DestinationFailureAfterTheSourceWasConverted) {
   WriteFile(dir_ / "a", utf8_);
   WriteFile(dir_ / "b.txt", utf8_);
   WriteFile(dir_ / "b_UTF8.TXT", "earlier backup");
-  const auto r =
-      RunBatchExe({"--utf8-source", "--utf8-destination", dir_ / "a", dir_ / "b.txt"});
+  const auto r = RunBatchExe({"--utf8-source", "--utf8-destination", dir_ / "a", dir_ / "b.txt"});
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_EQ(ReadFile(dir_ / "a"), sjis_);  // no extension: a_UTF8.TXT beside it
   EXPECT_EQ(ReadFile(dir_ / "a_UTF8.TXT"), utf8_);

@@ -37,9 +37,9 @@ class BatchTest : public ::testing::Test {
                     "}], \"outputs\": [";
     for (int k = 0; k < 6; ++k) {
       j += std::string(k ? ", " : "") + "{\"kind\": " + std::to_string(k) + ", \"path\": \"" +
-           (dir_ / ("a_" + std::to_string(k) + ".TXT")) + "\", \"selected\": " +
-           (selected[k] == '1' ? "true" : "false") + ", \"count\": " + std::to_string(counts[k]) +
-           "}";
+           (dir_ / ("a_" + std::to_string(k) + ".TXT")) +
+           "\", \"selected\": " + (selected[k] == '1' ? "true" : "false") +
+           ", \"count\": " + std::to_string(counts[k]) + "}";
     }
     return j + "]}\n";
   }
@@ -54,11 +54,10 @@ TEST_F(BatchTest, NoDifferencesExitsZero) {
 }
 
 TEST_F(BatchTest, KeyModeDifferencesExitOne) {
-  const auto r = Run(CrLf({"A1", "B1", "C1"}), CrLf({"A1", "B2", "C1", "D1", "E1"}),
-                     {"--json", "-k", "1-1"});
+  const auto r =
+      Run(CrLf({"A1", "B1", "C1"}), CrLf({"A1", "B2", "C1", "D1", "E1"}), {"--json", "-k", "1-1"});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, Json("differences", messages::kCompleted, {3, 5}, "111111",
-                        {0, 2, 1, 1, 2, 1}));
+  EXPECT_EQ(r.out, Json("differences", messages::kCompleted, {3, 5}, "111111", {0, 2, 1, 1, 2, 1}));
   EXPECT_EQ(Result(1), CrLf({"D1", "E1"}));
 }
 
@@ -84,9 +83,12 @@ TEST_F(BatchTest, RefusedStartsNameTheMessageAndFocus) {
       {{"-x", "", a, "b"}, messages::kNoOmitRange, "txtOmitRange"},
       {{"-k", "5-3", a, "b"}, messages::kBadKeyRange, "txtKeyRange"},
       {{"-x", "a-5", a, "b"}, messages::kBadOmitRange, "txtOmitRange"},
-      {{"-k", "1-1,2-2,3-3,4-4,5-5,6-6,7-7,8-8,9-9,10-10,11-11,12-12,13-13,14-14,15-15,16-16,"
-              "17-17,18-18,19-19,20-20,21-21", a, "b"},
-       messages::kKeyRangeOverLimit, "txtKeyRange"},
+      {{"-k",
+        "1-1,2-2,3-3,4-4,5-5,6-6,7-7,8-8,9-9,10-10,11-11,12-12,13-13,14-14,15-15,16-16,"
+        "17-17,18-18,19-19,20-20,21-21",
+        a, "b"},
+       messages::kKeyRangeOverLimit,
+       "txtKeyRange"},
       {{"-k", "1-10", "-x", "10-12", a, "b"}, messages::kRangesOverlap, "txtOmitRange"},
   };
   for (const Case& c : cases) {
@@ -105,8 +107,10 @@ TEST_F(BatchTest, RefusedStartsNameTheMessageAndFocus) {
 
 TEST_F(BatchTest, UsageErrors) {
   for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"only-one"}, {"-o", "0", "a", "b"},
-                                             {"-o", "29", "a", "b"}, {"--bogus", "a", "b"},
+       std::vector<std::vector<std::string>>{{"only-one"},
+                                             {"-o", "0", "a", "b"},
+                                             {"-o", "29", "a", "b"},
+                                             {"--bogus", "a", "b"},
                                              {"a", "b", "-k"}}) {
     const auto r = RunBatchExe(args);
     EXPECT_EQ(r.exit_code, 2);
@@ -143,9 +147,13 @@ TEST_F(BatchTest, MissingInputFailsWithExitTwo) {
 
 TEST_F(BatchTest, OptionsReachTheRecordReader) {
   // Space compare, omitted columns and arranged length, each on its own.
-  auto r = Run(CrLf({"A\x81\x40" "B"}), CrLf({"A  B"}), {"-s"});
+  auto r = Run(CrLf({"A\x81\x40"
+                     "B"}),
+               CrLf({"A  B"}), {"-s"});
   EXPECT_EQ(r.exit_code, 0);
-  r = Run(CrLf({"A\x81\x40" "B"}), CrLf({"A  B"}));
+  r = Run(CrLf({"A\x81\x40"
+                "B"}),
+          CrLf({"A  B"}));
   EXPECT_EQ(r.exit_code, 1);
   r = Run(CrLf({"ABCDEF"}), CrLf({"ABxyEF"}), {"-x", "3-4"});
   EXPECT_EQ(r.exit_code, 0);
@@ -158,11 +166,18 @@ TEST_F(BatchTest, OptionsReachTheRecordReader) {
 
 TEST_F(BatchTest, LineEndsAsTheRecordReaderSplitsThem) {
   // CR, CR LF, a lone LF inside a line, 0x1A as an ordinary byte, a last line without an end.
-  const auto r = Run("a\rb\r\nc\nd\r\x1A" "e", "a\r\nb\r\nX\r\n\x1A" "e\r\n", {"--json"});
+  const auto r =
+      Run("a\rb\r\nc\nd\r\x1A"
+          "e",
+          "a\r\nb\r\nX\r\n\x1A"
+          "e\r\n",
+          {"--json"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(Result(2), "c\nd\r\n");
   EXPECT_EQ(Result(3), "X\r\n");
-  EXPECT_EQ(Result(4), "a\r\nb\r\n\x1A" "e\r\n");
+  EXPECT_EQ(Result(4),
+            "a\r\nb\r\n\x1A"
+            "e\r\n");
   EXPECT_NE(r.out.find("\"lines\": 4}, {\"path\""), std::string::npos);
 }
 
@@ -182,10 +197,11 @@ TEST(BatchSettingsTest, RunsAComparisonSetUpOnlyByASettingsFile) {
   testing::TempDir dir;
   testing::WriteFile(dir / "a.prn", testing::CrLf({"K1 x", "K2 y", "K3 z"}));
   testing::WriteFile(dir / "b.prn", testing::CrLf({"K1 x", "K2 Y", "K4 z"}));
-  testing::WriteFile(dir / "mine.ini", cp932::FromUtf8(
-                     "[mine]\r\nInputData0=" + (dir / "a.prn") + "\r\nInputData1=" +
-                         (dir / "b.prn") + "\r\nOutputData=000011\r\nKey=1\r\nKeyRange=１－２\r\n"
-                         "Omit=1\r\nOmitRange=4-4\r\n"));
+  testing::WriteFile(dir / "mine.ini",
+                     cp932::FromUtf8("[mine]\r\nInputData0=" + (dir / "a.prn") +
+                                     "\r\nInputData1=" + (dir / "b.prn") +
+                                     "\r\nOutputData=000011\r\nKey=1\r\nKeyRange=１－２\r\n"
+                                     "Omit=1\r\nOmitRange=4-4\r\n"));
   auto r = testing::RunBatchExe({"--json", "--settings", dir / "mine.ini"});
   EXPECT_EQ(r.exit_code, 1) << r.err;
   // Key mode forces kinds 0 and 1; "K2 Y" matches because column 4 is omitted.
@@ -195,8 +211,8 @@ TEST(BatchSettingsTest, RunsAComparisonSetUpOnlyByASettingsFile) {
   EXPECT_FALSE(testing::Exists(dir / "a_2.TXT"));
 
   // The command line wins over the file.
-  r = testing::RunBatchExe({"--settings", dir / "mine.ini", "-x", "3-3", "-o", "2",
-                            dir / "b.prn", dir / "a.prn"});
+  r = testing::RunBatchExe(
+      {"--settings", dir / "mine.ini", "-x", "3-3", "-o", "2", dir / "b.prn", dir / "a.prn"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(testing::ReadFile(dir / "b_2.TXT"), testing::CrLf({"K2 Y"}));
 }

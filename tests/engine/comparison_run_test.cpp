@@ -54,8 +54,7 @@ TEST_F(ComparisonRunTest, ReportsInTheOrderOfTheRun) {
   Inputs(CrLf({"x"}), CrLf({"y"}));
   const RunSummary s = Run();
   EXPECT_EQ(s.outcome, RunOutcome::kDifferences);
-  EXPECT_EQ(host_.statuses,
-            (std::vector<std::string>{messages::kRunning, messages::kCompleted}));
+  EXPECT_EQ(host_.statuses, (std::vector<std::string>{messages::kRunning, messages::kCompleted}));
   ASSERT_GE(host_.events.size(), 3u);
   EXPECT_EQ(host_.events.front(), "lock");
   EXPECT_EQ(host_.events[1], "take-job");
@@ -186,7 +185,10 @@ TEST_F(ComparisonRunTest, SelectedResultsAreReplacedOthersLeftAlone) {
 
 TEST_F(ComparisonRunTest, ResultLinesAreTheBytesAsRead) {
   // A full-width space, a code Windows would rewrite (ED40) and a lone LF all stay as read.
-  const std::string line = "K\x81\x40" "A\xED\x40" "b\nc";
+  const std::string line =
+      "K\x81\x40"
+      "A\xED\x40"
+      "b\nc";
   Inputs(line + "\r\n", "X\r\n");
   host_.job.SpaceCompare = true;
   UseKey(host_.job, "1-1");
@@ -255,7 +257,10 @@ TEST_F(ComparisonRunTest, ArrangedLengthComparesAtTheShorterLength) {
 
 TEST_F(ComparisonRunTest, DifferentBytesThatDecodeAlikeAreEqual) {
   // Omitting column 2 cuts a double-byte character; both halves decode to the default character.
-  Inputs(CrLf({"\x88\x9F" "Z"}), CrLf({"\x89\x9F" "Z"}));
+  Inputs(CrLf({"\x88\x9F"
+               "Z"}),
+         CrLf({"\x89\x9F"
+               "Z"}));
   UseOmit(host_.job, "2-2");
   EXPECT_EQ(Run().counts[4], 1);
 }

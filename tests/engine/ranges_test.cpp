@@ -7,7 +7,8 @@ namespace {
 
 std::string Ranges(int n) {
   std::string text;
-  for (int i = 1; i <= n; ++i) text += (i > 1 ? "," : "") + std::to_string(i) + "-" + std::to_string(i);
+  for (int i = 1; i <= n; ++i)
+    text += (i > 1 ? "," : "") + std::to_string(i) + "-" + std::to_string(i);
   return text;
 }
 

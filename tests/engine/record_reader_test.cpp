@@ -93,7 +93,10 @@ TEST_F(RecordReaderTest, KeysOrderByCodeUnitNotByByte) {
 TEST_F(RecordReaderTest, ComparisonBytesApplyTheOptions) {
   job_.SpaceCompare = true;
   testing::UseOmit(job_, "3-4,5-10");
-  Open(CrLf({"ABCDEF", "A\x81\x40" "B", "\x81\x81\x40"}));
+  Open(CrLf({"ABCDEF",
+             "A\x81\x40"
+             "B",
+             "\x81\x81\x40"}));
   Read();
   EXPECT_EQ(side_.ComparisonBytes(job_), "AB  EF");  // 5-10 reaches past the end: skipped whole
   EXPECT_EQ(side_.raw, "ABCDEF");

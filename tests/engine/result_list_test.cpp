@@ -19,7 +19,7 @@ TEST(ResultListTest, CutCarriesOnlyWhenALeadByteWouldBeSplit) {
   // Columns are 1-based: column 2 holds a lead byte followed by a trail byte.
   EXPECT_TRUE(CutCarries("A\x82\xA0Z", 2));
   EXPECT_FALSE(CutCarries("A\x82\xA0Z", 3));
-  EXPECT_FALSE(CutCarries("AB\xB1Z", 2));             // half-width katakana is one byte
+  EXPECT_FALSE(CutCarries("AB\xB1Z", 2));                   // half-width katakana is one byte
   EXPECT_FALSE(CutCarries(std::string("A\x82\0Z", 4), 2));  // lead before NUL is one char
   // Byte pairs, not character boundaries: 82 A0 | 82 A0 seen at column 2 as A0 82: no carry;
   // at column 3 the 82 A0 pair is split.

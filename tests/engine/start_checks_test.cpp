@@ -77,9 +77,10 @@ TEST(StartChecksTest, RangeChecksInOrder) {
       {false, true, "", "", messages::kNoOmitRange, Focus::kOmitRange},
       {true, true, "5-3", "", messages::kNoOmitRange, Focus::kOmitRange},
       {true, true, "5-3", "x", messages::kBadKeyRange, Focus::kKeyRange},
-      {true, true, "1-1,2-2,3-3,4-4,5-5,6-6,7-7,8-8,9-9,10-10,11-11,12-12,13-13,14-14,15-15,"
-                   "16-16,17-17,18-18,19-19,20-20,21-21", "x",
-       messages::kKeyRangeOverLimit, Focus::kKeyRange},
+      {true, true,
+       "1-1,2-2,3-3,4-4,5-5,6-6,7-7,8-8,9-9,10-10,11-11,12-12,13-13,14-14,15-15,"
+       "16-16,17-17,18-18,19-19,20-20,21-21",
+       "x", messages::kKeyRangeOverLimit, Focus::kKeyRange},
       {true, true, "1-5", "x", messages::kBadOmitRange, Focus::kOmitRange},
       {false, true, "", ",,,,,,,,,,,,,,,,,,,,", messages::kOmitRangeOverLimit, Focus::kOmitRange},
       {true, true, "1-10", "10-12", messages::kRangesOverlap, Focus::kOmitRange},

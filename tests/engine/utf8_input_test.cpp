@@ -21,7 +21,9 @@ TEST(Utf8InputTest, DropsTheByteOrderMarkAndReplacesWhatHasNoForm) {
   TempDir dir;
   // BOM, a character with a best fit (¥ -> 5C), one without a form (한), malformed bytes,
   // a character outside the BMP (two '?'), line ends kept as they are.
-  WriteFile(dir / "in.txt", "\xEF\xBB\xBF" "a¥한\xFF\n😀\r\n");
+  WriteFile(dir / "in.txt",
+            "\xEF\xBB\xBF"
+            "a¥한\xFF\n😀\r\n");
   ASSERT_TRUE(ConvertUtf8Input(dir / "in.txt").ok());
   EXPECT_EQ(ReadFile(dir / "in.txt"), "a\\??\n??\r\n");
 }

@@ -55,17 +55,17 @@ TEST(Cp932Test, EncodesEveryLineOfWindowsTable) {
 }
 
 TEST(Cp932Test, UnmappedCharactersEncodeAsQuestionMarks) {
-  EXPECT_EQ(cp932::Encode(u"\uAC00"), "?");  // no form and no best fit
-  EXPECT_EQ(cp932::Encode(u"\u00E9"), "e");  // best fit
+  EXPECT_EQ(cp932::Encode(u"\uAC00"), "?");       // no form and no best fit
+  EXPECT_EQ(cp932::Encode(u"\u00E9"), "e");       // best fit
   EXPECT_EQ(cp932::Encode(u"\U0001F600"), "??");  // one '?' per UTF-16 code unit
   EXPECT_EQ(cp932::Encode(u"\u00A5"), "\x5C");    // best fit
 }
 
 TEST(Cp932Test, InvalidInputDecodesAsWindowsDoes) {
-  EXPECT_EQ(cp932::Decode("\x85\x40"), u"\u30FB");       // lead byte without mapped pairs
-  EXPECT_EQ(cp932::Decode("A\x88"), u"A\u30FB");         // lead byte at the end
+  EXPECT_EQ(cp932::Decode("\x85\x40"), u"\u30FB");  // lead byte without mapped pairs
+  EXPECT_EQ(cp932::Decode("A\x88"), u"A\u30FB");    // lead byte at the end
   EXPECT_EQ(cp932::Decode(std::string("\x88\0B", 3)), std::u16string(u"\u30FB\0B", 3));
-  EXPECT_EQ(cp932::Decode("\x88\x20"), u"\u30FB");       // any non-zero trail byte is taken
+  EXPECT_EQ(cp932::Decode("\x88\x20"), u"\u30FB");  // any non-zero trail byte is taken
   EXPECT_EQ(cp932::Decode("\x80\xA0\xFD"), u"\u0080\uF8F0\uF8F1");
 }
 
@@ -95,7 +95,10 @@ TEST(Cp932Test, CanonicalFormIsWhatWindowsWritesBack) {
 TEST(Cp932Test, Utf8Conversions) {
   EXPECT_EQ(cp932::FromUtf8("比較元"), "\x94\xe4\x8a\x72\x8c\xb3");
   EXPECT_EQ(cp932::ToUtf8("\x94\xe4\x8a\x72\x8c\xb3"), "比較元");
-  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("a\xFF" "b")), "a\uFFFD" "b");
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("a\xFF"
+                                    "b")),
+            "a\uFFFD"
+            "b");
   EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
   EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
 }

@@ -1,7 +1,11 @@
 #include "platform/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
 
 #include "tests/test_util.h"
 
@@ -46,14 +50,24 @@ TEST(IniFileTest, WritesReachTheFileWhole) {
 }
 
 TEST(IniFileTest, FailedWriteLeavesTheOldFile) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
   TempDir dir;
   const std::string path = dir / "v.ini";
   WriteFile(path, "[S]\r\nk=old\r\n");
-  ::chmod(dir.path().c_str(), 0555);
-  EXPECT_FALSE(WriteProfileString(path, "S", "k", "new"));
-  ::chmod(dir.path().c_str(), 0755);
+  // A file size limit makes the write fail as a full disk would, for root too.
+  struct rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 32;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = WriteProfileString(path, "S", "k", std::string(100, 'n'));
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_FALSE(written);
   EXPECT_EQ(ReadFile(path), "[S]\r\nk=old\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator{}),
+            1);  // no temporary file left behind
 }
 
 TEST(IniFileTest, WriteIntoAMissingFolderFails) {

@@ -102,14 +102,15 @@ TEST(SettingsStoreTest, LoadTimeChecks) {
   TempDir dir;
   WriteFile(dir / "real.txt", "x");
   const std::string long_range(1500, '1');
-  WriteFile(dir / "vesmer.ini",
-            "[vesmer]\r\nLeft=40000\r\nTop= 12.5 \r\nInputData0=" + dir.path() +
-                "\r\nInputData1=" + (dir / "real.txt") + "\r\nOutputData=\r\nDisplay=\r\n"
-                "EditorName=\r\nKeyRange=" + long_range + "\r\nUtf80=1");
+  WriteFile(dir / "vesmer.ini", "[vesmer]\r\nLeft=40000\r\nTop= 12.5 \r\nInputData0=" + dir.path() +
+                                    "\r\nInputData1=" + (dir / "real.txt") +
+                                    "\r\nOutputData=\r\nDisplay=\r\n"
+                                    "EditorName=\r\nKeyRange=" +
+                                    long_range + "\r\nUtf80=1");
   SettingsStore s;
   LoadSettings(s, SettingsLocationFor(dir / "vesmer"));
-  EXPECT_EQ(s.Left, 0);   // beyond 16 bits
-  EXPECT_EQ(s.Top, 12);   // rounded half to even
+  EXPECT_EQ(s.Left, 0);           // beyond 16 bits
+  EXPECT_EQ(s.Top, 12);           // rounded half to even
   EXPECT_EQ(s.InputData[0], "");  // a folder
   EXPECT_EQ(s.InputData[1], dir / "real.txt");
   EXPECT_EQ(s.OutputData, "111111");

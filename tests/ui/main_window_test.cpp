@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -165,10 +166,10 @@ TEST_F(MainWindowTest, SelectionSetsPathsAndNames) {
   ASSERT_EQ(desktop_.choices.size(), 1);
   // First use: the documents folder, the two filter entries, the first preselected.
   EXPECT_EQ(desktop_.choices[0].initial, "/home/user/Documents");
-  EXPECT_EQ(desktop_.choices[0].filters,
-            (QList<FileFilter>{{"テキスト ファイル(*.prn; *.txt; *.csv)",
-                                {"*.prn", "*.txt", "*.csv"}},
-                               {"すべてのファイル (*.*)", {"*.*"}}}));
+  EXPECT_EQ(
+      desktop_.choices[0].filters,
+      (QList<FileFilter>{{"テキスト ファイル(*.prn; *.txt; *.csv)", {"*.prn", "*.txt", "*.csv"}},
+                         {"すべてのファイル (*.*)", {"*.*"}}}));
   EXPECT_EQ(Label("lblInputData(0)")->text().toStdString(), dir_ / "list.prn");
   for (int k = 0; k < 6; ++k) {
     EXPECT_EQ(Label(QString("lblOutputData(%1)").arg(k))->text().toStdString(),
@@ -217,7 +218,7 @@ TEST_F(MainWindowTest, PathButtons) {
   EXPECT_EQ(store_.InputData[0], "");
   EXPECT_EQ(store_.InputData[1], d);
   EXPECT_EQ(window_->result_paths()[2], dir_ / "d_2.TXT");  // an empty source names nothing
-  Click(Button("cmdInputChange(4)"));  // source := destination
+  Click(Button("cmdInputChange(4)"));                       // source := destination
   EXPECT_EQ(store_.InputData[0], d);
   Click(Button("cmdInputChange(2)"));  // move up
   EXPECT_EQ(store_.InputData[0], d);
@@ -368,6 +369,23 @@ TEST_F(MainWindowTest, ClosingDuringARunKeepsWhatWasWritten) {
   EXPECT_EQ(ReadFile(dir_ / "a_2.TXT"), CrLf({"a0"}));
   EXPECT_EQ(ReadFile(dir_ / "a_3.TXT"), CrLf({"b0"}));
   EXPECT_TRUE(testing::Exists(dir_ / "vesmer.ini"));
+}
+
+TEST_F(MainWindowTest, MenusOpenTheDialogsWithTheWindowsIcon) {
+  window_->show();
+  QStringList seen;
+  auto look_and_close = [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) return;
+    seen << modal->objectName() + "|" + modal->windowTitle();
+    EXPECT_EQ(modal->windowIcon().cacheKey(), window_->windowIcon().cacheKey());
+    QTest::keyClick(modal, Qt::Key_Escape);
+  };
+  QTimer::singleShot(0, window_.get(), look_and_close);
+  window_->mnuSetting->trigger();
+  QTimer::singleShot(0, window_.get(), look_and_close);
+  window_->mnuAbout->trigger();
+  EXPECT_EQ(seen, (QStringList{"frmSetting|設定", "frmAbout|VESMERのﾊﾞｰｼﾞｮﾝ情報"}));
 }
 
 }  // namespace

@@ -41,8 +41,7 @@ class SettingsDialogTest : public ::testing::Test {
     return w;
   }
   void Click(QWidget* w) {
-    if (qobject_cast<QAbstractButton*>(w) != nullptr &&
-        qobject_cast<QPushButton*>(w) == nullptr) {
+    if (qobject_cast<QAbstractButton*>(w) != nullptr && qobject_cast<QPushButton*>(w) == nullptr) {
       QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(6, w->height() / 2));
     } else {
       QTest::mouseClick(w, Qt::LeftButton);
