@@ -8,13 +8,6 @@
 namespace vesmer {
 namespace {
 
-bool AllAscii(std::string_view bytes) {
-  for (const char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
 // The bytes of `line` from 1-based `start`, `end - start + 1` of them, fewer or none where the
 // line is shorter.
 std::string_view Slice(std::string_view line, std::int32_t start, std::int32_t end) {
@@ -28,10 +21,9 @@ void BuildKey(std::string_view line, const RangeList& ranges, RecordKey& key) {
   key.Clear();
   const std::size_t used = ranges.UsedPrefix();
   for (std::size_t i = 0; i < used; ++i) {
-    const std::string_view part = Slice(line, ranges[i].Start, ranges[i].End);
-    key.bytes.append(part);
-    if (key.ascii && !AllAscii(part)) key.ascii = false;
+    key.bytes.append(Slice(line, ranges[i].Start, ranges[i].End));
   }
+  key.ascii = cp932::IsAscii(key.bytes);
   if (!key.ascii) {
     // Each range decodes by itself: a range cut inside a character decodes as Windows would.
     for (std::size_t i = 0; i < used; ++i) {

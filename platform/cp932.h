@@ -23,6 +23,9 @@ inline constexpr char16_t kDefaultChar = u'\u30FB';
   return (n >= 2 && IsLeadByte(static_cast<std::uint8_t>(p[0])) && p[1] != 0) ? 2 : 1;
 }
 
+// True when every byte is below 0x80: such bytes decode to the same code units.
+[[nodiscard]] bool IsAscii(std::string_view bytes);
+
 // Decodes code page 932 bytes and appends the UTF-16 text to `out`. Never fails: pairs that
 // are not in the table and a lead byte at the end give U+30FB.
 void DecodeAppend(std::string_view bytes, std::u16string& out);

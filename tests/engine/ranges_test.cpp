@@ -5,10 +5,15 @@
 namespace vesmer {
 namespace {
 
+// "1-1,2-2,...,n-n"
 std::string Ranges(int n) {
   std::string text;
-  for (int i = 1; i <= n; ++i)
-    text += (i > 1 ? "," : "") + std::to_string(i) + "-" + std::to_string(i);
+  for (int i = 1; i <= n; ++i) {
+    if (i > 1) text += ',';
+    text += std::to_string(i);
+    text += '-';
+    text += std::to_string(i);
+  }
   return text;
 }
 
