@@ -158,9 +158,8 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
     out.append(text.substr(line.begin + line.text.size()));  // keeps the line end as it was
     return out;
   }
-  const auto ends_line = [](std::string_view t) {
-    return t.empty() || t.back() == '\n' || t.back() == '\r';
-  };
+  // Lines end at LF (a CR before it is dropped); a lone CR is part of its line.
+  const auto ends_line = [](std::string_view t) { return t.empty() || t.back() == '\n'; };
   if (loc.section_found) {
     out.append(text.substr(0, loc.insert_at));
     if (!ends_line(out)) out.append("\r\n");

@@ -168,20 +168,24 @@ void frmVESMER::BuildControls() {
     lblFileOCount[k] = label("lblFileOCount" + n, "", 9600, label_tops[k], 735, 255, true);
   }
 
-  chkKey = check("chkKey", "比較のキーを指定する(&K)", 360, 6105, 3495, 255);
-  Label1 = label("Label1", "(開始桁-終了桁.･･･20個まで)           (&L)", 480, 6360, 3135, 255);
-  txtKeyRange = new QLineEdit(client);
-  txtKeyRange->setObjectName("txtKeyRange");
-  PlaceTwips(txtKeyRange, 3960, 6120, 6375, 375);
-  lockable_.push_back(txtKeyRange);
-  Label1->setBuddy(txtKeyRange);
-  chkOmit = check("chkOmit", "比較から除外する領域を指定する(&M)", 360, 6705, 3495, 255);
-  Label2 = label("Label2", "(開始桁-終了桁.･･･20個まで)           (&N)", 480, 6975, 3135, 255);
-  txtOmitRange = new QLineEdit(client);
-  txtOmitRange->setObjectName("txtOmitRange");
-  PlaceTwips(txtOmitRange, 3960, 6720, 6375, 375);
-  lockable_.push_back(txtOmitRange);
-  Label2->setBuddy(txtOmitRange);
+  // A range option: its check box, the syntax hint whose access key moves to the text box, and
+  // the text box.
+  auto range_row = [&](QCheckBox*& option, const QString& option_name, const QString& caption,
+                       QLabel*& hint, const QString& hint_name, const QString& access,
+                       QLineEdit*& text, const QString& text_name, int top, int hint_top) {
+    option = check(option_name, caption, 360, top - 15, 3495, 255);
+    hint = label(hint_name, "(開始桁-終了桁.･･･20個まで)           " + access, 480, hint_top, 3135,
+                 255);
+    text = new QLineEdit(client);
+    text->setObjectName(text_name);
+    PlaceTwips(text, 3960, top, 6375, 375);
+    lockable_.push_back(text);
+    hint->setBuddy(text);
+  };
+  range_row(chkKey, "chkKey", "比較のキーを指定する(&K)", Label1, "Label1", "(&L)", txtKeyRange,
+            "txtKeyRange", 6120, 6360);
+  range_row(chkOmit, "chkOmit", "比較から除外する領域を指定する(&M)", Label2, "Label2", "(&N)",
+            txtOmitRange, "txtOmitRange", 6720, 6975);
 
   cmdStart = button("cmdStart", "ファイルの比較を開始する(&S)", 6840, 7320, 3495, 375);
   chkDisplay = check("chkDisplay", "処理状況を表示する(&V)", 360, 7560, 3495, 255);

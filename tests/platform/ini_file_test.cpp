@@ -36,6 +36,9 @@ TEST(IniFileTest, SettingKeepsEverythingElse) {
   EXPECT_EQ(SetProfileValue(text, "C", "k", "v"), text + "[C]\r\nk=v\r\n");
   EXPECT_EQ(SetProfileValue("[A]\nx=1", "A", "y", "2"), "[A]\nx=1\r\ny=2\r\n");
   EXPECT_EQ(SetProfileValue("", "A", "k", "a\r\nb"), "[A]\r\nk=a  b\r\n");
+  // A lone CR at the end is no line end: the new section still starts a line of its own.
+  const std::string updated = SetProfileValue("\n\r", "S", "K", "v");
+  EXPECT_EQ(FindProfileValue(updated, "S", "K"), "v");
 }
 
 TEST(IniFileTest, WritesReachTheFileWhole) {
