@@ -122,7 +122,8 @@ void frmSetting::FormLoad() {
   chkSpaceCompare->setChecked(Checked(store_.SpaceCompare));
   chkArrangeLength->setChecked(Checked(store_.ArrangeLength));
   chkOpenResult->setChecked(Checked(store_.OpenResult));
-  optEditor[store_.Editor == "1" ? 1 : 0]->setChecked(true);
+  // As the run reads it: anything but "0" opens the list with the named editor.
+  optEditor[store_.Editor == "0" ? 0 : 1]->setChecked(true);
   txtEditorName->setText(FromStd(store_.EditorName));
   txtScale->setText(FromStd(store_.Scale));
   ApplyOpenResultRule();

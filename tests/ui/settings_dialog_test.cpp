@@ -92,6 +92,10 @@ TEST_F(SettingsDialogTest, EnableRules) {
   Open();  // with Editor "0": only the options
   EXPECT_TRUE(Find<QRadioButton>("optEditor(1)")->isEnabled());
   EXPECT_FALSE(Find<QLineEdit>("txtEditorName")->isEnabled());
+
+  store_.Editor = "2";  // hand-edited: shown as the run reads it, the named editor
+  Open();
+  EXPECT_TRUE(Find<QRadioButton>("optEditor(1)")->isChecked());
 }
 
 TEST_F(SettingsDialogTest, OkStoresWhatTheControlsShow) {
