@@ -6,8 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace vesmer {
 namespace {
@@ -29,6 +34,96 @@ FileId IdOfPath(const std::string& path) {
   return {st.st_dev, st.st_ino, true};
 }
 
+// The read-ahead thread of a LineReader: it fills free chunks in file order and hands them
+// over; the reader gives each chunk back when it moves on to the next.
+struct LineReader::Prefetch {
+  static constexpr int kChunks = 4;
+
+  explicit Prefetch(int file) : fd(file) {
+    for (int i = 0; i < kChunks; ++i) {
+      storage[i] = std::make_unique<char[]>(kReadChunk);
+      free.push_back(storage[i].get());
+    }
+    thread = std::thread([this] { Run(); });
+  }
+
+  ~Prefetch() {
+    {
+      std::lock_guard lock(mutex);
+      stop = true;
+    }
+    changed.notify_all();
+    thread.join();
+    ::close(fd);  // read-only: nothing to lose on close
+  }
+
+  void Run() {
+    for (;;) {
+      char* buffer;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return stop || !free.empty(); });
+        if (stop) return;
+        buffer = free.back();
+        free.pop_back();
+      }
+      std::size_t n = 0;
+      int error = 0;
+      while (n < kReadChunk) {
+        const ssize_t got = ::read(fd, buffer + n, kReadChunk - n);
+        if (got > 0) {
+          n += static_cast<std::size_t>(got);
+        } else if (got == 0) {
+          break;
+        } else if (errno != EINTR) {
+          error = errno;
+          break;
+        }
+      }
+      {
+        std::lock_guard lock(mutex);
+        if (n > 0) {
+          filled.emplace_back(buffer, n);
+        } else {
+          free.push_back(buffer);
+        }
+        read_error = error;
+        done = n < kReadChunk;  // the end of the file, or an error
+      }
+      changed.notify_all();
+      if (n < kReadChunk) return;
+    }
+  }
+
+  // Gives back the chunk held so far and waits for the next one.
+  bool Take(std::string_view& chunk) {
+    std::unique_lock lock(mutex);
+    if (held != nullptr) {
+      free.push_back(held);
+      held = nullptr;
+      changed.notify_all();
+    }
+    changed.wait(lock, [this] { return !filled.empty() || done; });
+    if (filled.empty()) return false;
+    held = filled.front().first;
+    chunk = std::string_view(held, filled.front().second);
+    filled.pop_front();
+    return true;
+  }
+
+  const int fd;
+  std::unique_ptr<char[]> storage[kChunks];
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<char*> free;
+  std::deque<std::pair<char*, std::size_t>> filled;
+  char* held = nullptr;
+  bool done = false;
+  bool stop = false;
+  int read_error = 0;
+  std::thread thread;
+};
+
 LineReader::LineReader() = default;
 LineReader::~LineReader() { Close(); }
 
@@ -44,94 +139,75 @@ Status LineReader::Open(const std::string& path) {
     return status_ = Status::Error(err, "open " + path);
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  fd_ = fd;
   id_ = {st.st_dev, st.st_ino, true};
   size_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
   consumed_ = 0;
-  if (!buffer_) {
-    capacity_ = kReadChunk;
-    buffer_ = std::make_unique<char[]>(capacity_);
-  }
-  begin_ = end_ = 0;
-  eof_ = false;
+  chunk_ = {};
+  carry_.clear();
   skip_lf_ = false;
+  prefetch_ = std::make_unique<Prefetch>(fd);
   return status_;
 }
 
 void LineReader::Close() {
-  if (fd_ >= 0) ::close(fd_);  // read-only: nothing to lose on close
-  fd_ = -1;
+  prefetch_.reset();
+  chunk_ = {};
 }
 
-// Moves the unread bytes to the front, grows the buffer when a line fills it, and reads more.
-// Returns false at end of file or on error.
-bool LineReader::Fill() {
-  if (eof_) return false;
-  if (begin_ > 0) {
-    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
+bool LineReader::Refill() {
+  if (prefetch_->Take(chunk_)) return true;
+  chunk_ = {};
+  if (prefetch_->read_error != 0) status_ = Status::Error(prefetch_->read_error, "read");
+  return false;
+}
+
+void LineReader::EndLine(std::size_t cr) {
+  std::size_t next = cr + 1;
+  if (next < chunk_.size()) {
+    if (chunk_[next] == '\n') ++next;
+  } else {
+    skip_lf_ = true;  // the LF, if any, starts the next chunk
   }
-  if (end_ == capacity_) {
-    auto bigger = std::make_unique<char[]>(capacity_ * 2);
-    std::memcpy(bigger.get(), buffer_.get(), end_);
-    buffer_ = std::move(bigger);
-    capacity_ *= 2;
-  }
-  for (;;) {
-    const ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
-    if (got > 0) {
-      end_ += static_cast<std::size_t>(got);
-      return true;
-    }
-    if (got == 0) {
-      eof_ = true;
-      return false;
-    }
-    if (errno != EINTR) {
-      status_ = Status::Error(errno, "read");
-      eof_ = true;
-      return false;
-    }
-  }
+  consumed_ += next;
+  chunk_.remove_prefix(next);
 }
 
 bool LineReader::Next(std::string_view& line) {
-  if (fd_ < 0 || !status_.ok()) return false;
+  if (prefetch_ == nullptr || !status_.ok()) return false;
   if (skip_lf_) {
-    if (begin_ == end_) Fill();
-    if (begin_ < end_ && buffer_[begin_] == '\n') {
-      ++begin_;
+    skip_lf_ = false;
+    if (chunk_.empty() && !Refill()) return false;
+    if (chunk_.front() == '\n') {
+      chunk_.remove_prefix(1);
       ++consumed_;
     }
-    skip_lf_ = false;
   }
-  std::size_t scanned = begin_;
+  // Most lines lie within the chunk at hand and are handed out where they are.
+  if (const void* cr = std::memchr(chunk_.data(), '\r', chunk_.size())) {
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(cr) - chunk_.data());
+    line = chunk_.substr(0, at);
+    EndLine(at);
+    return true;
+  }
+  carry_.assign(chunk_);
+  consumed_ += chunk_.size();
+  chunk_ = {};
   for (;;) {
-    const char* data = buffer_.get();
-    const void* cr = scanned < end_ ? std::memchr(data + scanned, '\r', end_ - scanned) : nullptr;
-    if (cr != nullptr) {
-      const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(cr) - data);
-      line = std::string_view(data + begin_, at - begin_);
-      std::size_t next = at + 1;
-      if (next < end_) {
-        if (data[next] == '\n') ++next;
-      } else {
-        skip_lf_ = true;  // the LF, if any, is in the next read
-      }
-      consumed_ += next - begin_;
-      begin_ = next;
+    if (!Refill()) {
+      if (!status_.ok() || carry_.empty()) return false;
+      line = carry_;  // the last line, without a line end
       return true;
     }
-    const std::size_t pending = end_ - begin_;
-    if (!Fill()) {
-      if (!status_.ok() || begin_ == end_) return false;
-      line = std::string_view(buffer_.get() + begin_, end_ - begin_);  // last line, no end
-      consumed_ += end_ - begin_;
-      begin_ = end_;
+    if (const void* cr = std::memchr(chunk_.data(), '\r', chunk_.size())) {
+      const auto at = static_cast<std::size_t>(static_cast<const char*>(cr) - chunk_.data());
+      carry_.append(chunk_.substr(0, at));
+      line = carry_;
+      EndLine(at);
       return true;
     }
-    scanned = begin_ + pending;
+    carry_.append(chunk_);
+    consumed_ += chunk_.size();
+    chunk_ = {};
   }
 }
 

@@ -29,7 +29,9 @@ struct FileId {
 
 // Reads a file line by line with large reads. A line ends at CR or at CR LF; a lone LF belongs
 // to the line; the last line need not have an end; an empty file has no lines. The view that
-// Next() hands out stays valid until the next call. Memory grows only with the longest line.
+// Next() hands out stays valid until the next call. A thread of the reader's own reads ahead, a
+// few chunks at most, so reading overlaps the caller's work; memory grows only with the longest
+// line.
 class LineReader {
  public:
   LineReader();
@@ -44,25 +46,26 @@ class LineReader {
   void Close();
 
   [[nodiscard]] const Status& status() const { return status_; }
-  [[nodiscard]] bool is_open() const { return fd_ >= 0; }
+  [[nodiscard]] bool is_open() const { return prefetch_ != nullptr; }
   [[nodiscard]] FileId id() const { return id_; }
   [[nodiscard]] std::uint64_t size() const { return size_; }
   // Bytes of the file consumed by the lines handed out so far.
   [[nodiscard]] std::uint64_t consumed() const { return consumed_; }
 
  private:
-  bool Fill();
+  struct Prefetch;
+  // Moves on to the next chunk; false at the end of the file or on an error.
+  bool Refill();
+  // Hands out `line`, which ended with the CR at `chunk_[cr]`, and moves past its line end.
+  void EndLine(std::size_t cr);
 
-  int fd_ = -1;
+  std::unique_ptr<Prefetch> prefetch_;
   FileId id_;
   std::uint64_t size_ = 0;
   std::uint64_t consumed_ = 0;
-  std::unique_ptr<char[]> buffer_;
-  std::size_t capacity_ = 0;
-  std::size_t begin_ = 0;  // first unread byte
-  std::size_t end_ = 0;    // end of valid data
-  bool eof_ = false;
-  bool skip_lf_ = false;  // the last line ended with a CR at the end of the buffer
+  std::string_view chunk_;  // the unread part of the chunk at hand
+  std::string carry_;       // a line that runs on into the next chunk
+  bool skip_lf_ = false;    // the last line ended with a CR at the end of a chunk
   Status status_;
 };
 
