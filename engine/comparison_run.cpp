@@ -19,7 +19,7 @@ constexpr auto kKeepAliveInterval = std::chrono::milliseconds(100);
 
 class Run {
  public:
-  Run(RunHost& host) : host_(host) {}
+  explicit Run(RunHost& host) : host_(host) {}
   RunSummary Execute();
 
  private:
@@ -39,6 +39,7 @@ class Run {
   std::optional<ResultListWriter> list_;
   bool out_of_order_ = false;
   bool stop_ = false;
+  bool write_failed_ = false;
   std::string status_;
   std::uint32_t until_clock_check_ = kRecordsPerClockCheck;
   std::chrono::steady_clock::time_point next_keep_alive_;
@@ -49,6 +50,11 @@ void Run::Advance(int side) { ReadRecord(sides_[side], job_, out_of_order_); }
 bool Run::CheckClock() {
   if (--until_clock_check_ != 0) return true;
   until_clock_check_ = kRecordsPerClockCheck;
+  // A full disk ends the run now rather than after the whole input has been read.
+  for (const OutputFile& out : outputs_) {
+    if (!out.status().ok()) write_failed_ = true;
+  }
+  if (write_failed_) return false;
   const auto now = std::chrono::steady_clock::now();
   if (now < next_keep_alive_) return true;
   next_keep_alive_ = now + kKeepAliveInterval;
@@ -122,6 +128,7 @@ bool Run::MatchAll() {
   while (src.has_record || dst.has_record) {
     if (out_of_order_) return true;
     if (stop_ || !CheckClock()) {
+      if (write_failed_) return false;
       stop_ = true;
       return true;
     }

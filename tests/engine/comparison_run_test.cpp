@@ -232,6 +232,16 @@ TEST_F(ComparisonRunTest, WriteFailureIsNotReportedAsSuccess) {
   EXPECT_EQ(host_.events.back(), "unlock");
 }
 
+TEST_F(ComparisonRunTest, FullDiskEndsTheRunEarly) {
+  std::string lines;
+  for (int i = 0; i < 300000; ++i) lines += "record " + std::to_string(i) + "\r\n";
+  Inputs(lines, lines);
+  ASSERT_EQ(::symlink("/dev/full", (dir_ / "a_4.TXT").c_str()), 0);
+  const RunSummary s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kIoFailed);
+  EXPECT_LT(s.lines_read[0], 300000);  // stopped soon after the first failed write
+}
+
 TEST_F(ComparisonRunTest, ArrangedLengthComparesEachPairAfresh) {
   // The source record is cut to the length of A1 while paired with it; after A1 goes
   // unmatched, B1234567 must be compared in full against B1234599.
