@@ -182,8 +182,10 @@ bool LineReader::Next(std::string_view& line) {
       ++consumed_;
     }
   }
-  // Most lines lie within the chunk at hand and are handed out where they are.
-  if (const void* cr = std::memchr(chunk_.data(), '\r', chunk_.size())) {
+  // Most lines lie within the chunk at hand and are handed out where they are. (No memchr on
+  // an empty view: its data may be null.)
+  const void* cr = chunk_.empty() ? nullptr : std::memchr(chunk_.data(), '\r', chunk_.size());
+  if (cr != nullptr) {
     const auto at = static_cast<std::size_t>(static_cast<const char*>(cr) - chunk_.data());
     line = chunk_.substr(0, at);
     EndLine(at);
