@@ -66,7 +66,6 @@ bool ResultListWriter::Write(const ListedPair& pair) {
   const std::string_view origins[3] = {source_, destination_, marker_};
   static constexpr const char* kTags[3] = {"-O:", "-C:", "-R:"};
   std::string_view segments[3];
-  std::string carried[3];
   const std::size_t count = (max + 99) / 100;
   for (std::size_t s = 0, start = 1; s < count; ++s, start += 100) {
     const std::size_t end = std::min(100 * (s + 1), max);
@@ -77,9 +76,9 @@ bool ResultListWriter::Write(const ListedPair& pair) {
       const std::size_t from = carry ? start : start - 1;
       const std::size_t to = carries ? end + 1 : end;
       if (carry) {
-        carried[i].assign(1, ' ');
-        carried[i].append(origins[i].substr(from, to - from));
-        segments[i] = carried[i];
+        carried_[i].assign(1, ' ');
+        carried_[i].append(origins[i].substr(from, to - from));
+        segments[i] = carried_[i];
       } else {
         segments[i] = origins[i].substr(from, to - from);
       }

@@ -41,6 +41,7 @@ class ResultListWriter {
   RunHost& host_;
   // Working copies, kept between entries only to reuse their memory.
   std::string source_, destination_, marker_, line_;
+  std::string carried_[3];  // segments that begin with the space of a carry
   std::u16string display_text_;
 };
 
