@@ -81,12 +81,6 @@ std::u16string Decode(std::string_view bytes) {
   return out;
 }
 
-void EncodeUnitAppend(char16_t unit, std::string& out) {
-  const std::uint16_t code = GetTables().encode[unit];
-  if (code > 0xFF) out.push_back(static_cast<char>(code >> 8));
-  out.push_back(static_cast<char>(code & 0xFF));
-}
-
 void EncodeAppend(std::u16string_view text, std::string& out) {
   const auto& encode = GetTables().encode;
   out.reserve(out.size() + text.size() * 2);

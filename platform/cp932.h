@@ -31,9 +31,8 @@ inline constexpr char16_t kDefaultChar = u'\u30FB';
 void DecodeAppend(std::string_view bytes, std::u16string& out);
 [[nodiscard]] std::u16string Decode(std::string_view bytes);
 
-// Encodes one UTF-16 code unit and appends its bytes to `out`: best fit where Windows has one,
-// else '?'. A surrogate gives '?' (one per code unit, as Windows does).
-void EncodeUnitAppend(char16_t unit, std::string& out);
+// Encodes UTF-16 text and appends its bytes to `out`: best fit where Windows has one, else '?'.
+// A surrogate gives '?' (one per code unit, as Windows does).
 void EncodeAppend(std::u16string_view text, std::string& out);
 [[nodiscard]] std::string Encode(std::u16string_view text);
 
