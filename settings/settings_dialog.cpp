@@ -26,10 +26,7 @@ frmSetting::frmSetting(SettingsStore& store, Desktop& desktop, QWidget* parent)
     : QDialog(parent), store_(store), desktop_(desktop) {
   setObjectName("frmSetting");
   setWindowTitle("設定");
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setModal(true);
-  setFixedSize(Twips(9630), Twips(5520));
+  SetUpFixedDialog(this, 9630, 5520);
 
   auto check = [&](const char* name, const char* caption, QWidget* parent_widget) {
     auto* c = new QCheckBox(caption, parent_widget);

@@ -56,10 +56,7 @@ bool GetKeyValue(Registry& registry, RegistryRoot root, const std::string& key_n
 frmAbout::frmAbout(Desktop& desktop, Registry& registry, QWidget* parent)
     : QDialog(parent), desktop_(desktop), registry_(registry) {
   setObjectName("frmAbout");
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setModal(true);
-  setFixedSize(Twips(5730), Twips(3705));
+  SetUpFixedDialog(this, 5730, 3705);
 
   picIcon = new QLabel(this);
   picIcon->setObjectName("picIcon");

@@ -1,6 +1,7 @@
 #include "ui/form_support.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QWidget>
 
 namespace vesmer {
@@ -22,6 +23,13 @@ QFont MakeFont(const QString& family, int points) {
 
 void PlaceTwips(QWidget* widget, int left, int top, int width, int height) {
   widget->setGeometry(TwipsRect(left, top, width, height));
+}
+
+void SetUpFixedDialog(QDialog* dialog, int width_twips, int height_twips) {
+  dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  dialog->setModal(true);
+  dialog->setFixedSize(Twips(width_twips), Twips(height_twips));
 }
 
 void LetEventsRun() { QCoreApplication::processEvents(); }

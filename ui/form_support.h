@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QString>
 
+class QDialog;
 class QWidget;
 
 namespace vesmer {
@@ -26,6 +27,9 @@ void RegisterFontSubstitutes();
   return QRect(Twips(left), Twips(top), Twips(width), Twips(height));
 }
 void PlaceTwips(QWidget* widget, int left, int top, int width, int height);
+
+// A modal dialog of fixed client size, with a close box and no minimise or maximise boxes.
+void SetUpFixedDialog(QDialog* dialog, int width_twips, int height_twips);
 
 // Lets pending window events run once.
 void LetEventsRun();
