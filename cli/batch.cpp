@@ -10,11 +10,9 @@
 #include "engine/result_names.h"
 #include "engine/start_checks.h"
 #include "platform/unicode.h"
+#include "platform/version.h"
 #include "settings/settings_store.h"
 
-#ifndef VESMER_VERSION
-#define VESMER_VERSION "0"
-#endif
 
 namespace vesmer {
 namespace {
@@ -221,7 +219,7 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     return 0;
   }
   if (o.version) {
-    out << "vesmer-batch " << VESMER_VERSION << '\n';
+    out << "vesmer-batch " << version::kText << '\n';
     return 0;
   }
 

@@ -4,7 +4,7 @@
 #include <bitset>
 #include <cstring>
 
-#include "platform/cp932_table.h"
+#include "cp932_table.h"
 #include "platform/unicode.h"
 
 namespace vesmer::cp932 {

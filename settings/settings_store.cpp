@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "engine/job.h"
 #include "platform/cp932.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"

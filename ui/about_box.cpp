@@ -6,14 +6,10 @@
 
 #include "platform/cp932.h"
 #include "platform/files.h"
+#include "platform/version.h"
 #include "ui/desktop.h"
 #include "ui/form_support.h"
 
-#ifndef VESMER_VERSION_MAJOR
-#define VESMER_VERSION_MAJOR 0
-#define VESMER_VERSION_MINOR 0
-#define VESMER_VERSION_PATCH 0
-#endif
 
 namespace vesmer {
 namespace {
@@ -102,9 +98,9 @@ frmAbout::frmAbout(Desktop& desktop, Registry& registry, QWidget* parent)
 void frmAbout::Fill(const QIcon& icon) {
   lblTitle->setText("Vesmer（ゔぇすめる）");
   lblVersion->setText(QString("Version %1.%2 (%3)")
-                          .arg(VESMER_VERSION_MAJOR)
-                          .arg(VESMER_VERSION_MINOR)
-                          .arg(VESMER_VERSION_PATCH));
+                          .arg(version::kMajor)
+                          .arg(version::kMinor)
+                          .arg(version::kRevision));
   lblDescription->setText("レコードファイル比較ツール\nVesmer の開発者たち");
   lblDisclaimer->setText("");
   setWindowIcon(icon);

@@ -15,10 +15,10 @@
 
 #include "engine/result_names.h"
 #include "platform/files.h"
-#include "settings/settings_dialog.h"
+#include "ui/settings_dialog.h"
 #include "ui/about_box.h"
 #include "ui/form_support.h"
-#include "ui/resources/vesmer.xpm"
+#include "resources/vesmer.xpm"
 
 namespace vesmer {
 namespace {
@@ -26,9 +26,6 @@ namespace {
 constexpr int kClientWidth = 10590;
 constexpr int kClientHeight = 9360;
 constexpr int kStatusBarHeight = 20;
-constexpr const char* kRuler =
-    "....+....*....+....*....+....*....+....*....+....*....+....*....+....*....+....*....+....*"
-    "....+....#";
 constexpr const char* kDisplayWarning = "☆処理状況を表示すると、速度はそれなりに遅くなります";
 
 QString FromStd(std::string_view s) {
@@ -189,7 +186,7 @@ void frmVESMER::BuildControls() {
 
   cmdStart = button("cmdStart", "ファイルの比較を開始する(&S)", 6840, 7320, 3495, 375);
   chkDisplay = check("chkDisplay", "処理状況を表示する(&V)", 360, 7560, 3495, 255);
-  lblDisplay1 = label("lblDisplay1", kRuler, 1110, 7845, 9135, 135);
+  lblDisplay1 = label("lblDisplay1", kDefaultScale, 1110, 7845, 9135, 135);
   lblDisplay2 = label("lblDisplay2", "比較元", 360, 8040, 615, 255);
   lblDisplay3 = label("lblDisplay3", "比較先", 360, 8280, 615, 255);
   lblDisplay4 = label("lblDisplay4", "結果", 360, 8520, 615, 255);

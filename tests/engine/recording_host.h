@@ -46,6 +46,10 @@ class RecordingHost : public RunHost {
   }
 };
 
+inline constexpr const char* kTestRuler =
+    "....+....*....+....*....+....*....+....*....+....*....+....*....+....*....+....*....+....*"
+    "....+....#";
+
 // A job for `source` and `destination` with the result files the window would name, kinds 2 to
 // 5 selected and the default ruler.
 inline ComparisonJob MakeJob(const std::string& source, const std::string& destination) {
@@ -53,7 +57,7 @@ inline ComparisonJob MakeJob(const std::string& source, const std::string& desti
   job.InputData = {source, destination};
   job.ResultPath = MakeResultPaths(source);
   job.OutputSelected = {false, false, true, true, true, true};
-  job.Scale = kDefaultScale;
+  job.Scale = kTestRuler;
   return job;
 }
 

@@ -40,9 +40,4 @@ struct ComparisonJob {
   std::string Scale;
 };
 
-// The ruler written into the result list unless the settings give another.
-inline constexpr const char* kDefaultScale =
-    "....+....*....+....*....+....*....+....*....+....*....+....*....+....*....+....*....+....*"
-    "....+....#";
-
 }  // namespace vesmer

@@ -8,6 +8,12 @@
 
 namespace vesmer {
 
+// The ruler written into the result list unless the settings give another; the window's
+// progress display shows it too.
+inline constexpr const char* kDefaultScale =
+    "....+....*....+....*....+....*....+....*....+....*....+....*....+....*....+....*....+....*"
+    "....+....#";
+
 // Texts are UTF-8 in memory; the file holds them in code page 932.
 struct SettingsStore {
   std::int16_t Left = 0;  // twips; 0 centres the window

@@ -1,4 +1,4 @@
-#include "settings/settings_dialog.h"
+#include "ui/settings_dialog.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
