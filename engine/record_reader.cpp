@@ -8,30 +8,6 @@
 namespace vesmer {
 namespace {
 
-// The bytes of `line` from 1-based `start`, `end - start + 1` of them, fewer or none where the
-// line is shorter.
-std::string_view Slice(std::string_view line, std::int32_t start, std::int32_t end) {
-  const auto first = static_cast<std::uint64_t>(start) - 1;
-  if (first >= line.size()) return {};
-  const auto length = static_cast<std::uint64_t>(end) - static_cast<std::uint64_t>(start) + 1;
-  return line.substr(first, static_cast<std::size_t>(std::min<std::uint64_t>(length, line.size())));
-}
-
-void BuildKey(std::string_view line, const RangeList& ranges, RecordKey& key) {
-  key.Clear();
-  const std::size_t used = ranges.UsedPrefix();
-  for (std::size_t i = 0; i < used; ++i) {
-    key.bytes.append(Slice(line, ranges[i].Start, ranges[i].End));
-  }
-  key.ascii = cp932::IsAscii(key.bytes);
-  if (!key.ascii) {
-    // Each range decodes by itself: a range cut inside a character decodes as Windows would.
-    for (std::size_t i = 0; i < used; ++i) {
-      cp932::DecodeAppend(Slice(line, ranges[i].Start, ranges[i].End), key.text);
-    }
-  }
-}
-
 // U+3000 is 0x81 0x40; on canonical bytes a character walk finds each one.
 void ReplaceFullWidthSpaces(std::string& bytes) {
   if (bytes.find('\x81') == std::string::npos) return;
@@ -57,23 +33,6 @@ void MaskOmitted(std::string& bytes, const RangeList& ranges) {
 
 }  // namespace
 
-int CompareKeys(const RecordKey& a, const RecordKey& b) {
-  if (a.ascii && b.ascii) {
-    const int c = a.bytes.compare(b.bytes);
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
-  }
-  auto length = [](const RecordKey& k) { return k.ascii ? k.bytes.size() : k.text.size(); };
-  auto unit = [](const RecordKey& k, std::size_t i) -> char16_t {
-    return k.ascii ? static_cast<char16_t>(static_cast<unsigned char>(k.bytes[i])) : k.text[i];
-  };
-  const std::size_t na = length(a), nb = length(b);
-  for (std::size_t i = 0; i < std::min(na, nb); ++i) {
-    const char16_t ua = unit(a, i), ub = unit(b, i);
-    if (ua != ub) return ua < ub ? -1 : 1;
-  }
-  return na < nb ? -1 : (na > nb ? 1 : 0);
-}
-
 void ReadRecord(InputSide& side, const ComparisonJob& job, bool& out_of_order) {
   if (!side.reader.is_open() || !side.reader.Next(side.raw)) {
     side.has_record = false;
@@ -85,19 +44,9 @@ void ReadRecord(InputSide& side, const ComparisonJob& job, bool& out_of_order) {
   ++side.lines_read;
 
   if (job.UseKey) {
-    // Keys come from the line as Windows holds its text. Where the bytes up to the last key
-    // column come back unchanged from a decode and encode, the raw bytes serve as they are.
-    std::int32_t last = 0;
-    for (std::size_t i = 0, n = job.KeyColumns.UsedPrefix(); i < n; ++i) {
-      last = std::max(last, job.KeyColumns[i].End);
-    }
-    const std::string_view prefix =
-        side.raw.substr(0, std::min<std::size_t>(side.raw.size(), static_cast<std::size_t>(last)));
-    const std::string_view line =
-        cp932::RoundTrips(prefix) ? side.raw : cp932::Canonical(side.raw, side.canonical_scratch_);
-    RecordKey& key = side.keys_[1 - side.current_key_];
-    BuildKey(line, job.KeyColumns, key);
-    const RecordKey& previous = side.keys_[side.current_key_];
+    std::string& key = side.keys_[1 - side.current_key_];
+    BuildKey(KeyLineBytes(side.raw, job.KeyColumns, side.canonical_scratch_), job.KeyColumns, key);
+    const std::string& previous = side.keys_[side.current_key_];
     if (!previous.empty() && CompareKeys(previous, key) > 0) out_of_order = true;
     side.current_key_ = 1 - side.current_key_;
   }

@@ -75,6 +75,33 @@ void DecodeAppend(std::string_view bytes, std::u16string& out) {
   out.resize(static_cast<std::size_t>(dst - out.data()));
 }
 
+void DecodeAppendUtf8(std::string_view bytes, std::string& out) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const std::uint8_t b = p[i];
+    char16_t unit;
+    if (b < 0x80) {
+      out.push_back(static_cast<char>(b));
+      ++i;
+      continue;
+    }
+    if (!IsLeadByte(b)) {
+      unit = cp932_table::kSingle[b];
+      ++i;
+    } else if (i + 1 < n && p[i + 1] != 0) {
+      const std::uint16_t u = cp932_table::kDouble[LeadIndex(b)][p[i + 1]];
+      unit = u != 0 ? u : kDefaultChar;
+      i += 2;
+    } else {
+      unit = kDefaultChar;
+      ++i;
+    }
+    AppendUtf8(unit, out);
+  }
+}
+
 std::u16string Decode(std::string_view bytes) {
   std::u16string out;
   DecodeAppend(bytes, out);

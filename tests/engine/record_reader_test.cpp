@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/cp932.h"
 #include "tests/engine/recording_host.h"
 #include "tests/test_util.h"
 
@@ -20,10 +21,6 @@ class RecordReaderTest : public ::testing::Test {
     return side_;
   }
   void Read() { ReadRecord(side_, job_, out_of_order_); }
-  std::string KeyText() const {
-    return side_.key().ascii ? side_.key().bytes
-                             : std::string(side_.key().text.begin(), side_.key().text.end());
-  }
 
   TempDir dir_;
   ComparisonJob job_;
@@ -35,7 +32,7 @@ TEST_F(RecordReaderTest, KeyIsTakenFromLineBytes) {
   testing::UseKey(job_, "1-3,8-9");
   Open(CrLf({"ABCDEFGHIJ"}));
   Read();
-  EXPECT_EQ(side_.key().bytes, "ABCHI");
+  EXPECT_EQ(side_.key(), "ABCHI");
   EXPECT_EQ(side_.lines_read, 1);
 }
 
@@ -45,10 +42,10 @@ TEST_F(RecordReaderTest, ShortLinesGiveShortOrEmptyKeys) {
   Read();
   EXPECT_TRUE(side_.key().empty());
   Read();  // a key after an empty one is not checked
-  EXPECT_EQ(side_.key().bytes, "c");
+  EXPECT_EQ(side_.key(), "c");
   EXPECT_FALSE(out_of_order_);
   Read();
-  EXPECT_EQ(side_.key().bytes, "cde");
+  EXPECT_EQ(side_.key(), "cde");
   Read();  // an empty key after a non-empty one is a decrease
   EXPECT_TRUE(out_of_order_);
 }
@@ -77,14 +74,12 @@ TEST_F(RecordReaderTest, KeysOrderByCodeUnitNotByByte) {
   Read();
   Read();
   EXPECT_TRUE(out_of_order_);
-  RecordKey kanji, katakana, ascii;
-  kanji.bytes = "\x88\x9F";
-  kanji.ascii = false;
-  kanji.text = u"\u4E9C";
-  katakana.bytes = "\xB1";
-  katakana.ascii = false;
-  katakana.text = u"\uFF71";
-  ascii.bytes = "z";
+  std::string kanji, katakana, ascii;
+  BuildKey("\x88\x9F", job_.KeyColumns, kanji);
+  BuildKey("\xB1", job_.KeyColumns, katakana);
+  BuildKey("z", job_.KeyColumns, ascii);
+  EXPECT_EQ(kanji, "\u4E9C");
+  EXPECT_EQ(katakana, "\uFF71");
   EXPECT_LT(CompareKeys(kanji, katakana), 0);
   EXPECT_LT(CompareKeys(ascii, kanji), 0);
   EXPECT_EQ(CompareKeys(ascii, ascii), 0);
@@ -138,6 +133,48 @@ TEST_F(RecordReaderTest, AlignmentCutsTheLongerOfEachPair) {
   Read();
   ReadRecord(other, job_, flag);
   EXPECT_FALSE(ComparisonTextsEqual(side_, other, job_));
+}
+
+}  // namespace
+}  // namespace vesmer
+
+namespace vesmer {
+namespace {
+
+// Keys compared as BuildKey makes them order exactly as their decoded texts by UTF-16 code unit,
+// whatever the bytes: ASCII, kana, kanji, invalid pairs, lone lead bytes and NULs mixed.
+TEST(RecordKeyTest, ByteOrderOfKeysIsCodeUnitOrderOfTheirTexts) {
+  RangeList ranges;
+  ASSERT_EQ(ParseRangeText("1-3,5-6", ranges), ParseOutcome::kValid);
+  const char alphabet[] = {'A',    'z',    '\0',   '\x7F', '\x80', '\xA0', '\xB1', '\xDF', '\xFD',
+                           '\x81', '\x40', '\x88', '\x9F', '\xE0', '\xFC', '\xEF', '\xFF'};
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  auto line = [&] {
+    std::string s;
+    for (std::size_t n = next() % 8; n > 0; --n) s += alphabet[(next() >> 8) % sizeof alphabet];
+    return s;
+  };
+  auto text = [&](const std::string& l) {
+    std::u16string t;
+    for (std::size_t i = 0; i < ranges.UsedPrefix(); ++i) {
+      const auto first = static_cast<std::size_t>(ranges[i].Start - 1);
+      if (first < l.size()) {
+        cp932::DecodeAppend(std::string_view(l).substr(first, ranges[i].End - ranges[i].Start + 1u),
+                            t);
+      }
+    }
+    return t;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const std::string a = line(), b = line();
+    std::string ka, kb;
+    BuildKey(a, ranges, ka);
+    BuildKey(b, ranges, kb);
+    const std::u16string ta = text(a), tb = text(b);
+    const int expected = ta < tb ? -1 : (ta > tb ? 1 : 0);
+    ASSERT_EQ(CompareKeys(ka, kb), expected) << i;
+  }
 }
 
 }  // namespace

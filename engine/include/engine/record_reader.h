@@ -7,27 +7,10 @@
 #include <string_view>
 
 #include "engine/job.h"
+#include "engine/record_key.h"
 #include "platform/files.h"
 
 namespace vesmer {
-
-// A key as bytes of the line plus, when any byte is not ASCII, its decoded text. Keys order by
-// UTF-16 code unit; ASCII bytes order the same way, so they are compared as bytes.
-struct RecordKey {
-  std::string bytes;
-  bool ascii = true;
-  std::u16string text;  // filled only when !ascii
-
-  [[nodiscard]] bool empty() const { return bytes.empty(); }
-  void Clear() {
-    bytes.clear();
-    text.clear();
-    ascii = true;
-  }
-};
-
-// <0, 0, >0 as `a` orders before, with or after `b` by UTF-16 code unit.
-[[nodiscard]] int CompareKeys(const RecordKey& a, const RecordKey& b);
 
 // The run's state for one input: 0 the source, 1 the destination.
 class InputSide {
@@ -39,11 +22,13 @@ class InputSide {
   std::string_view raw;  // the current line as read, without its end; result files get these
 
   // The key of the current record, and of the record before it (for the order check).
-  [[nodiscard]] const RecordKey& key() const { return keys_[current_key_]; }
-  [[nodiscard]] const RecordKey& previous_key() const { return keys_[1 - current_key_]; }
+  // The key of the current record, and of the record before it (for the order check), as
+  // BuildKey makes them.
+  [[nodiscard]] const std::string& key() const { return keys_[current_key_]; }
+  [[nodiscard]] const std::string& previous_key() const { return keys_[1 - current_key_]; }
   void ClearKeys() {
-    keys_[0].Clear();
-    keys_[1].Clear();
+    keys_[0].clear();
+    keys_[1].clear();
   }
 
   // The comparison bytes of the current record as far as the current pair compares them.
@@ -59,7 +44,7 @@ class InputSide {
   friend void ReadRecord(InputSide&, const ComparisonJob&, bool&);
   void Prepare(const ComparisonJob& job);
 
-  RecordKey keys_[2];
+  std::string keys_[2];
   int current_key_ = 0;
   bool prepared_ = false;
   std::string comparison_;  // full comparison bytes of the current record

@@ -30,6 +30,8 @@ inline constexpr char16_t kDefaultChar = u'\u30FB';
 // are not in the table and a lead byte at the end give U+30FB.
 void DecodeAppend(std::string_view bytes, std::u16string& out);
 [[nodiscard]] std::u16string Decode(std::string_view bytes);
+// Decodes as DecodeAppend does and appends the text as UTF-8.
+void DecodeAppendUtf8(std::string_view bytes, std::string& out);
 
 // Encodes UTF-16 text and appends its bytes to `out`: best fit where Windows has one, else '?'.
 // A surrogate gives '?' (one per code unit, as Windows does).
