@@ -81,7 +81,7 @@ Utf8InputNames MakeUtf8InputNames(const std::string& input_path) {
 Status ConvertUtf8Input(const std::string& input_path) {
   const Utf8InputNames names = MakeUtf8InputNames(input_path);
   const int in_fd = ::open(input_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (in_fd < 0) return Status::Error(errno, "open " + input_path);
+  if (in_fd < 0) return Status::Error(errno, "open", input_path);
   {
     FdCloser closer(in_fd);
     OutputFile out;

@@ -131,12 +131,12 @@ Status LineReader::Open(const std::string& path) {
   Close();
   status_ = {};
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return status_ = Status::Error(errno, "open " + path);
+  if (fd < 0) return status_ = Status::Error(errno, "open", path);
   struct stat st;
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
     ::close(fd);
-    return status_ = Status::Error(err, "open " + path);
+    return status_ = Status::Error(err, "open", path);
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   id_ = {st.st_dev, st.st_ino, true};
@@ -222,7 +222,7 @@ OutputFile::~OutputFile() {
 Status OutputFile::Create(const std::string& path) {
   status_ = {};
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) return status_ = Status::Error(errno, "create " + path);
+  if (fd < 0) return status_ = Status::Error(errno, "create", path);
   fd_ = fd;
   if (!buffer_) buffer_ = std::make_unique<char[]>(kWriteBuffer);
   used_ = 0;
@@ -306,13 +306,13 @@ Status RenameNoReplace(const std::string& from, const std::string& to) {
       0) {
     return {};
   }
-  if (errno != EINVAL && errno != ENOSYS) return Status::Error(errno, "rename " + from);
+  if (errno != EINVAL && errno != ENOSYS) return Status::Error(errno, "rename", from);
   // File systems without RENAME_NOREPLACE: link refuses an existing name too.
-  if (::link(from.c_str(), to.c_str()) != 0) return Status::Error(errno, "link " + from);
+  if (::link(from.c_str(), to.c_str()) != 0) return Status::Error(errno, "link", from);
   if (::unlink(from.c_str()) != 0) {
     const int err = errno;
     ::unlink(to.c_str());
-    return Status::Error(err, "unlink " + from);
+    return Status::Error(err, "unlink", from);
   }
   return {};
 }

@@ -49,7 +49,7 @@ Status StartDetached(const std::vector<std::string>& argv) {
   }
   ::close(pipe_fds[0]);
   if (got == static_cast<ssize_t>(sizeof exec_error)) {
-    return Status::Error(exec_error, "exec " + argv[0]);
+    return Status::Error(exec_error, "exec", argv[0]);
   }
   return {};
 }

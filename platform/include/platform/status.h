@@ -1,4 +1,5 @@
-// A small result type: success, or a failure with the OS error number behind it.
+// A small result type: success, or a failure with the operation, the file it concerned and the
+// OS error number behind it.
 #pragma once
 
 #include <string>
@@ -8,23 +9,37 @@ namespace vesmer {
 class [[nodiscard]] Status {
  public:
   Status() = default;
-  static Status Error(int error_number, std::string what) {
+  // `operation` names what failed ("open", "write", "rename", ...) for diagnostics; `path` is
+  // the file it concerned, "" when none.
+  static Status Error(int error_number, std::string operation, std::string path = {}) {
     Status s;
     s.ok_ = false;
     s.errno_ = error_number;
-    s.what_ = std::move(what);
+    s.operation_ = std::move(operation);
+    s.path_ = std::move(path);
     return s;
   }
 
   [[nodiscard]] bool ok() const { return ok_; }
   [[nodiscard]] int error_number() const { return errno_; }
-  // What failed, for diagnostics; not a user-facing message.
-  [[nodiscard]] const std::string& what() const { return what_; }
+  [[nodiscard]] const std::string& operation() const { return operation_; }
+  [[nodiscard]] const std::string& path() const { return path_; }
+  // The system's reason in the user's words (Japanese), from the error number.
+  [[nodiscard]] std::string reason() const;
+  // Operation and path, for diagnostics; not a user-facing message.
+  [[nodiscard]] std::string what() const {
+    return path_.empty() ? operation_ : operation_ + " " + path_;
+  }
 
  private:
   bool ok_ = true;
   int errno_ = 0;
-  std::string what_;
+  std::string operation_;
+  std::string path_;
 };
+
+// The reason an OS error number stands for, in Japanese for the errors a user meets with files
+// (a full disk, a missing file, no permission, a file in use, ...), else the system's own text.
+[[nodiscard]] std::string ReasonText(int error_number);
 
 }  // namespace vesmer
