@@ -1,52 +1,26 @@
 #include "cli/batch.h"
 
-#include <cstdio>
-#include <optional>
+#include <csignal>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "cli/batch_options.h"
+#include "cli/stop_signals.h"
 #include "engine/comparison_run.h"
-#include "engine/result_names.h"
+#include "engine/messages.h"
 #include "engine/start_checks.h"
-#include "platform/unicode.h"
 #include "platform/version.h"
+#include "settings/job_from_settings.h"
 #include "settings/settings_store.h"
-
 
 namespace vesmer {
 namespace {
 
-constexpr const char* kUsage = "使い方: vesmer-batch [オプション] 比較元 比較先\n";
+using Json = nlohmann::ordered_json;
 
-constexpr const char* kHelp =
-    "使い方: vesmer-batch [オプション] 比較元 比較先\n"
-    "\n"
-    "Shift-JIS（コードページ 932）のレコードファイル二つを、行ごとに、またはキーで比較し、\n"
-    "差異を比較元ファイルと同じフォルダの結果ファイル（比較元名_0.TXT ～ _5.TXT）に書き出します。\n"
-    "\n"
-    "オプション:\n"
-    "  -k, --key 領域           キーで比較する。領域は 開始桁-終了桁 をカンマで区切って 20 個まで\n"
-    "                           （例: 1-5,12-20）。両ファイルはキーの昇順に整列されていること\n"
-    "  -x, --omit 領域          比較から除外する桁の領域\n"
-    "  -o, --outputs 種類       出力する結果ファイルを 2～5 の数字で指定（既定: 2345）\n"
-    "                           2 比較元：キー一致・内容不一致   3 比較先：キー一致・内容不一致\n"
-    "                           4 キー・内容とも一致             5 比較結果リスト\n"
-    "                           0 と 1（キー不一致）は --key を指定したときに必ず出力されます\n"
-    "      --utf8-source        比較元は UTF-8。比較の前に Shift-JIS に変換し、元のファイルは\n"
-    "                           比較元名_UTF8.TXT として残します\n"
-    "      --utf8-destination   比較先は UTF-8（同上）\n"
-    "  -s, --space-compare      全角スペース１個と半角スペース２個は一致と見なす\n"
-    "  -a, --arrange-length     レコード長が異なるとき、短い方にあわせる\n"
-    "      --scale 文字列       比較結果リストのスケール（既定: ....+....*....+ ...）\n"
-    "      --settings ファイル  ウィンドウが保存した設定ファイル（.ini）から、比較の設定と、\n"
-    "                           指定がなければ比較元・比較先を読む。コマンドラインの指定が優先\n"
-    "      --json               結果の要約を JSON で標準出力に書く\n"
-    "  -q, --quiet              進行状況を表示しない\n"
-    "  -h, --help               この説明を表示する\n"
-    "      --version            バージョンを表示する\n"
-    "\n"
-    "終了コード: 0 差異なし, 1 差異あり, 2 開始できない・失敗・キーの順序誤り・使い方の誤り\n";
+constexpr const char* kUsage = "使い方: vesmer-batch [オプション] 比較元 比較先\n";
 
 constexpr const char* kKindNames[kOutputKinds] = {
     "比較元ファイル：キー不一致",
@@ -57,119 +31,24 @@ constexpr const char* kKindNames[kOutputKinds] = {
     "比較結果リスト",
 };
 
-struct Options {
-  std::vector<std::string> paths;
-  std::optional<std::string> key, omit, outputs, scale, settings;
-  bool utf8[2] = {false, false};
-  bool space_compare = false, arrange_length = false, json = false, quiet = false;
-  bool help = false, version = false;
-};
+constexpr const char* kSideNames[2] = {"比較元", "比較先"};
 
-// Returns an error text, or "" when the arguments parse.
-std::string ParseArguments(int argc, const char* const* argv, Options& o) {
-  bool only_paths = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](std::optional<std::string>& slot) -> bool {
-      if (i + 1 >= argc) return false;
-      slot = argv[++i];
-      return true;
-    };
-    if (only_paths || arg.empty() || arg == "-" || arg[0] != '-') {
-      o.paths.push_back(arg);
-    } else if (arg == "--") {
-      only_paths = true;
-    } else if (arg == "-k" || arg == "--key") {
-      if (!value(o.key)) return arg + " には領域を指定してください";
-    } else if (arg == "-x" || arg == "--omit") {
-      if (!value(o.omit)) return arg + " には領域を指定してください";
-    } else if (arg == "-o" || arg == "--outputs") {
-      if (!value(o.outputs)) return arg + " には種類を指定してください";
-    } else if (arg == "--scale") {
-      if (!value(o.scale)) return arg + " には文字列を指定してください";
-    } else if (arg == "--settings") {
-      if (!value(o.settings)) return arg + " にはファイルを指定してください";
-    } else if (arg == "--utf8-source") {
-      o.utf8[0] = true;
-    } else if (arg == "--utf8-destination") {
-      o.utf8[1] = true;
-    } else if (arg == "-s" || arg == "--space-compare") {
-      o.space_compare = true;
-    } else if (arg == "-a" || arg == "--arrange-length") {
-      o.arrange_length = true;
-    } else if (arg == "--json") {
-      o.json = true;
-    } else if (arg == "-q" || arg == "--quiet") {
-      o.quiet = true;
-    } else if (arg == "-h" || arg == "--help") {
-      o.help = true;
-    } else if (arg == "--version") {
-      o.version = true;
-    } else {
-      return "不明なオプションです: " + arg;
-    }
+// The control a refused start names, by the window's object name.
+std::string_view FocusName(Focus focus) {
+  switch (focus) {
+    case Focus::kSelectSource:
+      return "cmdSelInput(0)";
+    case Focus::kSelectDestination:
+      return "cmdSelInput(1)";
+    case Focus::kKeyRange:
+      return "txtKeyRange";
+    case Focus::kOmitRange:
+      return "txtOmitRange";
+    case Focus::kNone:
+      break;
   }
-  if (o.help || o.version) return {};
-  if (o.outputs) {
-    for (const char c : *o.outputs) {
-      if (c < '2' || c > '5') return "--outputs には 2～5 の数字を指定してください: " + *o.outputs;
-    }
-  }
-  if (o.paths.size() != 2 && !(o.settings && o.paths.empty())) {
-    return "比較元と比較先を指定してください";
-  }
-  return {};
+  return "";
 }
-
-std::string JsonString(std::string_view text) {
-  // Paths need not be valid UTF-8; JSON must be.
-  const std::string utf8 = Utf16ToUtf8(Utf8ToUtf16(text));
-  std::string out = "\"";
-  for (const char c : utf8) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", u);
-      out += buffer;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-class BatchHost : public RunHost {
- public:
-  BatchHost(ComparisonJob job, std::ostream& err, bool progress)
-      : job_(std::move(job)), err_(err), progress_(progress) {}
-  ComparisonJob TakeJob() override { return job_; }
-  void SetStatus(std::string_view) override {}
-  void SetInputCount(int, std::string_view) override {}
-  void SetOutputCount(int, std::string_view) override {}
-  void SetRecordLine(int, std::string_view) override {}
-  void ApplyControlStates(bool enable) override {
-    if (enable && shown_) err_ << "\r\033[K" << std::flush;
-  }
-  bool KeepAlive(std::uint64_t done, std::uint64_t total) override {
-    if (!progress_ || total == 0) return true;
-    const int width = 40;
-    const auto filled = static_cast<int>(done * width / total);
-    err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-         << std::string(static_cast<std::size_t>(width - filled), ' ') << "] " << done * 100 / total
-         << "%" << std::flush;
-    shown_ = true;
-    return true;
-  }
-
- private:
-  ComparisonJob job_;
-  std::ostream& err_;
-  bool progress_;
-  bool shown_ = false;
-};
 
 const char* OutcomeName(RunOutcome outcome) {
   switch (outcome) {
@@ -179,43 +58,188 @@ const char* OutcomeName(RunOutcome outcome) {
       return "differences";
     case RunOutcome::kOutOfOrder:
       return "out-of-order";
-    default:
-      return "failed";
+    case RunOutcome::kStopped:
+      return "stopped";
+    case RunOutcome::kSetupFailed:
+    case RunOutcome::kIoFailed:
+      break;
+  }
+  return "failed";
+}
+
+// Draws a progress bar on a terminal and turns SIGINT / SIGTERM into a stop request.
+class BatchObserver : public RunObserver {
+ public:
+  BatchObserver(std::ostream& err, bool progress) : err_(err), progress_(progress) {}
+  ~BatchObserver() override { Clear(); }
+
+  void OnProgress(const RunProgress& p) override {
+    const std::uint64_t total = p.bytes_total[0] + p.bytes_total[1];
+    if (!progress_ || total == 0) return;
+    const std::uint64_t done = std::min(p.bytes_read[0] + p.bytes_read[1], total);
+    constexpr int kWidth = 40;
+    const auto filled = static_cast<std::size_t>(done * kWidth / total);
+    err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] "
+         << done * 100 / total << "%" << std::flush;
+    shown_ = true;
+  }
+  bool StopRequested() override { return StopSignal() != 0; }
+
+  void Clear() {
+    if (shown_) err_ << "\r\033[K" << std::flush;
+    shown_ = false;
+  }
+
+ private:
+  std::ostream& err_;
+  bool progress_;
+  bool shown_ = false;
+};
+
+// The settings the run takes: from a settings file when asked, the command line over them.
+struct Prepared {
+  SettingsStore values;
+  std::string problem;  // a Japanese message when the settings cannot be used
+};
+
+Prepared PrepareValues(const BatchOptions& o) {
+  Prepared p;
+  SettingsStore& v = p.values;
+  if (o.settings) {
+    LoadSettings(v, SettingsLocationOfFile(*o.settings));
+  } else {
+    // The defaults of an empty settings file; the batch tool never opens an editor.
+    LoadSettings(v, SettingsLocation{});
+    v.OutputData = "001111";
+  }
+  v.Display = "0";
+  v.OpenResult = "0";
+  if (o.paths.size() == 2) {
+    v.InputData = {o.paths[0], o.paths[1]};
+  }
+  if (o.key) {
+    v.Key = "1";
+    v.KeyRange = *o.key;
+  }
+  if (o.omit) {
+    v.Omit = "1";
+    v.OmitRange = *o.omit;
+  }
+  if (o.outputs) {
+    v.OutputData = "000000";
+    for (const char c : *o.outputs) v.OutputData[static_cast<std::size_t>(c - '0')] = '1';
+  }
+  if (o.utf8_source) v.Utf8[0] = "1";
+  if (o.utf8_destination) v.Utf8[1] = "1";
+  if (o.space_compare) v.SpaceCompare = "1";
+  if (o.arrange_length) v.ArrangeLength = "1";
+  if (o.scale) v.Scale = *o.scale;
+  return p;
+}
+
+std::vector<std::string> Warnings(const RunSummary& summary) {
+  std::vector<std::string> warnings;
+  for (const Side s : kSides) {
+    const InputSummary& in = summary.inputs[Index(s)];
+    if (in.lf_line_ends) {
+      warnings.push_back(std::string(kSideNames[Index(s)]) +
+                         "ファイルは改行に LF だけを使っているようです。CR で区切られていないため、"
+                         "1 行として読みました: " +
+                         in.path);
+    }
+  }
+  return warnings;
+}
+
+Json ErrorJson(const Status& error) {
+  return Json{{"path", error.path()}, {"reason", error.reason()}};
+}
+
+void PrintJson(std::ostream& out, const Json& j) {
+  // Paths need not be valid UTF-8; JSON must be.
+  out << j.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+}
+
+Json SummaryJson(const RunSummary& summary, const std::vector<std::string>& warnings) {
+  Json j;
+  j["outcome"] = OutcomeName(summary.outcome);
+  j["status"] = std::string(StatusText(summary));
+  j["inputs"] = Json::array();
+  for (const InputSummary& in : summary.inputs) {
+    j["inputs"].push_back(Json{{"path", in.path}, {"lines", in.lines}});
+  }
+  const bool failed =
+      summary.outcome == RunOutcome::kSetupFailed || summary.outcome == RunOutcome::kIoFailed;
+  j["outputs"] = Json::array();
+  for (const OutputKind kind : kAllOutputKinds) {
+    const OutputSummary& o = summary.outputs[kind];
+    // A failed run names only the files it created.
+    if (failed && !o.created) continue;
+    Json entry{{"kind", Index(kind)},
+               {"path", o.path},
+               {"selected", o.selected},
+               {"count", o.written},
+               {"found", o.found}};
+    if (o.created) entry["complete"] = o.complete;
+    j["outputs"].push_back(entry);
+  }
+  if (!summary.error.ok()) j["error"] = ErrorJson(summary.error);
+  if (!warnings.empty()) j["warnings"] = warnings;
+  return j;
+}
+
+void PrintPlain(std::ostream& out, std::ostream& err, const RunSummary& summary) {
+  const std::string status(StatusText(summary));
+  const bool completed =
+      summary.outcome == RunOutcome::kNoDifferences || summary.outcome == RunOutcome::kDifferences;
+  if (!status.empty()) (completed ? out : err) << status << '\n';
+  if (summary.outcome == RunOutcome::kStopped) err << "☆中止しました\n";
+  if (!summary.error.ok()) {
+    err << summary.error.path() << (summary.error.path().empty() ? "" : ": ")
+        << summary.error.reason() << '\n';
+  }
+  const bool failed =
+      summary.outcome == RunOutcome::kSetupFailed || summary.outcome == RunOutcome::kIoFailed;
+  for (const Side s : kSides) {
+    const InputSummary& in = summary.inputs[Index(s)];
+    out << kSideNames[Index(s)] << ' ' << in.lines << " 行  " << in.path << '\n';
+  }
+  for (const OutputKind kind : kAllOutputKinds) {
+    const OutputSummary& o = summary.outputs[kind];
+    const std::size_t k = Index(kind);
+    if (o.selected && (!failed || o.created)) {
+      out << k << ' ' << kKindNames[k] << "  " << o.written << "  " << o.path
+          << (o.complete ? "" : "  （書き込みは途中まで）") << '\n';
+    } else if (!o.selected && o.found != 0) {
+      out << k << ' ' << kKindNames[k] << "  " << o.found << "  （出力しない設定）\n";
+    }
   }
 }
 
-void PrintJson(std::ostream& out, const char* outcome, const std::string& status,
-               std::string_view focus, const ComparisonJob& job,
-               const std::array<std::int64_t, 2>& lines,
-               const std::array<std::int64_t, kOutputKinds>& counts) {
-  out << "{\"outcome\": \"" << outcome << "\", \"status\": " << JsonString(status);
-  if (!focus.empty()) out << ", \"focus\": " << JsonString(focus);
-  out << ", \"inputs\": [";
-  for (int side = 0; side < 2; ++side) {
-    out << (side ? ", " : "") << "{\"path\": " << JsonString(job.InputData[side])
-        << ", \"lines\": " << lines[side] << "}";
+int ExitStatus(const RunSummary& summary) {
+  switch (summary.outcome) {
+    case RunOutcome::kNoDifferences:
+      return 0;
+    case RunOutcome::kDifferences:
+      return 1;
+    case RunOutcome::kStopped:
+      return 128 + (StopSignal() != 0 ? StopSignal() : SIGINT);
+    default:
+      return 2;
   }
-  out << "], \"outputs\": [";
-  for (int kind = 0; kind < kOutputKinds; ++kind) {
-    out << (kind ? ", " : "") << "{\"kind\": " << kind
-        << ", \"path\": " << JsonString(job.ResultPath[kind])
-        << ", \"selected\": " << (job.OutputSelected[kind] ? "true" : "false")
-        << ", \"count\": " << counts[kind] << "}";
-  }
-  out << "]}\n";
 }
 
 }  // namespace
 
 int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
              bool progress_allowed) {
-  Options o;
-  if (const std::string problem = ParseArguments(argc, argv, o); !problem.empty()) {
+  BatchOptions o;
+  if (const std::string problem = ParseBatchOptions(argc, argv, o); !problem.empty()) {
     err << "vesmer-batch: " << problem << '\n' << kUsage;
     return 2;
   }
   if (o.help) {
-    out << kHelp;
+    out << BatchHelp();
     return 0;
   }
   if (o.version) {
@@ -223,85 +247,43 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     return 0;
   }
 
-  // Settings first, then the command line over them.
-  StartRequest request;
-  ComparisonJob job;
-  std::string outputs = "2345";
-  job.Scale = kDefaultScale;
-  if (o.settings) {
-    SettingsStore store;
-    LoadSettings(store, SettingsLocationOfFile(*o.settings));
-    request.source = store.InputData[0];
-    request.destination = store.InputData[1];
-    job.Utf8 = {IsOn(store.Utf8[0]), IsOn(store.Utf8[1])};
-    request.use_key = IsOn(store.Key);
-    request.key_text = store.KeyRange;
-    request.use_omit = IsOn(store.Omit);
-    request.omit_text = store.OmitRange;
-    outputs.clear();
-    for (std::size_t k = 2; k < store.OutputData.size() && k < kOutputKinds; ++k) {
-      if (store.OutputData[k] == '1') outputs += static_cast<char>('0' + k);
-    }
-    job.SpaceCompare = IsOn(store.SpaceCompare);
-    job.ArrangeLength = IsOn(store.ArrangeLength);
-    job.Scale = store.Scale;
-  }
-  if (o.paths.size() == 2) {
-    request.source = o.paths[0];
-    request.destination = o.paths[1];
-  }
-  if (o.key) {
-    request.use_key = true;
-    request.key_text = *o.key;
-  }
-  if (o.omit) {
-    request.use_omit = true;
-    request.omit_text = *o.omit;
-  }
-  if (o.outputs) outputs = *o.outputs;
-  if (o.utf8[0]) job.Utf8[0] = true;
-  if (o.utf8[1]) job.Utf8[1] = true;
-  if (o.space_compare) job.SpaceCompare = true;
-  if (o.arrange_length) job.ArrangeLength = true;
-  if (o.scale) job.Scale = *o.scale;
-
-  job.InputData = {request.source, request.destination};
-  job.ResultPath = MakeResultPaths(request.source);
-  job.OutputSelected[kSourceUnmatched] = job.OutputSelected[kDestinationUnmatched] =
-      request.use_key;
-  for (const char c : outputs) job.OutputSelected[c - '0'] = true;
-
-  const StartCheckResult check = RunStartChecks(request, job.KeyColumns, job.OmitColumns, nullptr);
-  if (!check.passed) {
-    if (o.json) {
-      PrintJson(out, "refused", check.message, FocusName(check.focus), job, {}, {});
-    }
-    err << check.message << " (" << FocusName(check.focus) << ")\n";
+  Prepared prepared = PrepareValues(o);
+  if (!prepared.problem.empty()) {
+    err << prepared.problem << '\n';
+    if (o.json) PrintJson(out, Json{{"outcome", "refused"}, {"status", prepared.problem}});
     return 2;
   }
-  job.UseKey = request.use_key;
-  job.UseOmit = request.use_omit;
-
-  BatchHost host(job, err, progress_allowed && !o.quiet && !o.json);
-  const RunSummary summary = RunComparison(host);
-  const bool completed =
-      summary.outcome == RunOutcome::kNoDifferences || summary.outcome == RunOutcome::kDifferences;
-  if (o.json) {
-    PrintJson(out, OutcomeName(summary.outcome), summary.status, "", summary.job,
-              summary.lines_read, summary.counts);
-  } else {
-    (completed ? out : err) << summary.status << '\n';
-    out << "比較元 " << summary.lines_read[0] << " 行  " << job.InputData[0] << '\n';
-    out << "比較先 " << summary.lines_read[1] << " 行  " << job.InputData[1] << '\n';
-    for (int kind = 0; kind < kOutputKinds; ++kind) {
-      if (!job.OutputSelected[kind]) continue;
-      out << kind << ' ' << kKindNames[kind] << "  " << summary.counts[kind] << "  "
-          << job.ResultPath[kind] << '\n';
+  SettingsStore& values = prepared.values;
+  StartRequest request = StartRequestFromSettings(values);
+  RangeList key, omit;
+  const StartCheckResult check = RunStartChecks(request, key, omit, nullptr);
+  if (!check.passed) {
+    const std::string_view focus = FocusName(check.focus);
+    if (o.json) {
+      PrintJson(out, Json{{"outcome", "refused"},
+                          {"status", check.message},
+                          {"focus", focus},
+                          {"inputs", Json::array()},
+                          {"outputs", Json::array()}});
     }
+    err << check.message << " (" << focus << ")\n";
+    return 2;
   }
-  if (summary.outcome == RunOutcome::kNoDifferences) return 0;
-  if (summary.outcome == RunOutcome::kDifferences) return 1;
-  return 2;
+  values.KeyRange = request.key_text;
+  values.OmitRange = request.omit_text;
+  const ComparisonJob job = JobFromSettings(values, key, omit);
+
+  BatchObserver observer(err, progress_allowed && !o.quiet && !o.json);
+  const RunSummary summary = RunComparison(job, observer);
+  observer.Clear();
+  const std::vector<std::string> warnings = Warnings(summary);
+  for (const std::string& w : warnings) err << "vesmer-batch: 警告: " << w << '\n';
+  if (o.json) {
+    PrintJson(out, SummaryJson(summary, warnings));
+  } else {
+    PrintPlain(out, err, summary);
+  }
+  return ExitStatus(summary);
 }
 
 }  // namespace vesmer

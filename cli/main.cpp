@@ -4,8 +4,10 @@
 #include <iostream>
 
 #include "cli/batch.h"
+#include "cli/stop_signals.h"
 
 int main(int argc, char** argv) {
+  vesmer::InstallStopSignals();
   try {
     return vesmer::RunBatch(argc, argv, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
   } catch (const std::exception& e) {

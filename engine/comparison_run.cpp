@@ -1,265 +1,447 @@
 #include "engine/comparison_run.h"
 
+#include <cerrno>
 #include <chrono>
-#include <memory>
+#include <cstring>
+#include <new>
 #include <optional>
 
 #include "engine/messages.h"
-#include "engine/record_reader.h"
 #include "engine/result_list.h"
 #include "engine/utf8_input.h"
-#include "platform/cp932.h"
 #include "platform/files.h"
 
 namespace vesmer {
 namespace {
 
-constexpr std::uint32_t kRecordsPerClockCheck = 4096;
-constexpr auto kKeepAliveInterval = std::chrono::milliseconds(100);
+constexpr std::uint32_t kRecordsPerCheck = 4096;
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+constexpr std::size_t kLineEndCheckBytes = 1 << 20;
+
+// Result files of kinds 0 to 4: each record's line as read, ended by CR LF.
+class ResultFileSink final : public RecordSink {
+ public:
+  ResultFileSink(const ComparisonJob& job, PerKind<OutputFile>& files) : job_(job), files_(files) {}
+
+  void OnUnmatched(const Record& record) override { Put(UnmatchedKind(record.side()), record); }
+  void OnPair(const Record& source, const Record& destination, PairVerdict verdict) override {
+    if (verdict == PairVerdict::kDiffers) {
+      Put(OutputKind::kSourceDiffers, source);
+      Put(OutputKind::kDestinationDiffers, destination);
+    } else {
+      Put(OutputKind::kMatching, source);
+    }
+  }
+  void OnLoneLine(const Record& record) override { Put(DiffersKind(record.side()), record); }
+  [[nodiscard]] bool WantsEqualPairs() const override { return true; }
+
+  [[nodiscard]] std::int64_t written(OutputKind kind) const { return written_[kind]; }
+
+ private:
+  void Put(OutputKind kind, const Record& record) {
+    if (!job_.OutputSelected[kind]) return;
+    files_[kind].AppendLine(record.raw());
+    ++written_[kind];
+  }
+
+  const ComparisonJob& job_;
+  PerKind<OutputFile>& files_;
+  PerKind<std::int64_t> written_;
+};
+
+// A failure keeps the file it concerned.
+Status WithPath(Status status, const std::string& path) {
+  if (status.ok() || !status.path().empty()) return status;
+  return Status::Error(status.error_number(), status.operation(), path);
+}
 
 class Run {
  public:
-  explicit Run(RunHost& host) : host_(host) {}
+  Run(const ComparisonJob& job, RunObserver& observer, const RunExtensions& extensions)
+      : job_(job),
+        observer_(observer),
+        extensions_(extensions),
+        sides_{InputSide(Side::kSource, job), InputSide(Side::kDestination, job)},
+        files_(job, outputs_) {}
+
   RunSummary Execute();
 
  private:
-  bool SetUp();
-  bool MatchAll();
-  void WriteResultRecord(int kind, bool partnered = true);
-  void Advance(int side);
-  void CloseStep();
-  void OpenResultList();
-  bool CheckClock();
+  Status SetUp();
+  Status CheckOutputsAreNoInputs(const std::vector<FileId>& protect);
+  Status OpenInput(Side side);
+  Status CreateOutputs();
+  Status MatchAll();
+  void Advance(InputSide& side);
+  void Pair();
+  void Unmatched(InputSide& side);
+  void Lone(InputSide& side);
+  bool Check();
+  void ReportProgress();
+  void NoteLineEnds(InputSide& side);
+  Status CloseAll();
 
-  RunHost& host_;
-  ComparisonJob job_;
+  InputSide& side(Side s) { return sides_[Index(s)]; }
+
+  const ComparisonJob& job_;
+  RunObserver& observer_;
+  const RunExtensions& extensions_;
   std::array<InputSide, 2> sides_;
-  std::array<OutputFile, kOutputKinds> outputs_;
-  std::array<std::int64_t, kOutputKinds> counts_{};
-  std::optional<ResultListWriter> list_;
+  PerKind<OutputFile> outputs_;
+  ResultFileSink files_;
+  std::optional<ResultListSink> list_;
+  std::vector<RecordSink*> sinks_;        // after the result files, in order
+  std::vector<RecordSink*> equal_sinks_;  // those of them that want equal pairs
+  PerKind<std::int64_t> found_;
+  std::array<InputSummary, 2> inputs_;
+  std::array<bool, 2> previous_repeated_{};
+  PerKind<bool> created_;
+  bool set_up_ = false;
+  std::int64_t expected_ = 0;
   bool out_of_order_ = false;
   bool stop_ = false;
-  bool write_failed_ = false;
-  std::string status_;
-  std::uint32_t until_clock_check_ = kRecordsPerClockCheck;
-  std::chrono::steady_clock::time_point next_keep_alive_;
+  Status error_;
+  std::uint32_t until_check_ = kRecordsPerCheck;
+  std::chrono::steady_clock::time_point next_progress_;
 };
 
-void Run::Advance(int side) { ReadRecord(sides_[side], job_, out_of_order_); }
-
-bool Run::CheckClock() {
-  if (--until_clock_check_ != 0) return true;
-  until_clock_check_ = kRecordsPerClockCheck;
-  // A full disk ends the run now rather than after the whole input has been read.
-  for (const OutputFile& out : outputs_) {
-    if (!out.status().ok()) write_failed_ = true;
+Status Run::CheckOutputsAreNoInputs(const std::vector<FileId>& protect) {
+  // A result file that is an input, or a file a UTF-8 conversion keeps or writes, would be
+  // destroyed by creating it: refuse before any file is touched.
+  for (const OutputKind kind : kAllOutputKinds) {
+    if (!job_.OutputSelected[kind]) continue;
+    const std::string& path = job_.Result(kind);
+    const FileId id = IdOfPath(path);
+    for (const FileId& p : protect) {
+      if (id == p) return Status::Error(EEXIST, "result file is an input", path);
+    }
   }
-  if (write_failed_) return false;
-  const auto now = std::chrono::steady_clock::now();
-  if (now < next_keep_alive_) return true;
-  next_keep_alive_ = now + kKeepAliveInterval;
-  return host_.KeepAlive(sides_[0].reader.consumed(), sides_[0].reader.size());
+  for (const ExtraOutput& extra : extensions_.outputs) {
+    const FileId id = IdOfPath(extra.path);
+    for (const FileId& p : protect) {
+      if (id == p) return Status::Error(EEXIST, "output file is an input", extra.path);
+    }
+  }
+  return {};
 }
 
-bool Run::SetUp() {
-  for (int side = 0; side < 2; ++side) {
-    const std::string& path = job_.InputData[side];
-    if (job_.Utf8[side] && !ConvertUtf8Input(path).ok()) return false;
-    if (!sides_[side].reader.Open(path).ok()) return false;
-    sides_[side].lines_read = 0;
-    host_.SetInputCount(side, "");
-  }
-  // A result file that is one of the inputs would be destroyed by creating it: refuse before
-  // any file is created or truncated.
-  for (int kind = 0; kind < kOutputKinds; ++kind) {
+Status Run::OpenInput(Side s) {
+  InputSide& input = side(s);
+  input.lines_read = 0;
+  return WithPath(input.reader.Open(job_.Input(s)), job_.Input(s));
+}
+
+Status Run::CreateOutputs() {
+  for (const OutputKind kind : kAllOutputKinds) {
     if (!job_.OutputSelected[kind]) continue;
-    const FileId id = IdOfPath(job_.ResultPath[kind]);
-    if (id == sides_[0].reader.id() || id == sides_[1].reader.id()) return false;
+    if (Status s = outputs_[kind].Create(job_.Result(kind)); !s.ok()) {
+      return WithPath(s, job_.Result(kind));
+    }
+    created_[kind] = true;
   }
-  for (int kind = 0; kind < kOutputKinds; ++kind) {
-    if (job_.OutputSelected[kind] && !outputs_[kind].Create(job_.ResultPath[kind]).ok()) {
+  for (const ExtraOutput& extra : extensions_.outputs) {
+    if (Status s = extra.file->Create(extra.path); !s.ok()) return WithPath(s, extra.path);
+  }
+  return {};
+}
+
+Status Run::SetUp() {
+  std::vector<FileId> protect;
+  for (const Side s : kSides) {
+    protect.push_back(IdOfPath(job_.Input(s)));
+    if (job_.Utf8[Index(s)]) {
+      const Utf8InputNames names = MakeUtf8InputNames(job_.Input(s));
+      protect.push_back(IdOfPath(names.backup));
+      protect.push_back(IdOfPath(names.converted));
+    }
+  }
+  if (Status s = CheckOutputsAreNoInputs(protect); !s.ok()) return s;
+  // Inputs that need no conversion open first: a missing one refuses the run untouched.
+  for (const Side s : kSides) {
+    if (!job_.Utf8[Index(s)]) {
+      if (Status st = OpenInput(s); !st.ok()) return st;
+    }
+  }
+  for (const Side s : kSides) {
+    if (!job_.Utf8[Index(s)]) continue;
+    if (Status st = ConvertUtf8Input(job_.Input(s)); !st.ok()) return st;
+    if (Status st = OpenInput(s); !st.ok()) return st;
+  }
+  if (Status s = CreateOutputs(); !s.ok()) return s;
+  if (job_.OutputSelected[OutputKind::kResultList]) {
+    list_.emplace(job_, outputs_[OutputKind::kResultList], observer_);
+    sinks_.push_back(&*list_);
+  }
+  for (RecordSink* sink : extensions_.sinks) sinks_.push_back(sink);
+  for (RecordSink* sink : sinks_) {
+    if (sink->WantsEqualPairs()) equal_sinks_.push_back(sink);
+  }
+  for (InputSide& input : sides_) {
+    input.ClearKeys();
+    Advance(input);
+    if (input.read_failed) return WithPath(input.status(), job_.Input(input.side()));
+    NoteLineEnds(input);
+  }
+  set_up_ = true;
+  return {};
+}
+
+void Run::NoteLineEnds(InputSide& input) {
+  if (!input.has_record) return;
+  // A file with LF line ends reads as one long line: its first line holds an LF, and no CR
+  // ends it within the first MiB.
+  const std::string_view head = input.raw().substr(0, kLineEndCheckBytes);
+  const bool ended = input.consumed() > input.raw().size();
+  inputs_[Index(input.side())].lf_line_ends =
+      std::memchr(head.data(), '\n', head.size()) != nullptr &&
+      (input.raw().size() >= kLineEndCheckBytes || !ended);
+}
+
+void Run::Advance(InputSide& input) {
+  ReadRecord(input, out_of_order_);
+  if (!input.has_record || !input.repeated_key) {
+    previous_repeated_[Index(input.side())] = false;
+    return;
+  }
+  InputSummary& summary = inputs_[Index(input.side())];
+  ++summary.repeated_records;
+  if (!previous_repeated_[Index(input.side())]) ++summary.repeated_keys;
+  previous_repeated_[Index(input.side())] = true;
+  for (RecordSink* sink : sinks_) sink->OnRepeatedKey(input);
+}
+
+void Run::Pair() {
+  InputSide& src = side(Side::kSource);
+  InputSide& dst = side(Side::kDestination);
+  PairVerdict verdict = PairVerdict::kEqual;
+  if (!ComparisonTextsEqual(src, dst)) {
+    verdict = extensions_.judge != nullptr && extensions_.judge->Accepts(src, dst)
+                  ? PairVerdict::kExpected
+                  : PairVerdict::kDiffers;
+  }
+  files_.OnPair(src, dst, verdict);
+  if (verdict == PairVerdict::kDiffers) {
+    ++found_[OutputKind::kSourceDiffers];
+    ++found_[OutputKind::kDestinationDiffers];
+    ++found_[OutputKind::kResultList];
+    for (RecordSink* sink : sinks_) sink->OnPair(src, dst, verdict);
+  } else {
+    ++found_[OutputKind::kMatching];
+    if (verdict == PairVerdict::kExpected) ++expected_;
+    for (RecordSink* sink : equal_sinks_) sink->OnPair(src, dst, verdict);
+  }
+}
+
+void Run::Unmatched(InputSide& input) {
+  ++found_[UnmatchedKind(input.side())];
+  files_.OnUnmatched(input);
+  for (RecordSink* sink : sinks_) sink->OnUnmatched(input);
+}
+
+void Run::Lone(InputSide& input) {
+  ++found_[DiffersKind(input.side())];
+  ++found_[OutputKind::kResultList];
+  files_.OnLoneLine(input);
+  for (RecordSink* sink : sinks_) sink->OnLoneLine(input);
+}
+
+void Run::ReportProgress() {
+  RunProgress progress;
+  for (const InputSide& input : sides_) {
+    const std::size_t i = Index(input.side());
+    progress.bytes_read[i] = input.consumed();
+    progress.bytes_total[i] = input.size();
+    progress.records_read[i] = input.lines_read;
+  }
+  observer_.OnProgress(progress);
+}
+
+// Every few thousand records: a failed write ends the run now rather than after the whole
+// input has been read; a stop request ends it; progress is reported now and then.
+bool Run::Check() {
+  until_check_ = kRecordsPerCheck;
+  for (const OutputKind kind : kAllOutputKinds) {
+    if (!outputs_[kind].status().ok()) {
+      error_ = WithPath(outputs_[kind].status(), job_.Result(kind));
       return false;
     }
-    counts_[kind] = 0;
-    host_.SetOutputCount(kind, "");
   }
-  if (job_.OutputSelected[kResultList]) {
-    list_.emplace(outputs_[kResultList], cp932::FromUtf8(job_.Scale), job_.Display, host_);
-  }
-  for (int line = 0; line < 3; ++line) host_.SetRecordLine(line, "");
-  out_of_order_ = false;
-  sides_[0].ClearKeys();
-  sides_[1].ClearKeys();
-  Advance(0);
-  Advance(1);
-  // Each pair is aligned when it is compared (ComparisonTextsEqual).
-  return !sides_[0].read_failed && !sides_[1].read_failed;
-}
-
-void Run::WriteResultRecord(int kind, bool partnered) {
-  if (!job_.OutputSelected[kind]) return;
-  const InputSide& side = sides_[kind % 2];
-  outputs_[kind].AppendLine(side.raw);
-  ++counts_[kind];
-
-  if (!list_) return;
-  const bool listed = partnered ? (kind == kSourceDiffers || (kind == kDestinationDiffers &&
-                                                              !job_.OutputSelected[kSourceDiffers]))
-                                : (kind == kSourceDiffers || kind == kDestinationDiffers);
-  if (!listed) return;
-  ListedPair pair;
-  if (partnered || kind == kSourceDiffers) {
-    pair.source_line = sides_[0].raw;
-    pair.source_comparison = sides_[0].ComparisonBytes(job_);
-  }
-  if (partnered || kind == kDestinationDiffers) {
-    pair.destination_line = sides_[1].raw;
-    pair.destination_comparison = sides_[1].ComparisonBytes(job_);
-  }
-  pair.number = sides_[partnered ? 0 : kind % 2].lines_read;
-  if (!list_->Write(pair)) stop_ = true;
-  ++counts_[kResultList];
-}
-
-// Returns false when a read or write failed.
-bool Run::MatchAll() {
-  InputSide& src = sides_[0];
-  InputSide& dst = sides_[1];
-  while (src.has_record || dst.has_record) {
-    if (out_of_order_) return true;
-    if (stop_ || !CheckClock()) {
-      if (write_failed_) return false;
-      stop_ = true;
-      return true;
+  for (const ExtraOutput& extra : extensions_.outputs) {
+    if (!extra.file->status().ok()) {
+      error_ = WithPath(extra.file->status(), extra.path);
+      return false;
     }
-    if (job_.UseKey && src.has_record && dst.has_record) {
-      const int order = CompareKeys(src.key(), dst.key());
-      if (order > 0) {
-        WriteResultRecord(kDestinationUnmatched);
-        Advance(1);
-      } else if (order < 0) {
-        WriteResultRecord(kSourceUnmatched);
-        Advance(0);
-      } else {
-        if (!ComparisonTextsEqual(src, dst, job_)) {
-          WriteResultRecord(kSourceDiffers);
-          WriteResultRecord(kDestinationDiffers);
-        } else {
-          WriteResultRecord(kMatching);
-        }
-        Advance(0);
-        Advance(1);
-      }
-    } else if (job_.UseKey) {
-      const int side = src.has_record ? 0 : 1;
-      WriteResultRecord(side == 0 ? kSourceUnmatched : kDestinationUnmatched);
-      Advance(side);
-    } else if (src.has_record && dst.has_record) {
-      if (!ComparisonTextsEqual(src, dst, job_)) {
-        WriteResultRecord(kSourceDiffers);
-        WriteResultRecord(kDestinationDiffers);
-      } else {
-        WriteResultRecord(kMatching);
-      }
-      Advance(0);
-      Advance(1);
-    } else {
-      // Line mode past the end of one file: the other's lines have no partner.
-      const int side = src.has_record ? 0 : 1;
-      WriteResultRecord(side == 0 ? kSourceDiffers : kDestinationDiffers, false);
-      Advance(side);
-    }
-    if (src.read_failed || dst.read_failed) return false;
+  }
+  if (observer_.StopRequested()) {
+    stop_ = true;
+    return false;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (now >= next_progress_) {
+    next_progress_ = now + kProgressInterval;
+    ReportProgress();
   }
   return true;
 }
 
-void Run::CloseStep() {
-  for (InputSide& side : sides_) side.reader.Close();
-  bool failed = false;
-  for (OutputFile& out : outputs_) {
-    if (out.is_open() && !out.Close().ok()) failed = true;
+Status Run::MatchAll() {
+  InputSide& src = side(Side::kSource);
+  InputSide& dst = side(Side::kDestination);
+  while (src.has_record || dst.has_record) {
+    if (out_of_order_ || stop_) return {};
+    if (--until_check_ == 0 && !Check()) return error_;
+    if (job_.UseKey && src.has_record && dst.has_record) {
+      const int order = CompareKeys(src.key(), dst.key());
+      if (order > 0) {
+        Unmatched(dst);
+        Advance(dst);
+      } else if (order < 0) {
+        Unmatched(src);
+        Advance(src);
+      } else {
+        Pair();
+        Advance(src);
+        Advance(dst);
+      }
+    } else if (job_.UseKey) {
+      InputSide& input = src.has_record ? src : dst;
+      Unmatched(input);
+      Advance(input);
+    } else if (src.has_record && dst.has_record) {
+      Pair();
+      Advance(src);
+      Advance(dst);
+    } else {
+      // Line mode past the end of one file: the other's lines have no partner.
+      InputSide& input = src.has_record ? src : dst;
+      Lone(input);
+      Advance(input);
+    }
+    if (list_ && list_->stop_requested()) stop_ = true;
+    for (InputSide* input : {&src, &dst}) {
+      if (input->read_failed) return WithPath(input->status(), job_.Input(input->side()));
+    }
   }
-  if (failed) {
-    status_ = messages::kReadWriteFailed;
-    host_.SetStatus(status_);
-  }
-  for (int side = 0; side < 2; ++side) {
-    host_.SetInputCount(side, std::to_string(sides_[side].lines_read));
-  }
-  for (int kind = 0; kind < kOutputKinds; ++kind) {
-    host_.SetOutputCount(kind, std::to_string(counts_[kind]));
-  }
-  host_.ApplyControlStates(true);
+  return {};
 }
 
-void Run::OpenResultList() {
-  const std::string& path = job_.ResultPath[kResultList];
-  if (!job_.Editor) {
-    host_.OpenDocument(path);
-  } else if (FileExists(job_.EditorName)) {
-    host_.StartProgram({job_.EditorName, path});
-  } else {
-    status_ = messages::kEditorNotFound;
-    host_.SetStatus(status_);
-    host_.OpenDocument(path);
+Status Run::CloseAll() {
+  for (InputSide& input : sides_) input.reader.Close();
+  Status first;
+  for (RecordSink* sink : sinks_) {
+    if (Status s = sink->Finish(); !s.ok() && first.ok()) first = s;
   }
+  for (const OutputKind kind : kAllOutputKinds) {
+    if (!outputs_[kind].is_open()) continue;
+    if (Status s = outputs_[kind].Close(); !s.ok() && first.ok()) {
+      first = WithPath(s, job_.Result(kind));
+    }
+  }
+  for (const ExtraOutput& extra : extensions_.outputs) {
+    if (!extra.file->is_open()) continue;
+    if (Status s = extra.file->Close(); !s.ok() && first.ok()) first = WithPath(s, extra.path);
+  }
+  return first;
 }
 
 RunSummary Run::Execute() {
-  status_ = messages::kRunning;
-  host_.SetStatus(status_);
-  host_.ApplyControlStates(false);
-  job_ = host_.TakeJob();
-  next_keep_alive_ = std::chrono::steady_clock::now() + kKeepAliveInterval;
-
   RunSummary summary;
-  if (!SetUp()) {
-    summary.outcome = RunOutcome::kSetupFailed;
-    status_ = messages::kCannotOpen;
-    host_.SetStatus(status_);
-  } else if (!MatchAll()) {
-    summary.outcome = RunOutcome::kIoFailed;
-    status_ = messages::kReadWriteFailed;
-    host_.SetStatus(status_);
-  } else if (out_of_order_) {
-    summary.outcome = RunOutcome::kOutOfOrder;
-    status_ = messages::kOutOfOrder;
-    host_.SetStatus(status_);
-  } else if (stop_) {
-    summary.outcome = RunOutcome::kStopped;
-  } else {
-    // Flush before claiming success: a full disk must not end as a completed run.
-    bool flushed = true;
-    for (OutputFile& out : outputs_) {
-      if (out.is_open() && !out.Flush().ok()) flushed = false;
-    }
-    const bool differences = counts_[0] + counts_[1] + counts_[2] + counts_[3] + counts_[5] != 0;
-    if (!flushed) {
+  next_progress_ = std::chrono::steady_clock::now() + kProgressInterval;
+  try {
+    if (Status s = SetUp(); !s.ok()) {
+      summary.outcome = RunOutcome::kSetupFailed;
+      summary.error = s;
+    } else if (Status m = MatchAll(); !m.ok()) {
       summary.outcome = RunOutcome::kIoFailed;
-      status_ = messages::kReadWriteFailed;
+      summary.error = m;
+    } else if (out_of_order_) {
+      summary.outcome = RunOutcome::kOutOfOrder;
+    } else if (stop_) {
+      summary.outcome = RunOutcome::kStopped;
     } else {
-      summary.outcome = differences ? RunOutcome::kDifferences : RunOutcome::kNoDifferences;
-      status_ = differences ? messages::kCompleted : messages::kCompletedNoDifferences;
+      summary.outcome = RunOutcome::kNoDifferences;  // settled below, from what was found
     }
-    host_.SetStatus(status_);
+  } catch (const std::bad_alloc&) {
+    summary.outcome = set_up_ ? RunOutcome::kIoFailed : RunOutcome::kSetupFailed;
+    summary.error = Status::Error(ENOMEM, "allocate memory");
   }
-  const std::string before_close = status_;
-  CloseStep();
-  if (status_ != before_close) summary.outcome = RunOutcome::kIoFailed;
-  if (summary.outcome == RunOutcome::kDifferences && job_.OpenResult &&
-      job_.OutputSelected[kResultList]) {
-    OpenResultList();
+  // Flushed and closed before the run claims anything: a full disk must not end as completed.
+  if (Status closed = CloseAll(); !closed.ok()) {
+    if (summary.error.ok()) summary.error = closed;
+    if (summary.outcome == RunOutcome::kNoDifferences) summary.outcome = RunOutcome::kIoFailed;
   }
-  summary.status = status_;
-  summary.lines_read = {sides_[0].lines_read, sides_[1].lines_read};
-  summary.counts = counts_;
-  summary.job = std::move(job_);
+
+  for (const Side s : kSides) {
+    const InputSide& input = side(s);
+    InputSummary& in = summary.inputs[Index(s)];
+    in = inputs_[Index(s)];
+    in.path = job_.Input(s);
+    in.lines = input.lines_read;
+    in.bytes = input.consumed();
+  }
+  for (const OutputKind kind : kAllOutputKinds) {
+    OutputSummary& out = summary.outputs[kind];
+    out.path = job_.Result(kind);
+    out.selected = job_.OutputSelected[kind];
+    out.created = created_[kind];
+    out.complete = out.selected && outputs_[kind].status().ok();
+    out.found = found_[kind];
+    out.written =
+        kind == OutputKind::kResultList ? (list_ ? list_->entries() : 0) : files_.written(kind);
+  }
+  summary.expected_pairs = expected_;
+  if (summary.outcome == RunOutcome::kNoDifferences && summary.DifferencesFound()) {
+    summary.outcome = RunOutcome::kDifferences;
+  }
   return summary;
 }
 
 }  // namespace
 
-RunSummary RunComparison(RunHost& host) { return Run(host).Execute(); }
+bool RunSummary::DifferencesFound() const {
+  for (const OutputKind kind : kAllOutputKinds) {
+    if (IsDifference(kind) && outputs[kind].found != 0) return true;
+  }
+  return false;
+}
+
+bool RunSummary::DifferencesWritten() const {
+  for (const OutputKind kind : kAllOutputKinds) {
+    if (IsDifference(kind) && outputs[kind].written != 0) return true;
+  }
+  return false;
+}
+
+std::string_view StatusText(const RunSummary& summary) {
+  switch (summary.outcome) {
+    case RunOutcome::kNoDifferences:
+    case RunOutcome::kDifferences:
+      return summary.DifferencesWritten() ? messages::kCompleted
+                                          : messages::kCompletedNoDifferences;
+    case RunOutcome::kOutOfOrder:
+      return messages::kOutOfOrder;
+    case RunOutcome::kSetupFailed:
+      return summary.error.error_number() == ENOMEM ? messages::kOutOfMemory
+                                                    : messages::kCannotOpen;
+    case RunOutcome::kIoFailed:
+      return summary.error.error_number() == ENOMEM ? messages::kOutOfMemory
+                                                    : messages::kReadWriteFailed;
+    case RunOutcome::kStopped:
+      break;
+  }
+  return "";
+}
+
+RunSummary RunComparison(const ComparisonJob& job, RunObserver& observer,
+                         const RunExtensions& extensions) {
+  try {
+    return Run(job, observer, extensions).Execute();
+  } catch (const std::bad_alloc&) {
+    RunSummary summary;
+    summary.outcome = RunOutcome::kSetupFailed;
+    summary.error = Status::Error(ENOMEM, "allocate memory");
+    return summary;
+  }
+}
 
 }  // namespace vesmer

@@ -8,9 +8,20 @@
 namespace vesmer {
 namespace {
 
-// U+3000 is 0x81 0x40; on canonical bytes a character walk finds each one.
+// U+3000 is 0x81 0x40; on line bytes (canonical) a character walk finds each one. Returns
+// whether the bytes hold one.
+bool HasFullWidthSpace(std::string_view bytes) {
+  const void* first = bytes.empty() ? nullptr : std::memchr(bytes.data(), '\x81', bytes.size());
+  if (first == nullptr) return false;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t n = cp932::CharLength(bytes.data() + i, bytes.size() - i);
+    if (n == 2 && bytes[i] == '\x81' && bytes[i + 1] == '\x40') return true;
+    i += n;
+  }
+  return false;
+}
+
 void ReplaceFullWidthSpaces(std::string& bytes) {
-  if (bytes.find('\x81') == std::string::npos) return;
   for (std::size_t i = 0; i < bytes.size();) {
     const std::size_t n = cp932::CharLength(bytes.data() + i, bytes.size() - i);
     if (n == 2 && bytes[i] == '\x81' && bytes[i + 1] == '\x40') {
@@ -21,11 +32,18 @@ void ReplaceFullWidthSpaces(std::string& bytes) {
   }
 }
 
+// Whether any omit range lies inside a record of `size` bytes: a range reaching past the end
+// of the record is skipped whole.
+bool AnyOmitRangeInside(const RangeList& ranges, std::size_t size) {
+  for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
+    if (static_cast<std::uint64_t>(ranges[i].End) <= size) return true;
+  }
+  return false;
+}
+
 void MaskOmitted(std::string& bytes, const RangeList& ranges) {
-  const std::size_t used = ranges.UsedPrefix();
-  for (std::size_t i = 0; i < used; ++i) {
+  for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
     const ColumnRange& r = ranges[i];
-    // A range reaching past the end of this record is skipped whole.
     if (static_cast<std::uint64_t>(r.End) > bytes.size()) continue;
     std::memset(bytes.data() + r.Start - 1, ' ', static_cast<std::size_t>(r.End - r.Start + 1));
   }
@@ -33,62 +51,111 @@ void MaskOmitted(std::string& bytes, const RangeList& ranges) {
 
 }  // namespace
 
-void ReadRecord(InputSide& side, const ComparisonJob& job, bool& out_of_order) {
-  if (!side.reader.is_open() || !side.reader.Next(side.raw)) {
+void Record::Reset(std::string_view raw, std::int64_t line_number) {
+  raw_ = raw;
+  line_number_ = line_number;
+  line_ready_ = false;
+  prepared_ = false;
+}
+
+std::string_view Record::LineBytes() const {
+  if (!line_ready_) {
+    line_ready_ = true;
+    line_bytes_ = cp932::Canonical(raw_, canonical_);
+    // Give back what a huge line took once lines are short again.
+    if (line_bytes_.data() == raw_.data() && canonical_.capacity() > (1u << 20)) {
+      std::string().swap(canonical_);
+    }
+  }
+  return line_bytes_;
+}
+
+void Record::Prepare() const {
+  if (prepared_) return;
+  prepared_ = true;
+  const std::string_view line = LineBytes();
+  const bool spaces = job_->SpaceCompare && HasFullWidthSpace(line);
+  const bool omit = job_->UseOmit && AnyOmitRangeInside(job_->OmitColumns, line.size());
+  if (!spaces && !omit) {
+    comparison_ = line;
+    comparison_canonical_ = true;
+    if (comparison_store_.capacity() > (1u << 20)) std::string().swap(comparison_store_);
+  } else {
+    comparison_store_.assign(line);
+    if (spaces) ReplaceFullWidthSpaces(comparison_store_);
+    // Two spaces for a full-width space keep the bytes canonical; a blanked column may cut a
+    // double-byte character.
+    if (omit) MaskOmitted(comparison_store_, job_->OmitColumns);
+    comparison_ = comparison_store_;
+    comparison_canonical_ = !omit;
+  }
+  aligned_length_ = comparison_.size();
+}
+
+std::string_view Record::ComparisonBytes() const {
+  Prepare();
+  return comparison_.substr(0, aligned_length_);
+}
+
+std::string_view Record::FullComparisonBytes() const {
+  Prepare();
+  return comparison_;
+}
+
+bool Record::ComparisonIsCanonical() const {
+  Prepare();
+  // A cut may split a double-byte character.
+  return comparison_canonical_ && aligned_length_ == comparison_.size();
+}
+
+void ReadRecord(InputSide& side, bool& out_of_order) {
+  std::string_view line;
+  std::int64_t number = side.lines_read + 1;
+  const bool got = side.source != nullptr ? side.source->Next(line, number)
+                                          : side.reader.is_open() && side.reader.Next(line);
+  if (!got) {
     side.has_record = false;
-    side.read_failed = !side.reader.status().ok();
+    side.read_failed = !side.status().ok();
     return;
   }
   side.has_record = true;
-  side.prepared_ = false;
   ++side.lines_read;
+  side.Reset(line, number);
 
+  const ComparisonJob& job = *side.job_;
   if (job.UseKey) {
     std::string& key = side.keys_[1 - side.current_key_];
-    BuildKey(KeyLineBytes(side.raw, job.KeyColumns, side.canonical_scratch_), job.KeyColumns, key);
+    BuildKey(KeyLineBytes(line, job.KeyColumns, side.key_scratch_), job.KeyColumns, key);
     const std::string& previous = side.keys_[side.current_key_];
-    if (!previous.empty() && CompareKeys(previous, key) > 0) out_of_order = true;
+    const int order = side.has_previous_ ? CompareKeys(previous, key) : -1;
+    // An empty previous key is not checked: a short line before a longer one is no decrease.
+    if (order > 0 && !previous.empty()) out_of_order = true;
+    side.repeated_key = order == 0;
+    side.has_previous_ = true;
     side.current_key_ = 1 - side.current_key_;
   }
 }
 
-void InputSide::Prepare(const ComparisonJob& job) {
-  if (prepared_) return;
-  prepared_ = true;
-  comparison_.assign(cp932::Canonical(raw, canonical_scratch_));
-  if (job.SpaceCompare) ReplaceFullWidthSpaces(comparison_);
-  if (job.UseOmit) MaskOmitted(comparison_, job.OmitColumns);
-  aligned_length_ = comparison_.size();
+void AlignRecordLengths(InputSide& source, InputSide& destination) {
+  const std::size_t a = source.FullComparisonBytes().size();
+  const std::size_t b = destination.FullComparisonBytes().size();
+  const std::size_t n = source.job_->ArrangeLength ? std::min(a, b) : SIZE_MAX;
+  source.aligned_length_ = std::min(a, n);
+  destination.aligned_length_ = std::min(b, n);
 }
 
-std::string_view InputSide::ComparisonBytes(const ComparisonJob& job) {
-  Prepare(job);
-  return std::string_view(comparison_).substr(0, aligned_length_);
-}
-
-void AlignRecordLengths(InputSide& source, InputSide& destination, const ComparisonJob& job) {
-  const std::size_t a = source.FullComparisonLength(job);
-  const std::size_t b = destination.FullComparisonLength(job);
-  const std::size_t n = job.ArrangeLength ? std::min(a, b) : SIZE_MAX;
-  source.SetAlignedLength(std::min(a, n));
-  destination.SetAlignedLength(std::min(b, n));
-}
-
-bool ComparisonTextsEqual(InputSide& source, InputSide& destination, const ComparisonJob& job) {
+bool ComparisonTextsEqual(InputSide& source, InputSide& destination) {
   // Identical lines give identical comparison texts whatever the options.
-  if (source.raw == destination.raw) return true;
-  AlignRecordLengths(source, destination, job);
-  const std::string_view a = source.ComparisonBytes(job);
-  const std::string_view b = destination.ComparisonBytes(job);
+  if (source.raw() == destination.raw()) return true;
+  AlignRecordLengths(source, destination);
+  const std::string_view a = source.ComparisonBytes();
+  const std::string_view b = destination.ComparisonBytes();
   if (a == b) return true;
-  // Different bytes can still decode alike (a character cut by alignment or by an omitted
-  // column decodes to the default character), so only the texts decide.
-  thread_local std::u16string text_a, text_b;
-  text_a.clear();
-  text_b.clear();
-  cp932::DecodeAppend(a, text_a);
-  cp932::DecodeAppend(b, text_b);
-  return text_a == text_b;
+  // Canonical bytes are the only encoding of their text, so different bytes mean different
+  // texts. Otherwise (a column blanked or a length cut inside a double-byte character) bytes
+  // can differ and still decode alike: only the texts decide.
+  if (source.ComparisonIsCanonical() && destination.ComparisonIsCanonical()) return false;
+  return cp932::DecodesEqual(a, b);
 }
 
 }  // namespace vesmer

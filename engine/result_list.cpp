@@ -8,6 +8,8 @@
 namespace vesmer {
 namespace {
 
+constexpr std::size_t kSegment = 100;
+
 // Appends `value` in decimal, zero-padded to at least `width` digits.
 void AppendPadded(std::string& out, std::uint64_t value, std::size_t width) {
   char digits[24];
@@ -20,85 +22,143 @@ void AppendPadded(std::string& out, std::uint64_t value, std::size_t width) {
   while (n > 0) out.push_back(digits[--n]);
 }
 
-// "0000012 000-O:": the number with at least 7 digits, the segment number with at least 3.
-void AppendPrefix(std::string& out, std::int64_t number, std::size_t segment, const char* tag) {
-  AppendPadded(out, static_cast<std::uint64_t>(number), 7);
-  out.push_back(' ');
-  AppendPadded(out, segment, 3);
-  out.append(tag, 3);
+// The byte of the line at 0-based column `c` as padded with spaces.
+inline std::uint8_t PaddedAt(std::string_view line, std::size_t c) {
+  return c < line.size() ? static_cast<std::uint8_t>(line[c]) : ' ';
 }
 
-}  // namespace
-
-bool CutCarries(std::string_view s, std::size_t p) {
+// CutCarries on a line padded with spaces up to any width.
+bool CutCarriesPadded(std::string_view line, std::size_t p) {
   // The tests in their order, on 1-based columns. A pair of bytes decodes to one character
   // exactly when the first is a lead byte and the second is not NUL, and a single byte always
   // decodes to one character (a lone lead byte gives the default character). So test 1 decides
   // every carry; tests 2 and 3 always answer "no carry" when test 1 does not apply.
-  const auto at = [&](std::size_t column) { return static_cast<std::uint8_t>(s[column - 1]); };
-  return cp932::IsLeadByte(at(p)) && at(p + 1) != 0;
+  return cp932::IsLeadByte(PaddedAt(line, p - 1)) && PaddedAt(line, p) != 0;
 }
 
-void ResultListWriter::ShowSegment(int line, std::string_view segment) {
-  display_text_.clear();
-  cp932::DecodeAppend(segment, display_text_);
-  if (line < 2) std::replace(display_text_.begin(), display_text_.end(), u'\u3000', u'\u25A1');
-  host_.SetRecordLine(line, Utf16ToUtf8(display_text_));
+}  // namespace
+
+ListedPair ListedPair::Of(const Record* source, const Record* destination, std::int64_t number) {
+  ListedPair pair;
+  if (source != nullptr) {
+    pair.source_line = source->raw();
+    pair.source_comparison = source->ComparisonBytes();
+    pair.source_width = source->LineBytes().size();
+  }
+  if (destination != nullptr) {
+    pair.destination_line = destination->raw();
+    pair.destination_comparison = destination->ComparisonBytes();
+    pair.destination_width = destination->LineBytes().size();
+  }
+  pair.number = number;
+  return pair;
+}
+
+std::size_t ListedPair::max() const {
+  // The widths come from the line bytes; a line as read is never longer, but shown bytes must
+  // never be cut off.
+  return std::max({source_width, destination_width, source_line.size(), destination_line.size()});
+}
+
+std::size_t ListedPair::min() const { return std::min(source_width, destination_width); }
+
+void ListedPair::AppendMarker(std::size_t from, std::size_t to, std::string& out) const {
+  const std::size_t common = std::min(to, min());
+  const std::size_t base = out.size();
+  out.resize(base + (to - from));
+  char* dst = out.data() + base;
+  std::size_t c = from;
+  if (c < common) {
+    // Columns both comparison images hold: a tight loop the compiler vectorises.
+    const std::size_t both =
+        std::min({common, source_comparison.size(), destination_comparison.size()});
+    const char* a = source_comparison.data();
+    const char* b = destination_comparison.data();
+    for (; c < both; ++c) *dst++ = a[c] == b[c] ? ' ' : '?';
+  }
+  // A comparison image shorter than the line bytes (a cut) differs wherever it has no byte.
+  for (; c < to; ++c) *dst++ = '?';
+}
+
+bool CutCarries(std::string_view padded_source, std::size_t p) {
+  return CutCarriesPadded(padded_source, p);
+}
+
+std::string DisplayText(std::string_view segment, bool record_line) {
+  std::u16string text = cp932::Decode(segment);
+  if (record_line) std::replace(text.begin(), text.end(), u'\u3000', u'\u25A1');
+  return Utf16ToUtf8(text);
+}
+
+void ResultListWriter::AppendShown(std::string_view line, std::size_t from, std::size_t to) {
+  std::string& out = line_;
+  if (from < line.size()) out.append(line.substr(from, std::min(to, line.size()) - from));
+  if (to > std::max(from, line.size())) out.append(to - std::max(from, line.size()), ' ');
 }
 
 bool ResultListWriter::Write(const ListedPair& pair) {
-  const std::size_t max = std::max(pair.source_line.size(), pair.destination_line.size());
-  const std::size_t min = std::min(pair.source_line.size(), pair.destination_line.size());
-
-  marker_.assign(max, ' ');
-  std::fill(marker_.begin() + static_cast<std::ptrdiff_t>(min), marker_.end(), '?');
-  const std::string_view a = pair.source_comparison, b = pair.destination_comparison;
-  for (std::size_t c = 0; c < min; ++c) {
-    if (c >= a.size() || c >= b.size() || a[c] != b[c]) marker_[c] = '?';
-  }
-  source_.assign(pair.source_line);
-  source_.resize(max, ' ');
-  destination_.assign(pair.destination_line);
-  destination_.resize(max, ' ');
-
+  const std::size_t max = pair.max();
   bool keep_going = true;
   bool carry = false;
-  const std::string_view origins[3] = {source_, destination_, marker_};
   static constexpr const char* kTags[3] = {"-O:", "-C:", "-R:"};
-  std::string_view segments[3];
-  const std::size_t count = (max + 99) / 100;
-  for (std::size_t s = 0, start = 1; s < count; ++s, start += 100) {
-    const std::size_t end = std::min(100 * (s + 1), max);
-    const bool carries = end < max && CutCarries(source_, end);
+  const std::size_t count = (max + kSegment - 1) / kSegment;
+  for (std::size_t s = 0, start = 0; s < count; ++s, start += kSegment) {
+    // 0-based columns [from, to): start..end, or a space and start+1..end after a carry; one
+    // more column when this cut carries.
+    const std::size_t end = std::min(start + kSegment, max);
+    const bool carries = end < max && CutCarriesPadded(pair.source_line, end);
+    const std::size_t from = carry ? start + 1 : start;
+    const std::size_t to = carries ? end + 1 : end;
     for (int i = 0; i < 3; ++i) {
-      // Columns start..end (1-based), or a space and start+1..end after a carry; one more
-      // column when this cut carries.
-      const std::size_t from = carry ? start : start - 1;
-      const std::size_t to = carries ? end + 1 : end;
-      if (carry) {
-        carried_[i].assign(1, ' ');
-        carried_[i].append(origins[i].substr(from, to - from));
-        segments[i] = carried_[i];
-      } else {
-        segments[i] = origins[i].substr(from, to - from);
-      }
+      line_.clear();
+      if (carry) line_.push_back(' ');
+      if (i == 0) AppendShown(pair.source_line, from, to);
+      if (i == 1) AppendShown(pair.destination_line, from, to);
+      if (i == 2) pair.AppendMarker(from, to, line_);
+      segments_[i].swap(line_);
     }
     carry = carries;
-    if (display_) {
-      ShowSegment(0, segments[0]);
-      ShowSegment(1, segments[1]);
-      host_.SetRecordLine(2, segments[2]);
-    }
-    if (!host_.Yield()) keep_going = false;
+    if (display_) observer_.OnListedSegment(segments_[0], segments_[1], segments_[2]);
+    observer_.OnSegmentWritten();
+    if (observer_.StopRequested()) keep_going = false;
     file_.AppendLine(scale_line_);
     for (int i = 0; i < 3; ++i) {
       line_.clear();
-      AppendPrefix(line_, pair.number, s, kTags[i]);
-      line_.append(segments[i]);
+      AppendPadded(line_, static_cast<std::uint64_t>(pair.number), 7);
+      line_.push_back(' ');
+      AppendPadded(line_, s, 3);
+      line_.append(kTags[i], 3);
+      line_.append(segments_[i]);
       file_.AppendLine(line_);
     }
   }
   return keep_going;
+}
+
+ResultListSink::ResultListSink(const ComparisonJob& job, OutputFile& file, RunObserver& observer)
+    : job_(job), writer_(file, cp932::FromUtf8(job.Scale), job.Display, observer) {}
+
+void ResultListSink::Write(const ListedPair& pair) {
+  if (!writer_.Write(pair)) stop_ = true;
+  ++entries_;
+}
+
+void ResultListSink::OnPair(const Record& source, const Record& destination, PairVerdict verdict) {
+  if (verdict != PairVerdict::kDiffers) return;
+  // The entry goes with the source record when its file is written, else with the
+  // destination's; with neither, the list gets no entry.
+  if (!job_.OutputSelected[OutputKind::kSourceDiffers] &&
+      !job_.OutputSelected[OutputKind::kDestinationDiffers]) {
+    return;
+  }
+  Write(ListedPair::Of(&source, &destination, source.line_number()));
+}
+
+void ResultListSink::OnLoneLine(const Record& record) {
+  if (!job_.OutputSelected[DiffersKind(record.side())]) return;
+  const bool source = record.side() == Side::kSource;
+  Write(
+      ListedPair::Of(source ? &record : nullptr, source ? nullptr : &record, record.line_number()));
 }
 
 }  // namespace vesmer

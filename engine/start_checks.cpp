@@ -4,22 +4,6 @@
 
 namespace vesmer {
 
-std::string_view FocusName(Focus focus) {
-  switch (focus) {
-    case Focus::kSelectSource:
-      return "cmdSelInput(0)";
-    case Focus::kSelectDestination:
-      return "cmdSelInput(1)";
-    case Focus::kKeyRange:
-      return "txtKeyRange";
-    case Focus::kOmitRange:
-      return "txtOmitRange";
-    case Focus::kNone:
-      break;
-  }
-  return "";
-}
-
 StartCheckResult RunStartChecks(StartRequest& request, RangeList& key, RangeList& omit,
                                 StartCheckHost* host) {
   auto refuse = [](std::string message, Focus focus) {

@@ -102,6 +102,37 @@ void DecodeAppendUtf8(std::string_view bytes, std::string& out) {
   }
 }
 
+namespace {
+
+// The code unit of the character at `p[i]` (`n` bytes in all), and how many bytes it takes.
+inline char16_t UnitAt(const std::uint8_t* p, std::size_t i, std::size_t n, std::size_t& taken) {
+  const std::uint8_t b = p[i];
+  taken = 1;
+  if (b < 0x80) return b;
+  if (!IsLeadByte(b)) return cp932_table::kSingle[b];
+  if (i + 1 < n && p[i + 1] != 0) {
+    taken = 2;
+    const std::uint16_t unit = cp932_table::kDouble[LeadIndex(b)][p[i + 1]];
+    return unit != 0 ? unit : kDefaultChar;
+  }
+  return kDefaultChar;
+}
+
+}  // namespace
+
+bool DecodesEqual(std::string_view a, std::string_view b) {
+  const auto* pa = reinterpret_cast<const std::uint8_t*>(a.data());
+  const auto* pb = reinterpret_cast<const std::uint8_t*>(b.data());
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    std::size_t ta, tb;
+    if (UnitAt(pa, i, a.size(), ta) != UnitAt(pb, j, b.size(), tb)) return false;
+    i += ta;
+    j += tb;
+  }
+  return i == a.size() && j == b.size();
+}
+
 std::u16string Decode(std::string_view bytes) {
   std::u16string out;
   DecodeAppend(bytes, out);

@@ -10,7 +10,6 @@
 #include "ui/desktop.h"
 #include "ui/form_support.h"
 
-
 namespace vesmer {
 namespace {
 

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFrame>
+#include <QHash>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -15,10 +16,12 @@
 
 #include "engine/result_names.h"
 #include "platform/files.h"
-#include "ui/settings_dialog.h"
-#include "ui/about_box.h"
-#include "ui/form_support.h"
 #include "resources/vesmer.xpm"
+#include "ui/about_box.h"
+#include "ui/comparison_controller.h"
+#include "ui/form_support.h"
+#include "ui/main_window_layout.h"
+#include "ui/settings_dialog.h"
 
 namespace vesmer {
 namespace {
@@ -55,7 +58,9 @@ frmVESMER::frmVESMER(SettingsStore& store, SettingsLocation where, Desktop& desk
   setObjectName("frmVESMER");
   setWindowTitle("Vesmer");
   setWindowIcon(VesmerIcon());
+  controller_ = std::make_unique<ComparisonController>(*this);
   BuildControls();
+  ConnectControls();
   FormLoad();
 }
 
@@ -68,132 +73,97 @@ void frmVESMER::BuildControls() {
   setCentralWidget(client);
 
   const QColor yellow(255, 255, 192), grey(192, 192, 192);
-  auto frame = [&](int l, int t, int w, int h) {
-    auto* f = new QFrame(client);
-    f->setFrameStyle(QFrame::Box | QFrame::Plain);
-    PlaceTwips(f, l, t, w, h);
-    return f;
-  };
-  // The rectangles first, so every control lies over them.
-  frame(240, 120, 10215, 1335);
-  frame(240, 1560, 10215, 4335);
-  frame(240, 6000, 10215, 1215);
-  frame(240, 7320, 6495, 495);
-  frame(240, 7800, 10215, 1095);
-  frame(360, 1680, 3495, 375);
-
-  auto button = [&](const QString& name, const QString& caption, int l, int t, int w, int h) {
-    auto* b = new QPushButton(caption, client);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    PlaceTwips(b, l, t, w, h);
-    lockable_.push_back(b);
-    return b;
-  };
-  auto check = [&](const QString& name, const QString& caption, int l, int t, int w, int h) {
-    auto* c = new QCheckBox(caption, client);
-    c->setObjectName(name);
-    SetBackground(c, grey);
-    PlaceTwips(c, l, t, w, h);
-    lockable_.push_back(c);
-    return c;
-  };
-  auto label = [&](const QString& name, const QString& caption, int l, int t, int w, int h,
-                   bool yellow_back = false) {
-    auto* lb = new QLabel(caption, client);
-    lb->setObjectName(name);
-    if (yellow_back) SetBackground(lb, yellow);
-    PlaceTwips(lb, l, t, w, h);
-    lockable_.push_back(lb);
-    return lb;
-  };
-  auto path_label = [&](const QString& name, int l, int t) {
-    auto* lb = new PathLabel(client);
-    lb->setObjectName(name);
-    lb->setTextFormat(Qt::PlainText);
-    lb->setWordWrap(true);
-    lb->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    SetBackground(lb, yellow);
-    PlaceTwips(lb, l, t, 5535, 520);
-    lockable_.push_back(lb);
-    return lb;
-  };
-
-  const int row_tops[2] = {240, 840};
-  const char* sel_captions[2] = {"比較元ファイル(&O)", "比較先ファイル(&C)"};
-  const char* utf8_captions[2] = {"UTF-8(&U)", "UTF-8(&R)"};
-  for (int i = 0; i < 2; ++i) {
-    const QString n = QString("(%1)").arg(i);
-    cmdSelInput[i] = button("cmdSelInput" + n, sel_captions[i], 360, row_tops[i], 2295, 375);
-    chkUtf8[i] = check("chkUtf8" + n, utf8_captions[i], 2760, row_tops[i] + 120, 1095, 255);
-    lblInputData[i] = path_label("lblInputData" + n, 3960, row_tops[i]);
-    lblFileICount[i] = label("lblFileICount" + n, "", 9600, row_tops[i] + 240, 735, 255, true);
-    if (i == 0) {
-      // The path buttons stand between the two rows, left to right: 3, 0, 1, 2, 4.
-      const struct {
-        int index, left, width;
-        const char* caption;
-      } changes[] = {{3, 7515, 295, "▼"},
-                     {0, 7800, 495, "▼▼"},
-                     {1, 8280, 495, "▲▼"},
-                     {2, 8760, 495, "▲▲"},
-                     {4, 9240, 295, "▲"}};
-      for (const auto& c : changes) {
-        cmdInputChange[c.index] = button(QString("cmdInputChange(%1)").arg(c.index), c.caption,
-                                         c.left, 640, c.width, 220);
+  QHash<QString, QWidget*> by_name;
+  for (const ControlSpec& spec : kMainWindowControls) {
+    const QString name = FromStd(spec.name);
+    const QString caption = FromStd(spec.caption);
+    QWidget* w = nullptr;
+    switch (spec.kind) {
+      case ControlKind::kFrame: {
+        auto* f = new QFrame(client);
+        f->setFrameStyle(QFrame::Box | QFrame::Plain);
+        w = f;
+        break;
       }
+      case ControlKind::kButton: {
+        auto* b = new QPushButton(caption, client);
+        b->setAutoDefault(false);
+        w = b;
+        break;
+      }
+      case ControlKind::kCheckBox: {
+        auto* c = new QCheckBox(caption, client);
+        SetBackground(c, grey);
+        w = c;
+        break;
+      }
+      case ControlKind::kLabel:
+      case ControlKind::kCountLabel: {
+        auto* l = new QLabel(caption, client);
+        if (spec.kind == ControlKind::kCountLabel) SetBackground(l, yellow);
+        w = l;
+        break;
+      }
+      case ControlKind::kPathLabel: {
+        auto* l = name.startsWith("lblInputData") ? new PathLabel(client) : new QLabel(client);
+        l->setTextFormat(Qt::PlainText);
+        l->setWordWrap(true);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        SetBackground(l, yellow);
+        w = l;
+        break;
+      }
+      case ControlKind::kTextBox:
+        w = new QLineEdit(client);
+        break;
+    }
+    w->setObjectName(name);
+    PlaceTwips(w, spec.left, spec.top, spec.width, spec.height);
+    if (spec.kind != ControlKind::kFrame) {
+      lockable_.push_back(w);
+      by_name.insert(name, w);
     }
   }
-  Label7 = label("Label7", "出力ファイルを指定する", 360, 1785, 3495, 255);
-  Label8 = label("Label8", "出力ファイルは、比較元ファイルと同じフォルダに作成されます", 3960, 1785,
-                 6255, 255);
-  const char* output_captions[6] = {"比較元ファイル：キー不一致(&1)",
-                                    "比較先ファイル：キー不一致(&2)",
-                                    "比較元ファイル：キー一致・内容不一致(&3)",
-                                    "比較先ファイル：キー一致・内容不一致(&4)",
-                                    "キー・内容とも一致(&5)",
-                                    "比較結果リスト(&6)"};
-  const int check_tops[6] = {2220, 2760, 3360, 3960, 4560, 5160};
-  const int label_tops[6] = {2160, 2760, 3360, 3960, 4560, 5160};
+  auto find = [&by_name](const QString& name, auto*& member) {
+    member = qobject_cast<std::remove_reference_t<decltype(member)>>(by_name.value(name));
+    Q_ASSERT(member != nullptr);
+  };
+  for (int i = 0; i < 2; ++i) {
+    const QString n = QString("(%1)").arg(i);
+    find("cmdSelInput" + n, cmdSelInput[i]);
+    find("chkUtf8" + n, chkUtf8[i]);
+    find("lblInputData" + n, lblInputData[i]);
+    find("lblFileICount" + n, lblFileICount[i]);
+  }
+  for (int i = 0; i < 5; ++i) find(QString("cmdInputChange(%1)").arg(i), cmdInputChange[i]);
   for (int k = 0; k < 6; ++k) {
     const QString n = QString("(%1)").arg(k);
-    chkOutput[k] = check("chkOutput" + n, output_captions[k], 360, check_tops[k], 3495, 255);
-    lblOutputData[k] = label("lblOutputData" + n, "", 3960, label_tops[k], 5535, 520, true);
-    lblOutputData[k]->setTextFormat(Qt::PlainText);
-    lblOutputData[k]->setWordWrap(true);
-    lblOutputData[k]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lblFileOCount[k] = label("lblFileOCount" + n, "", 9600, label_tops[k], 735, 255, true);
+    find("chkOutput" + n, chkOutput[k]);
+    find("lblOutputData" + n, lblOutputData[k]);
+    find("lblFileOCount" + n, lblFileOCount[k]);
   }
-
-  // A range option: its check box, the syntax hint whose access key moves to the text box, and
-  // the text box.
-  auto range_row = [&](QCheckBox*& option, const QString& option_name, const QString& caption,
-                       QLabel*& hint, const QString& hint_name, const QString& access,
-                       QLineEdit*& text, const QString& text_name, int top, int hint_top) {
-    option = check(option_name, caption, 360, top - 15, 3495, 255);
-    hint = label(hint_name, "(開始桁-終了桁.･･･20個まで)           " + access, 480, hint_top, 3135,
-                 255);
-    text = new QLineEdit(client);
-    text->setObjectName(text_name);
-    PlaceTwips(text, 3960, top, 6375, 375);
-    lockable_.push_back(text);
-    hint->setBuddy(text);
-  };
-  range_row(chkKey, "chkKey", "比較のキーを指定する(&K)", Label1, "Label1", "(&L)", txtKeyRange,
-            "txtKeyRange", 6120, 6360);
-  range_row(chkOmit, "chkOmit", "比較から除外する領域を指定する(&M)", Label2, "Label2", "(&N)",
-            txtOmitRange, "txtOmitRange", 6720, 6975);
-
-  cmdStart = button("cmdStart", "ファイルの比較を開始する(&S)", 6840, 7320, 3495, 375);
-  chkDisplay = check("chkDisplay", "処理状況を表示する(&V)", 360, 7560, 3495, 255);
-  lblDisplay1 = label("lblDisplay1", kDefaultScale, 1110, 7845, 9135, 135);
-  lblDisplay2 = label("lblDisplay2", "比較元", 360, 8040, 615, 255);
-  lblDisplay3 = label("lblDisplay3", "比較先", 360, 8280, 615, 255);
-  lblDisplay4 = label("lblDisplay4", "結果", 360, 8520, 615, 255);
   for (int i = 0; i < 3; ++i) {
-    lblRecord[i] = label(QString("lblRecord(%1)").arg(i), "", 1080, 8040 + 240 * i, 9255, 255);
+    find(QString("lblRecord(%1)").arg(i), lblRecord[i]);
     lblRecord[i]->setTextFormat(Qt::PlainText);
   }
+  find("Label7", Label7);
+  find("Label8", Label8);
+  find("chkKey", chkKey);
+  find("Label1", Label1);
+  find("txtKeyRange", txtKeyRange);
+  find("chkOmit", chkOmit);
+  find("Label2", Label2);
+  find("txtOmitRange", txtOmitRange);
+  find("cmdStart", cmdStart);
+  find("chkDisplay", chkDisplay);
+  find("lblDisplay1", lblDisplay1);
+  find("lblDisplay2", lblDisplay2);
+  find("lblDisplay3", lblDisplay3);
+  find("lblDisplay4", lblDisplay4);
+  lblDisplay1->setText(kDefaultScale);
+  // The syntax hints' access keys move to their text boxes.
+  Label1->setBuddy(txtKeyRange);
+  Label2->setBuddy(txtOmitRange);
 
   sbrStatus = new QStatusBar(client);
   sbrStatus->setObjectName("sbrStatus");
@@ -225,6 +195,11 @@ void frmVESMER::BuildControls() {
   mnuAbout = mnuHelp->addAction("バージョン情報(&A)");
   mnuAbout->setObjectName("mnuAbout");
 
+  adjustSize();
+  setFixedSize(sizeHint());
+}
+
+void frmVESMER::ConnectControls() {
   for (int i = 0; i < 2; ++i) {
     connect(cmdSelInput[i], &QPushButton::clicked, this, [this, i] { OnCmdSelInputClicked(i); });
     connect(lblInputData[i], &PathLabel::doubleClicked, this,
@@ -244,9 +219,6 @@ void frmVESMER::BuildControls() {
   connect(mnuExit, &QAction::triggered, this, &QWidget::close);
   connect(mnuSetting, &QAction::triggered, this, &frmVESMER::OnMnuSettingClicked);
   connect(mnuAbout, &QAction::triggered, this, &frmVESMER::OnMnuAboutClicked);
-
-  adjustSize();
-  setFixedSize(sizeHint());
 }
 
 void frmVESMER::FormLoad() {
@@ -291,6 +263,19 @@ void frmVESMER::FormLoad() {
   ApplyControlStates(true);
 }
 
+SettingsStore frmVESMER::CollectValues() const {
+  SettingsStore values = store_;
+  values.OutputData.clear();
+  for (QCheckBox* c : chkOutput) values.OutputData += c->isChecked() ? '1' : '0';
+  for (int i = 0; i < 2; ++i) values.Utf8[i] = chkUtf8[i]->isChecked() ? "1" : "0";
+  values.Key = chkKey->isChecked() ? "1" : "0";
+  values.KeyRange = ToStd(txtKeyRange->text());
+  values.Omit = chkOmit->isChecked() ? "1" : "0";
+  values.OmitRange = ToStd(txtOmitRange->text());
+  values.Display = chkDisplay->isChecked() ? "1" : "0";
+  return values;
+}
+
 void frmVESMER::FormUnload() {
   if (unloaded_) return;
   unloaded_ = true;
@@ -299,23 +284,17 @@ void frmVESMER::FormUnload() {
     // A position beyond 16 bits cannot be stored; the window then opens centred.
     return static_cast<std::int16_t>(t < -32768 || t > 32767 ? 0 : t);
   };
+  store_ = CollectValues();
   store_.Left = twips(x());
   store_.Top = twips(y());
-  store_.OutputData.clear();
-  for (QCheckBox* c : chkOutput) store_.OutputData += c->isChecked() ? '1' : '0';
-  for (int i = 0; i < 2; ++i) store_.Utf8[i] = chkUtf8[i]->isChecked() ? "1" : "0";
-  store_.Key = chkKey->isChecked() ? "1" : "0";
-  store_.KeyRange = ToStd(txtKeyRange->text());
-  store_.Omit = chkOmit->isChecked() ? "1" : "0";
-  store_.OmitRange = ToStd(txtOmitRange->text());
-  store_.Display = chkDisplay->isChecked() ? "1" : "0";
   SaveSettings(store_, where_);
 }
 
 void frmVESMER::closeEvent(QCloseEvent* event) {
-  if (running_) {
-    // The run stops at its next yield, closes its files, and closes the window again.
+  if (controller_->running()) {
+    // The run stops at its next check, closes its files, and closes the window again.
     closing_ = true;
+    controller_->RequestStop();
     event->ignore();
     return;
   }
@@ -325,6 +304,8 @@ void frmVESMER::closeEvent(QCloseEvent* event) {
 }
 
 QString frmVESMER::StatusText() const { return status_text_->text(); }
+
+bool frmVESMER::running() const { return controller_->running(); }
 
 void frmVESMER::SetStatusText(const QString& text) { status_text_->setText(text); }
 
@@ -437,109 +418,9 @@ void frmVESMER::OnCmdSelInputClicked(int index) {
   ApplyControlStates(true);
 }
 
-void frmVESMER::KeyTextNormalised(const std::string& text) {
-  txtKeyRange->setText(FromStd(text));
-  LetEventsRun();
-}
-
-void frmVESMER::OmitTextNormalised(const std::string& text) {
-  txtOmitRange->setText(FromStd(text));
-  LetEventsRun();
-}
-
 void frmVESMER::OnCmdStartClicked() {
-  SetStatusText("");
-  StartRequest request;
-  request.source = store_.InputData[0];
-  request.destination = store_.InputData[1];
-  request.use_key = chkKey->isChecked();
-  request.use_omit = chkOmit->isChecked();
-  request.key_text = ToStd(txtKeyRange->text());
-  request.omit_text = ToStd(txtOmitRange->text());
-  const StartCheckResult check = RunStartChecks(request, key_ranges_, omit_ranges_, this);
-  if (!check.passed) {
-    SetStatusText(FromStd(check.message));
-    QWidget* focus = nullptr;
-    switch (check.focus) {
-      case Focus::kSelectSource:
-        focus = cmdSelInput[0];
-        break;
-      case Focus::kSelectDestination:
-        focus = cmdSelInput[1];
-        break;
-      case Focus::kKeyRange:
-        focus = txtKeyRange;
-        break;
-      case Focus::kOmitRange:
-        focus = txtOmitRange;
-        break;
-      case Focus::kNone:
-        break;
-    }
-    if (focus != nullptr) focus->setFocus();
-    return;
-  }
-  if (unloaded_) return;  // the window was closed while the checks let events run
-  running_ = true;
-  prgProgress->setValue(0);
-  prgProgress->show();
-  (void)RunComparison(*this);
-  prgProgress->hide();
-  running_ = false;
+  controller_->Start();
   if (closing_) close();
-}
-
-ComparisonJob frmVESMER::TakeJob() {
-  ComparisonJob job;
-  job.InputData = store_.InputData;
-  for (int i = 0; i < 2; ++i) job.Utf8[i] = chkUtf8[i]->isChecked();
-  for (int k = 0; k < kOutputKinds; ++k) job.OutputSelected[k] = chkOutput[k]->isChecked();
-  job.ResultPath = result_paths_;
-  job.UseKey = chkKey->isChecked();
-  job.KeyColumns = key_ranges_;
-  job.UseOmit = chkOmit->isChecked();
-  job.OmitColumns = omit_ranges_;
-  job.Display = chkDisplay->isChecked();
-  job.SpaceCompare = IsOn(store_.SpaceCompare);
-  job.ArrangeLength = IsOn(store_.ArrangeLength);
-  job.OpenResult = IsOn(store_.OpenResult);
-  job.Editor = store_.Editor != "0";
-  job.EditorName = store_.EditorName;
-  job.Scale = store_.Scale;
-  return job;
-}
-
-void frmVESMER::SetStatus(std::string_view text) { SetStatusText(FromStd(text)); }
-
-void frmVESMER::SetInputCount(int side, std::string_view text) {
-  lblFileICount[side]->setText(FromStd(text));
-}
-
-void frmVESMER::SetOutputCount(int kind, std::string_view text) {
-  lblFileOCount[kind]->setText(FromStd(text));
-}
-
-void frmVESMER::SetRecordLine(int line, std::string_view text) {
-  lblRecord[line]->setText(FromStd(text));
-}
-
-bool frmVESMER::Yield() {
-  LetEventsRun();
-  return !closing_;
-}
-
-bool frmVESMER::KeepAlive(std::uint64_t done, std::uint64_t total) {
-  if (total > 0) prgProgress->setValue(static_cast<int>(done * 1000 / total));
-  LetEventsRun();
-  return !closing_;
-}
-
-void frmVESMER::OpenDocument(const std::string& path) { desktop_.OpenDocument(FromStd(path)); }
-
-void frmVESMER::StartProgram(const std::vector<std::string>& argv) {
-  QStringList args;
-  for (const auto& a : argv) args << FromStd(a);
-  (void)desktop_.StartProgram(args);
 }
 
 void frmVESMER::OnMnuSettingClicked() {

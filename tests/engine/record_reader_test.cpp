@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/cp932.h"
-#include "tests/engine/recording_host.h"
+#include "tests/engine/recording_observer.h"
 #include "tests/test_util.h"
 
 namespace vesmer {
@@ -20,11 +20,11 @@ class RecordReaderTest : public ::testing::Test {
     EXPECT_TRUE(side_.reader.Open(dir_ / "in").ok());
     return side_;
   }
-  void Read() { ReadRecord(side_, job_, out_of_order_); }
+  void Read() { ReadRecord(side_, out_of_order_); }
 
   TempDir dir_;
   ComparisonJob job_;
-  InputSide side_;
+  InputSide side_{Side::kSource, job_};
   bool out_of_order_ = false;
 };
 
@@ -93,13 +93,13 @@ TEST_F(RecordReaderTest, ComparisonBytesApplyTheOptions) {
              "B",
              "\x81\x81\x40"}));
   Read();
-  EXPECT_EQ(side_.ComparisonBytes(job_), "AB  EF");  // 5-10 reaches past the end: skipped whole
-  EXPECT_EQ(side_.raw, "ABCDEF");
+  EXPECT_EQ(side_.ComparisonBytes(), "AB  EF");  // 5-10 reaches past the end: skipped whole
+  EXPECT_EQ(side_.raw(), "ABCDEF");
   Read();
-  EXPECT_EQ(side_.ComparisonBytes(job_), "A   ");  // the space replaced, then columns 3-4 masked
+  EXPECT_EQ(side_.ComparisonBytes(), "A   ");  // the space replaced, then columns 3-4 masked
   Read();
   // 0x81 0x81 is one character; the 0x81 0x40 inside it is no full-width space.
-  EXPECT_EQ(side_.ComparisonBytes(job_), "\x81\x81\x40");
+  EXPECT_EQ(side_.ComparisonBytes(), "\x81\x81\x40");
 }
 
 TEST_F(RecordReaderTest, ExhaustedSideStaysExhausted) {
@@ -116,23 +116,23 @@ TEST_F(RecordReaderTest, ExhaustedSideStaysExhausted) {
 TEST_F(RecordReaderTest, AlignmentCutsTheLongerOfEachPair) {
   TempDir other_dir;
   WriteFile(other_dir / "b", CrLf({"ABC", "ABCDEFGH", "ABCDEF"}));
-  InputSide other;
+  InputSide other(Side::kDestination, job_);
   ASSERT_TRUE(other.reader.Open(other_dir / "b").ok());
   bool flag = false;
   job_.ArrangeLength = true;
   Open(CrLf({"ABCDEF", "ABCDEF", "ABCDEFGH"}));
   Read();
-  ReadRecord(other, job_, flag);
-  EXPECT_TRUE(ComparisonTextsEqual(side_, other, job_));
-  EXPECT_EQ(side_.ComparisonBytes(job_), "ABC");
+  ReadRecord(other, flag);
+  EXPECT_TRUE(ComparisonTextsEqual(side_, other));
+  EXPECT_EQ(side_.ComparisonBytes(), "ABC");
   Read();
-  ReadRecord(other, job_, flag);
-  EXPECT_TRUE(ComparisonTextsEqual(side_, other, job_));
-  EXPECT_EQ(other.ComparisonBytes(job_), "ABCDEF");
+  ReadRecord(other, flag);
+  EXPECT_TRUE(ComparisonTextsEqual(side_, other));
+  EXPECT_EQ(other.ComparisonBytes(), "ABCDEF");
   job_.ArrangeLength = false;
   Read();
-  ReadRecord(other, job_, flag);
-  EXPECT_FALSE(ComparisonTextsEqual(side_, other, job_));
+  ReadRecord(other, flag);
+  EXPECT_FALSE(ComparisonTextsEqual(side_, other));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/comparison_run.h"
-#include "tests/engine/recording_host.h"
+#include "tests/engine/recording_observer.h"
 #include "tests/test_util.h"
 
 namespace vesmer {
@@ -11,7 +11,7 @@ namespace {
 
 using testing::CrLf;
 using testing::MakeJob;
-using testing::RecordingHost;
+using testing::RecordingObserver;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -32,12 +32,12 @@ class ResultListDisplayTest : public ::testing::Test {
   RunSummary Run(const std::string& source, const std::string& destination) {
     WriteFile(dir_ / "a.prn", source);
     WriteFile(dir_ / "b.prn", destination);
-    host_.job = MakeJob(dir_ / "a.prn", dir_ / "b.prn");
-    host_.job.Display = display_;
-    return RunComparison(host_);
+    ComparisonJob job = MakeJob(dir_ / "a.prn", dir_ / "b.prn");
+    job.Display = display_;
+    return RunComparison(job, observer_);
   }
   TempDir dir_;
-  RecordingHost host_;
+  RecordingObserver observer_;
   bool display_ = true;
 };
 
@@ -45,22 +45,19 @@ TEST_F(ResultListDisplayTest, ShowsEachSegmentWithFullWidthSpacesAsSquares) {
   const std::string source = std::string(99, 'a') + "\x81\x40" + "b";
   const std::string destination = std::string(99, 'a') + "cc" + "b";
   Run(CrLf({source}), CrLf({destination}));
-  ASSERT_EQ(host_.shown_segments.size(), 2u);
-  EXPECT_EQ(host_.shown_segments[0][0], std::string(99, 'a') + "□");
-  EXPECT_EQ(host_.shown_segments[0][1], std::string(99, 'a') + "cc");
-  EXPECT_EQ(host_.shown_segments[0][2], std::string(99, ' ') + "??");
-  EXPECT_EQ(host_.shown_segments[1][0], " b");
-  EXPECT_EQ(host_.yields, 2);
-  // The run clears the lines at its start; the last segment stays shown afterwards.
-  EXPECT_EQ(host_.record_lines[0], " b");
+  ASSERT_EQ(observer_.shown_segments.size(), 2u);
+  EXPECT_EQ(observer_.shown_segments[0][0], std::string(99, 'a') + "□");
+  EXPECT_EQ(observer_.shown_segments[0][1], std::string(99, 'a') + "cc");
+  EXPECT_EQ(observer_.shown_segments[0][2], std::string(99, ' ') + "??");
+  EXPECT_EQ(observer_.shown_segments[1][0], " b");
+  EXPECT_EQ(observer_.segments_written, 2);
 }
 
 TEST_F(ResultListDisplayTest, WithoutDisplayNothingIsShownButEachSegmentYields) {
   display_ = false;
   Run(CrLf({std::string(250, 'x')}), CrLf({std::string(250, 'y')}));
-  EXPECT_TRUE(host_.shown_segments.empty());
-  EXPECT_EQ(host_.record_lines[0], "");
-  EXPECT_EQ(host_.yields, 3);
+  EXPECT_TRUE(observer_.shown_segments.empty());
+  EXPECT_EQ(observer_.segments_written, 3);
 }
 
 }  // namespace

@@ -111,12 +111,5 @@ TEST(StartChecksTest, AListWhoseOptionIsOffKeepsItsEntries) {
   EXPECT_EQ(omit[0], (ColumnRange{3, 4}));
 }
 
-TEST(StartChecksTest, FocusNames) {
-  EXPECT_EQ(FocusName(Focus::kSelectSource), "cmdSelInput(0)");
-  EXPECT_EQ(FocusName(Focus::kSelectDestination), "cmdSelInput(1)");
-  EXPECT_EQ(FocusName(Focus::kKeyRange), "txtKeyRange");
-  EXPECT_EQ(FocusName(Focus::kOmitRange), "txtOmitRange");
-}
-
 }  // namespace
 }  // namespace vesmer

@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -12,6 +13,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 #include <memory>
 
 #include "engine/messages.h"
@@ -330,6 +332,52 @@ TEST_F(MainWindowTest, RunOpensTheResultList) {
   Click(Button("cmdStart"));
   EXPECT_EQ(desktop_.started.back(), (QStringList{QString::fromStdString(dir_ / "b.prn"),
                                                   QString::fromStdString(dir_ / "a_5.TXT")}));
+}
+
+TEST_F(MainWindowTest, ResultListOpensOnlyWhenADifferenceWasListed) {
+  store_.OpenResult = "1";
+  Inputs(CrLf({"a"}), CrLf({"a"}));  // identical: the no-difference message stands
+  Click(Button("cmdStart"));
+  EXPECT_EQ(Status(), messages::kCompletedNoDifferences);
+  EXPECT_TRUE(desktop_.opened.isEmpty());
+  Inputs(CrLf({"a"}), CrLf({"b"}));
+  Click(Check("chkOutput(5)"));  // kind 5 not selected in this run: nothing opens either
+  Click(Button("cmdStart"));
+  EXPECT_EQ(Status(), messages::kCompleted);
+  EXPECT_TRUE(desktop_.opened.isEmpty());
+  EXPECT_TRUE(desktop_.started.isEmpty());
+}
+
+TEST_F(MainWindowTest, MissingEditorFallsBackToTheDefaultOpener) {
+  Inputs(CrLf({"x"}), CrLf({"y"}));
+  store_.OpenResult = "1";
+  store_.Editor = "1";
+  store_.EditorName = dir_ / "no such editor";
+  Click(Button("cmdStart"));
+  EXPECT_EQ(Status(), messages::kEditorNotFound);
+  EXPECT_TRUE(desktop_.started.isEmpty());
+  EXPECT_EQ(desktop_.opened, QStringList{QString::fromStdString(dir_ / "a_5.TXT")});
+}
+
+// An editor named without a folder ("gedit") is found on PATH, as a shell would find it.
+TEST_F(MainWindowTest, EditorNamedWithoutAFolderIsLookedUpOnPath) {
+  TempDir bin;
+  WriteFile(bin / "mousepad", "#!/bin/sh\n");
+  ASSERT_EQ(::chmod((bin / "mousepad").c_str(), 0755), 0);
+  const char* old_path = std::getenv("PATH");
+  const std::string saved = old_path != nullptr ? old_path : "";
+  ::setenv("PATH", ("/nonexistent:" + bin.path()).c_str(), 1);
+  Inputs(CrLf({"x"}), CrLf({"y"}));
+  store_.OpenResult = "1";
+  store_.Editor = "1";
+  store_.EditorName = "mousepad";
+  Click(Button("cmdStart"));
+  ::setenv("PATH", saved.c_str(), 1);
+  EXPECT_EQ(Status(), messages::kCompleted);
+  ASSERT_EQ(desktop_.started.size(), 1);
+  EXPECT_EQ(desktop_.started[0], (QStringList{QString::fromStdString(bin / "mousepad"),
+                                              QString::fromStdString(dir_ / "a_5.TXT")}));
+  EXPECT_TRUE(desktop_.opened.isEmpty());
 }
 
 TEST_F(MainWindowTest, DoubleClickShowsAnExistingFile) {

@@ -6,7 +6,8 @@
 namespace vesmer {
 
 // Runs the batch front end with the program's arguments. Returns the exit status: 0 completed
-// without differences, 1 completed with differences, 2 refused, failed or a usage error.
+// without differences, 1 completed with differences, 2 refused, failed, keys out of order or a
+// usage error, 130 / 143 stopped by SIGINT / SIGTERM (see InstallStopSignals).
 int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
              bool progress_allowed);
 

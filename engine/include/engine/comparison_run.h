@@ -1,13 +1,20 @@
 // One comparison run: opens the inputs and the selected result files, matches records line by
-// line or by key, writes each classified record, and reports through its host.
+// line or by key, and hands every classified record to the record sinks (the result files, the
+// result list, and whatever a front end adds). The summary says how it ended.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "engine/job.h"
-#include "engine/run_host.h"
+#include "engine/record_reader.h"
+#include "engine/record_sink.h"
+#include "engine/run_observer.h"
+#include "platform/files.h"
+#include "platform/status.h"
 
 namespace vesmer {
 
@@ -16,19 +23,67 @@ enum class RunOutcome {
   kDifferences,
   kOutOfOrder,   // a key decreased; what was written so far stays
   kSetupFailed,  // an input could not be converted or opened, a result file not created
-  kIoFailed,     // a read or write failed after the run had started matching
-  kStopped,      // the host asked the run to stop (the window is closing)
+  kIoFailed,     // a read or write failed (or memory ran out) after matching began
+  kStopped,      // the observer asked the run to stop (the window closes, a signal came)
+};
+
+struct InputSummary {
+  std::string path;
+  std::int64_t lines = 0;  // lines read
+  std::uint64_t bytes = 0;
+  // The first line holds a line feed and no carriage return ends it within the first MiB: the
+  // file most likely uses LF line ends, and was read as one long line.
+  bool lf_line_ends = false;
+  // Key mode: records whose key equals the key of the record before them, and how many
+  // distinct keys repeat so.
+  std::int64_t repeated_records = 0;
+  std::int64_t repeated_keys = 0;
+};
+
+struct OutputSummary {
+  std::string path;
+  bool selected = false;
+  bool created = false;      // this run created or replaced the file
+  bool complete = true;      // false when a write to it failed
+  std::int64_t found = 0;    // records (entries for the result list) classified for it
+  std::int64_t written = 0;  // of those, the ones that reached the file
 };
 
 struct RunSummary {
   RunOutcome outcome = RunOutcome::kSetupFailed;
-  std::string status;  // the last status text shown
-  std::array<std::int64_t, 2> lines_read{};
-  std::array<std::int64_t, kOutputKinds> counts{};
-  ComparisonJob job;  // the job the run worked on
+  Status error;  // what ended a failed run: the operation, the file and the system's reason
+  std::array<InputSummary, 2> inputs;
+  PerKind<OutputSummary> outputs;
+  std::int64_t expected_pairs = 0;  // differing pairs the judge accepted
+
+  // Whether the files differ, from what was found, whatever was selected for writing.
+  [[nodiscard]] bool DifferencesFound() const;
+  // Whether a difference was written (kinds 0, 1, 2, 3 or 5): the window's completion message
+  // and the opening of the result list go by this.
+  [[nodiscard]] bool DifferencesWritten() const;
 };
 
-// Runs to the end on the calling thread. Every outcome is also reported through `host`.
-RunSummary RunComparison(RunHost& host);
+// The status text a run ends with (☆処理が終了しました, ★ファイルを開けませんでした, ...); "" for a
+// stopped run, which leaves the last text standing.
+[[nodiscard]] std::string_view StatusText(const RunSummary& summary);
+
+// A file a sink writes besides the six result files: the run checks it is no input, locks it
+// and replaces it as it does result files, and closes it at the end.
+struct ExtraOutput {
+  std::string path;
+  OutputFile* file = nullptr;
+};
+
+// What a front end adds to a run.
+struct RunExtensions {
+  std::vector<RecordSink*> sinks;  // more outputs: statistics, reports; after the result files
+  std::vector<ExtraOutput> outputs;
+  PairJudge* judge = nullptr;  // decides expected differences; none: every difference is real
+};
+
+// Runs `job` to its end on the calling thread. Never throws: an allocation failure ends the run
+// as failed.
+[[nodiscard]] RunSummary RunComparison(const ComparisonJob& job, RunObserver& observer,
+                                       const RunExtensions& extensions = {});
 
 }  // namespace vesmer

@@ -9,61 +9,121 @@
 #include "engine/job.h"
 #include "engine/record_key.h"
 #include "platform/files.h"
+#include "platform/status.h"
 
 namespace vesmer {
 
-// The run's state for one input: 0 the source, 1 the destination.
-class InputSide {
+// Where a side's lines come from when not straight from its file (a sorted stream of it).
+class LineSource {
  public:
+  virtual ~LineSource() = default;
+  // The next line without its end, and its 1-based number in the file as the user gave it. The
+  // view stays valid until the next call. False at the end or on a failure (then status()).
+  [[nodiscard]] virtual bool Next(std::string_view& line, std::int64_t& line_number) = 0;
+  [[nodiscard]] virtual const Status& status() const = 0;
+  // Progress: bytes handed out so far, of `size()` (0 when unknown).
+  [[nodiscard]] virtual std::uint64_t consumed() const = 0;
+  [[nodiscard]] virtual std::uint64_t size() const = 0;
+};
+
+class InputSide;
+
+// The current record of one side as sinks see it: the line as read, and the images made from it
+// when first asked for (most records are decided by their raw bytes alone).
+class Record {
+ public:
+  Record(Side side, const ComparisonJob& job) : side_(side), job_(&job) {}
+
+  [[nodiscard]] Side side() const { return side_; }
+  // The line's number in the file as the user gave it.
+  [[nodiscard]] std::int64_t line_number() const { return line_number_; }
+  // The line as read, without its line end: what result files receive.
+  [[nodiscard]] std::string_view raw() const { return raw_; }
+  // The key (key mode only), as BuildKey makes it.
+  [[nodiscard]] const std::string& key() const { return keys_[current_key_]; }
+  // The line as Windows holds its text, the raw line decoded and encoded again: columns count
+  // these bytes. The raw line itself when it comes back unchanged, as nearly every line does.
+  [[nodiscard]] std::string_view LineBytes() const;
+  // The comparison bytes as far as the current pair compares them: the line bytes with
+  // full-width spaces made two spaces (SpaceCompare), omitted columns blanked and the length
+  // aligned to the partner (ArrangeLength).
+  [[nodiscard]] std::string_view ComparisonBytes() const;
+  // The comparison bytes before alignment.
+  [[nodiscard]] std::string_view FullComparisonBytes() const;
+  // True when the comparison bytes come back unchanged from a decode and encode, so bytes that
+  // differ mean texts that differ.
+  [[nodiscard]] bool ComparisonIsCanonical() const;
+
+ protected:
+  friend void ReadRecord(InputSide&, bool&);
+  friend void AlignRecordLengths(InputSide&, InputSide&);
+  void Reset(std::string_view raw, std::int64_t line_number);
+  void Prepare() const;
+
+  Side side_;
+  const ComparisonJob* job_;
+  std::int64_t line_number_ = 0;
+  std::string_view raw_;
+  std::string keys_[2];
+  int current_key_ = 0;
+
+  // Made on demand for the current record.
+  mutable bool line_ready_ = false;
+  mutable bool prepared_ = false;
+  mutable bool comparison_canonical_ = true;
+  mutable std::string_view line_bytes_;
+  mutable std::string_view comparison_;
+  mutable std::size_t aligned_length_ = 0;
+  mutable std::string canonical_;         // the re-encoded line, when it differs from raw
+  mutable std::string comparison_store_;  // the comparison bytes, when they differ from the line
+};
+
+// The run's state for one input.
+class InputSide : public Record {
+ public:
+  InputSide(Side side, const ComparisonJob& job) : Record(side, job) {}
+
   LineReader reader;
+  LineSource* source = nullptr;  // when set, lines come from here instead of `reader`
   std::int64_t lines_read = 0;
   bool has_record = false;
   bool read_failed = false;
-  std::string_view raw;  // the current line as read, without its end; result files get these
+  // The current key equals the key of the record before it (key mode).
+  bool repeated_key = false;
 
-  // The key of the current record, and of the record before it (for the order check).
-  // The key of the current record, and of the record before it (for the order check), as
-  // BuildKey makes them.
-  [[nodiscard]] const std::string& key() const { return keys_[current_key_]; }
   [[nodiscard]] const std::string& previous_key() const { return keys_[1 - current_key_]; }
   void ClearKeys() {
     keys_[0].clear();
     keys_[1].clear();
+    has_previous_ = false;
   }
-
-  // The comparison bytes of the current record as far as the current pair compares them.
-  // Prepared on first use: most pairs are decided by their raw bytes alone.
-  [[nodiscard]] std::string_view ComparisonBytes(const ComparisonJob& job);
-  [[nodiscard]] std::size_t FullComparisonLength(const ComparisonJob& job) {
-    Prepare(job);
-    return comparison_.size();
+  [[nodiscard]] const Status& status() const {
+    return source != nullptr ? source->status() : reader.status();
   }
-  void SetAlignedLength(std::size_t n) { aligned_length_ = n; }
+  [[nodiscard]] std::uint64_t consumed() const {
+    return source != nullptr ? source->consumed() : reader.consumed();
+  }
+  [[nodiscard]] std::uint64_t size() const {
+    return source != nullptr ? source->size() : reader.size();
+  }
 
  private:
-  friend void ReadRecord(InputSide&, const ComparisonJob&, bool&);
-  void Prepare(const ComparisonJob& job);
-
-  std::string keys_[2];
-  int current_key_ = 0;
-  bool prepared_ = false;
-  std::string comparison_;  // full comparison bytes of the current record
-  std::size_t aligned_length_ = 0;
-  std::string canonical_scratch_;
+  friend void ReadRecord(InputSide&, bool&);
+  bool has_previous_ = false;
+  std::string key_scratch_;
 };
 
 // Reads the next record of `side` and builds its key, or marks the side exhausted
 // (has_record false; read_failed too when the read failed). Sets `out_of_order` when a key
 // decreases.
-void ReadRecord(InputSide& side, const ComparisonJob& job, bool& out_of_order);
+void ReadRecord(InputSide& side, bool& out_of_order);
 
 // With ArrangeLength on, both current records compare at the shorter comparison length. Each
 // pair starts from the records' own full comparison bytes, so a cut never outlives its pair.
-void AlignRecordLengths(InputSide& source, InputSide& destination, const ComparisonJob& job);
+void AlignRecordLengths(InputSide& source, InputSide& destination);
 
 // True when the two current comparison texts are identical code unit for code unit. Aligns
 // the pair first.
-[[nodiscard]] bool ComparisonTextsEqual(InputSide& source, InputSide& destination,
-                                        const ComparisonJob& job);
+[[nodiscard]] bool ComparisonTextsEqual(InputSide& source, InputSide& destination);
 
 }  // namespace vesmer

@@ -7,46 +7,91 @@
 #include <string>
 #include <string_view>
 
-#include "engine/run_host.h"
+#include "engine/job.h"
+#include "engine/record_sink.h"
+#include "engine/run_observer.h"
 #include "platform/files.h"
 
 namespace vesmer {
 
-// One pair to list. Line bytes are shown as read; the marker is judged on comparison bytes. A
-// line without a partner is listed against an empty one.
+// One pair to list. A line without a partner is listed against an empty one.
 struct ListedPair {
-  std::string_view source_line;
+  std::string_view source_line;  // the bytes shown, as read
   std::string_view destination_line;
-  std::string_view source_comparison;
+  std::string_view source_comparison;  // the bytes differences are judged on
   std::string_view destination_comparison;
+  std::size_t source_width = 0;  // the length of the line bytes (the line re-encoded)
+  std::size_t destination_width = 0;
   std::int64_t number = 0;  // the line number printed on every line of the entry
+
+  // The pair of two records, or of one record and an empty partner (a null record), numbered
+  // with `number`.
+  [[nodiscard]] static ListedPair Of(const Record* source, const Record* destination,
+                                     std::int64_t number);
+
+  // Columns of the entry: the longer line; the columns both lines have.
+  [[nodiscard]] std::size_t max() const;
+  [[nodiscard]] std::size_t min() const;
+  // Appends the marker of 0-based columns [from, to) (to <= max()): "?" where the comparison
+  // bytes differ and past the shorter line, " " elsewhere.
+  void AppendMarker(std::size_t from, std::size_t to, std::string& out) const;
 };
 
+// Writes entries into an open result list file.
 class ResultListWriter {
  public:
-  // `scale` is the ruler text in code page 932 bytes.
-  ResultListWriter(OutputFile& file, std::string scale, bool display, RunHost& host)
-      : file_(file), scale_line_(std::string(14, ' ') + scale), display_(display), host_(host) {}
+  // `scale` is the ruler text in code page 932 bytes. With `display`, every segment is shown
+  // to the observer; after every segment it is told so and asked whether to stop.
+  ResultListWriter(OutputFile& file, std::string scale, bool display, RunObserver& observer)
+      : file_(file),
+        scale_line_(std::string(14, ' ') + scale),
+        display_(display),
+        observer_(observer) {}
 
-  // Writes one entry (WriteResultList). Returns false when a yield asked the run to stop; the
-  // entry is still written whole.
+  // Writes one entry. Returns false when the observer asked the run to stop; the entry is still
+  // written whole.
   bool Write(const ListedPair& pair);
 
  private:
-  void ShowSegment(int line, std::string_view segment);
+  // Appends the shown bytes of 0-based columns [from, to), padded with spaces.
+  void AppendShown(std::string_view line, std::size_t from, std::size_t to);
 
   OutputFile& file_;
   std::string scale_line_;
   bool display_;
-  RunHost& host_;
-  // Working copies, kept between entries only to reuse their memory.
-  std::string source_, destination_, marker_, line_;
-  std::string carried_[3];  // segments that begin with the space of a carry
-  std::u16string display_text_;
+  RunObserver& observer_;
+  std::string segments_[3];  // the source, destination and marker segment at hand
+  std::string line_;
+};
+
+// Feeds the result list of a run (kind 5): one entry per differing pair when kind 2 or kind 3
+// is selected, and one per line-mode line without a partner when its own kind is selected.
+class ResultListSink : public RecordSink {
+ public:
+  ResultListSink(const ComparisonJob& job, OutputFile& file, RunObserver& observer);
+
+  void OnPair(const Record& source, const Record& destination, PairVerdict verdict) override;
+  void OnLoneLine(const Record& record) override;
+
+  // Entries written, and whether the observer asked the run to stop.
+  [[nodiscard]] std::int64_t entries() const { return entries_; }
+  [[nodiscard]] bool stop_requested() const { return stop_; }
+
+ private:
+  void Write(const ListedPair& pair);
+
+  const ComparisonJob& job_;
+  ResultListWriter writer_;
+  std::int64_t entries_ = 0;
+  bool stop_ = false;
 };
 
 // Whether the cut after 1-based column `p` (p < padded.size()) would split a double-byte
 // character of the padded source line, so the segment takes column p + 1 too.
 [[nodiscard]] bool CutCarries(std::string_view padded_source, std::size_t p);
+
+// A segment of the progress display as text (UTF-8): decoded from code page 932, with each
+// full-width space shown as "□" on the record lines (not on the marker line).
+[[nodiscard]] std::string DisplayText(std::string_view segment, bool record_line);
 
 }  // namespace vesmer

@@ -12,9 +12,6 @@ namespace vesmer {
 // The control a refused start moves the focus to.
 enum class Focus { kNone, kSelectSource, kSelectDestination, kKeyRange, kOmitRange };
 
-// The window's object name of the control: "cmdSelInput(0)", "txtKeyRange", ...; "" for kNone.
-[[nodiscard]] std::string_view FocusName(Focus focus);
-
 struct StartRequest {
   std::string source;
   std::string destination;

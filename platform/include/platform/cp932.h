@@ -38,6 +38,9 @@ void DecodeAppendUtf8(std::string_view bytes, std::string& out);
 void EncodeAppend(std::u16string_view text, std::string& out);
 [[nodiscard]] std::string Encode(std::u16string_view text);
 
+// True when Decode(a) == Decode(b), answered without building either.
+[[nodiscard]] bool DecodesEqual(std::string_view a, std::string_view b);
+
 // True when Encode(Decode(bytes)) == bytes, answered without building either.
 [[nodiscard]] bool RoundTrips(std::string_view bytes);
 

@@ -1,18 +1,18 @@
 // frmVESMER, the program's one main window: the two inputs, the result file selections, the
-// key and omit options, the start button, the progress display and the status bar.
+// key and omit options, the start button, the progress display and the status bar. The form
+// holds the controls and their rules; a comparison controller runs what the start button asks.
 #pragma once
 
 #include <QLabel>
 #include <QMainWindow>
 #include <array>
+#include <memory>
 
-#include "engine/comparison_run.h"
-#include "engine/start_checks.h"
+#include "engine/job.h"
 #include "settings/settings_store.h"
 #include "ui/desktop.h"
 
 class QCheckBox;
-class QFrame;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
@@ -21,6 +21,7 @@ class QStatusBar;
 
 namespace vesmer {
 
+class ComparisonController;
 class Registry;
 
 // A label that reports double clicks (the path labels show their file in the file manager).
@@ -35,7 +36,7 @@ class PathLabel : public QLabel {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 };
 
-class frmVESMER : public QMainWindow, public RunHost, public StartCheckHost {
+class frmVESMER : public QMainWindow {
   Q_OBJECT
  public:
   // Loads the settings from `where` and applies them (Form_Load). `store` lives as long as
@@ -45,11 +46,18 @@ class frmVESMER : public QMainWindow, public RunHost, public StartCheckHost {
 
   // The lock: false disables the window's controls, true enables them and re-derives every
   // enabled state.
-  void ApplyControlStates(bool enable) override;
+  void ApplyControlStates(bool enable);
 
   [[nodiscard]] QString StatusText() const;
+  void SetStatusText(const QString& text);
   [[nodiscard]] const ResultPaths& result_paths() const { return result_paths_; }
-  [[nodiscard]] bool running() const { return running_; }
+  [[nodiscard]] bool running() const;
+  [[nodiscard]] bool unloaded() const { return unloaded_; }
+  // The settings values with the states of the window's controls copied in, as closing
+  // stores them.
+  [[nodiscard]] SettingsStore CollectValues() const;
+  [[nodiscard]] SettingsStore& store() { return store_; }
+  [[nodiscard]] Desktop& desktop() { return desktop_; }
 
   // Controls, named as on the form.
   std::array<QPushButton*, 2> cmdSelInput{};
@@ -89,9 +97,9 @@ class frmVESMER : public QMainWindow, public RunHost, public StartCheckHost {
 
  private:
   void BuildControls();
+  void ConnectControls();
   void FormLoad();
   void FormUnload();
-  void SetStatusText(const QString& text);
   // Sets a path label; a changed text runs the result naming.
   void SetInputLabel(int index, const QString& text);
   void OnLblInputDataChange(int index);
@@ -105,31 +113,14 @@ class frmVESMER : public QMainWindow, public RunHost, public StartCheckHost {
   void OnMnuSettingClicked();
   void OnMnuAboutClicked();
 
-  // RunHost
-  ComparisonJob TakeJob() override;
-  void SetStatus(std::string_view text) override;
-  void SetInputCount(int side, std::string_view text) override;
-  void SetOutputCount(int kind, std::string_view text) override;
-  void SetRecordLine(int line, std::string_view text) override;
-  bool Yield() override;
-  bool KeepAlive(std::uint64_t done, std::uint64_t total) override;
-  void OpenDocument(const std::string& path) override;
-  void StartProgram(const std::vector<std::string>& argv) override;
-
-  // StartCheckHost
-  void KeyTextNormalised(const std::string& text) override;
-  void OmitTextNormalised(const std::string& text) override;
-
   SettingsStore& store_;
   SettingsLocation where_;
   Desktop& desktop_;
   Registry& registry_;
-  RangeList key_ranges_;
-  RangeList omit_ranges_;
+  std::unique_ptr<ComparisonController> controller_;
   ResultPaths result_paths_;
   QLabel* status_text_ = nullptr;
   std::vector<QWidget*> lockable_;  // text boxes, buttons, labels, frames and check boxes
-  bool running_ = false;
   bool closing_ = false;
   bool unloaded_ = false;
 };

@@ -1,0 +1,145 @@
+#include "cli/batch_options.h"
+
+#include <CLI/CLI.hpp>
+#include <sstream>
+
+#include "platform/unicode.h"
+
+namespace vesmer {
+namespace {
+
+// Columns a text takes on a terminal: East Asian wide characters take two.
+std::size_t DisplayWidth(std::string_view text) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t taken = 0;
+    const char32_t cp = DecodeUtf8(text.data() + i, text.size() - i, taken);
+    i += taken;
+    const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                      (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                      (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                      (cp >= 0xFFE0 && cp <= 0xFFE6);
+    width += wide ? 2 : 1;
+  }
+  return width;
+}
+
+// CLI11's layout, with the columns counted as a terminal shows Japanese text.
+class JapaneseFormatter : public CLI::Formatter {
+ public:
+  std::string make_option(const CLI::Option* opt, bool is_positional) const override {
+    const std::string name = "  " + make_option_name(opt, is_positional) + make_option_opts(opt);
+    std::string out = name;
+    const std::size_t width = DisplayWidth(name);
+    const std::size_t column = get_column_width();
+    if (width >= column) {
+      out += "\n" + std::string(column, ' ');
+    } else {
+      out.append(column - width, ' ');
+    }
+    for (const char c : make_option_desc(opt)) {
+      out.push_back(c);
+      if (c == '\n') out.append(column, ' ');
+    }
+    return out + "\n";
+  }
+};
+
+constexpr const char* kDescription =
+    "Shift-JIS（コードページ 932）のレコードファイル二つを、行ごとに、またはキーで比較し、\n"
+    "差異を比較元ファイルと同じフォルダの結果ファイル（比較元名_0.TXT ～ _5.TXT）に書き出します。";
+
+constexpr const char* kFooter =
+    "終了コード: 0 差異なし, 1 差異あり, 2 開始できない・失敗・キーの順序誤り・使い方の誤り,\n"
+    "           130 / 143 割り込み（SIGINT / SIGTERM）で中止";
+
+void Define(CLI::App& app, BatchOptions& o) {
+  app.description(kDescription);
+  app.footer(kFooter);
+  app.formatter(std::make_shared<JapaneseFormatter>());
+  app.get_formatter()->column_width(27);
+  app.get_formatter()->label("Usage", "使い方");
+  app.get_formatter()->label("OPTIONS", "オプション");
+  app.get_formatter()->label("Options", "オプション");
+  app.get_formatter()->label("Positionals", "ファイル");
+  app.set_help_flag("-h,--help", "この説明を表示する");
+  app.option_defaults()->group("オプション");
+
+  app.add_option("paths", o.paths, "比較元ファイルと比較先ファイル")->option_text("比較元 比較先");
+  app.add_option("-k,--key", o.key,
+                 "キーで比較する。開始桁-終了桁 をカンマで区切って 20 個まで\n"
+                 "（例: 1-5,12-20）。両ファイルはキーの昇順に整列されていること")
+      ->option_text("領域");
+  app.add_option("-x,--omit", o.omit, "比較から除外する桁の領域")->option_text("領域");
+  app.add_option("-o,--outputs", o.outputs,
+                 "出力する結果ファイルを 2～5 の数字で指定（既定: 2345）\n"
+                 "2 比較元：キー一致・内容不一致  3 比較先：キー一致・内容不一致\n"
+                 "4 キー・内容とも一致            5 比較結果リスト\n"
+                 "0 と 1（キー不一致）は --key を指定したときに必ず出力されます")
+      ->option_text("種類");
+  app.add_flag("--utf8-source", o.utf8_source,
+               "比較元は UTF-8。比較の前に Shift-JIS に変換し、元のファイルは\n"
+               "比較元名_UTF8.TXT として残します");
+  app.add_flag("--utf8-destination", o.utf8_destination, "比較先は UTF-8（同上）");
+  app.add_flag("-s,--space-compare", o.space_compare,
+               "全角スペース１個と半角スペース２個は一致と見なす");
+  app.add_flag("-a,--arrange-length", o.arrange_length, "レコード長が異なるとき、短い方にあわせる");
+  app.add_option("--scale", o.scale, "比較結果リストのスケール（既定: ....+....*....+ ...）")
+      ->option_text("文字列");
+  app.add_option("--settings", o.settings,
+                 "ウィンドウが保存した設定ファイル（.ini）から、比較の設定と、\n"
+                 "指定がなければ比較元・比較先を読む。コマンドラインの指定が優先")
+      ->option_text("ファイル");
+  app.add_flag("--json", o.json, "結果の要約を JSON で標準出力に書く");
+  app.add_flag("-q,--quiet", o.quiet, "進行状況を表示しない");
+  app.add_flag("--version", o.version, "バージョンを表示する");
+}
+
+// The name of the option a CLI11 message is about ("--key: 1 required ..." gives "--key").
+std::string OptionOf(const std::string& what) {
+  const std::size_t colon = what.find(':');
+  return colon == std::string::npos ? what : what.substr(0, colon);
+}
+
+}  // namespace
+
+std::string BatchHelp() {
+  BatchOptions o;
+  CLI::App app{"", "vesmer-batch"};
+  Define(app, o);
+  return app.help();
+}
+
+std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o) {
+  CLI::App app{"", "vesmer-batch"};
+  Define(app, o);
+  app.allow_extras();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    o.help = true;
+    return {};
+  } catch (const CLI::ArgumentMismatch& e) {
+    return OptionOf(e.what()) + " には値を指定してください";
+  } catch (const CLI::ParseError& e) {
+    return std::string("引数を解釈できません: ") + e.what();
+  }
+  for (const std::string& extra : app.remaining()) {
+    if (!extra.empty() && extra[0] == '-' && extra != "-") return "不明なオプションです: " + extra;
+    return "比較元と比較先のほかに余分な引数があります: " + extra;
+  }
+  if (o.help || o.version) return {};
+  if (o.outputs) {
+    for (const char c : *o.outputs) {
+      if (c < '2' || c > '5') {
+        return "--outputs には 2～5 の数字を指定してください: " + *o.outputs;
+      }
+    }
+  }
+  if (o.paths.size() != 2 && !(o.settings && o.paths.empty())) {
+    return "比較元と比較先を指定してください";
+  }
+  return {};
+}
+
+}  // namespace vesmer

@@ -1,0 +1,30 @@
+// The batch tool's command line: its options, parsed with CLI11, help in Japanese.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vesmer {
+
+struct BatchOptions {
+  std::vector<std::string> paths;  // source and destination, or none with --settings
+  std::optional<std::string> key, omit, outputs, scale, settings;
+  bool utf8_source = false;
+  bool utf8_destination = false;
+  bool space_compare = false;
+  bool arrange_length = false;
+  bool json = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Parses the arguments. Returns "" when they parse, otherwise a Japanese message for the user.
+[[nodiscard]] std::string ParseBatchOptions(int argc, const char* const* argv,
+                                            BatchOptions& options);
+
+// The help text.
+[[nodiscard]] std::string BatchHelp();
+
+}  // namespace vesmer

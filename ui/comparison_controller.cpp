@@ -1,0 +1,158 @@
+#include "ui/comparison_controller.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "engine/messages.h"
+#include "engine/result_list.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "settings/job_from_settings.h"
+#include "ui/form_support.h"
+#include "ui/main_window.h"
+
+namespace vesmer {
+namespace {
+
+constexpr qint64 kDisplayIntervalMs = 40;
+
+QString FromStd(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+}  // namespace
+
+std::string FindEditor(const std::string& editor_name) {
+  if (editor_name.find('/') == std::string::npos) {
+    const std::string found = FindOnPath(editor_name);
+    if (!found.empty() && FileExists(found)) return found;
+  }
+  return FileExists(editor_name) ? editor_name : std::string();
+}
+
+void ComparisonController::KeyTextNormalised(const std::string& text) {
+  form_.txtKeyRange->setText(FromStd(text));
+  LetEventsRun();
+}
+
+void ComparisonController::OmitTextNormalised(const std::string& text) {
+  form_.txtOmitRange->setText(FromStd(text));
+  LetEventsRun();
+}
+
+void ComparisonController::Start() {
+  form_.SetStatusText("");
+  StartRequest request = StartRequestFromSettings(form_.CollectValues());
+  const StartCheckResult check = RunStartChecks(request, key_ranges_, omit_ranges_, this);
+  if (!check.passed) {
+    form_.SetStatusText(FromStd(check.message));
+    QWidget* focus = nullptr;
+    switch (check.focus) {
+      case Focus::kSelectSource:
+        focus = form_.cmdSelInput[0];
+        break;
+      case Focus::kSelectDestination:
+        focus = form_.cmdSelInput[1];
+        break;
+      case Focus::kKeyRange:
+        focus = form_.txtKeyRange;
+        break;
+      case Focus::kOmitRange:
+        focus = form_.txtOmitRange;
+        break;
+      case Focus::kNone:
+        break;
+    }
+    if (focus != nullptr) focus->setFocus();
+    return;
+  }
+  if (form_.unloaded()) return;  // the window was closed while the checks let events run
+
+  running_ = true;
+  stop_ = false;
+  form_.prgProgress->setValue(0);
+  form_.prgProgress->show();
+  form_.SetStatusText(messages::kRunning);
+  form_.ApplyControlStates(false);
+  // Taken after locking: the lock re-applies the key rule to the first two outputs.
+  const ComparisonJob job = JobFromSettings(form_.CollectValues(), key_ranges_, omit_ranges_);
+  for (QLabel* l : form_.lblFileICount) l->setText("");
+  for (QLabel* l : form_.lblFileOCount) l->setText("");
+  for (QLabel* l : form_.lblRecord) l->setText("");
+  segment_pending_ = false;
+  since_shown_.invalidate();
+
+  const RunSummary summary = RunComparison(job, *this);
+
+  form_.prgProgress->hide();
+  // The last listed pair stays shown.
+  if (segment_pending_) ShowSegment();
+  if (const std::string_view status = StatusText(summary); !status.empty()) {
+    form_.SetStatusText(FromStd(status));
+  }
+  ShowCounts(summary);
+  form_.ApplyControlStates(true);
+  running_ = false;
+  if ((summary.outcome == RunOutcome::kDifferences ||
+       summary.outcome == RunOutcome::kNoDifferences) &&
+      summary.DifferencesWritten() && job.OpenResult &&
+      job.OutputSelected[OutputKind::kResultList]) {
+    OpenResultList(job);
+  }
+}
+
+void ComparisonController::ShowCounts(const RunSummary& summary) {
+  for (const Side s : kSides) {
+    form_.lblFileICount[Index(s)]->setText(QString::number(summary.inputs[Index(s)].lines));
+  }
+  for (const OutputKind kind : kAllOutputKinds) {
+    form_.lblFileOCount[Index(kind)]->setText(QString::number(summary.outputs[kind].written));
+  }
+}
+
+void ComparisonController::OpenResultList(const ComparisonJob& job) {
+  const QString path = FromStd(job.Result(OutputKind::kResultList));
+  if (!job.Editor) {
+    form_.desktop().OpenDocument(path);
+    return;
+  }
+  const std::string editor = FindEditor(job.EditorName);
+  if (!editor.empty()) {
+    (void)form_.desktop().StartProgram({FromStd(editor), path});
+    return;
+  }
+  form_.SetStatusText(messages::kEditorNotFound);
+  form_.desktop().OpenDocument(path);
+}
+
+void ComparisonController::OnProgress(const RunProgress& progress) {
+  const std::uint64_t total = progress.bytes_total[0] + progress.bytes_total[1];
+  if (total > 0) {
+    const std::uint64_t done = std::min(progress.bytes_read[0] + progress.bytes_read[1], total);
+    form_.prgProgress->setValue(static_cast<int>(done * 1000 / total));
+  }
+  LetEventsRun();
+}
+
+void ComparisonController::OnListedSegment(std::string_view source, std::string_view destination,
+                                           std::string_view marker) {
+  segments_[0].assign(source);
+  segments_[1].assign(destination);
+  segments_[2].assign(marker);
+  segment_pending_ = true;
+  if (!since_shown_.isValid() || since_shown_.elapsed() >= kDisplayIntervalMs) ShowSegment();
+}
+
+void ComparisonController::ShowSegment() {
+  for (int i = 0; i < 3; ++i) {
+    form_.lblRecord[i]->setText(FromStd(DisplayText(segments_[i], i < 2)));
+  }
+  segment_pending_ = false;
+  since_shown_.start();
+}
+
+void ComparisonController::OnSegmentWritten() { LetEventsRun(); }
+
+}  // namespace vesmer

@@ -1,0 +1,61 @@
+// What the main window's start button sets going: the start checks with their messages and
+// focus moves, the run with the window locked, its progress and display, the counts and the
+// status it ends with, and the opening of the result list.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <string>
+
+#include "engine/comparison_run.h"
+#include "engine/ranges.h"
+#include "engine/start_checks.h"
+
+namespace vesmer {
+
+class frmVESMER;
+
+class ComparisonController : public RunObserver, public StartCheckHost {
+ public:
+  explicit ComparisonController(frmVESMER& form) : form_(form) {}
+
+  // The start button: checks, then runs to the end.
+  void Start();
+  [[nodiscard]] bool running() const { return running_; }
+  // The window is closing: the run stops at its next check.
+  void RequestStop() { stop_ = true; }
+
+  // RunObserver
+  void OnProgress(const RunProgress& progress) override;
+  void OnListedSegment(std::string_view source, std::string_view destination,
+                       std::string_view marker) override;
+  void OnSegmentWritten() override;
+  bool StopRequested() override { return stop_; }
+
+  // StartCheckHost
+  void KeyTextNormalised(const std::string& text) override;
+  void OmitTextNormalised(const std::string& text) override;
+
+ private:
+  void ShowCounts(const RunSummary& summary);
+  void ShowSegment();
+  void OpenResultList(const ComparisonJob& job);
+
+  frmVESMER& form_;
+  RangeList key_ranges_;
+  RangeList omit_ranges_;
+  bool running_ = false;
+  bool stop_ = false;
+  // The display shows the pair being listed at most every so often: a person cannot read
+  // faster, and setting three labels for every segment would slow the run down a hundredfold.
+  std::string segments_[3];
+  bool segment_pending_ = false;
+  QElapsedTimer since_shown_;
+};
+
+// The program that opens the result list with `editor_name`: a name without "/" is looked up
+// on PATH first, then, like a path, taken as it stands when it names a readable file. "" when
+// there is none.
+[[nodiscard]] std::string FindEditor(const std::string& editor_name);
+
+}  // namespace vesmer
