@@ -8,8 +8,8 @@ ResultPaths MakeResultPaths(std::string_view source_path) {
   ResultPaths paths;
   if (source_path.empty()) return paths;
   const std::string stem = CutNull(RemoveExtension(source_path));
-  for (int k = 0; k < kOutputKinds; ++k) {
-    paths[static_cast<std::size_t>(k)] = stem + "_" + static_cast<char>('0' + k) + ".TXT";
+  for (std::size_t k = 0; k < kOutputKinds; ++k) {
+    paths[k] = stem + "_" + static_cast<char>('0' + k) + ".TXT";
   }
   return paths;
 }

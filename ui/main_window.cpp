@@ -362,7 +362,9 @@ void frmVESMER::SetInputLabel(int index, const QString& text) {
 void frmVESMER::OnLblInputDataChange(int index) {
   if (index == 0 && !store_.InputData[0].empty()) {
     result_paths_ = MakeResultPaths(store_.InputData[0]);
-    for (int k = 0; k < kOutputKinds; ++k) lblOutputData[k]->setText(FromStd(result_paths_[k]));
+    for (std::size_t k = 0; k < kOutputKinds; ++k) {
+      lblOutputData[k]->setText(FromStd(result_paths_[k]));
+    }
   }
   LetEventsRun();
 }

@@ -7,7 +7,7 @@ namespace {
 
 TEST(ResultNamesTest, NamesFollowTheSourcePath) {
   const ResultPaths plain = MakeResultPaths("/data/list.prn");
-  for (int k = 0; k < kOutputKinds; ++k) {
+  for (std::size_t k = 0; k < kOutputKinds; ++k) {
     EXPECT_EQ(plain[k], "/data/list_" + std::to_string(k) + ".TXT");
   }
   EXPECT_EQ(MakeResultPaths("/data/list")[0], "/data/list_0.TXT");
