@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/cp932.h"
 
@@ -15,6 +16,20 @@ std::string_view Slice(std::string_view line, std::int32_t start, std::int32_t e
   if (first >= line.size()) return {};
   const auto length = static_cast<std::uint64_t>(end) - static_cast<std::uint64_t>(start) + 1;
   return line.substr(first, static_cast<std::size_t>(std::min<std::uint64_t>(length, line.size())));
+}
+
+// IsAscii for the few bytes of a key, a word at a time.
+inline bool PrefixIsAscii(std::string_view bytes) {
+  const char* p = bytes.data();
+  std::size_t n = bytes.size();
+  std::uint64_t high = 0;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    high |= word;
+  }
+  for (; n > 0; ++p, --n) high |= static_cast<std::uint8_t>(*p);
+  return (high & 0x8080808080808080ull) == 0;
 }
 
 }  // namespace
@@ -37,6 +52,35 @@ void BuildKey(std::string_view line_bytes, const RangeList& ranges, std::string&
   for (std::size_t i = 0; i < used; ++i) {
     cp932::DecodeAppendUtf8(Slice(line_bytes, ranges[i].Start, ranges[i].End), key);
   }
+}
+
+void KeyBuilder::Reset() {
+  used_ = ranges_.UsedPrefix();
+  last_ = 0;
+  for (std::size_t i = 0; i < used_; ++i) {
+    last_ = std::max(last_, static_cast<std::size_t>(ranges_[i].End));
+  }
+  if (used_ > 0) {
+    first_start_ = static_cast<std::size_t>(ranges_[0].Start) - 1;
+    first_length_ = static_cast<std::size_t>(ranges_[0].End) - first_start_;
+  }
+}
+
+void KeyBuilder::Build(std::string_view raw, std::string& key, std::string& scratch) const {
+  const std::string_view prefix = raw.substr(0, std::min(raw.size(), last_));
+  if (!PrefixIsAscii(prefix)) {
+    BuildKey(KeyLineBytes(raw, ranges_, scratch), ranges_, key);
+    return;
+  }
+  // ASCII comes back unchanged from a decode and encode, and is its own key form.
+  if (used_ == 1) {
+    key.assign(first_start_ < prefix.size() ? prefix.substr(first_start_, first_length_)
+                                            : std::string_view());
+    return;
+  }
+  key.clear();
+  for (std::size_t i = 0; i < used_; ++i)
+    key.append(Slice(prefix, ranges_[i].Start, ranges_[i].End));
 }
 
 }  // namespace vesmer

@@ -125,7 +125,7 @@ void ReadRecord(InputSide& side, bool& out_of_order) {
   const ComparisonJob& job = *side.job_;
   if (job.UseKey) {
     std::string& key = side.keys_[1 - side.current_key_];
-    BuildKey(KeyLineBytes(line, job.KeyColumns, side.key_scratch_), job.KeyColumns, key);
+    side.key_builder_.Build(line, key, side.key_scratch_);
     const std::string& previous = side.keys_[side.current_key_];
     const int order = side.has_previous_ ? CompareKeys(previous, key) : -1;
     // An empty previous key is not checked: a short line before a longer one is no decrease.

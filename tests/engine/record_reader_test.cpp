@@ -18,6 +18,7 @@ class RecordReaderTest : public ::testing::Test {
   InputSide& Open(const std::string& content) {
     WriteFile(dir_ / "in", content);
     EXPECT_TRUE(side_.reader.Open(dir_ / "in").ok());
+    side_.ClearKeys();
     return side_;
   }
   void Read() { ReadRecord(side_, out_of_order_); }

@@ -2,6 +2,7 @@
 // UTF-16 code units of the decoded key.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,5 +29,22 @@ void BuildKey(std::string_view line_bytes, const RangeList& ranges, std::string&
   const int c = a.compare(b);
   return (c > 0) - (c < 0);
 }
+
+// KeyLineBytes and BuildKey for one run's key ranges, worked out once: a line whose bytes up
+// to the last key column are ASCII (the usual case) gives its key by copying those columns.
+class KeyBuilder {
+ public:
+  // Works out what it needs from `ranges`, which must outlive it; again after they change.
+  explicit KeyBuilder(const RangeList& ranges) : ranges_(ranges) { Reset(); }
+  void Reset();
+  // The key of the raw line as read.
+  void Build(std::string_view raw, std::string& key, std::string& scratch) const;
+
+ private:
+  const RangeList& ranges_;
+  std::size_t used_ = 0;
+  std::size_t last_ = 0;                            // the last key column
+  std::size_t first_start_ = 0, first_length_ = 0;  // the first range, 0-based
+};
 
 }  // namespace vesmer

@@ -81,7 +81,8 @@ class Record {
 // The run's state for one input.
 class InputSide : public Record {
  public:
-  InputSide(Side side, const ComparisonJob& job) : Record(side, job) {}
+  InputSide(Side side, const ComparisonJob& job)
+      : Record(side, job), key_builder_(job.KeyColumns) {}
 
   LineReader reader;
   LineSource* source = nullptr;  // when set, lines come from here instead of `reader`
@@ -92,10 +93,12 @@ class InputSide : public Record {
   bool repeated_key = false;
 
   [[nodiscard]] const std::string& previous_key() const { return keys_[1 - current_key_]; }
+  // Forgets the keys of an earlier run (and takes the job's key ranges anew).
   void ClearKeys() {
     keys_[0].clear();
     keys_[1].clear();
     has_previous_ = false;
+    key_builder_.Reset();
   }
   [[nodiscard]] const Status& status() const {
     return source != nullptr ? source->status() : reader.status();
@@ -110,6 +113,7 @@ class InputSide : public Record {
  private:
   friend void ReadRecord(InputSide&, bool&);
   bool has_previous_ = false;
+  KeyBuilder key_builder_;
   std::string key_scratch_;
 };
 
