@@ -52,9 +52,9 @@ struct Layout {
 // Turns a list of field names into range text the start checks parse, fields in the order
 // given: "社員番号,部署" -> "12-19,1-5". Names (UTF-8) are separated by ',' or the full-width
 // '，' and trimmed of blanks; empty items are passed over, so an empty list gives "". The
-// ideographic comma '、' separates nothing, as a field name may hold it. A name given twice
-// gives its range twice. There is no limit on the count here: the caller's range parsing
-// refuses more than kMaxRanges with its own message.
+// ideographic comma '、' separates nothing, as a field name may hold it (a name holding '，'
+// cannot be given here). A name given twice gives its range twice. There is no limit on the
+// count here: the caller's range parsing refuses more than kMaxRanges with its own message.
 //
 // Returns false when names are not in the layout, with `message` naming each unknown name once,
 // in the order given: "★レイアウトにない項目です: 部署コード, 氏名".
