@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -332,26 +333,124 @@ bool LineReader::Next(std::string_view& line) {
 
 OutputFile::OutputFile() = default;
 
-OutputFile::~OutputFile() {
-  if (fd_ >= 0) (void)Close();
+OutputFile::~OutputFile() { Release(); }
+
+void OutputFile::Release() {
+  if (!fd_.valid()) return;
+  if (writing_) {
+    (void)Close();
+  } else {
+    Abandon();
+  }
 }
 
 Status OutputFile::Create(const std::string& path) {
-  status_ = {};
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) return status_ = Status::Error(errno, "create", path);
-  fd_ = fd;
-  if (!buffer_) buffer_ = std::make_unique<char[]>(kWriteBuffer);
-  used_ = 0;
+  if (Status s = OpenLocked(path); !s.ok()) return s;
+  if (Status s = Truncate(); !s.ok()) {
+    Abandon();
+    return status_ = s;
+  }
   return status_;
+}
+
+Status OutputFile::OpenLocked(const std::string& path) {
+  Release();
+  status_ = {};
+  id_ = {};
+  created_ = false;
+  writing_ = false;
+  used_ = 0;
+  try {
+    path_ = path;
+  } catch (const std::bad_alloc&) {
+    return status_ = Status::Error(ENOMEM, "open");
+  }
+  constexpr int kWrite = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+  UniqueFd fd;
+  bool created = false;
+  // Open an existing file, else create one that did not exist, so that Abandon() knows which
+  // files it may remove. Another process may create or remove the file in between: try again.
+  for (int attempt = 0; !fd.valid(); ++attempt) {
+    fd.Reset(::open(path.c_str(), kWrite));
+    if (fd.valid()) break;
+    if (errno != ENOENT) return status_ = ErrorWithPath(errno, "open", path);
+    fd.Reset(::open(path.c_str(), kWrite | O_CREAT | O_EXCL, 0666));
+    if (fd.valid()) {
+      created = true;
+      break;
+    }
+    if (errno != EEXIST) return status_ = ErrorWithPath(errno, "create", path);
+    if (attempt == 2) {
+      // Still neither there nor creatable alone: a symbolic link to a missing file. Create its
+      // target as a plain open would; not knowing for sure that it is ours, never remove it.
+      fd.Reset(::open(path.c_str(), kWrite | O_CREAT, 0666));
+      if (!fd.valid()) return status_ = ErrorWithPath(errno, "create", path);
+    }
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return status_ = ErrorWithPath(errno, "open", path);
+  id_ = {st.st_dev, st.st_ino, true};
+  fd_ = std::move(fd);
+  created_ = created;
+  if (S_ISREG(st.st_mode)) {
+    int locked;
+    while ((locked = ::flock(fd_.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
+      const int error = errno;
+      // A file we just created but that another run locked meanwhile is that run's now.
+      created_ = false;
+      Abandon();
+      id_ = {};
+      return status_ = ErrorWithPath(error, "lock", path);
+    }
+  }
+  return status_;
+}
+
+Status OutputFile::Truncate() {
+  if (!fd_.valid()) return status_ = Status::Error(EBADF, "truncate");
+  if (!status_.ok()) return status_;
+  if (!buffer_) {
+    // Had before the file changes, so that no memory leaves the file as it was.
+    try {
+      buffer_ = std::make_unique_for_overwrite<char[]>(kWriteBuffer);
+    } catch (const std::bad_alloc&) {
+      return status_ = ErrorWithPath(ENOMEM, "truncate", path_);
+    }
+  }
+  struct stat st;
+  if (::fstat(fd_.get(), &st) != 0) return status_ = ErrorWithPath(errno, "truncate", path_);
+  if (S_ISREG(st.st_mode)) {
+    int result;
+    while ((result = ::ftruncate(fd_.get(), 0)) != 0 && errno == EINTR) {
+    }
+    if (result != 0) return status_ = ErrorWithPath(errno, "truncate", path_);
+    if (::lseek(fd_.get(), 0, SEEK_SET) != 0) {
+      return status_ = ErrorWithPath(errno, "truncate", path_);
+    }
+  }
+  used_ = 0;
+  writing_ = true;
+  return status_;
+}
+
+void OutputFile::Abandon() {
+  if (!fd_.valid()) return;
+  // Removed while still locked, so no other run can have taken the file over in between.
+  if (created_ && IdOfPath(path_) == id_) ::unlink(path_.c_str());
+  (void)fd_.Close();  // nothing of ours is lost: whatever was written is being thrown away
+  created_ = false;
+  writing_ = false;
+  used_ = 0;
 }
 
 void OutputFile::WriteOut(const char* data, std::size_t n) {
   while (n > 0 && status_.ok()) {
-    const ssize_t put = ::write(fd_, data, n);
+    const ssize_t put = ::write(fd_.get(), data, n);
     if (put < 0) {
       if (errno == EINTR) continue;
-      status_ = Status::Error(errno, "write");
+      status_ = ErrorWithPath(errno, "write", path_);
       return;
     }
     data += put;
@@ -360,7 +459,12 @@ void OutputFile::WriteOut(const char* data, std::size_t n) {
 }
 
 void OutputFile::Append(std::string_view bytes) {
-  if (fd_ < 0 || !status_.ok()) return;
+  if (!fd_.valid() || !status_.ok()) return;
+  if (!writing_) {
+    // Writing before Truncate() would overwrite the start of the old contents.
+    status_ = ErrorWithPath(EBADF, "write", path_);
+    return;
+  }
   if (bytes.size() > kWriteBuffer - used_) {
     WriteOut(buffer_.get(), used_);
     used_ = 0;
@@ -374,7 +478,7 @@ void OutputFile::Append(std::string_view bytes) {
 }
 
 Status OutputFile::Flush() {
-  if (fd_ >= 0 && used_ > 0) {
+  if (fd_.valid() && used_ > 0) {
     WriteOut(buffer_.get(), used_);
     used_ = 0;
   }
@@ -382,10 +486,13 @@ Status OutputFile::Flush() {
 }
 
 Status OutputFile::Close() {
-  if (fd_ < 0) return status_;
+  if (!fd_.valid()) return status_;
   (void)Flush();
-  if (::close(fd_) != 0 && status_.ok()) status_ = Status::Error(errno, "close");
-  fd_ = -1;
+  if (const int error = fd_.Close(); error != 0 && status_.ok()) {
+    status_ = ErrorWithPath(error, "close", path_);
+  }
+  created_ = false;
+  writing_ = false;
   return status_;
 }
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -574,6 +575,237 @@ TEST(LineReaderTest, AnObserverThatThrowsEndsTheReadingWithAnError) {
     EXPECT_EQ(reader.status().operation(), "read");
     EXPECT_EQ(reader.status().path(), dir / "f");
   }
+}
+
+TEST(OutputFileTest, CreateWritesANewFileOrReplacesTheContents) {
+  TempDir dir;
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "new").ok());
+  EXPECT_TRUE(out.id() == IdOfPath(dir / "new"));
+  out.AppendLine("\x82\xa0");
+  out.Append("x");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "new"), "\x82\xa0\r\nx");
+
+  WriteFile(dir / "old", "a much longer old content\r\n");
+  ASSERT_TRUE(out.Create(dir / "old").ok());
+  out.AppendLine("b");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "old"), "b\r\n");
+
+  // More than the buffer holds, in pieces and in one piece larger than the buffer.
+  ASSERT_TRUE(out.Create(dir / "big").ok());
+  const std::string piece(300000, 'p');
+  for (int i = 0; i < 5; ++i) out.Append(piece);
+  const std::string huge(std::size_t{3} << 20, 'h');
+  out.Append(huge);
+  out.Append("end");
+  ASSERT_TRUE(out.Close().ok());
+  const std::string written = ReadFile(dir / "big");
+  EXPECT_EQ(written.size(), 5 * piece.size() + huge.size() + 3);
+  EXPECT_TRUE(written == piece + piece + piece + piece + piece + huge + "end");
+}
+
+TEST(OutputFileTest, OpenLockedChangesNothingUntilTruncate) {
+  TempDir dir;
+  WriteFile(dir / "r", "old result\r\n");
+  OutputFile out;
+  ASSERT_TRUE(out.OpenLocked(dir / "r").ok());
+  EXPECT_TRUE(out.is_open());
+  EXPECT_TRUE(out.id() == IdOfPath(dir / "r"));
+  EXPECT_EQ(ReadFile(dir / "r"), "old result\r\n");
+  out.Append("x");  // before Truncate nothing may be written over the old contents
+  EXPECT_EQ(out.status().error_number(), EBADF);
+  EXPECT_EQ(out.Close().error_number(), EBADF);
+  EXPECT_EQ(ReadFile(dir / "r"), "old result\r\n");
+
+  ASSERT_TRUE(out.OpenLocked(dir / "r").ok());
+  ASSERT_TRUE(out.Truncate().ok());
+  EXPECT_EQ(ReadFile(dir / "r"), "");
+  out.AppendLine("new");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "r"), "new\r\n");
+}
+
+TEST(OutputFileTest, TwoOpensOfOneFileInOneProcessConflict) {
+  TempDir dir;
+  WriteFile(dir / "r", "kept\r\n");
+  const int before = OpenDescriptors();
+  OutputFile first;
+  ASSERT_TRUE(first.OpenLocked(dir / "r").ok());
+  OutputFile second;
+  Status s = second.OpenLocked(dir / "r");
+  EXPECT_EQ(s.error_number(), EWOULDBLOCK);
+  EXPECT_EQ(s.path(), dir / "r");
+  EXPECT_FALSE(second.is_open());
+  EXPECT_FALSE(second.id().valid);
+  EXPECT_EQ(second.Create(dir / "r").error_number(), EWOULDBLOCK);  // Create locks as well
+  EXPECT_EQ(ReadFile(dir / "r"), "kept\r\n");
+
+  ASSERT_TRUE(first.Truncate().ok());
+  first.AppendLine("first");
+  EXPECT_EQ(second.OpenLocked(dir / "r").error_number(), EWOULDBLOCK);  // held until Close
+  ASSERT_TRUE(first.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "r"), "first\r\n");
+
+  ASSERT_TRUE(second.Create(dir / "r").ok());
+  second.AppendLine("second");
+  ASSERT_TRUE(second.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "r"), "second\r\n");
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(OutputFileTest, AFileLockedByAnotherProcessIsRefusedAndKept) {
+  TempDir dir;
+  const std::string path = dir / "r";
+  WriteFile(path, "theirs\r\n");
+  int to_child[2];
+  int from_child[2];
+  ASSERT_EQ(::pipe2(to_child, O_CLOEXEC), 0);
+  ASSERT_EQ(::pipe2(from_child, O_CLOEXEC), 0);
+  const UniqueFd to_child_read(to_child[0]), to_child_write(to_child[1]);
+  const UniqueFd from_child_read(from_child[0]), from_child_write(from_child[1]);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // The other run: lock the file, say so, hold it until told to finish.
+    OutputFile out;
+    const char locked = out.OpenLocked(path).ok() ? 'L' : 'F';
+    if (::write(from_child_write.get(), &locked, 1) != 1) ::_exit(2);
+    char go;
+    if (::read(to_child_read.get(), &go, 1) != 1) ::_exit(3);
+    ::_exit(0);
+  }
+  char locked = 0;
+  ASSERT_EQ(::read(from_child_read.get(), &locked, 1), 1);
+  ASSERT_EQ(locked, 'L');
+  OutputFile out;
+  const Status s = out.OpenLocked(path);
+  EXPECT_EQ(s.error_number(), EWOULDBLOCK);
+  EXPECT_EQ(s.operation(), "lock");
+  EXPECT_EQ(s.path(), path);
+  EXPECT_EQ(out.Create(path).error_number(), EWOULDBLOCK);
+  EXPECT_EQ(ReadFile(path), "theirs\r\n");
+  const char go = 'g';
+  ASSERT_EQ(::write(to_child_write.get(), &go, 1), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // The other run has ended: the lock went with it.
+  ASSERT_TRUE(out.Create(path).ok());
+  out.AppendLine("ours");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(path), "ours\r\n");
+}
+
+TEST(OutputFileTest, AbandonRemovesOnlyAFileItCreated) {
+  TempDir dir;
+  const int before = OpenDescriptors();
+  WriteFile(dir / "existing", "as it was");
+  OutputFile existing;
+  ASSERT_TRUE(existing.OpenLocked(dir / "existing").ok());
+  existing.Abandon();
+  EXPECT_FALSE(existing.is_open());
+  EXPECT_EQ(ReadFile(dir / "existing"), "as it was");
+
+  OutputFile created;
+  ASSERT_TRUE(created.OpenLocked(dir / "new").ok());
+  EXPECT_TRUE(testing::Exists(dir / "new"));
+  created.Abandon();
+  EXPECT_FALSE(testing::Exists(dir / "new"));
+
+  // The path names another file by now: that one is not ours to remove.
+  ASSERT_TRUE(created.OpenLocked(dir / "moved").ok());
+  ASSERT_EQ(::rename((dir / "moved").c_str(), (dir / "elsewhere").c_str()), 0);
+  WriteFile(dir / "moved", "someone else's");
+  created.Abandon();
+  EXPECT_EQ(ReadFile(dir / "moved"), "someone else's");
+  EXPECT_TRUE(testing::Exists(dir / "elsewhere"));
+
+  // Abandoned after writing began: a file this object created goes all the same.
+  ASSERT_TRUE(created.OpenLocked(dir / "half").ok());
+  ASSERT_TRUE(created.Truncate().ok());
+  created.AppendLine("partial");
+  created.Abandon();
+  EXPECT_FALSE(testing::Exists(dir / "half"));
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(OutputFileTest, DestroyingAFileThatWasOnlyLockedAbandonsIt) {
+  TempDir dir;
+  WriteFile(dir / "existing", "as it was");
+  {
+    OutputFile created;
+    ASSERT_TRUE(created.OpenLocked(dir / "new").ok());
+    OutputFile existing;
+    ASSERT_TRUE(existing.OpenLocked(dir / "existing").ok());
+  }
+  EXPECT_FALSE(testing::Exists(dir / "new"));
+  EXPECT_EQ(ReadFile(dir / "existing"), "as it was");
+  {
+    OutputFile written;
+    ASSERT_TRUE(written.Create(dir / "written").ok());
+    written.AppendLine("kept");
+  }  // a file being written is flushed and closed, never removed
+  EXPECT_EQ(ReadFile(dir / "written"), "kept\r\n");
+}
+
+TEST(OutputFileTest, OpenFailuresCreateNothing) {
+  TempDir dir;
+  const int before = OpenDescriptors();
+  OutputFile out;
+  Status s = out.OpenLocked(dir / "no/such/folder");
+  EXPECT_EQ(s.error_number(), ENOENT);
+  EXPECT_EQ(s.operation(), "create");
+  EXPECT_EQ(s.path(), dir / "no/such/folder");
+  s = out.OpenLocked(dir.path());
+  EXPECT_EQ(s.error_number(), EISDIR);
+  EXPECT_FALSE(out.is_open());
+  EXPECT_EQ(out.Truncate().error_number(), EBADF);
+  if (::geteuid() != 0) {  // root writes everywhere
+    WriteFile(dir / "read-only", "x");
+    ::chmod((dir / "read-only").c_str(), 0444);
+    EXPECT_EQ(out.Create(dir / "read-only").error_number(), EACCES);
+    EXPECT_EQ(ReadFile(dir / "read-only"), "x");
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(OutputFileTest, ASymbolicLinkToAMissingFileIsFollowedButNeverRemoved) {
+  TempDir dir;
+  ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);
+  OutputFile out;
+  ASSERT_TRUE(out.OpenLocked(dir / "link").ok());
+  EXPECT_TRUE(testing::Exists(dir / "target"));
+  out.Abandon();  // not surely created by us: kept
+  EXPECT_TRUE(testing::Exists(dir / "target"));
+  ASSERT_TRUE(out.Create(dir / "link").ok());
+  out.AppendLine("via link");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "target"), "via link\r\n");
+}
+
+TEST(OutputFileTest, DevicesAndFifosAreNeitherTruncatedNorLocked) {
+  OutputFile first;
+  OutputFile second;
+  ASSERT_TRUE(first.Create("/dev/null").ok());
+  ASSERT_TRUE(second.Create("/dev/null").ok());  // any number of runs may share /dev/null
+  first.AppendLine("x");
+  EXPECT_TRUE(first.Close().ok());
+  EXPECT_TRUE(second.Close().ok());
+
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const UniqueFd reader(::open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  ASSERT_TRUE(reader.valid());
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "fifo").ok());
+  out.AppendLine("through");
+  ASSERT_TRUE(out.Close().ok());
+  char buffer[32];
+  const ssize_t got = ::read(reader.get(), buffer, sizeof buffer);
+  ASSERT_EQ(got, 9);
+  EXPECT_EQ(std::string_view(buffer, 9), "through\r\n");
 }
 
 }  // namespace

@@ -119,16 +119,39 @@ class LineReader {
   Status status_;
 };
 
-// Creates or truncates a file and appends to it through a large buffer. Every failure is kept:
-// once a write fails, status() reports it and Close() returns it.
+// Writes a result file through a large buffer. Every failure is kept: once a write fails,
+// status() reports it and Close() returns it.
+//
+// Two runs must not write the same result files at once, and a run that is refused must leave
+// them as they were. So a run opens its set of files in two phases: OpenLocked() on each (that
+// takes an exclusive lock and changes nothing), and only when all are had, Truncate() on each.
+// When one cannot be had, Abandon() on the others leaves every file as it was. Create() does
+// both phases for a single file.
 class OutputFile {
  public:
   OutputFile();
+  // Abandons a file that was only locked; closes a file being written (see Close()).
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
+  // OpenLocked() and Truncate(); on a failure the file is left as it was (a file this call
+  // created is removed again).
   [[nodiscard]] Status Create(const std::string& path);
+
+  // Opens `path` for writing without truncating it, creating it when it does not exist, and
+  // locks it (flock, exclusive). Fails with EWOULDBLOCK when another open of the file (another
+  // run, in this process or another) holds the lock; the Status keeps the path. Only regular
+  // files are locked: a FIFO or a device such as /dev/null is shared as it always was. First
+  // lets go of what this object had open, as the destructor does.
+  [[nodiscard]] Status OpenLocked(const std::string& path);
+  // Empties the file locked by OpenLocked() (a regular file only: a FIFO or /dev/null is left
+  // as it is) and starts writing at its beginning. Until then Append() writes nothing.
+  [[nodiscard]] Status Truncate();
+  // Closes without writing anything more. A file that OpenLocked() created is removed, if the
+  // path still names that file, so a refused run leaves no new empty files behind.
+  void Abandon();
+
   void Append(std::string_view bytes);
   // Appends the bytes and CR LF.
   void AppendLine(std::string_view bytes) {
@@ -136,15 +159,24 @@ class OutputFile {
     Append("\r\n");
   }
   [[nodiscard]] Status Flush();
-  // Flushes and closes; returns the first failure met since Create.
+  // Flushes, releases the lock and closes; returns the first failure met since the file was
+  // opened. A file that was only locked is closed as it is.
   [[nodiscard]] Status Close();
-  [[nodiscard]] bool is_open() const { return fd_ >= 0; }
+  [[nodiscard]] bool is_open() const { return fd_.valid(); }
   [[nodiscard]] const Status& status() const { return status_; }
+  // The file opened by the last OpenLocked() or Create(); not valid when that failed.
+  [[nodiscard]] FileId id() const { return id_; }
 
  private:
   void WriteOut(const char* data, std::size_t n);
+  // Abandons a file that was only locked, closes a file being written.
+  void Release();
 
-  int fd_ = -1;
+  UniqueFd fd_;
+  std::string path_;
+  FileId id_;
+  bool created_ = false;  // OpenLocked() created the file
+  bool writing_ = false;  // Truncate() has been done
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
   Status status_;
