@@ -1,23 +1,26 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
-#include <vector>
 
 namespace vesmer {
 namespace {
 
-constexpr std::size_t kReadChunk = 1 << 20;
 constexpr std::size_t kWriteBuffer = 1 << 20;
 
 #ifndef RENAME_NOREPLACE
@@ -34,17 +37,37 @@ FileId IdOfPath(const std::string& path) {
   return {st.st_dev, st.st_ino, true};
 }
 
-// The read-ahead thread of a LineReader: it fills free chunks in file order and hands them
-// over; the reader gives each chunk back when it moves on to the next.
+namespace {
+
+// A Status for `error_number` that keeps `path` when memory allows; never throws, so it can
+// report that memory ran out. (The operation names fit the string's own small buffer.)
+Status ErrorWithPath(int error_number, const char* operation, const std::string& path) noexcept {
+  try {
+    return Status::Error(error_number, operation, path);
+  } catch (...) {
+    return Status::Error(error_number, operation);
+  }
+}
+
+std::thread StartStdThread(std::function<void()> body) { return std::thread(std::move(body)); }
+
+}  // namespace
+
+// The read-ahead thread of a LineReader: it fills free chunks in file order and hands each read
+// over as it arrives; the reader gives a chunk back when it moves on to the next. It allocates
+// nothing once started, so it cannot fail for want of memory itself.
 struct LineReader::Prefetch {
   static constexpr int kChunks = 4;
 
-  explicit Prefetch(int file) : fd(file) {
-    for (int i = 0; i < kChunks; ++i) {
-      storage[i] = std::make_unique<char[]>(kReadChunk);
-      free.push_back(storage[i].get());
+  // Allocates the chunks (may throw std::bad_alloc). `wake` is an eventfd for a file whose
+  // reads may wait for ever (a pipe, a terminal), invalid for a regular file.
+  Prefetch(UniqueFd file, UniqueFd wake_fd, std::size_t size, ChunkObserver* chunk_observer)
+      : fd(std::move(file)), wake(std::move(wake_fd)), chunk_size(size), observer(chunk_observer) {
+    for (auto& chunk : storage) {
+      // Not zeroed: every byte handed out was read first.
+      chunk = std::make_unique_for_overwrite<char[]>(chunk_size);
+      free[free_count++] = chunk.get();
     }
-    thread = std::thread([this] { Run(); });
   }
 
   ~Prefetch() {
@@ -53,112 +76,199 @@ struct LineReader::Prefetch {
       stop = true;
     }
     changed.notify_all();
-    thread.join();
-    ::close(fd);  // read-only: nothing to lose on close
+    if (wake.valid()) {
+      // Wakes a thread waiting for a pipe's writer; an eventfd write of 1 cannot block here.
+      const std::uint64_t one = 1;
+      while (::write(wake.get(), &one, sizeof one) < 0 && errno == EINTR) {
+      }
+    }
+    if (thread.joinable()) thread.join();
+    // The file is only read: closing it cannot lose anything, so UniqueFd closes it unchecked.
   }
 
-  void Run() {
+  // May throw std::system_error or std::bad_alloc; then no thread runs.
+  void Start(ThreadStarter start_thread) {
+    thread = start_thread([this] { Run(); });
+    if (!thread.joinable()) throw std::system_error(EAGAIN, std::generic_category());
+  }
+
+  // Waits until the file can be read without blocking for ever. False when the reader stops
+  // first; `error` is set when the wait itself fails.
+  bool WaitReadable(int& error) {
+    pollfd fds[2] = {{fd.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
+    for (;;) {
+      if (::poll(fds, 2, -1) >= 0) return (fds[1].revents & POLLIN) == 0;
+      if (errno != EINTR) {
+        error = errno;
+        return false;
+      }
+    }
+  }
+
+  void Run() noexcept {
     for (;;) {
       char* buffer;
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return stop || !free.empty(); });
+        changed.wait(lock, [this] { return stop || free_count > 0; });
         if (stop) return;
-        buffer = free.back();
-        free.pop_back();
+        buffer = free[--free_count];
       }
-      std::size_t n = 0;
       int error = 0;
-      while (n < kReadChunk) {
-        const ssize_t got = ::read(fd, buffer + n, kReadChunk - n);
-        if (got > 0) {
-          n += static_cast<std::size_t>(got);
-        } else if (got == 0) {
-          break;
-        } else if (errno != EINTR) {
-          error = errno;
-          break;
+      ssize_t got = -1;
+      if (!wake.valid() || WaitReadable(error)) {
+        do {
+          got = ::read(fd.get(), buffer, chunk_size);
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) error = errno;
+      } else if (error == 0) {
+        return;  // stopped while waiting
+      }
+      if (got > 0 && observer != nullptr) {
+        try {
+          observer->OnChunk(std::string_view(buffer, static_cast<std::size_t>(got)));
+        } catch (const std::bad_alloc&) {
+          error = ENOMEM;
+        } catch (...) {
+          error = EIO;
         }
       }
+      const bool end = got <= 0 || error != 0;
       {
         std::lock_guard lock(mutex);
-        if (n > 0) {
-          filled.emplace_back(buffer, n);
+        if (end) {
+          free[free_count++] = buffer;
+          read_error = error;
+          done = true;
         } else {
-          free.push_back(buffer);
+          filled[(filled_first + filled_count++) % kChunks] = {buffer,
+                                                               static_cast<std::size_t>(got)};
         }
-        read_error = error;
-        done = n < kReadChunk;  // the end of the file, or an error
       }
       changed.notify_all();
-      if (n < kReadChunk) return;
+      if (end) return;
     }
   }
 
-  // Gives back the chunk held so far and waits for the next one.
+  // Gives back the chunk held so far and waits for the next one. False at the end of the file
+  // or after an error (then read_error says which).
   bool Take(std::string_view& chunk) {
     std::unique_lock lock(mutex);
     if (held != nullptr) {
-      free.push_back(held);
+      free[free_count++] = held;
       held = nullptr;
       changed.notify_all();
     }
-    changed.wait(lock, [this] { return !filled.empty() || done; });
-    if (filled.empty()) return false;
-    held = filled.front().first;
-    chunk = std::string_view(held, filled.front().second);
-    filled.pop_front();
+    changed.wait(lock, [this] { return filled_count > 0 || done; });
+    if (filled_count == 0) return false;
+    const Piece& piece = filled[filled_first];
+    filled_first = (filled_first + 1) % kChunks;
+    --filled_count;
+    held = piece.data;
+    chunk = std::string_view(piece.data, piece.size);
     return true;
   }
 
-  const int fd;
+  struct Piece {
+    char* data = nullptr;
+    std::size_t size = 0;
+  };
+
+  const UniqueFd fd;
+  const UniqueFd wake;
+  const std::size_t chunk_size;
+  ChunkObserver* const observer;
   std::unique_ptr<char[]> storage[kChunks];
   std::mutex mutex;
   std::condition_variable changed;
-  std::vector<char*> free;
-  std::deque<std::pair<char*, std::size_t>> filled;
+  // Each chunk is in exactly one place: free, filled (read, waiting for the reader) or held.
+  char* free[kChunks] = {};
+  int free_count = 0;
+  Piece filled[kChunks];
+  int filled_first = 0;
+  int filled_count = 0;
   char* held = nullptr;
-  bool done = false;
+  bool done = false;  // no more pieces will come: the end of the file or an error
   bool stop = false;
   int read_error = 0;
   std::thread thread;
 };
 
 LineReader::LineReader() = default;
+
+LineReader::LineReader(std::size_t chunk_size, ThreadStarter start_thread)
+    : chunk_size_(std::clamp<std::size_t>(chunk_size, 1, kMaxChunkSize)),
+      start_thread_(start_thread) {}
+
 LineReader::~LineReader() { Close(); }
 
-Status LineReader::Open(const std::string& path) {
+Status LineReader::Open(const std::string& path, ChunkObserver* observer) {
   Close();
   status_ = {};
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return status_ = Status::Error(errno, "open", path);
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    return status_ = Status::Error(err, "open", path);
-  }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  id_ = {st.st_dev, st.st_ino, true};
-  size_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+  id_ = {};
+  size_ = 0;
   consumed_ = 0;
   chunk_ = {};
-  carry_.clear();
+  carry_.Clear();
+  carry_.ShrinkTo(0);
   skip_lf_ = false;
-  prefetch_ = std::make_unique<Prefetch>(fd);
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) return status_ = ErrorWithPath(errno, "open", path);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return status_ = ErrorWithPath(errno, "open", path);
+  if (S_ISDIR(st.st_mode)) return status_ = ErrorWithPath(EISDIR, "open", path);
+  UniqueFd wake;
+  if (!S_ISREG(st.st_mode)) {
+    wake.Reset(::eventfd(0, EFD_CLOEXEC));
+    if (!wake.valid()) return status_ = ErrorWithPath(errno, "open", path);
+  } else {
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
+  try {
+    path_ = path;
+    auto prefetch =
+        std::make_unique<Prefetch>(std::move(fd), std::move(wake), chunk_size_, observer);
+    prefetch->Start(start_thread_ != nullptr ? start_thread_ : StartStdThread);
+    prefetch_ = std::move(prefetch);
+  } catch (const std::bad_alloc&) {
+    return status_ = ErrorWithPath(ENOMEM, "open", path);
+  } catch (const std::system_error& e) {
+    const int error = e.code().category() == std::generic_category() ||
+                              e.code().category() == std::system_category()
+                          ? e.code().value()
+                          : EAGAIN;
+    return status_ = ErrorWithPath(error, "open", path);
+  }
+  id_ = {st.st_dev, st.st_ino, true};
+  size_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
   return status_;
 }
 
 void LineReader::Close() {
   prefetch_.reset();
   chunk_ = {};
+  skip_lf_ = false;
+  carry_.Clear();
+  carry_.ShrinkTo(0);
+}
+
+void LineReader::Fail(int error_number) noexcept {
+  status_ = ErrorWithPath(error_number, "read", path_);
 }
 
 bool LineReader::Refill() {
   if (prefetch_->Take(chunk_)) return true;
   chunk_ = {};
-  if (prefetch_->read_error != 0) status_ = Status::Error(prefetch_->read_error, "read");
+  if (prefetch_->read_error != 0) Fail(prefetch_->read_error);
   return false;
+}
+
+bool LineReader::Carry(std::string_view bytes) {
+  if (Status s = carry_.Append(bytes); !s.ok()) {
+    Fail(s.error_number());
+    return false;
+  }
+  return true;
 }
 
 void LineReader::EndLine(std::size_t cr) {
@@ -174,6 +284,9 @@ void LineReader::EndLine(std::size_t cr) {
 
 bool LineReader::Next(std::string_view& line) {
   if (prefetch_ == nullptr || !status_.ok()) return false;
+  // Lines that fit in a chunk or two keep the assembly buffer; after a longer one its memory
+  // is given back as soon as lines are short again.
+  const std::size_t keep = std::max<std::size_t>(2 * chunk_size_, std::size_t{1} << 20);
   if (skip_lf_) {
     skip_lf_ = false;
     if (chunk_.empty() && !Refill()) return false;
@@ -186,28 +299,33 @@ bool LineReader::Next(std::string_view& line) {
   // an empty view: its data may be null.)
   const void* cr = chunk_.empty() ? nullptr : std::memchr(chunk_.data(), '\r', chunk_.size());
   if (cr != nullptr) {
+    carry_.Clear();
+    carry_.ShrinkTo(keep);
     const auto at = static_cast<std::size_t>(static_cast<const char*>(cr) - chunk_.data());
     line = chunk_.substr(0, at);
     EndLine(at);
     return true;
   }
-  carry_.assign(chunk_);
+  carry_.Clear();
+  if (!Carry(chunk_)) return false;
   consumed_ += chunk_.size();
   chunk_ = {};
   for (;;) {
     if (!Refill()) {
       if (!status_.ok() || carry_.empty()) return false;
-      line = carry_;  // the last line, without a line end
+      carry_.ShrinkTo(keep);
+      line = carry_.view();  // the last line, without a line end
       return true;
     }
     if (const void* cr = std::memchr(chunk_.data(), '\r', chunk_.size())) {
       const auto at = static_cast<std::size_t>(static_cast<const char*>(cr) - chunk_.data());
-      carry_.append(chunk_.substr(0, at));
-      line = carry_;
+      if (!Carry(chunk_.substr(0, at))) return false;
+      carry_.ShrinkTo(keep);
+      line = carry_.view();
       EndLine(at);
       return true;
     }
-    carry_.append(chunk_);
+    if (!Carry(chunk_)) return false;
     consumed_ += chunk_.size();
     chunk_ = {};
   }
@@ -215,26 +333,124 @@ bool LineReader::Next(std::string_view& line) {
 
 OutputFile::OutputFile() = default;
 
-OutputFile::~OutputFile() {
-  if (fd_ >= 0) (void)Close();
+OutputFile::~OutputFile() { Release(); }
+
+void OutputFile::Release() {
+  if (!fd_.valid()) return;
+  if (writing_) {
+    (void)Close();
+  } else {
+    Abandon();
+  }
 }
 
 Status OutputFile::Create(const std::string& path) {
-  status_ = {};
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) return status_ = Status::Error(errno, "create", path);
-  fd_ = fd;
-  if (!buffer_) buffer_ = std::make_unique<char[]>(kWriteBuffer);
-  used_ = 0;
+  if (Status s = OpenLocked(path); !s.ok()) return s;
+  if (Status s = Truncate(); !s.ok()) {
+    Abandon();
+    return status_ = s;
+  }
   return status_;
+}
+
+Status OutputFile::OpenLocked(const std::string& path) {
+  Release();
+  status_ = {};
+  id_ = {};
+  created_ = false;
+  writing_ = false;
+  used_ = 0;
+  try {
+    path_ = path;
+  } catch (const std::bad_alloc&) {
+    return status_ = Status::Error(ENOMEM, "open");
+  }
+  constexpr int kWrite = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+  UniqueFd fd;
+  bool created = false;
+  // Open an existing file, else create one that did not exist, so that Abandon() knows which
+  // files it may remove. Another process may create or remove the file in between: try again.
+  for (int attempt = 0; !fd.valid(); ++attempt) {
+    fd.Reset(::open(path.c_str(), kWrite));
+    if (fd.valid()) break;
+    if (errno != ENOENT) return status_ = ErrorWithPath(errno, "open", path);
+    fd.Reset(::open(path.c_str(), kWrite | O_CREAT | O_EXCL, 0666));
+    if (fd.valid()) {
+      created = true;
+      break;
+    }
+    if (errno != EEXIST) return status_ = ErrorWithPath(errno, "create", path);
+    if (attempt == 2) {
+      // Still neither there nor creatable alone: a symbolic link to a missing file. Create its
+      // target as a plain open would; not knowing for sure that it is ours, never remove it.
+      fd.Reset(::open(path.c_str(), kWrite | O_CREAT, 0666));
+      if (!fd.valid()) return status_ = ErrorWithPath(errno, "create", path);
+    }
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return status_ = ErrorWithPath(errno, "open", path);
+  id_ = {st.st_dev, st.st_ino, true};
+  fd_ = std::move(fd);
+  created_ = created;
+  if (S_ISREG(st.st_mode)) {
+    int locked;
+    while ((locked = ::flock(fd_.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
+      const int error = errno;
+      // A file we just created but that another run locked meanwhile is that run's now.
+      created_ = false;
+      Abandon();
+      id_ = {};
+      return status_ = ErrorWithPath(error, "lock", path);
+    }
+  }
+  return status_;
+}
+
+Status OutputFile::Truncate() {
+  if (!fd_.valid()) return status_ = Status::Error(EBADF, "truncate");
+  if (!status_.ok()) return status_;
+  if (!buffer_) {
+    // Had before the file changes, so that no memory leaves the file as it was.
+    try {
+      buffer_ = std::make_unique_for_overwrite<char[]>(kWriteBuffer);
+    } catch (const std::bad_alloc&) {
+      return status_ = ErrorWithPath(ENOMEM, "truncate", path_);
+    }
+  }
+  struct stat st;
+  if (::fstat(fd_.get(), &st) != 0) return status_ = ErrorWithPath(errno, "truncate", path_);
+  if (S_ISREG(st.st_mode)) {
+    int result;
+    while ((result = ::ftruncate(fd_.get(), 0)) != 0 && errno == EINTR) {
+    }
+    if (result != 0) return status_ = ErrorWithPath(errno, "truncate", path_);
+    if (::lseek(fd_.get(), 0, SEEK_SET) != 0) {
+      return status_ = ErrorWithPath(errno, "truncate", path_);
+    }
+  }
+  used_ = 0;
+  writing_ = true;
+  return status_;
+}
+
+void OutputFile::Abandon() {
+  if (!fd_.valid()) return;
+  // Removed while still locked, so no other run can have taken the file over in between.
+  if (created_ && IdOfPath(path_) == id_) ::unlink(path_.c_str());
+  (void)fd_.Close();  // nothing of ours is lost: whatever was written is being thrown away
+  created_ = false;
+  writing_ = false;
+  used_ = 0;
 }
 
 void OutputFile::WriteOut(const char* data, std::size_t n) {
   while (n > 0 && status_.ok()) {
-    const ssize_t put = ::write(fd_, data, n);
+    const ssize_t put = ::write(fd_.get(), data, n);
     if (put < 0) {
       if (errno == EINTR) continue;
-      status_ = Status::Error(errno, "write");
+      status_ = ErrorWithPath(errno, "write", path_);
       return;
     }
     data += put;
@@ -243,7 +459,12 @@ void OutputFile::WriteOut(const char* data, std::size_t n) {
 }
 
 void OutputFile::Append(std::string_view bytes) {
-  if (fd_ < 0 || !status_.ok()) return;
+  if (!fd_.valid() || !status_.ok()) return;
+  if (!writing_) {
+    // Writing before Truncate() would overwrite the start of the old contents.
+    status_ = ErrorWithPath(EBADF, "write", path_);
+    return;
+  }
   if (bytes.size() > kWriteBuffer - used_) {
     WriteOut(buffer_.get(), used_);
     used_ = 0;
@@ -257,7 +478,7 @@ void OutputFile::Append(std::string_view bytes) {
 }
 
 Status OutputFile::Flush() {
-  if (fd_ >= 0 && used_ > 0) {
+  if (fd_.valid() && used_ > 0) {
     WriteOut(buffer_.get(), used_);
     used_ = 0;
   }
@@ -265,22 +486,24 @@ Status OutputFile::Flush() {
 }
 
 Status OutputFile::Close() {
-  if (fd_ < 0) return status_;
+  if (!fd_.valid()) return status_;
   (void)Flush();
-  if (::close(fd_) != 0 && status_.ok()) status_ = Status::Error(errno, "close");
-  fd_ = -1;
+  if (const int error = fd_.Close(); error != 0 && status_.ok()) {
+    status_ = ErrorWithPath(error, "close", path_);
+  }
+  created_ = false;
+  writing_ = false;
   return status_;
 }
 
 bool FileExists(std::string path) {
   if (path.empty()) return false;
   if (path.size() > 1 && path.back() == '/') path.pop_back();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
+  // O_NONBLOCK: a FIFO without a writer must not hang the test.
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd.valid()) return false;
   struct stat st;
-  const bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-  ::close(fd);
-  return ok;
+  return ::fstat(fd.get(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool IsDirectory(const std::string& path) {

@@ -1,17 +1,51 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "tests/platform/in_child.h"
 #include "tests/test_util.h"
 
 namespace vesmer {
 namespace {
 
+using testing::InChild;
+using testing::kChildSkipped;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
+using namespace std::chrono_literals;
+
+// The sanitizers' allocators end the process where operator new would throw std::bad_alloc,
+// and their shadow memory counts in the process's peak memory.
+#if defined(__has_feature)
+#define VESMER_HAS_FEATURE(x) __has_feature(x)
+#else
+#define VESMER_HAS_FEATURE(x) 0
+#endif
+#if defined(__SANITIZE_ADDRESS__) || VESMER_HAS_FEATURE(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#if defined(__SANITIZE_THREAD__) || VESMER_HAS_FEATURE(thread_sanitizer)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
 
 int OpenDescriptors() {
   int n = 0;
@@ -98,6 +132,689 @@ TEST(FilesTest, OutputFileReportsAFullDisk) {
   ASSERT_TRUE(out.Create("/dev/full").ok());
   out.AppendLine("x");
   EXPECT_FALSE(out.Close().ok());
+}
+
+// The lines a file holds, split the simple way: a line ends at CR or CR LF, a lone LF is part
+// of the line, and text after the last line end is one more line.
+std::vector<std::string> ReferenceLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      line += text[i];
+      continue;
+    }
+    lines.push_back(line);
+    line.clear();
+    if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+// Writes `count` copies of `piece` to `path` without holding them all in memory.
+void WriteRepeated(const std::string& path, std::string_view piece, std::size_t count,
+                   std::string_view tail) {
+  const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  ASSERT_TRUE(fd.valid());
+  for (std::size_t i = 0; i < count; ++i) {
+    ASSERT_EQ(::write(fd.get(), piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
+  }
+  ASSERT_EQ(::write(fd.get(), tail.data(), tail.size()), static_cast<ssize_t>(tail.size()));
+}
+
+void WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+    if (put <= 0) return;
+    bytes.remove_prefix(static_cast<std::size_t>(put));
+  }
+}
+
+// Gathers what a LineReader passes to its observer.
+class Gather : public ChunkObserver {
+ public:
+  void OnChunk(std::string_view bytes) override {
+    if (bytes.empty()) ++empty_calls;
+    bytes_.append(bytes);
+    largest = std::max(largest, bytes.size());
+    ++calls;
+  }
+  [[nodiscard]] const std::string& bytes() const { return bytes_; }
+
+  int calls = 0;
+  int empty_calls = 0;
+  std::size_t largest = 0;
+
+ private:
+  std::string bytes_;
+};
+
+TEST(LineReaderTest, SplitsLikeTheReferenceAtEveryChunkSize) {
+  TempDir dir;
+  const std::string inputs[] = {
+      "",
+      "\r",
+      "\n",
+      "\r\n",
+      "\r\r",
+      "\n\r",
+      "\r\n\r\n",
+      "\r\r\n\n",
+      "\n\n\r",
+      "abc",
+      "abc\r",
+      "abc\r\n",
+      "a\r\nb\rc\nd\r\r\ne",
+      std::string("nul\0inside\r\n\0", 14),
+      "\x82\xa0\x83\x5c\r\n\x88\x9f\r",  // Shift-JIS bytes pass through as they are
+      std::string(100, 'x') + "\r\n" + std::string(37, 'y') + "\r\r\n" + std::string(64, 'z'),
+      "x\r" + std::string(70, '\n') + "\r\n",
+  };
+  for (const std::string& text : inputs) {
+    WriteFile(dir / "f", text);
+    const std::vector<std::string> expected = ReferenceLines(text);
+    for (std::size_t chunk : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 13u, 64u, 4096u}) {
+      SCOPED_TRACE(::testing::Message() << "chunk " << chunk << ", text of " << text.size());
+      LineReader reader(chunk);
+      EXPECT_EQ(reader.chunk_size(), chunk);
+      ASSERT_TRUE(reader.Open(dir / "f").ok());
+      EXPECT_EQ(reader.size(), text.size());
+      std::vector<std::string> lines;
+      std::string_view line;
+      std::uint64_t consumed = 0;
+      while (reader.Next(line)) {
+        lines.emplace_back(line);
+        EXPECT_GT(reader.consumed(), consumed);  // every line takes up bytes, its end at least
+        consumed = reader.consumed();
+      }
+      EXPECT_TRUE(reader.status().ok());
+      EXPECT_EQ(lines, expected);
+      EXPECT_EQ(reader.consumed(), text.size());
+      EXPECT_FALSE(reader.Next(line));  // the end stays the end
+    }
+  }
+}
+
+TEST(LineReaderTest, ChunkSizeIsKeptWithinItsBounds) {
+  EXPECT_EQ(LineReader().chunk_size(), LineReader::kDefaultChunkSize);
+  EXPECT_EQ(LineReader(0).chunk_size(), 1u);
+  EXPECT_EQ(LineReader(std::size_t{1} << 40).chunk_size(), LineReader::kMaxChunkSize);
+}
+
+TEST(LineReaderTest, ReopensAndReadsAgain) {
+  TempDir dir;
+  WriteFile(dir / "a", "1\r\n2\r\n3");
+  WriteFile(dir / "b", "x\ry");
+  LineReader reader(2);
+  ASSERT_TRUE(reader.Open(dir / "a").ok());
+  std::string_view line;
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line, "1");
+  ASSERT_TRUE(reader.Open(dir / "b").ok());  // mid-file: the first file is dropped
+  std::vector<std::string> lines;
+  while (reader.Next(line)) lines.emplace_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"x", "y"}));
+  EXPECT_EQ(reader.consumed(), 3u);
+  reader.Close();
+  EXPECT_FALSE(reader.is_open());
+  EXPECT_FALSE(reader.Next(line));
+}
+
+TEST(LineReaderTest, OpenFailuresLeaveNoDescriptorOpen) {
+  TempDir dir;
+  const int before = OpenDescriptors();
+  LineReader reader;
+  Status s = reader.Open(dir / "missing");
+  EXPECT_EQ(s.error_number(), ENOENT);
+  EXPECT_EQ(s.path(), dir / "missing");
+  s = reader.Open(dir.path());
+  EXPECT_EQ(s.error_number(), EISDIR);
+  EXPECT_EQ(s.path(), dir.path());
+  EXPECT_FALSE(reader.is_open());
+  EXPECT_EQ(reader.status().error_number(), EISDIR);
+  std::string_view line;
+  EXPECT_FALSE(reader.Next(line));
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+std::thread RefuseToStart(std::function<void()>) {
+  throw std::system_error(EAGAIN, std::generic_category(), "no thread");
+}
+
+std::thread NoMemoryToStart(std::function<void()>) { throw std::bad_alloc(); }
+
+std::thread NoThreadAtAll(std::function<void()>) { return {}; }
+
+int started_threads = 0;
+std::thread CountStart(std::function<void()> body) {
+  ++started_threads;
+  return std::thread(std::move(body));
+}
+
+TEST(LineReaderTest, AThreadThatCannotStartIsAStatusAndLeaksNothing) {
+  TempDir dir;
+  WriteFile(dir / "f", "a\r\nb");
+  const int before = OpenDescriptors();
+  struct Case {
+    LineReader::ThreadStarter start;
+    int error_number;
+  };
+  for (const Case& c :
+       {Case{RefuseToStart, EAGAIN}, Case{NoMemoryToStart, ENOMEM}, Case{NoThreadAtAll, EAGAIN}}) {
+    LineReader reader(4, c.start);
+    const Status s = reader.Open(dir / "f");
+    EXPECT_FALSE(s.ok());
+    EXPECT_EQ(s.error_number(), c.error_number);
+    EXPECT_EQ(s.path(), dir / "f");
+    EXPECT_FALSE(reader.is_open());
+    std::string_view line;
+    EXPECT_FALSE(reader.Next(line));
+    EXPECT_EQ(OpenDescriptors(), before);
+  }
+  // A pipe has a wake-up descriptor too; it goes as well.
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  const UniqueFd read_end(fds[0]);
+  const UniqueFd write_end(fds[1]);
+  const int with_pipe = OpenDescriptors();
+  LineReader reader(4, RefuseToStart);
+  EXPECT_EQ(reader.Open("/proc/self/fd/" + std::to_string(read_end.get())).error_number(), EAGAIN);
+  EXPECT_EQ(OpenDescriptors(), with_pipe);
+
+  started_threads = 0;
+  LineReader counted(4, CountStart);
+  ASSERT_TRUE(counted.Open(dir / "f").ok());
+  EXPECT_EQ(started_threads, 1);  // the reader starts its thread through the starter given
+  std::string_view line;
+  ASSERT_TRUE(counted.Next(line));
+  EXPECT_EQ(line, "a");
+}
+
+TEST(LineReaderTest, NoMemoryForTheChunksIsAStatus) {
+  if (kAddressSanitizer || kThreadSanitizer) {
+    GTEST_SKIP() << "the sanitizer ends the process instead of throwing std::bad_alloc";
+  }
+  TempDir dir;
+  WriteFile(dir / "f", "a\r\n");
+  const std::string path = dir / "f";
+  const int code = InChild([&] {
+    const int before = OpenDescriptors();
+    if (!testing::LimitAddressSpace(std::size_t{64} << 20)) return kChildSkipped;
+    LineReader reader(std::size_t{256} << 20);  // four such chunks cannot be had
+    const Status s = reader.Open(path);
+    CHILD_CHECK(!s.ok());
+    CHILD_CHECK(s.error_number() == ENOMEM);
+    CHILD_CHECK(s.path() == path);
+    CHILD_CHECK(!reader.is_open());
+    CHILD_CHECK(OpenDescriptors() == before);
+    return 0;
+  });
+  if (code == kChildSkipped) GTEST_SKIP() << "RLIMIT_AS cannot be set here";
+  EXPECT_EQ(code, 0);
+}
+
+TEST(LineReaderTest, NoMemoryForALongLineIsAFailedRead) {
+  TempDir dir;
+  const std::string path = dir / "f";
+  WriteRepeated(path, std::string(std::size_t{1} << 20, 'x'), 48, "\r\nshort\r\n");
+  const int code = InChild([&] {
+    LineReader reader(std::size_t{64} << 10);
+    CHILD_CHECK(reader.Open(path).ok());
+    if (!testing::LimitAddressSpace(std::size_t{16} << 20)) return kChildSkipped;
+    std::string_view line;
+    CHILD_CHECK(!reader.Next(line));  // a 48 MiB line does not fit in 16 MiB
+    CHILD_CHECK(reader.status().error_number() == ENOMEM);
+    CHILD_CHECK(reader.status().operation() == "read");
+    CHILD_CHECK(reader.status().path() == path);
+    CHILD_CHECK(!reader.Next(line));  // and the reader stays failed
+    reader.Close();
+    return 0;
+  });
+  if (code == kChildSkipped) GTEST_SKIP() << "RLIMIT_AS cannot be set here";
+  EXPECT_EQ(code, 0);
+}
+
+// A long line costs about its own length in memory: no second copy while its buffer grows.
+TEST(LineReaderTest, ALongLineCostsAboutItsOwnLength) {
+  if (kThreadSanitizer) GTEST_SKIP() << "ThreadSanitizer's shadow is several times the line";
+  TempDir dir;
+  const std::string path = dir / "f";
+  // Just over a power of two, where a doubling buffer holds old and new storage at once.
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  constexpr std::size_t kLine = 33 * kMiB;
+  WriteRepeated(path, std::string(kMiB, 'x'), kLine / kMiB, "\r\nend\r\n");
+  const int code = InChild([&] {
+    LineReader reader;
+    CHILD_CHECK(reader.Open(path).ok());
+    if (!testing::ResetPeakMemory()) return kChildSkipped;
+    const long before_kib = testing::ProcStatusKib("VmRSS");
+    CHILD_CHECK(before_kib > 0);
+    std::string_view line;
+    CHILD_CHECK(reader.Next(line));
+    CHILD_CHECK(line.size() == kLine);
+    CHILD_CHECK(line.find_first_not_of('x') == std::string_view::npos);
+    CHILD_CHECK(reader.Next(line) && line == "end");
+    const long peak_kib = testing::ProcStatusKib("VmHWM");
+    const long growth = (peak_kib - before_kib) * 1024;
+    std::fprintf(stderr, "a line of %zu bytes: peak grew by %ld bytes\n", kLine, growth);
+    // The line, the four chunks in flight and a little slack (AddressSanitizer adds its shadow
+    // of the line, an eighth, and bookkeeping); a doubling buffer needs 64 MiB and more.
+    const std::size_t allowed = kLine + 10 * kMiB + (kAddressSanitizer ? kLine / 4 : 0);
+    CHILD_CHECK(growth < static_cast<long>(allowed));
+    return 0;
+  });
+  if (code == kChildSkipped) GTEST_SKIP() << "peak memory cannot be reset here";
+  EXPECT_EQ(code, 0);
+}
+
+TEST(LineReaderTest, GivesBackTheMemoryOfALongLineWhenLinesAreShortAgain) {
+  TempDir dir;
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  // A long line, short lines within a chunk, a long one again, then short ones that each run
+  // over a chunk's end.
+  const std::string long_line(3 * kMiB + 5, 'L');
+  const std::string text = long_line + "\r\nshort\r\n" + long_line + "\r\n" +
+                           std::string(6000, 's') + "\r\n" + std::string(6000, 't') + "\r\n";
+  WriteFile(dir / "f", text);
+  LineReader reader(4096);
+  ASSERT_TRUE(reader.Open(dir / "f").ok());
+  std::string_view line;
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line.size(), long_line.size());
+  EXPECT_GE(reader.line_buffer_capacity(), long_line.size());
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line, "short");
+  EXPECT_LE(reader.line_buffer_capacity(), kMiB);
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_TRUE(line == long_line);
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line, std::string(6000, 's'));
+  EXPECT_LE(reader.line_buffer_capacity(), kMiB);
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line, std::string(6000, 't'));
+  EXPECT_FALSE(reader.Next(line));
+  EXPECT_TRUE(reader.status().ok());
+  reader.Close();
+  EXPECT_EQ(reader.line_buffer_capacity(), 0u);
+}
+
+TEST(LineReaderTest, PipeHandsOutALineAsSoonAsItsEndArrives) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  const UniqueFd read_end(fds[0]);
+  UniqueFd write_end(fds[1]);
+  std::promise<void> first_line_seen;
+  std::future<void> seen = first_line_seen.get_future();
+  bool writer_waited_in_vain = false;
+  // The writer sends a line whose CR is the last byte so far and then holds the pipe open until
+  // the reader has that line (or gives up after a long while, so the test cannot hang).
+  std::jthread writer([&] {
+    WriteAll(write_end.get(), "one\r");
+    writer_waited_in_vain = seen.wait_for(30s) != std::future_status::ready;
+    WriteAll(write_end.get(), "\ntwo\r\nthr");
+    WriteAll(write_end.get(), "ee");
+    write_end.Reset();
+  });
+  Gather gather;
+  LineReader reader;
+  ASSERT_TRUE(reader.Open("/proc/self/fd/" + std::to_string(read_end.get()), &gather).ok());
+  EXPECT_EQ(reader.size(), 0u);
+  std::string_view line;
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line, "one");
+  first_line_seen.set_value();
+  std::vector<std::string> lines;
+  while (reader.Next(line)) lines.emplace_back(line);
+  EXPECT_TRUE(reader.status().ok());
+  EXPECT_EQ(lines, (std::vector<std::string>{"two", "three"}));
+  EXPECT_EQ(reader.consumed(), 15u);
+  EXPECT_EQ(gather.bytes(), "one\r\ntwo\r\nthree");
+  writer.join();
+  EXPECT_FALSE(writer_waited_in_vain) << "the first line came only when the writer gave up";
+}
+
+TEST(LineReaderTest, CloseDoesNotWaitForAPipesWriter) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  const UniqueFd read_end(fds[0]);
+  UniqueFd write_end(fds[1]);
+  std::promise<void> closed;
+  std::future<void> is_closed = closed.get_future();
+  bool writer_waited_in_vain = false;
+  std::jthread writer([&] {
+    WriteAll(write_end.get(), "one\r\n");
+    writer_waited_in_vain = is_closed.wait_for(30s) != std::future_status::ready;
+    write_end.Reset();
+  });
+  LineReader reader;
+  ASSERT_TRUE(reader.Open("/proc/self/fd/" + std::to_string(read_end.get())).ok());
+  std::string_view line;
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line, "one");
+  reader.Close();  // the read-ahead thread waits for more; Close must not wait with it
+  closed.set_value();
+  writer.join();
+  EXPECT_FALSE(writer_waited_in_vain) << "Close returned only when the writer gave up";
+}
+
+TEST(LineReaderTest, ObserverSeesEveryByteOnceInOrder) {
+  TempDir dir;
+  std::string text;
+  for (int i = 0; i < 500; ++i) text += "line " + std::to_string(i) + (i % 3 ? "\r\n" : "\r");
+  text += "last";
+  WriteFile(dir / "f", text);
+  for (std::size_t chunk : {1u, 3u, 16u}) {
+    SCOPED_TRACE(chunk);
+    Gather gather;
+    LineReader reader(chunk);
+    ASSERT_TRUE(reader.Open(dir / "f", &gather).ok());
+    std::string_view line;
+    std::size_t lines = 0;
+    while (reader.Next(line)) ++lines;
+    EXPECT_EQ(lines, 501u);
+    // Next() has returned false at the end: the thread is done with the observer.
+    EXPECT_EQ(gather.bytes(), text);
+    EXPECT_EQ(gather.empty_calls, 0);
+    EXPECT_LE(gather.largest, chunk);
+    EXPECT_GE(static_cast<std::size_t>(gather.calls), (text.size() + chunk - 1) / chunk);
+  }
+  // An empty file: nothing to observe.
+  WriteFile(dir / "e", "");
+  Gather empty;
+  LineReader reader(3);
+  ASSERT_TRUE(reader.Open(dir / "e", &empty).ok());
+  std::string_view line;
+  EXPECT_FALSE(reader.Next(line));
+  EXPECT_EQ(empty.calls, 0);
+}
+
+TEST(LineReaderTest, AfterCloseTheObserverHasAPrefixAndIsNotTouchedAgain) {
+  TempDir dir;
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += std::to_string(i) + "\r\n";
+  WriteFile(dir / "f", text);
+  auto gather = std::make_unique<Gather>();
+  LineReader reader(7);
+  ASSERT_TRUE(reader.Open(dir / "f", gather.get()).ok());
+  std::string_view line;
+  ASSERT_TRUE(reader.Next(line));
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line, "1");
+  reader.Close();
+  const std::string seen = gather->bytes();
+  EXPECT_GE(seen.size(), reader.consumed());
+  EXPECT_EQ(seen, text.substr(0, seen.size()));
+  gather.reset();  // were the thread still to touch it, the sanitizers would tell
+  EXPECT_FALSE(reader.Next(line));
+}
+
+// An observer that fails after the first few chunks.
+class FailingObserver : public ChunkObserver {
+ public:
+  explicit FailingObserver(bool no_memory) : no_memory_(no_memory) {}
+  void OnChunk(std::string_view bytes) override {
+    if (++calls_ > 2) {
+      if (no_memory_) throw std::bad_alloc();
+      throw std::runtime_error("observer");
+    }
+    seen.append(bytes);
+  }
+  std::string seen;
+
+ private:
+  bool no_memory_;
+  int calls_ = 0;
+};
+
+TEST(LineReaderTest, AnObserverThatThrowsEndsTheReadingWithAnError) {
+  TempDir dir;
+  WriteFile(dir / "f", "ab\r\ncd\r\nef\r\ngh\r\n");
+  for (bool no_memory : {true, false}) {
+    FailingObserver observer(no_memory);
+    LineReader reader(4);
+    ASSERT_TRUE(reader.Open(dir / "f", &observer).ok());
+    std::vector<std::string> lines;
+    std::string_view line;
+    while (reader.Next(line)) lines.emplace_back(line);
+    // The chunks the observer saw are handed out; the one it failed on is not.
+    EXPECT_EQ(lines, (std::vector<std::string>{"ab", "cd"}));
+    EXPECT_EQ(observer.seen, "ab\r\ncd\r\n");
+    EXPECT_EQ(reader.status().error_number(), no_memory ? ENOMEM : EIO);
+    EXPECT_EQ(reader.status().operation(), "read");
+    EXPECT_EQ(reader.status().path(), dir / "f");
+  }
+}
+
+TEST(OutputFileTest, CreateWritesANewFileOrReplacesTheContents) {
+  TempDir dir;
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "new").ok());
+  EXPECT_TRUE(out.id() == IdOfPath(dir / "new"));
+  out.AppendLine("\x82\xa0");
+  out.Append("x");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "new"), "\x82\xa0\r\nx");
+
+  WriteFile(dir / "old", "a much longer old content\r\n");
+  ASSERT_TRUE(out.Create(dir / "old").ok());
+  out.AppendLine("b");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "old"), "b\r\n");
+
+  // More than the buffer holds, in pieces and in one piece larger than the buffer.
+  ASSERT_TRUE(out.Create(dir / "big").ok());
+  const std::string piece(300000, 'p');
+  for (int i = 0; i < 5; ++i) out.Append(piece);
+  const std::string huge(std::size_t{3} << 20, 'h');
+  out.Append(huge);
+  out.Append("end");
+  ASSERT_TRUE(out.Close().ok());
+  const std::string written = ReadFile(dir / "big");
+  EXPECT_EQ(written.size(), 5 * piece.size() + huge.size() + 3);
+  EXPECT_TRUE(written == piece + piece + piece + piece + piece + huge + "end");
+}
+
+TEST(OutputFileTest, OpenLockedChangesNothingUntilTruncate) {
+  TempDir dir;
+  WriteFile(dir / "r", "old result\r\n");
+  OutputFile out;
+  ASSERT_TRUE(out.OpenLocked(dir / "r").ok());
+  EXPECT_TRUE(out.is_open());
+  EXPECT_TRUE(out.id() == IdOfPath(dir / "r"));
+  EXPECT_EQ(ReadFile(dir / "r"), "old result\r\n");
+  out.Append("x");  // before Truncate nothing may be written over the old contents
+  EXPECT_EQ(out.status().error_number(), EBADF);
+  EXPECT_EQ(out.Close().error_number(), EBADF);
+  EXPECT_EQ(ReadFile(dir / "r"), "old result\r\n");
+
+  ASSERT_TRUE(out.OpenLocked(dir / "r").ok());
+  ASSERT_TRUE(out.Truncate().ok());
+  EXPECT_EQ(ReadFile(dir / "r"), "");
+  out.AppendLine("new");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "r"), "new\r\n");
+}
+
+TEST(OutputFileTest, TwoOpensOfOneFileInOneProcessConflict) {
+  TempDir dir;
+  WriteFile(dir / "r", "kept\r\n");
+  const int before = OpenDescriptors();
+  OutputFile first;
+  ASSERT_TRUE(first.OpenLocked(dir / "r").ok());
+  OutputFile second;
+  Status s = second.OpenLocked(dir / "r");
+  EXPECT_EQ(s.error_number(), EWOULDBLOCK);
+  EXPECT_EQ(s.path(), dir / "r");
+  EXPECT_FALSE(second.is_open());
+  EXPECT_FALSE(second.id().valid);
+  EXPECT_EQ(second.Create(dir / "r").error_number(), EWOULDBLOCK);  // Create locks as well
+  EXPECT_EQ(ReadFile(dir / "r"), "kept\r\n");
+
+  ASSERT_TRUE(first.Truncate().ok());
+  first.AppendLine("first");
+  EXPECT_EQ(second.OpenLocked(dir / "r").error_number(), EWOULDBLOCK);  // held until Close
+  ASSERT_TRUE(first.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "r"), "first\r\n");
+
+  ASSERT_TRUE(second.Create(dir / "r").ok());
+  second.AppendLine("second");
+  ASSERT_TRUE(second.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "r"), "second\r\n");
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(OutputFileTest, AFileLockedByAnotherProcessIsRefusedAndKept) {
+  TempDir dir;
+  const std::string path = dir / "r";
+  WriteFile(path, "theirs\r\n");
+  int to_child[2];
+  int from_child[2];
+  ASSERT_EQ(::pipe2(to_child, O_CLOEXEC), 0);
+  ASSERT_EQ(::pipe2(from_child, O_CLOEXEC), 0);
+  const UniqueFd to_child_read(to_child[0]), to_child_write(to_child[1]);
+  const UniqueFd from_child_read(from_child[0]), from_child_write(from_child[1]);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // The other run: lock the file, say so, hold it until told to finish.
+    OutputFile out;
+    const char locked = out.OpenLocked(path).ok() ? 'L' : 'F';
+    if (::write(from_child_write.get(), &locked, 1) != 1) ::_exit(2);
+    char go;
+    if (::read(to_child_read.get(), &go, 1) != 1) ::_exit(3);
+    ::_exit(0);
+  }
+  char locked = 0;
+  ASSERT_EQ(::read(from_child_read.get(), &locked, 1), 1);
+  ASSERT_EQ(locked, 'L');
+  OutputFile out;
+  const Status s = out.OpenLocked(path);
+  EXPECT_EQ(s.error_number(), EWOULDBLOCK);
+  EXPECT_EQ(s.operation(), "lock");
+  EXPECT_EQ(s.path(), path);
+  EXPECT_EQ(out.Create(path).error_number(), EWOULDBLOCK);
+  EXPECT_EQ(ReadFile(path), "theirs\r\n");
+  const char go = 'g';
+  ASSERT_EQ(::write(to_child_write.get(), &go, 1), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // The other run has ended: the lock went with it.
+  ASSERT_TRUE(out.Create(path).ok());
+  out.AppendLine("ours");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(path), "ours\r\n");
+}
+
+TEST(OutputFileTest, AbandonRemovesOnlyAFileItCreated) {
+  TempDir dir;
+  const int before = OpenDescriptors();
+  WriteFile(dir / "existing", "as it was");
+  OutputFile existing;
+  ASSERT_TRUE(existing.OpenLocked(dir / "existing").ok());
+  existing.Abandon();
+  EXPECT_FALSE(existing.is_open());
+  EXPECT_EQ(ReadFile(dir / "existing"), "as it was");
+
+  OutputFile created;
+  ASSERT_TRUE(created.OpenLocked(dir / "new").ok());
+  EXPECT_TRUE(testing::Exists(dir / "new"));
+  created.Abandon();
+  EXPECT_FALSE(testing::Exists(dir / "new"));
+
+  // The path names another file by now: that one is not ours to remove.
+  ASSERT_TRUE(created.OpenLocked(dir / "moved").ok());
+  ASSERT_EQ(::rename((dir / "moved").c_str(), (dir / "elsewhere").c_str()), 0);
+  WriteFile(dir / "moved", "someone else's");
+  created.Abandon();
+  EXPECT_EQ(ReadFile(dir / "moved"), "someone else's");
+  EXPECT_TRUE(testing::Exists(dir / "elsewhere"));
+
+  // Abandoned after writing began: a file this object created goes all the same.
+  ASSERT_TRUE(created.OpenLocked(dir / "half").ok());
+  ASSERT_TRUE(created.Truncate().ok());
+  created.AppendLine("partial");
+  created.Abandon();
+  EXPECT_FALSE(testing::Exists(dir / "half"));
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(OutputFileTest, DestroyingAFileThatWasOnlyLockedAbandonsIt) {
+  TempDir dir;
+  WriteFile(dir / "existing", "as it was");
+  {
+    OutputFile created;
+    ASSERT_TRUE(created.OpenLocked(dir / "new").ok());
+    OutputFile existing;
+    ASSERT_TRUE(existing.OpenLocked(dir / "existing").ok());
+  }
+  EXPECT_FALSE(testing::Exists(dir / "new"));
+  EXPECT_EQ(ReadFile(dir / "existing"), "as it was");
+  {
+    OutputFile written;
+    ASSERT_TRUE(written.Create(dir / "written").ok());
+    written.AppendLine("kept");
+  }  // a file being written is flushed and closed, never removed
+  EXPECT_EQ(ReadFile(dir / "written"), "kept\r\n");
+}
+
+TEST(OutputFileTest, OpenFailuresCreateNothing) {
+  TempDir dir;
+  const int before = OpenDescriptors();
+  OutputFile out;
+  Status s = out.OpenLocked(dir / "no/such/folder");
+  EXPECT_EQ(s.error_number(), ENOENT);
+  EXPECT_EQ(s.operation(), "create");
+  EXPECT_EQ(s.path(), dir / "no/such/folder");
+  s = out.OpenLocked(dir.path());
+  EXPECT_EQ(s.error_number(), EISDIR);
+  EXPECT_FALSE(out.is_open());
+  EXPECT_EQ(out.Truncate().error_number(), EBADF);
+  if (::geteuid() != 0) {  // root writes everywhere
+    WriteFile(dir / "read-only", "x");
+    ::chmod((dir / "read-only").c_str(), 0444);
+    EXPECT_EQ(out.Create(dir / "read-only").error_number(), EACCES);
+    EXPECT_EQ(ReadFile(dir / "read-only"), "x");
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(OutputFileTest, ASymbolicLinkToAMissingFileIsFollowedButNeverRemoved) {
+  TempDir dir;
+  ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);
+  OutputFile out;
+  ASSERT_TRUE(out.OpenLocked(dir / "link").ok());
+  EXPECT_TRUE(testing::Exists(dir / "target"));
+  out.Abandon();  // not surely created by us: kept
+  EXPECT_TRUE(testing::Exists(dir / "target"));
+  ASSERT_TRUE(out.Create(dir / "link").ok());
+  out.AppendLine("via link");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "target"), "via link\r\n");
+}
+
+TEST(OutputFileTest, DevicesAndFifosAreNeitherTruncatedNorLocked) {
+  OutputFile first;
+  OutputFile second;
+  ASSERT_TRUE(first.Create("/dev/null").ok());
+  ASSERT_TRUE(second.Create("/dev/null").ok());  // any number of runs may share /dev/null
+  first.AppendLine("x");
+  EXPECT_TRUE(first.Close().ok());
+  EXPECT_TRUE(second.Close().ok());
+
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const UniqueFd reader(::open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  ASSERT_TRUE(reader.valid());
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "fifo").ok());
+  out.AppendLine("through");
+  ASSERT_TRUE(out.Close().ok());
+  char buffer[32];
+  const ssize_t got = ::read(reader.get(), buffer, sizeof buffer);
+  ASSERT_EQ(got, 9);
+  EXPECT_EQ(std::string_view(buffer, 9), "through\r\n");
 }
 
 }  // namespace

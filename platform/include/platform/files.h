@@ -6,11 +6,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
+#include "platform/mapped_buffer.h"
 #include "platform/status.h"
+#include "platform/unique_fd.h"
 
 namespace vesmer {
 
@@ -27,30 +31,69 @@ struct FileId {
 // Identity of the file at `path`; `valid` is false when it does not exist.
 [[nodiscard]] FileId IdOfPath(const std::string& path);
 
+// Sees every chunk a LineReader reads, in file order, on the reader's read-ahead thread: to
+// hash the input while it is read, without a second pass and without slowing the caller.
+class ChunkObserver {
+ public:
+  virtual ~ChunkObserver() = default;
+  // `bytes` is the next part of the file, never empty, valid only during the call. Runs on the
+  // read-ahead thread, never at the same time as another OnChunk of the same reader. An
+  // exception ends the reading with an error (std::bad_alloc: ENOMEM, anything else: EIO).
+  virtual void OnChunk(std::string_view bytes) = 0;
+};
+
 // Reads a file line by line with large reads. A line ends at CR or at CR LF; a lone LF belongs
 // to the line; the last line need not have an end; an empty file has no lines. The view that
-// Next() hands out stays valid until the next call. A thread of the reader's own reads ahead, a
-// few chunks at most, so reading overlaps the caller's work; memory grows only with the longest
-// line.
+// Next() hands out stays valid until the next call. A thread of the reader's own reads ahead,
+// four chunks at most, so reading overlaps the caller's work. Memory: the chunks, plus about
+// the length of the longest line that runs over a chunk's end; that extra memory is given back
+// once lines are short again.
+//
+// On a pipe, a FIFO or a terminal every read is handed over as it arrives, so a line is handed
+// out as soon as its line end has been read, and Close() does not wait for the writer.
 class LineReader {
  public:
+  static constexpr std::size_t kDefaultChunkSize = std::size_t{1} << 20;
+  static constexpr std::size_t kMaxChunkSize = std::size_t{1} << 30;
+  // Starts a thread running `body` and returns it; may throw what std::thread's constructor
+  // throws. Tests pass their own to see a failed start handled.
+  using ThreadStarter = std::thread (*)(std::function<void()> body);
+
   LineReader();
+  // Reads `chunk_size` bytes at a time (taken into 1..kMaxChunkSize); starts the read-ahead
+  // thread with `start_thread`, or with std::thread when it is null.
+  explicit LineReader(std::size_t chunk_size, ThreadStarter start_thread = nullptr);
   ~LineReader();
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
-  [[nodiscard]] Status Open(const std::string& path);
+  // Opens `path` (closing what was open) and starts reading ahead. Fails, with the file
+  // closed, for a missing or unreadable file, a folder (EISDIR), no memory for the chunks
+  // (ENOMEM) or a thread that cannot be started (its errno, EAGAIN mostly); never throws.
+  // `observer`, when given, is passed every byte read (see ChunkObserver) until the end of the
+  // file, a read error or Close(). Once Next() has returned false at the end of the file, or
+  // Close() has returned, it has been passed every byte read exactly once, in order, and is
+  // not touched again: the caller may then read what it gathered, or destroy it.
+  [[nodiscard]] Status Open(const std::string& path, ChunkObserver* observer = nullptr);
   // Stores the next line in `line` and returns true; returns false at the end of the file or
-  // on a read error (then status() is not ok).
+  // on a failure (then status() is not ok): a read error, or no memory to assemble a long line
+  // (ENOMEM). Never throws.
   [[nodiscard]] bool Next(std::string_view& line);
+  // Stops the read-ahead thread and closes the file; what was read ahead is dropped.
   void Close();
 
   [[nodiscard]] const Status& status() const { return status_; }
   [[nodiscard]] bool is_open() const { return prefetch_ != nullptr; }
   [[nodiscard]] FileId id() const { return id_; }
+  // The size of a regular file when it was opened; 0 for a pipe, a FIFO or a device.
   [[nodiscard]] std::uint64_t size() const { return size_; }
-  // Bytes of the file consumed by the lines handed out so far.
+  // Bytes of the file consumed by the lines handed out so far, line ends included; only the LF
+  // of a CR LF split across chunks is counted with the next line (the line is handed out
+  // without waiting for the next chunk). At the end of the file, the size of the file.
   [[nodiscard]] std::uint64_t consumed() const { return consumed_; }
+  [[nodiscard]] std::size_t chunk_size() const { return chunk_size_; }
+  // Memory held for assembling lines that run over a chunk's end.
+  [[nodiscard]] std::size_t line_buffer_capacity() const { return carry_.capacity(); }
 
  private:
   struct Prefetch;
@@ -58,27 +101,57 @@ class LineReader {
   bool Refill();
   // Hands out `line`, which ended with the CR at `chunk_[cr]`, and moves past its line end.
   void EndLine(std::size_t cr);
+  // Adds `bytes` to the line being assembled; false (with status_ set) when memory runs out.
+  bool Carry(std::string_view bytes);
+  // Records a failed read; keeps the path unless memory is too short even for that.
+  void Fail(int error_number) noexcept;
 
+  std::size_t chunk_size_ = kDefaultChunkSize;
+  ThreadStarter start_thread_ = nullptr;
   std::unique_ptr<Prefetch> prefetch_;
+  std::string path_;
   FileId id_;
   std::uint64_t size_ = 0;
   std::uint64_t consumed_ = 0;
   std::string_view chunk_;  // the unread part of the chunk at hand
-  std::string carry_;       // a line that runs on into the next chunk
+  MappedBuffer carry_;      // a line that runs on into the next chunk
   bool skip_lf_ = false;    // the last line ended with a CR at the end of a chunk
   Status status_;
 };
 
-// Creates or truncates a file and appends to it through a large buffer. Every failure is kept:
-// once a write fails, status() reports it and Close() returns it.
+// Writes a result file through a large buffer. Every failure is kept: once a write fails,
+// status() reports it and Close() returns it.
+//
+// Two runs must not write the same result files at once, and a run that is refused must leave
+// them as they were. So a run opens its set of files in two phases: OpenLocked() on each (that
+// takes an exclusive lock and changes nothing), and only when all are had, Truncate() on each.
+// When one cannot be had, Abandon() on the others leaves every file as it was. Create() does
+// both phases for a single file.
 class OutputFile {
  public:
   OutputFile();
+  // Abandons a file that was only locked; closes a file being written (see Close()).
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
+  // OpenLocked() and Truncate(); on a failure the file is left as it was (a file this call
+  // created is removed again).
   [[nodiscard]] Status Create(const std::string& path);
+
+  // Opens `path` for writing without truncating it, creating it when it does not exist, and
+  // locks it (flock, exclusive). Fails with EWOULDBLOCK when another open of the file (another
+  // run, in this process or another) holds the lock; the Status keeps the path. Only regular
+  // files are locked: a FIFO or a device such as /dev/null is shared as it always was. First
+  // lets go of what this object had open, as the destructor does.
+  [[nodiscard]] Status OpenLocked(const std::string& path);
+  // Empties the file locked by OpenLocked() (a regular file only: a FIFO or /dev/null is left
+  // as it is) and starts writing at its beginning. Until then Append() writes nothing.
+  [[nodiscard]] Status Truncate();
+  // Closes without writing anything more. A file that OpenLocked() created is removed, if the
+  // path still names that file, so a refused run leaves no new empty files behind.
+  void Abandon();
+
   void Append(std::string_view bytes);
   // Appends the bytes and CR LF.
   void AppendLine(std::string_view bytes) {
@@ -86,15 +159,24 @@ class OutputFile {
     Append("\r\n");
   }
   [[nodiscard]] Status Flush();
-  // Flushes and closes; returns the first failure met since Create.
+  // Flushes, releases the lock and closes; returns the first failure met since the file was
+  // opened. A file that was only locked is closed as it is.
   [[nodiscard]] Status Close();
-  [[nodiscard]] bool is_open() const { return fd_ >= 0; }
+  [[nodiscard]] bool is_open() const { return fd_.valid(); }
   [[nodiscard]] const Status& status() const { return status_; }
+  // The file opened by the last OpenLocked() or Create(); not valid when that failed.
+  [[nodiscard]] FileId id() const { return id_; }
 
  private:
   void WriteOut(const char* data, std::size_t n);
+  // Abandons a file that was only locked, closes a file being written.
+  void Release();
 
-  int fd_ = -1;
+  UniqueFd fd_;
+  std::string path_;
+  FileId id_;
+  bool created_ = false;  // OpenLocked() created the file
+  bool writing_ = false;  // Truncate() has been done
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
   Status status_;

@@ -1,0 +1,104 @@
+#include "platform/mapped_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/platform/in_child.h"
+
+namespace vesmer {
+namespace {
+
+using testing::InChild;
+using testing::kChildSkipped;
+
+// Bytes that differ from position to position, so a lost or moved piece shows.
+std::string Pattern(std::size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i)
+    s[i] = static_cast<char>((i * 131 + seed * 7 + i / 4093) & 0xFF);
+  return s;
+}
+
+TEST(MappedBufferTest, MapsNothingUntilBytesArrive) {
+  MappedBuffer buffer;
+  EXPECT_EQ(buffer.capacity(), 0u);
+  EXPECT_TRUE(buffer.Append("").ok());
+  EXPECT_EQ(buffer.capacity(), 0u);
+  EXPECT_TRUE(buffer.empty());
+  EXPECT_EQ(buffer.view(), "");
+}
+
+TEST(MappedBufferTest, KeepsEveryByteWhileGrowing) {
+  MappedBuffer buffer;
+  std::string expected;
+  // Pieces of odd sizes across many growth steps, with bytes that show a misplaced piece.
+  for (unsigned i = 0; expected.size() < (std::size_t{9} << 20); ++i) {
+    const std::string piece = Pattern(1 + (i * 7919) % 300000, i);
+    ASSERT_TRUE(buffer.Append(piece).ok());
+    expected += piece;
+    ASSERT_EQ(buffer.size(), expected.size());
+    ASSERT_GE(buffer.capacity(), buffer.size());
+  }
+  EXPECT_TRUE(buffer.view() == expected);
+  buffer.Clear();
+  EXPECT_TRUE(buffer.empty());
+  const std::size_t capacity = buffer.capacity();
+  ASSERT_TRUE(buffer.Append("again").ok());
+  EXPECT_EQ(buffer.view(), "again");
+  EXPECT_EQ(buffer.capacity(), capacity);  // cleared memory is used again, not mapped anew
+}
+
+TEST(MappedBufferTest, ShrinkGivesBackOnlyWhatTheBytesDoNotNeed) {
+  MappedBuffer buffer;
+  const std::string big = Pattern(std::size_t{3} << 20, 1);
+  ASSERT_TRUE(buffer.Append(big).ok());
+  const std::size_t grown = buffer.capacity();
+  ASSERT_GE(grown, big.size());
+
+  buffer.ShrinkTo(std::size_t{1} << 20);  // the bytes held do not fit: nothing changes
+  EXPECT_EQ(buffer.capacity(), grown);
+  EXPECT_TRUE(buffer.view() == big);
+
+  buffer.Clear();
+  ASSERT_TRUE(buffer.Append("kept").ok());
+  const char* where = buffer.view().data();
+  buffer.ShrinkTo(5000);  // rounded up to whole pages
+  EXPECT_LT(buffer.capacity(), grown);
+  EXPECT_GE(buffer.capacity(), 5000u);
+  EXPECT_EQ(buffer.capacity() % 4096, 0u);
+  EXPECT_EQ(buffer.view(), "kept");
+  EXPECT_EQ(buffer.view().data(), where);  // shrunk in place
+
+  buffer.ShrinkTo(100000);  // more than it holds: nothing to give
+  EXPECT_LT(buffer.capacity(), 100000u);
+
+  buffer.Clear();
+  buffer.ShrinkTo(0);
+  EXPECT_EQ(buffer.capacity(), 0u);
+  ASSERT_TRUE(buffer.Append("after").ok());  // usable again after giving everything back
+  EXPECT_EQ(buffer.view(), "after");
+}
+
+TEST(MappedBufferTest, NoMemoryIsAnErrorAndKeepsTheBytesHeld) {
+  const int code = InChild([] {
+    MappedBuffer buffer;
+    const std::string first = Pattern(std::size_t{1} << 20, 3);
+    CHILD_CHECK(buffer.Append(first).ok());
+    const std::string piece(std::size_t{1} << 20, 'z');  // had before the limit bites
+    if (!testing::LimitAddressSpace(std::size_t{8} << 20)) return kChildSkipped;
+    Status s;
+    for (int i = 0; i < 64 && s.ok(); ++i) s = buffer.Append(piece);
+    CHILD_CHECK(!s.ok());
+    CHILD_CHECK(s.error_number() == ENOMEM);
+    CHILD_CHECK(buffer.view().substr(0, first.size()) == first);
+    CHILD_CHECK(buffer.size() >= first.size() && buffer.size() < first.size() + (64u << 20));
+    CHILD_CHECK(buffer.view().find_first_not_of('z', first.size()) == std::string::npos);
+    return 0;
+  });
+  if (code == kChildSkipped) GTEST_SKIP() << "RLIMIT_AS cannot be set here";
+  EXPECT_EQ(code, 0);
+}
+
+}  // namespace
+}  // namespace vesmer
