@@ -73,7 +73,8 @@ std::string ReadIni(const std::string& section, const std::string& key, const st
 bool WriteIni(const std::string& section, const std::string& key, const std::string& value,
               const std::string& file) {
   return WriteProfileString(file, cp932::FromUtf8(section), cp932::FromUtf8(key),
-                            cp932::FromUtf8(value));
+                            cp932::FromUtf8(value))
+      .ok();
 }
 
 void LoadSettings(SettingsStore& store, const SettingsLocation& where) {
