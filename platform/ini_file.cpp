@@ -56,6 +56,15 @@ bool KeyValue(std::string_view line, std::string_view& key, std::string_view& va
   return true;
 }
 
+// Ends the last line of `out`, so that what is appended starts a line of its own. Lines end at
+// LF; a CR before the LF, or at the very end of the text, is not part of the line's content. A
+// CR at the end therefore only needs its LF: a CR LF after it would make it part of the line,
+// and change that line's value.
+void EndLastLine(std::string& out) {
+  if (out.empty() || out.back() == '\n') return;
+  out.append(out.back() == '\r' ? "\n" : "\r\n");
+}
+
 struct Location {
   bool section_found = false;
   std::size_t insert_at = 0;            // where a new key of the section goes
@@ -147,17 +156,15 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
     out.append(text.substr(line.begin + line.text.size()));  // keeps the line end as it was
     return out;
   }
-  // Lines end at LF (a CR before it is dropped); a lone CR is part of its line.
-  const auto ends_line = [](std::string_view t) { return t.empty() || t.back() == '\n'; };
   if (loc.section_found) {
     out.append(text.substr(0, loc.insert_at));
-    if (!ends_line(out)) out.append("\r\n");
+    EndLastLine(out);
     out.append(entry).append("\r\n");
     out.append(text.substr(loc.insert_at));
     return out;
   }
   out.append(text);
-  if (!ends_line(out)) out.append("\r\n");
+  EndLastLine(out);
   out.append("[").append(section).append("]\r\n").append(entry).append("\r\n");
   return out;
 }

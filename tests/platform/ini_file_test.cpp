@@ -42,6 +42,10 @@ TEST(IniFileTest, SettingKeepsEverythingElse) {
   // A lone CR at the end is no line end: the new section still starts a line of its own.
   const std::string updated = SetProfileValue("\n\r", "S", "K", "v");
   EXPECT_EQ(FindProfileValue(updated, "S", "K"), "v");
+  // A CR at the very end is not part of its line's value, and must not become part of it.
+  EXPECT_EQ(SetProfileValue("[A]\r\nx=1\r", "A", "y", "2"), "[A]\r\nx=1\r\ny=2\r\n");
+  EXPECT_EQ(SetProfileValue("[A]\r\nx=1\r", "B", "y", "2"), "[A]\r\nx=1\r\n[B]\r\ny=2\r\n");
+  EXPECT_EQ(FindProfileValue(SetProfileValue("[A]\r\nx=1\r", "A", "y", "2"), "A", "x"), "1");
 }
 
 TEST(IniFileTest, ListsSectionNamesOnceInTheirOrder) {
