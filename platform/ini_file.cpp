@@ -1,12 +1,11 @@
 #include "platform/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <optional>
 #include <vector>
+
+#include "platform/cp932.h"
+#include "platform/whole_file.h"
 
 namespace vesmer {
 namespace {
@@ -17,17 +16,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 struct Line {
@@ -68,6 +56,15 @@ bool KeyValue(std::string_view line, std::string_view& key, std::string_view& va
   return true;
 }
 
+// Ends the last line of `out`, so that what is appended starts a line of its own. Lines end at
+// LF; a CR before the LF, or at the very end of the text, is not part of the line's content. A
+// CR at the end therefore only needs its LF: a CR LF after it would make it part of the line,
+// and change that line's value.
+void EndLastLine(std::string& out) {
+  if (out.empty() || out.back() == '\n') return;
+  out.append(out.back() == '\r' ? "\n" : "\r\n");
+}
+
 struct Location {
   bool section_found = false;
   std::size_t insert_at = 0;            // where a new key of the section goes
@@ -80,7 +77,7 @@ Location Find(const std::vector<Line>& lines, std::string_view section, std::str
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (const auto name = SectionName(lines[i].text)) {
       if (inside) break;  // the end of the (first) matching section
-      if (SameName(*name, section)) {
+      if (SameProfileName(*name, section)) {
         inside = true;
         loc.section_found = true;
         loc.insert_at = lines[i].end;
@@ -90,7 +87,7 @@ Location Find(const std::vector<Line>& lines, std::string_view section, std::str
     if (!inside) continue;
     std::string_view k, v;
     if (KeyValue(lines[i].text, k, v)) {
-      if (SameName(k, key)) {
+      if (SameProfileName(k, key)) {
         loc.key_line = i;
         return loc;
       }
@@ -100,36 +97,37 @@ Location Find(const std::vector<Line>& lines, std::string_view section, std::str
   return loc;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string content;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ::close(fd);
-      if (got < 0) return std::nullopt;
-      return content;
-    }
-    content.append(buffer, static_cast<std::size_t>(got));
-  }
-}
+}  // namespace
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t put = ::write(fd, data.data(), data.size());
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
+bool SameProfileName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    // The second byte of a double-byte character may look like an ASCII letter ("\x83\x61" is
+    // one katakana, "\x83\x41" another): the pair is compared as it stands.
+    if (cp932::CharLength(a.data() + i, a.size() - i) == 2) {
+      if (x != y || a[i + 1] != b[i + 1]) return false;
+      ++i;
+      continue;
     }
-    data.remove_prefix(static_cast<std::size_t>(put));
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+    if (x != y) return false;
   }
   return true;
 }
 
-}  // namespace
+std::vector<std::string> ProfileSectionNames(std::string_view text) {
+  std::vector<std::string> names;
+  for (const Line& line : SplitLines(text)) {
+    const auto name = SectionName(line.text);
+    if (!name) continue;
+    bool known = false;
+    for (const std::string& seen : names) known = known || SameProfileName(seen, *name);
+    if (!known) names.emplace_back(*name);
+  }
+  return names;
+}
 
 std::string FindProfileValue(std::string_view text, std::string_view section,
                              std::string_view key) {
@@ -158,50 +156,54 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
     out.append(text.substr(line.begin + line.text.size()));  // keeps the line end as it was
     return out;
   }
-  // Lines end at LF (a CR before it is dropped); a lone CR is part of its line.
-  const auto ends_line = [](std::string_view t) { return t.empty() || t.back() == '\n'; };
   if (loc.section_found) {
     out.append(text.substr(0, loc.insert_at));
-    if (!ends_line(out)) out.append("\r\n");
+    EndLastLine(out);
     out.append(entry).append("\r\n");
     out.append(text.substr(loc.insert_at));
     return out;
   }
   out.append(text);
-  if (!ends_line(out)) out.append("\r\n");
+  EndLastLine(out);
   out.append("[").append(section).append("]\r\n").append(entry).append("\r\n");
+  return out;
+}
+
+std::string SetProfileValues(std::string_view text, std::string_view section,
+                             std::span<const ProfileEntry> entries) {
+  std::string out(text);
+  for (const ProfileEntry& entry : entries) {
+    out = SetProfileValue(out, section, entry.key, entry.value);
+  }
   return out;
 }
 
 std::string ReadProfileString(const std::string& path, std::string_view section,
                               std::string_view key, std::size_t max_bytes) {
-  const std::optional<std::string> text = ReadWholeFile(path);
-  if (!text) return {};
-  std::string value = FindProfileValue(*text, section, key);
+  std::string text;
+  if (!ReadWholeFile(path, kProfileFileLimit, text).ok()) return {};
+  std::string value = FindProfileValue(text, section, key);
   if (value.size() > max_bytes) value.resize(max_bytes);
   return value;
 }
 
-bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
-                        std::string_view value) {
-  std::optional<std::string> text = ReadWholeFile(path);
-  if (!text) {
-    if (errno != ENOENT) return false;  // exists but unreadable: do not replace it blindly
-    text.emplace();
+Status WriteProfileStrings(const std::string& path, std::string_view section,
+                           std::span<const ProfileEntry> entries) {
+  std::string text;
+  if (Status read = ReadWholeFile(path, kProfileFileLimit, text); !read.ok()) {
+    // A missing file (or the missing target of a link) is made; any other failure means a file
+    // we cannot see, which must not be replaced blindly.
+    if (read.error_number() != ENOENT) return read;
   }
-  const std::string updated = SetProfileValue(*text, section, key, value);
-  if (updated == *text) return true;
+  const std::string updated = SetProfileValues(text, section, entries);
+  if (updated == text) return {};
+  return ReplaceWholeFile(path, updated);
+}
 
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  struct stat st;
-  ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-  bool ok = WriteAll(fd, updated) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temp.c_str());
-  return false;
+Status WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
+                          std::string_view value) {
+  const ProfileEntry entry{key, value};
+  return WriteProfileStrings(path, section, {&entry, 1});
 }
 
 }  // namespace vesmer

@@ -1,10 +1,18 @@
 #include "settings/settings_store.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/cp932.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
+#include "platform/whole_file.h"
 
 namespace vesmer {
 namespace {
@@ -54,41 +62,26 @@ std::int16_t ReadPosition(const std::string& text) {
   return static_cast<std::int16_t>(value);
 }
 
-}  // namespace
+// The sections a failure message lists at most; a record file named by mistake may have a
+// "[" at the start of every line.
+constexpr std::size_t kListedSections = 10;
 
-SettingsLocation SettingsLocationFor(const std::string& executable_path) {
-  const std::string base = RemoveExtension(BaseName(executable_path));
-  return {Folder(executable_path) + "/" + base + ".ini", base};
-}
-
-SettingsLocation SettingsLocationOfFile(const std::string& ini_path) {
-  return {ini_path, RemoveExtension(BaseName(ini_path))};
-}
-
-std::string ReadIni(const std::string& section, const std::string& key, const std::string& file) {
-  return cp932::ToUtf8(
-      ReadProfileString(file, cp932::FromUtf8(section), cp932::FromUtf8(key), kIniValueLimit));
-}
-
-bool WriteIni(const std::string& section, const std::string& key, const std::string& value,
-              const std::string& file) {
-  return WriteProfileString(file, cp932::FromUtf8(section), cp932::FromUtf8(key),
-                            cp932::FromUtf8(value));
-}
-
-void LoadSettings(SettingsStore& store, const SettingsLocation& where) {
-  const auto read = [&](const char* key, const char* fallback) {
-    std::string value = ReadIni(where.section, key, where.file);
-    return value.empty() ? std::string(fallback) : value;
+// Fills the store from the content of a settings file, `section` in code page 932. Every value
+// goes through the 1,023-byte limit of the profile reader, an empty one gets its default.
+void LoadFromText(SettingsStore& store, std::string_view text, std::string_view section) {
+  const auto read = [&](std::string_view key, const char* fallback) {
+    std::string value = FindProfileValue(text, section, key);
+    if (value.size() > kIniValueLimit) value.resize(kIniValueLimit);
+    return value.empty() ? std::string(fallback) : cp932::ToUtf8(value);
   };
   store.Left = ReadPosition(read("Left", ""));
   store.Top = ReadPosition(read("Top", ""));
-  for (int i = 0; i < 2; ++i) {
+  for (std::size_t i = 0; i < 2; ++i) {
     const std::string digit(1, static_cast<char>('0' + i));
-    std::string path = read(("InputData" + digit).c_str(), "");
+    std::string path = read("InputData" + digit, "");
     if (!FileExists(path) || IsDirectory(path)) path.clear();
     store.InputData[i] = path;
-    store.Utf8[i] = read(("Utf8" + digit).c_str(), "");
+    store.Utf8[i] = read("Utf8" + digit, "");
   }
   store.OutputData = read("OutputData", "111111");
   store.Key = read("Key", "0");
@@ -104,29 +97,146 @@ void LoadSettings(SettingsStore& store, const SettingsLocation& where) {
   store.Scale = read("Scale", kDefaultScale);
 }
 
-void SaveSettings(const SettingsStore& store, const SettingsLocation& where) {
-  const auto write = [&](const std::string& key, const std::string& value) {
-    (void)WriteIni(where.section, key, value, where.file);
-  };
-  write("Left", std::to_string(store.Left));
-  write("Top", std::to_string(store.Top));
-  for (int i = 0; i < 2; ++i) {
-    const std::string digit(1, static_cast<char>('0' + i));
-    write("InputData" + digit, store.InputData[i]);
-    write("Utf8" + digit, store.Utf8[i]);
+bool IsAbsolute(const std::string& path) { return !path.empty() && path.front() == '/'; }
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+SettingsLocation SettingsLocationFor(const std::string& executable_path,
+                                     const SettingsEnvironment& environment) {
+  const std::string base = RemoveExtension(BaseName(executable_path));
+  const std::string folder = Folder(executable_path);
+  SettingsLocation beside{folder + "/" + base + ".ini", base};
+  if (!environment.may_write || environment.may_write(folder) ||
+      environment.may_write(beside.file)) {
+    return beside;
   }
-  write("OutputData", store.OutputData);
-  write("Key", store.Key);
-  write("KeyRange", store.KeyRange);
-  write("Omit", store.Omit);
-  write("OmitRange", store.OmitRange);
-  write("Display", store.Display);
-  write("SpaceCompare", store.SpaceCompare);
-  write("ArrangeLength", store.ArrangeLength);
-  write("OpenResult", store.OpenResult);
-  write("Editor", store.Editor);
-  write("EditorName", store.EditorName);
-  write("Scale", store.Scale);
+  std::string config;
+  if (IsAbsolute(environment.xdg_config_home)) {
+    config = WithoutTrailingSlashes(environment.xdg_config_home);
+  } else if (IsAbsolute(environment.home)) {
+    config = WithoutTrailingSlashes(environment.home);
+    config = (config == "/" ? "" : config) + "/.config";
+  } else {
+    return beside;
+  }
+  if (config != "/") config += "/";
+  return {config + "vesmer/" + base + ".ini", base, true};
+}
+
+SettingsLocation SettingsLocationFor(const std::string& executable_path) {
+  SettingsEnvironment environment;
+  environment.may_write = MayWrite;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) environment.xdg_config_home = xdg;
+  if (const char* home = std::getenv("HOME")) environment.home = home;
+  if (environment.home.empty()) {
+    // Started without a login environment (a service, cron): the password database knows.
+    if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr && entry->pw_dir) {
+      environment.home = entry->pw_dir;
+    }
+  }
+  return SettingsLocationFor(executable_path, environment);
+}
+
+SettingsLocation SettingsLocationOfFile(const std::string& ini_path) {
+  return {ini_path, RemoveExtension(BaseName(ini_path))};
+}
+
+std::string ReadIni(const std::string& section, const std::string& key, const std::string& file) {
+  return cp932::ToUtf8(
+      ReadProfileString(file, cp932::FromUtf8(section), cp932::FromUtf8(key), kIniValueLimit));
+}
+
+bool WriteIni(const std::string& section, const std::string& key, const std::string& value,
+              const std::string& file) {
+  return WriteProfileString(file, cp932::FromUtf8(section), cp932::FromUtf8(key),
+                            cp932::FromUtf8(value))
+      .ok();
+}
+
+void LoadSettings(SettingsStore& store, const SettingsLocation& where) {
+  std::string text;  // stays empty when the file cannot be read: every value gets its default
+  (void)ReadWholeFile(where.file, kProfileFileLimit, text);
+  LoadFromText(store, text, cp932::FromUtf8(where.section));
+}
+
+Status LoadSettingsFile(const std::string& path, SettingsStore& store, std::string& message) {
+  message.clear();
+  std::string text;
+  if (Status read = ReadWholeFile(path, kProfileFileLimit, text); !read.ok()) {
+    message = "★設定ファイルを読めません: " + path + "（" + read.reason() + "）";
+    return read;
+  }
+  const std::vector<std::string> sections = ProfileSectionNames(text);
+  if (sections.empty()) {
+    message = "★設定ファイルにセクションがありません: " + path;
+    return Status::Error(EINVAL, "section", path);
+  }
+  const std::string base = RemoveExtension(BaseName(path));
+  std::string section = cp932::FromUtf8(base);
+  bool found = false;
+  for (const std::string& name : sections) found = found || SameProfileName(name, section);
+  if (!found) {
+    if (sections.size() > 1) {
+      std::string list;
+      for (std::size_t i = 0; i < sections.size() && i < kListedSections; ++i) {
+        if (i > 0) list += "、";
+        list += "[" + cp932::ToUtf8(sections[i]) + "]";
+      }
+      if (sections.size() > kListedSections) list += "、…";
+      message = "★設定ファイルにセクション [" + base + "] がありません（" + list +
+                " があります）: " + path;
+      return Status::Error(EINVAL, "section", path);
+    }
+    section = sections.front();
+  }
+  LoadFromText(store, text, section);
+  return {};
+}
+
+Status SaveSettingsChecked(const SettingsStore& store, const SettingsLocation& where) {
+  // The keys in the order they are written, values already in code page 932.
+  const auto encoded = [](const std::string& text) { return cp932::FromUtf8(text); };
+  const std::pair<const char*, std::string> values[] = {
+      {"Left", std::to_string(store.Left)},
+      {"Top", std::to_string(store.Top)},
+      {"InputData0", encoded(store.InputData[0])},
+      {"Utf80", encoded(store.Utf8[0])},
+      {"InputData1", encoded(store.InputData[1])},
+      {"Utf81", encoded(store.Utf8[1])},
+      {"OutputData", encoded(store.OutputData)},
+      {"Key", encoded(store.Key)},
+      {"KeyRange", encoded(store.KeyRange)},
+      {"Omit", encoded(store.Omit)},
+      {"OmitRange", encoded(store.OmitRange)},
+      {"Display", encoded(store.Display)},
+      {"SpaceCompare", encoded(store.SpaceCompare)},
+      {"ArrangeLength", encoded(store.ArrangeLength)},
+      {"OpenResult", encoded(store.OpenResult)},
+      {"Editor", encoded(store.Editor)},
+      {"EditorName", encoded(store.EditorName)},
+      {"Scale", encoded(store.Scale)},
+  };
+  ProfileEntry entries[std::size(values)];
+  for (std::size_t i = 0; i < std::size(values); ++i) {
+    entries[i] = {values[i].first, values[i].second};
+  }
+  if (where.create_folders) {
+    if (Status made = MakeFolders(Folder(where.file), 0700); !made.ok()) return made;
+  }
+  return WriteProfileStrings(where.file, cp932::FromUtf8(where.section), entries);
+}
+
+void SaveSettings(const SettingsStore& store, const SettingsLocation& where) {
+  (void)SaveSettingsChecked(store, where);
+}
+
+std::string SaveSettingsMessage(const Status& failure) {
+  return "★設定ファイルを保存できません: " + failure.path() + "（" + failure.reason() + "）";
 }
 
 }  // namespace vesmer

@@ -1,0 +1,185 @@
+#include "platform/whole_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace vesmer {
+namespace {
+
+// As many links as the kernel follows in one path before it gives up with ELOOP.
+constexpr int kMaxLinks = 40;
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// "/dir/.name.XXXXXX" for "/dir/name": hidden, so a file left by a killed process does not sit
+// among the user's files under a name that looks like theirs.
+std::string TemporaryPattern(const std::string& target) {
+  const std::size_t slash = target.rfind('/');
+  const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+  return target.substr(0, name) + "." + target.substr(name) + ".XXXXXX";
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t put = ::write(fd, data.data(), data.size());
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(put));
+  }
+  return true;
+}
+
+// Makes a finished rename in `folder` survive a power cut.
+Status SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Status::Error(errno, "fsync", folder);
+  // Some file systems cannot sync a folder and say so with EINVAL; there is nothing to do then.
+  if (::fsync(fd) != 0 && errno != EINVAL) {
+    const int error = errno;
+    ::close(fd);
+    return Status::Error(error, "fsync", folder);
+  }
+  if (::close(fd) != 0) return Status::Error(errno, "close", folder);
+  return {};
+}
+
+}  // namespace
+
+Status ReadWholeFile(const std::string& path, std::size_t max_bytes, std::string& content) {
+  content.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Status::Error(errno, "open", path);
+  const auto fail = [&](int error, const char* operation) {
+    ::close(fd);
+    content.clear();
+    return Status::Error(error, operation, path);
+  };
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return fail(errno, "stat");
+  if (S_ISREG(st.st_mode)) {
+    if (static_cast<std::uint64_t>(st.st_size) > max_bytes) return fail(EFBIG, "read");
+    content.reserve(static_cast<std::size_t>(st.st_size));
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return fail(errno, "read");
+    }
+    if (got == 0) break;
+    // The file may grow while we read, or not be a regular file at all.
+    if (static_cast<std::size_t>(got) > max_bytes - content.size()) return fail(EFBIG, "read");
+    content.append(buffer, static_cast<std::size_t>(got));
+  }
+  if (::close(fd) != 0) {
+    content.clear();
+    return Status::Error(errno, "close", path);
+  }
+  return {};
+}
+
+Status ResolveLinks(const std::string& path, std::string& target) {
+  target = path;
+  for (int links = 0;; ++links) {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0) {
+      if (errno == ENOENT) return {};  // a file yet to be made
+      return Status::Error(errno, "lstat", target);
+    }
+    if (!S_ISLNK(st.st_mode)) return {};
+    if (links == kMaxLinks) return Status::Error(ELOOP, "readlink", path);
+    std::string link(256, '\0');
+    for (;;) {
+      const ssize_t got = ::readlink(target.c_str(), link.data(), link.size());
+      if (got < 0) return Status::Error(errno, "readlink", target);
+      if (static_cast<std::size_t>(got) < link.size()) {
+        link.resize(static_cast<std::size_t>(got));
+        break;
+      }
+      link.resize(link.size() * 2);  // the text may have been cut: read again with more room
+    }
+    if (link.empty()) return Status::Error(ENOENT, "readlink", target);
+    if (link.front() == '/' || target.find('/') == std::string::npos) {
+      target = link;
+    } else {
+      target = target.substr(0, target.rfind('/') + 1) + link;
+    }
+  }
+}
+
+Status ReplaceWholeFile(const std::string& path, std::string_view content) {
+  std::string target;
+  if (Status resolved = ResolveLinks(path, target); !resolved.ok()) return resolved;
+  struct stat old;
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  if (!exists && errno != ENOENT) return Status::Error(errno, "stat", target);
+  if (exists && !S_ISREG(old.st_mode)) {
+    return Status::Error(S_ISDIR(old.st_mode) ? EISDIR : EINVAL, "replace", target);
+  }
+
+  std::string temp = TemporaryPattern(target);
+  // mkostemp creates the file with O_EXCL: a file of that name that exists is never reused.
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return Status::Error(errno, "create", target);
+  bool open = true;
+  const auto fail = [&](int error, const char* operation) {
+    if (open) ::close(fd);
+    ::unlink(temp.c_str());
+    return Status::Error(error, operation, target);
+  };
+  if (exists) {
+    // Only root may give a file away; anyone else ends up owning the new file, as with any
+    // editor that saves through a new file.
+    if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+        ::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) {
+      return fail(errno, "chown");
+    }
+  }
+  if (::fchmod(fd, exists ? (old.st_mode & 07777) : 0644) != 0) return fail(errno, "chmod");
+  if (!WriteAll(fd, content)) return fail(errno, "write");
+  if (::fsync(fd) != 0) return fail(errno, "fsync");
+  open = false;
+  if (::close(fd) != 0) return fail(errno, "close");
+  if (::rename(temp.c_str(), target.c_str()) != 0) return fail(errno, "rename");
+  return SyncFolder(FolderOf(target));
+}
+
+Status MakeFolders(const std::string& folder, mode_t mode) {
+  std::size_t end = 0;
+  while (end != std::string::npos) {
+    end = folder.find('/', end + 1);
+    const std::string part = folder.substr(0, end);
+    if (part.empty() || part.back() == '/') continue;  // the root, or a doubled "/"
+    if (::mkdir(part.c_str(), mode) == 0) continue;
+    const int error = errno;
+    // An existing folder answers EEXIST, or EACCES/EROFS where we could not create it anyway.
+    struct stat st;
+    if (::stat(part.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) continue;
+      return Status::Error(ENOTDIR, "mkdir", part);
+    }
+    return Status::Error(error, "mkdir", part);
+  }
+  return {};
+}
+
+bool MayWrite(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
+  const int wanted = S_ISDIR(st.st_mode) ? (W_OK | X_OK) : W_OK;
+  // The effective ids decide what the process may do, as they do for open().
+  return ::faccessat(AT_FDCWD, path.c_str(), wanted, AT_EACCESS) == 0;
+}
+
+}  // namespace vesmer

@@ -1,0 +1,251 @@
+#include "platform/whole_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/forked_child.h"
+#include "tests/test_util.h"
+
+namespace vesmer {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+// The names in a folder, sorted; a temporary file left behind shows up here.
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return st.st_mode;
+}
+
+std::string LinkText(const std::string& path) {
+  char buffer[4096];
+  const ssize_t got = ::readlink(path.c_str(), buffer, sizeof buffer);
+  return got < 0 ? std::string("(not a link)") : std::string(buffer, static_cast<size_t>(got));
+}
+
+void Symlink(const std::string& target, const std::string& link) {
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
+}
+
+TEST(WholeFileTest, ReadsEveryByte) {
+  TempDir dir;
+  const std::string bytes("a\r\n\0b\x82\xa0\rlast", 12);
+  WriteFile(dir / "f", bytes);
+  std::string content = "stale";
+  ASSERT_TRUE(ReadWholeFile(dir / "f", 100, content).ok());
+  EXPECT_EQ(content, bytes);
+  WriteFile(dir / "empty", "");
+  ASSERT_TRUE(ReadWholeFile(dir / "empty", 100, content).ok());
+  EXPECT_EQ(content, "");
+  // Exactly at the limit is fine.
+  ASSERT_TRUE(ReadWholeFile(dir / "f", bytes.size(), content).ok());
+  EXPECT_EQ(content, bytes);
+}
+
+TEST(WholeFileTest, ReadFailuresNameTheFileAndTheReason) {
+  TempDir dir;
+  std::string content = "stale";
+  Status s = ReadWholeFile(dir / "missing", 100, content);
+  EXPECT_EQ(s.error_number(), ENOENT);
+  EXPECT_EQ(s.path(), dir / "missing");
+  EXPECT_EQ(content, "");
+  content = "stale";
+  s = ReadWholeFile(dir.path(), 100, content);
+  EXPECT_EQ(s.error_number(), EISDIR);
+  EXPECT_EQ(content, "");
+  WriteFile(dir / "big", std::string(101, 'x'));
+  content = "stale";
+  s = ReadWholeFile(dir / "big", 100, content);
+  EXPECT_EQ(s.error_number(), EFBIG);
+  EXPECT_EQ(s.path(), dir / "big");
+  EXPECT_EQ(content, "");
+}
+
+TEST(WholeFileTest, ResolvesLinkChainsToTheirFinalTarget) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "sub");
+  WriteFile(dir / "sub/real", "x");
+  Symlink("sub/real", dir / "relative");            // relative to the link's folder
+  Symlink(dir / "relative", dir / "sub/absolute");  // a chain of two
+  Symlink("../sub/nothing", dir / "sub/dangling");
+  std::string target;
+  ASSERT_TRUE(ResolveLinks(dir / "sub/absolute", target).ok());
+  EXPECT_EQ(target, dir / "sub/real");
+  ASSERT_TRUE(ResolveLinks(dir / "sub/dangling", target).ok());
+  EXPECT_EQ(target, dir / "sub/../sub/nothing");
+  ASSERT_TRUE(ResolveLinks(dir / "plain", target).ok());
+  EXPECT_EQ(target, dir / "plain");
+  Symlink("loop2", dir / "loop1");
+  Symlink("loop1", dir / "loop2");
+  EXPECT_EQ(ResolveLinks(dir / "loop1", target).error_number(), ELOOP);
+}
+
+TEST(WholeFileTest, NewFileIsCreatedWithItsContentAndNothingElse) {
+  TempDir dir;
+  const std::string path = dir / "new.ini";
+  ASSERT_TRUE(ReplaceWholeFile(path, "[a]\r\nk=v\r\n").ok());
+  EXPECT_EQ(ReadFile(path), "[a]\r\nk=v\r\n");
+  EXPECT_EQ(ModeOf(path) & 07777, 0644u);
+  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"new.ini"});
+}
+
+TEST(WholeFileTest, ReplacementKeepsTheModeAndNeverWritesTheOldFile) {
+  TempDir dir;
+  const std::string path = dir / "v.ini";
+  WriteFile(path, "old content");
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  // A second name for the old file: were the old file written in place, it would show here.
+  ASSERT_EQ(::link(path.c_str(), (dir / "keep").c_str()), 0);
+  ASSERT_TRUE(ReplaceWholeFile(path, "new").ok());
+  EXPECT_EQ(ReadFile(path), "new");
+  EXPECT_EQ(ReadFile(dir / "keep"), "old content");
+  EXPECT_EQ(ModeOf(path) & 07777, 0640u);
+  EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"keep", "v.ini"}));
+  ASSERT_TRUE(ReplaceWholeFile(path, "").ok());
+  EXPECT_EQ(ReadFile(path), "");
+}
+
+TEST(WholeFileTest, LinksAreWrittenThroughAndStayLinks) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "conf");
+  std::filesystem::create_directory(dir / "bin");
+  WriteFile(dir / "conf/real.ini", "old");
+  ASSERT_EQ(::chmod((dir / "conf/real.ini").c_str(), 0600), 0);
+  Symlink("../conf/real.ini", dir / "bin/middle");
+  Symlink(dir / "bin/middle", dir / "bin/vesmer.ini");
+  ASSERT_TRUE(ReplaceWholeFile(dir / "bin/vesmer.ini", "new").ok());
+  EXPECT_TRUE(S_ISLNK(ModeOf(dir / "bin/vesmer.ini")));
+  EXPECT_TRUE(S_ISLNK(ModeOf(dir / "bin/middle")));
+  EXPECT_EQ(LinkText(dir / "bin/vesmer.ini"), dir / "bin/middle");
+  EXPECT_EQ(LinkText(dir / "bin/middle"), "../conf/real.ini");
+  EXPECT_EQ(ReadFile(dir / "conf/real.ini"), "new");
+  EXPECT_EQ(ModeOf(dir / "conf/real.ini") & 07777, 0600u);
+  // The temporary file lived beside the target, and is gone.
+  EXPECT_EQ(Entries(dir / "conf"), std::vector<std::string>{"real.ini"});
+  EXPECT_EQ(Entries(dir / "bin"), (std::vector<std::string>{"middle", "vesmer.ini"}));
+}
+
+TEST(WholeFileTest, DanglingLinkGetsItsTargetCreated) {
+  TempDir dir;
+  Symlink("target.ini", dir / "link.ini");
+  ASSERT_TRUE(ReplaceWholeFile(dir / "link.ini", "v").ok());
+  EXPECT_TRUE(S_ISLNK(ModeOf(dir / "link.ini")));
+  EXPECT_EQ(ReadFile(dir / "target.ini"), "v");
+  EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"link.ini", "target.ini"}));
+}
+
+TEST(WholeFileTest, WhatCannotBeReplacedIsLeftAlone) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder");
+  Status s = ReplaceWholeFile(dir / "folder", "x");
+  EXPECT_EQ(s.error_number(), EISDIR);
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
+  s = ReplaceWholeFile(dir / "no/such/v.ini", "x");
+  EXPECT_EQ(s.error_number(), ENOENT);
+  EXPECT_EQ(s.path(), dir / "no/such/v.ini");
+  Symlink("loop", dir / "loop");
+  EXPECT_EQ(ReplaceWholeFile(dir / "loop", "x").error_number(), ELOOP);
+  EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"folder", "loop"}));
+}
+
+TEST(WholeFileTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+  TempDir dir;
+  const std::string path = dir / "v.ini";
+  const std::string old = "[S]\r\nk=old\r\n";
+  WriteFile(path, old);
+  const int code = testing::RunWithFileSizeLimit(32, [&] {
+    const Status s = ReplaceWholeFile(path, std::string(100, 'n'));
+    if (s.ok()) return 1;
+    if (s.error_number() != EFBIG) return 2;
+    if (s.operation() != "write" || s.path() != path) return 3;
+    return 0;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(ReadFile(path), old);
+  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"v.ini"});
+}
+
+TEST(WholeFileTest, FolderThatCannotBeWrittenLeavesTheOldFile) {
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  std::filesystem::create_directory(dir / "ro");
+  const std::string path = dir / "ro/v.ini";
+  WriteFile(path, "old");
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);  // the file itself is writable, its folder is not
+  ASSERT_EQ(::chmod((dir / "ro").c_str(), 0555), 0);
+  const int code = testing::RunUnprivileged([&] {
+    const Status s = ReplaceWholeFile(path, "new");
+    if (s.ok()) return 1;
+    if (s.error_number() != EACCES || s.path() != path) return 2;
+    return 0;
+  });
+  ASSERT_EQ(::chmod((dir / "ro").c_str(), 0755), 0);
+  if (code == testing::kCannotDropPrivileges) GTEST_SKIP() << "cannot change user ids";
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(ReadFile(path), "old");
+  EXPECT_EQ(Entries(dir / "ro"), std::vector<std::string>{"v.ini"});
+}
+
+TEST(WholeFileTest, MakesMissingFoldersWithTheirMode) {
+  TempDir dir;
+  ASSERT_TRUE(MakeFolders(dir / "a/b//c/", 0700).ok());
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "a/b/c"));
+  EXPECT_EQ(ModeOf(dir / "a") & 07777, 0700u);
+  EXPECT_EQ(ModeOf(dir / "a/b/c") & 07777, 0700u);
+  ASSERT_EQ(::chmod((dir / "a").c_str(), 0755), 0);
+  ASSERT_TRUE(MakeFolders(dir / "a/b/c", 0700).ok());  // all there already
+  EXPECT_EQ(ModeOf(dir / "a") & 07777, 0755u);         // and left as they were
+  WriteFile(dir / "file", "x");
+  const Status s = MakeFolders(dir / "file/sub", 0700);
+  EXPECT_EQ(s.error_number(), ENOTDIR);
+  EXPECT_EQ(s.path(), dir / "file");
+}
+
+TEST(WholeFileTest, MayWriteFollowsPermissions) {
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  WriteFile(dir / "mine", "x");
+  ASSERT_EQ(::chmod((dir / "mine").c_str(), 0644), 0);
+  WriteFile(dir / "open", "x");
+  ASSERT_EQ(::chmod((dir / "open").c_str(), 0666), 0);
+  std::filesystem::create_directory(dir / "shared");
+  ASSERT_EQ(::chmod((dir / "shared").c_str(), 0777), 0);
+  EXPECT_TRUE(MayWrite(dir.path()));
+  EXPECT_TRUE(MayWrite(dir / "mine"));
+  EXPECT_FALSE(MayWrite(dir / "missing"));
+  EXPECT_FALSE(MayWrite(""));
+  // Another user may write only what the permissions give to others.
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const int code = testing::RunUnprivileged([&] {
+    int wrong = 0;
+    if (MayWrite(dir.path())) wrong |= 1;
+    if (MayWrite(dir / "mine")) wrong |= 2;
+    if (!MayWrite(dir / "open")) wrong |= 4;
+    if (!MayWrite(dir / "shared")) wrong |= 8;
+    return wrong;
+  });
+  if (code == testing::kCannotDropPrivileges) GTEST_SKIP() << "cannot change user ids";
+  EXPECT_EQ(code, 0);
+}
+
+}  // namespace
+}  // namespace vesmer
