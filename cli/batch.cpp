@@ -106,7 +106,7 @@ Prepared PrepareValues(const BatchOptions& o) {
   Prepared p;
   SettingsStore& v = p.values;
   if (o.settings) {
-    LoadSettings(v, SettingsLocationOfFile(*o.settings));
+    if (Status s = LoadSettingsFile(*o.settings, v, p.problem); !s.ok()) return p;
   } else {
     // The defaults of an empty settings file; the batch tool never opens an editor.
     LoadSettings(v, SettingsLocation{});
@@ -274,7 +274,9 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   const ComparisonJob job = JobFromSettings(values, key, omit);
 
   BatchObserver observer(err, progress_allowed && !o.quiet && !o.json);
-  const RunSummary summary = RunComparison(job, observer);
+  RunExtensions extensions;
+  extensions.interrupt = &StopFlag();
+  const RunSummary summary = RunComparison(job, observer, extensions);
   observer.Clear();
   const std::vector<std::string> warnings = Warnings(summary);
   for (const std::string& w : warnings) err << "vesmer-batch: 警告: " << w << '\n';

@@ -10,7 +10,12 @@ std::atomic<bool> g_stop{false};
 
 extern "C" void OnStopSignal(int signal_number) {
   int none = 0;
-  g_signal.compare_exchange_strong(none, signal_number);
+  if (!g_signal.compare_exchange_strong(none, signal_number)) {
+    // Asked twice: the user does not want to wait for an orderly stop.
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+    return;
+  }
   g_stop.store(true);
 }
 

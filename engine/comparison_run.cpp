@@ -70,13 +70,26 @@ class Run {
   Status SetUp();
   Status CheckOutputsAreNoInputs(const std::vector<FileId>& protect);
   Status OpenInput(Side side);
-  Status CreateOutputs();
+  struct Output {
+    const std::string& path;
+    OutputFile* file;
+  };
+  std::vector<Output> AllOutputs();
+  Status LockOutputs();
+  void AbandonOutputs();
+  Status TruncateOutputs(const std::vector<FileId>& inputs);
   Status MatchAll();
   void Advance(InputSide& side);
   void Pair();
   void Unmatched(InputSide& side);
   void Lone(InputSide& side);
   bool Check();
+  // A read given up because the run was interrupted: the run stops.
+  bool Interrupted(const InputSide& input) {
+    if (!input.read_failed || input.status().error_number() != EINTR) return false;
+    stop_ = true;
+    return true;
+  }
   void ReportProgress();
   void NoteLineEnds(InputSide& side);
   Status CloseAll();
@@ -128,19 +141,48 @@ Status Run::CheckOutputsAreNoInputs(const std::vector<FileId>& protect) {
 Status Run::OpenInput(Side s) {
   InputSide& input = side(s);
   input.lines_read = 0;
+  input.reader.SetInterrupt(extensions_.interrupt);
   return WithPath(input.reader.Open(job_.Input(s)), job_.Input(s));
 }
 
-Status Run::CreateOutputs() {
+std::vector<Run::Output> Run::AllOutputs() {
+  std::vector<Output> all;
+  for (const OutputKind kind : kAllOutputKinds) {
+    if (job_.OutputSelected[kind]) all.push_back({job_.Result(kind), &outputs_[kind]});
+  }
+  for (const ExtraOutput& extra : extensions_.outputs) all.push_back({extra.path, extra.file});
+  return all;
+}
+
+Status Run::LockOutputs() {
+  // Locked without truncating, so that a run refused now (a file in use by another run, a
+  // conversion that fails) leaves every file as it was; files this run created go again.
+  for (const Output& out : AllOutputs()) {
+    if (Status s = out.file->OpenLocked(out.path); !s.ok()) return WithPath(s, out.path);
+  }
+  return {};
+}
+
+void Run::AbandonOutputs() {
+  for (const Output& out : AllOutputs()) {
+    if (out.file->is_open()) out.file->Abandon();
+  }
+}
+
+Status Run::TruncateOutputs(const std::vector<FileId>& inputs) {
+  for (const Output& out : AllOutputs()) {
+    // A converted input is a new file; make sure no result file became one.
+    for (const FileId& id : inputs) {
+      if (out.file->id() == id) return Status::Error(EEXIST, "result file is an input", out.path);
+    }
+  }
   for (const OutputKind kind : kAllOutputKinds) {
     if (!job_.OutputSelected[kind]) continue;
-    if (Status s = outputs_[kind].Create(job_.Result(kind)); !s.ok()) {
-      return WithPath(s, job_.Result(kind));
-    }
+    if (Status s = outputs_[kind].Truncate(); !s.ok()) return WithPath(s, job_.Result(kind));
     created_[kind] = true;
   }
   for (const ExtraOutput& extra : extensions_.outputs) {
-    if (Status s = extra.file->Create(extra.path); !s.ok()) return WithPath(s, extra.path);
+    if (Status s = extra.file->Truncate(); !s.ok()) return WithPath(s, extra.path);
   }
   return {};
 }
@@ -162,12 +204,27 @@ Status Run::SetUp() {
       if (Status st = OpenInput(s); !st.ok()) return st;
     }
   }
+  if (Status s = LockOutputs(); !s.ok()) {
+    AbandonOutputs();
+    return s;
+  }
+  // The conversion must not write through a result file either.
+  for (const Output& out : AllOutputs()) protect.push_back(out.file->id());
   for (const Side s : kSides) {
     if (!job_.Utf8[Index(s)]) continue;
-    if (Status st = ConvertUtf8Input(job_.Input(s)); !st.ok()) return st;
-    if (Status st = OpenInput(s); !st.ok()) return st;
+    Status st = ConvertUtf8Input(job_.Input(s));
+    if (st.ok()) st = OpenInput(s);
+    if (!st.ok()) {
+      AbandonOutputs();
+      return st;
+    }
   }
-  if (Status s = CreateOutputs(); !s.ok()) return s;
+  if (Status s = TruncateOutputs({side(Side::kSource).reader.id(),
+                                  side(Side::kDestination).reader.id()});
+      !s.ok()) {
+    AbandonOutputs();
+    return s;
+  }
   if (job_.OutputSelected[OutputKind::kResultList]) {
     list_.emplace(job_, outputs_[OutputKind::kResultList], observer_);
     sinks_.push_back(&*list_);
@@ -179,6 +236,7 @@ Status Run::SetUp() {
   for (InputSide& input : sides_) {
     input.ClearKeys();
     Advance(input);
+    if (Interrupted(input)) break;
     if (input.read_failed) return WithPath(input.status(), job_.Input(input.side()));
     NoteLineEnds(input);
   }
@@ -272,7 +330,8 @@ bool Run::Check() {
       return false;
     }
   }
-  if (observer_.StopRequested()) {
+  if (observer_.StopRequested() ||
+      (extensions_.interrupt != nullptr && extensions_.interrupt->load())) {
     stop_ = true;
     return false;
   }
@@ -319,6 +378,7 @@ Status Run::MatchAll() {
     }
     if (list_ && list_->stop_requested()) stop_ = true;
     for (InputSide* input : {&src, &dst}) {
+      if (Interrupted(*input)) return {};
       if (input->read_failed) return WithPath(input->status(), job_.Input(input->side()));
     }
   }
@@ -351,6 +411,8 @@ RunSummary Run::Execute() {
     if (Status s = SetUp(); !s.ok()) {
       summary.outcome = RunOutcome::kSetupFailed;
       summary.error = s;
+    } else if (stop_) {
+      summary.outcome = RunOutcome::kStopped;
     } else if (Status m = MatchAll(); !m.ok()) {
       summary.outcome = RunOutcome::kIoFailed;
       summary.error = m;
@@ -386,8 +448,11 @@ RunSummary Run::Execute() {
     out.created = created_[kind];
     out.complete = out.selected && outputs_[kind].status().ok();
     out.found = found_[kind];
-    out.written =
-        kind == OutputKind::kResultList ? (list_ ? list_->entries() : 0) : files_.written(kind);
+    // Only what reached the file counts: after a failed write, the records still buffered or
+    // written in part are lost.
+    out.written = kind == OutputKind::kResultList
+                      ? (list_ ? list_->entries_reached() : 0)
+                      : files_.written(kind) - static_cast<std::int64_t>(outputs_[kind].lines_lost());
   }
   summary.expected_pairs = expected_;
   if (summary.outcome == RunOutcome::kNoDifferences && summary.DifferencesFound()) {

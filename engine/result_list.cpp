@@ -136,11 +136,23 @@ bool ResultListWriter::Write(const ListedPair& pair) {
 }
 
 ResultListSink::ResultListSink(const ComparisonJob& job, OutputFile& file, RunObserver& observer)
-    : job_(job), writer_(file, cp932::FromUtf8(job.Scale), job.Display, observer) {}
+    : job_(job), file_(file), writer_(file, cp932::FromUtf8(job.Scale), job.Display, observer) {}
 
 void ResultListSink::Write(const ListedPair& pair) {
   if (!writer_.Write(pair)) stop_ = true;
   ++entries_;
+  while (!pending_ends_.empty() && pending_ends_.front() <= file_.bytes_reached()) {
+    pending_ends_.pop_front();
+  }
+  pending_ends_.push_back(file_.bytes_appended());
+}
+
+std::int64_t ResultListSink::entries_reached() const {
+  std::int64_t lost = 0;
+  for (const std::uint64_t end : pending_ends_) {
+    if (end > file_.bytes_reached()) ++lost;
+  }
+  return entries_ - lost;
 }
 
 void ResultListSink::OnPair(const Record& source, const Record& destination, PairVerdict verdict) {

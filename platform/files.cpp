@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -152,14 +153,26 @@ struct LineReader::Prefetch {
 
   // Gives back the chunk held so far and waits for the next one. False at the end of the file
   // or after an error (then read_error says which).
-  bool Take(std::string_view& chunk) {
+  bool Take(std::string_view& chunk, const std::atomic<bool>* interrupt, bool& interrupted) {
     std::unique_lock lock(mutex);
     if (held != nullptr) {
       free[free_count++] = held;
       held = nullptr;
       changed.notify_all();
     }
-    changed.wait(lock, [this] { return filled_count > 0 || done; });
+    const auto ready = [this] { return filled_count > 0 || done; };
+    if (interrupt == nullptr) {
+      changed.wait(lock, ready);
+    } else {
+      // A signal cannot wake a condition variable: look at the flag now and then while a slow
+      // pipe keeps us waiting.
+      while (!changed.wait_for(lock, std::chrono::milliseconds(50), ready)) {
+        if (interrupt->load()) {
+          interrupted = true;
+          return false;
+        }
+      }
+    }
     if (filled_count == 0) return false;
     const Piece& piece = filled[filled_first];
     filled_first = (filled_first + 1) % kChunks;
@@ -257,9 +270,14 @@ void LineReader::Fail(int error_number) noexcept {
 }
 
 bool LineReader::Refill() {
-  if (prefetch_->Take(chunk_)) return true;
+  bool interrupted = false;
+  if (prefetch_->Take(chunk_, interrupt_, interrupted)) return true;
   chunk_ = {};
-  if (prefetch_->read_error != 0) Fail(prefetch_->read_error);
+  if (interrupted) {
+    Fail(EINTR);
+  } else if (prefetch_->read_error != 0) {
+    Fail(prefetch_->read_error);
+  }
   return false;
 }
 
@@ -431,6 +449,7 @@ Status OutputFile::Truncate() {
     }
   }
   used_ = 0;
+  bytes_appended_ = bytes_reached_ = lines_lost_ = 0;
   writing_ = true;
   return status_;
 }
@@ -451,15 +470,26 @@ void OutputFile::WriteOut(const char* data, std::size_t n) {
     if (put < 0) {
       if (errno == EINTR) continue;
       status_ = ErrorWithPath(errno, "write", path_);
-      return;
+      break;
     }
     data += put;
     n -= static_cast<std::size_t>(put);
+    bytes_reached_ += static_cast<std::uint64_t>(put);
   }
+  Lose(std::string_view(data, n));
+}
+
+void OutputFile::Lose(std::string_view bytes) {
+  lines_lost_ += static_cast<std::uint64_t>(std::count(bytes.begin(), bytes.end(), '\r'));
 }
 
 void OutputFile::Append(std::string_view bytes) {
-  if (!fd_.valid() || !status_.ok()) return;
+  if (!fd_.valid()) return;
+  bytes_appended_ += bytes.size();
+  if (!status_.ok()) {
+    Lose(bytes);
+    return;
+  }
   if (!writing_) {
     // Writing before Truncate() would overwrite the start of the old contents.
     status_ = ErrorWithPath(EBADF, "write", path_);

@@ -16,13 +16,13 @@
 #include <thread>
 #include <vector>
 
-#include "tests/platform/in_child.h"
+#include "tests/forked_child.h"
 #include "tests/test_util.h"
 
 namespace vesmer {
 namespace {
 
-using testing::InChild;
+using testing::RunInChild;
 using testing::kChildSkipped;
 using testing::ReadFile;
 using testing::TempDir;
@@ -338,7 +338,7 @@ TEST(LineReaderTest, NoMemoryForTheChunksIsAStatus) {
   TempDir dir;
   WriteFile(dir / "f", "a\r\n");
   const std::string path = dir / "f";
-  const int code = InChild([&] {
+  const int code = RunInChild([&] {
     const int before = OpenDescriptors();
     if (!testing::LimitAddressSpace(std::size_t{64} << 20)) return kChildSkipped;
     LineReader reader(std::size_t{256} << 20);  // four such chunks cannot be had
@@ -358,7 +358,7 @@ TEST(LineReaderTest, NoMemoryForALongLineIsAFailedRead) {
   TempDir dir;
   const std::string path = dir / "f";
   WriteRepeated(path, std::string(std::size_t{1} << 20, 'x'), 48, "\r\nshort\r\n");
-  const int code = InChild([&] {
+  const int code = RunInChild([&] {
     LineReader reader(std::size_t{64} << 10);
     CHILD_CHECK(reader.Open(path).ok());
     if (!testing::LimitAddressSpace(std::size_t{16} << 20)) return kChildSkipped;
@@ -384,7 +384,7 @@ TEST(LineReaderTest, ALongLineCostsAboutItsOwnLength) {
   constexpr std::size_t kMiB = std::size_t{1} << 20;
   constexpr std::size_t kLine = 33 * kMiB;
   WriteRepeated(path, std::string(kMiB, 'x'), kLine / kMiB, "\r\nend\r\n");
-  const int code = InChild([&] {
+  const int code = RunInChild([&] {
     LineReader reader;
     CHILD_CHECK(reader.Open(path).ok());
     if (!testing::ResetPeakMemory()) return kChildSkipped;

@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "tests/platform/in_child.h"
+#include "tests/forked_child.h"
 
 namespace vesmer {
 namespace {
 
-using testing::InChild;
+using testing::RunInChild;
 using testing::kChildSkipped;
 
 // Bytes that differ from position to position, so a lost or moved piece shows.
@@ -81,7 +81,7 @@ TEST(MappedBufferTest, ShrinkGivesBackOnlyWhatTheBytesDoNotNeed) {
 }
 
 TEST(MappedBufferTest, NoMemoryIsAnErrorAndKeepsTheBytesHeld) {
-  const int code = InChild([] {
+  const int code = RunInChild([] {
     MappedBuffer buffer;
     const std::string first = Pattern(std::size_t{1} << 20, 3);
     CHILD_CHECK(buffer.Append(first).ok());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -79,6 +80,9 @@ struct RunExtensions {
   std::vector<RecordSink*> sinks;  // more outputs: statistics, reports; after the result files
   std::vector<ExtraOutput> outputs;
   PairJudge* judge = nullptr;  // decides expected differences; none: every difference is real
+  // Set from a signal handler: the run stops as when the observer asks it to, also while it
+  // waits for input that is slow to come (a pipe).
+  const std::atomic<bool>* interrupt = nullptr;
 };
 
 // Runs `job` to its end on the calling thread. Never throws: an allocation failure ends the run

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -73,15 +74,21 @@ class ResultListSink : public RecordSink {
   void OnPair(const Record& source, const Record& destination, PairVerdict verdict) override;
   void OnLoneLine(const Record& record) override;
 
-  // Entries written, and whether the observer asked the run to stop.
+  // Entries written, and of those the ones that reached the file whole (fewer after a failed
+  // write); whether the observer asked the run to stop.
   [[nodiscard]] std::int64_t entries() const { return entries_; }
+  [[nodiscard]] std::int64_t entries_reached() const;
   [[nodiscard]] bool stop_requested() const { return stop_; }
 
  private:
   void Write(const ListedPair& pair);
 
   const ComparisonJob& job_;
+  OutputFile& file_;
   ResultListWriter writer_;
+  // Where the entries end in the file that may not have reached it yet (at most a buffer's
+  // worth: older ones are dropped as writes succeed).
+  std::deque<std::uint64_t> pending_ends_;
   std::int64_t entries_ = 0;
   bool stop_ = false;
 };

@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <atomic>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -81,6 +83,9 @@ class LineReader {
   [[nodiscard]] bool Next(std::string_view& line);
   // Stops the read-ahead thread and closes the file; what was read ahead is dropped.
   void Close();
+  // While Next() waits for data (a slow pipe), it gives up with EINTR soon after `*flag`
+  // becomes true; null: it waits as long as it takes.
+  void SetInterrupt(const std::atomic<bool>* flag) { interrupt_ = flag; }
 
   [[nodiscard]] const Status& status() const { return status_; }
   [[nodiscard]] bool is_open() const { return prefetch_ != nullptr; }
@@ -116,6 +121,7 @@ class LineReader {
   std::string_view chunk_;  // the unread part of the chunk at hand
   MappedBuffer carry_;      // a line that runs on into the next chunk
   bool skip_lf_ = false;    // the last line ended with a CR at the end of a chunk
+  const std::atomic<bool>* interrupt_ = nullptr;
   Status status_;
 };
 
@@ -167,8 +173,17 @@ class OutputFile {
   // The file opened by the last OpenLocked() or Create(); not valid when that failed.
   [[nodiscard]] FileId id() const { return id_; }
 
+  // What became of the bytes appended since Truncate(): how many reached the file, and how
+  // many line ends (CR) were among the bytes that did not, because a write failed. A record
+  // line holds one CR, so records lost is lines_lost().
+  [[nodiscard]] std::uint64_t bytes_appended() const { return bytes_appended_; }
+  [[nodiscard]] std::uint64_t bytes_reached() const { return bytes_reached_; }
+  [[nodiscard]] std::uint64_t lines_lost() const { return lines_lost_; }
+
  private:
   void WriteOut(const char* data, std::size_t n);
+  // Counts the line ends of bytes that will never reach the file.
+  void Lose(std::string_view bytes);
   // Abandons a file that was only locked, closes a file being written.
   void Release();
 
@@ -179,6 +194,9 @@ class OutputFile {
   bool writing_ = false;  // Truncate() has been done
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
+  std::uint64_t bytes_appended_ = 0;
+  std::uint64_t bytes_reached_ = 0;
+  std::uint64_t lines_lost_ = 0;
   Status status_;
 };
 
