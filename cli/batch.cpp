@@ -188,16 +188,21 @@ Json SummaryJson(const RunSummary& summary, const std::vector<std::string>& warn
   return j;
 }
 
-void PrintPlain(std::ostream& out, std::ostream& err, const RunSummary& summary) {
-  const std::string status(StatusText(summary));
-  const bool completed =
-      summary.outcome == RunOutcome::kNoDifferences || summary.outcome == RunOutcome::kDifferences;
-  if (!status.empty()) (completed ? out : err) << status << '\n';
+// What failed, on standard error: the file and the system's reason.
+void PrintError(std::ostream& err, const RunSummary& summary) {
   if (summary.outcome == RunOutcome::kStopped) err << "☆中止しました\n";
   if (!summary.error.ok()) {
     err << summary.error.path() << (summary.error.path().empty() ? "" : ": ")
         << summary.error.reason() << '\n';
   }
+}
+
+void PrintPlain(std::ostream& out, std::ostream& err, const RunSummary& summary) {
+  const std::string status(StatusText(summary));
+  const bool completed =
+      summary.outcome == RunOutcome::kNoDifferences || summary.outcome == RunOutcome::kDifferences;
+  if (!status.empty()) (completed ? out : err) << status << '\n';
+  PrintError(err, summary);
   const bool failed =
       summary.outcome == RunOutcome::kSetupFailed || summary.outcome == RunOutcome::kIoFailed;
   for (const Side s : kSides) {
@@ -281,6 +286,12 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   const std::vector<std::string> warnings = Warnings(summary);
   for (const std::string& w : warnings) err << "vesmer-batch: 警告: " << w << '\n';
   if (o.json) {
+    const std::string status(StatusText(summary));
+    if (summary.outcome != RunOutcome::kNoDifferences &&
+        summary.outcome != RunOutcome::kDifferences && !status.empty()) {
+      err << status << '\n';
+    }
+    PrintError(err, summary);
     PrintJson(out, SummaryJson(summary, warnings));
   } else {
     PrintPlain(out, err, summary);

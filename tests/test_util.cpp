@@ -1,10 +1,12 @@
 #include "tests/test_util.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -49,28 +51,83 @@ std::string CrLf(const std::vector<std::string>& lines) {
   return out;
 }
 
-ProcessResult RunBatchExe(const std::vector<std::string>& args) {
-  TempDir capture;
-  const std::string out_path = capture / "out", err_path = capture / "err";
+namespace {
+
+pid_t StartBatch(const std::vector<std::string>& args, const ProcessLimits& limits,
+                 const std::string& out_path, const std::string& err_path) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (limits.file_size != 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit r{limits.file_size, limits.file_size};
+      ::setrlimit(RLIMIT_FSIZE, &r);
+    }
+    if (limits.address_space != 0) {
+      const rlimit r{limits.address_space, limits.address_space};
+      ::setrlimit(RLIMIT_AS, &r);
+    }
     std::vector<char*> argv{const_cast<char*>(VESMER_BATCH_EXE)};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
+  return pid;
+}
+
+ProcessResult Collect(pid_t pid, const std::string& out_path, const std::string& err_path) {
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
   ProcessResult result;
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = ReadFile(out_path);
   result.err = ReadFile(err_path);
   return result;
+}
+
+}  // namespace
+
+ProcessResult RunBatchExe(const std::vector<std::string>& args, const ProcessLimits& limits) {
+  TempDir capture;
+  const std::string out_path = capture / "out", err_path = capture / "err";
+  return Collect(StartBatch(args, limits, out_path, err_path), out_path, err_path);
+}
+
+BatchProcess::BatchProcess(const std::vector<std::string>& args, const ProcessLimits& limits)
+    : pid_(StartBatch(args, limits, capture_ / "out", capture_ / "err")) {}
+
+BatchProcess::~BatchProcess() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    (void)Collect(pid_, capture_ / "out", capture_ / "err");
+  }
+}
+
+void BatchProcess::Signal(int signal_number) const { ::kill(pid_, signal_number); }
+
+ProcessResult BatchProcess::Wait() {
+  const ProcessResult result = Collect(pid_, capture_ / "out", capture_ / "err");
+  pid_ = -1;
+  return result;
+}
+
+bool UnderSanitizer() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  return true;
+#else
+  return false;
+#endif
+#else
+  return false;
+#endif
 }
 
 }  // namespace vesmer::testing

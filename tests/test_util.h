@@ -33,7 +33,33 @@ struct ProcessResult {
   std::string err;
 };
 
+// Limits for a run of vesmer-batch; 0 leaves a limit as it is.
+struct ProcessLimits {
+  unsigned long long file_size = 0;      // RLIMIT_FSIZE; SIGXFSZ is ignored (writes fail)
+  unsigned long long address_space = 0;  // RLIMIT_AS
+};
+
 // Runs vesmer-batch with `args` and collects its exit status and output.
-[[nodiscard]] ProcessResult RunBatchExe(const std::vector<std::string>& args);
+[[nodiscard]] ProcessResult RunBatchExe(const std::vector<std::string>& args,
+                                        const ProcessLimits& limits = {});
+
+// vesmer-batch started in the background, for tests that signal it or run two at once.
+class BatchProcess {
+ public:
+  explicit BatchProcess(const std::vector<std::string>& args, const ProcessLimits& limits = {});
+  ~BatchProcess();
+  BatchProcess(const BatchProcess&) = delete;
+  BatchProcess& operator=(const BatchProcess&) = delete;
+  void Signal(int signal_number) const;
+  // Waits for it to end and collects what it printed.
+  [[nodiscard]] ProcessResult Wait();
+
+ private:
+  TempDir capture_;
+  int pid_ = -1;
+};
+
+// Whether the tests run under a sanitizer, whose allocator ignores address space limits.
+[[nodiscard]] bool UnderSanitizer();
 
 }  // namespace vesmer::testing
