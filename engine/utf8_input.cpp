@@ -9,14 +9,12 @@
 #include <cstring>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include "platform/cp932.h"
 
 namespace vesmer {
 namespace {
 
-constexpr std::size_t kChunk = 1 << 20;
 // A UTF-8 sequence is at most four bytes, so at most three wait for the next read.
 constexpr std::size_t kMaxCarried = 3;
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
@@ -97,14 +95,15 @@ void SetUtf8ConversionStepHook(void (*hook)(int step)) {
   step_hook.store(hook, std::memory_order_relaxed);
 }
 
-Status TranscodeUtf8(const ReadFunction& read, const WriteFunction& write) {
-  auto in = std::make_unique<char[]>(kMaxCarried + kChunk);
-  std::vector<char> out(cp932::Utf8ToCp932MaxBytes(kMaxCarried + kChunk));
+Status TranscodeUtf8(const ReadFunction& read, const WriteFunction& write, std::size_t chunk) {
+  auto in = std::make_unique_for_overwrite<char[]>(kMaxCarried + chunk);
+  auto out =
+      std::make_unique_for_overwrite<char[]>(cp932::Utf8ToCp932MaxBytes(kMaxCarried + chunk));
   std::size_t carried = 0;  // bytes at the front of `in` still to be encoded
   bool at_start = true;     // the byte order mark is not decided yet
   for (;;) {
     // Never more than a chunk per read, so the carried bytes and the read fit in `in`.
-    const ssize_t got = read(in.get() + carried, kChunk);
+    const ssize_t got = read(in.get() + carried, chunk);
     if (got < 0) {
       if (errno == EINTR) continue;
       return Status::Error(errno, "read");
@@ -121,10 +120,10 @@ Status TranscodeUtf8(const ReadFunction& read, const WriteFunction& write) {
       if (n >= 3 && std::string_view(in.get(), 3) == kByteOrderMark) from = 3;
     }
     std::size_t written = 0;
-    const std::size_t consumed = cp932::Utf8ToCp932(std::string_view(in.get() + from, n - from),
-                                                    out.data(), written, at_end);
+    const std::size_t consumed =
+        cp932::Utf8ToCp932(std::string_view(in.get() + from, n - from), out.get(), written, at_end);
     if (written > 0) {
-      if (Status s = write(std::string_view(out.data(), written)); !s.ok()) return s;
+      if (Status s = write(std::string_view(out.get(), written)); !s.ok()) return s;
     }
     if (at_end) return {};
     carried = n - from - consumed;

@@ -392,19 +392,23 @@ detail::ReadFunction PiecesOf(const std::string& bytes, std::vector<std::size_t>
   };
 }
 
-std::string Transcode(const std::string& utf8, std::vector<std::size_t> sizes) {
+std::string Transcode(const std::string& utf8, std::vector<std::size_t> sizes,
+                      std::size_t chunk = detail::kUtf8ConversionChunk) {
   std::string out;
-  const Status s =
-      detail::TranscodeUtf8(PiecesOf(utf8, std::move(sizes)), [&out](std::string_view b) {
+  const Status s = detail::TranscodeUtf8(
+      PiecesOf(utf8, std::move(sizes)),
+      [&out](std::string_view b) {
         out += b;
         return Status{};
-      });
+      },
+      chunk);
   EXPECT_TRUE(s.ok());
   return out;
 }
 
 TEST(Utf8InputTranscodeTest, OutputDoesNotDependOnHowReadsCutTheInput) {
   std::mt19937 rng(65001);
+  // Short reads of a large chunk, and full reads of small chunks.
   const std::vector<std::vector<std::size_t>> cuts = {{1},       {2},    {3},    {1, 2},
                                                       {2, 1, 5}, {7, 1}, {4096}, {1u << 20}};
   for (int round = 0; round < 300; ++round) {
@@ -413,6 +417,9 @@ TEST(Utf8InputTranscodeTest, OutputDoesNotDependOnHowReadsCutTheInput) {
     const std::string expected = testing::ReferenceUtf8InputConversion(utf8);
     for (const auto& sizes : cuts) {
       ASSERT_EQ(Transcode(utf8, sizes), expected) << round << " " << sizes[0];
+    }
+    for (const std::size_t chunk : {1, 2, 3, 4, 5, 16}) {
+      ASSERT_EQ(Transcode(utf8, {chunk}, chunk), expected) << round << " " << chunk;
     }
   }
 }

@@ -67,12 +67,14 @@ void SetUtf8ConversionStepHook(void (*hook)(int step));
 using ReadFunction = std::function<ssize_t(char* buffer, std::size_t capacity)>;
 using WriteFunction = std::function<Status(std::string_view bytes)>;
 
-// The conversion's transcoding: reads UTF-8 through `read` in pieces of at most 1 MiB and hands
-// the code page 932 form to `write`, a piece at a time. Drops a byte order mark at the very start
-// and carries a sequence cut at a piece's edge over to the next piece, so the output does not
-// depend on how the reads cut the input. Memory stays at a few MiB whatever the input's size.
-// Returns the first failure of `read` (as "read") or of `write`.
-[[nodiscard]] Status TranscodeUtf8(const ReadFunction& read, const WriteFunction& write);
+// The conversion's transcoding: reads UTF-8 through `read` in pieces of at most `chunk` (> 0) bytes
+// and hands the code page 932 form to `write`, a piece at a time. Drops a byte order mark at the
+// very start and carries a sequence cut at a piece's edge over to the next piece, so the output
+// does not depend on how the reads cut the input. Memory is three times `chunk`, whatever the
+// input's size. Returns the first failure of `read` (as "read") or of `write`.
+inline constexpr std::size_t kUtf8ConversionChunk = std::size_t{1} << 20;
+[[nodiscard]] Status TranscodeUtf8(const ReadFunction& read, const WriteFunction& write,
+                                   std::size_t chunk = kUtf8ConversionChunk);
 
 }  // namespace detail
 }  // namespace vesmer
