@@ -9,8 +9,8 @@ otherwise), then times, best of --repeat each:
   - the conversion a run does (bench/utf8_convert: read, encode, write <name>_SJIS.TXT, two
     renames), on a hard link to the generated file, so the file itself is never written;
   - iconv on the same file, its output written to a file in the same folder.
-Prints both times, throughput, the ratio, peak RSS (GNU time) and whether the two outputs are
-byte for byte the same.
+Prints both wall times with throughput, CPU times, the ratio of wall times, peak RSS (GNU
+time) and whether the two outputs are byte for byte the same.
 """
 import argparse
 import os
@@ -27,13 +27,15 @@ def run(cmd, stdout=subprocess.DEVNULL):
     # GNU time reports the command's own peak RSS; a child forked from this Python process
     # would count Python's pages too.
     start = time.perf_counter()
-    proc = subprocess.run([GNU_TIME, "-f", "%M"] + cmd, stdout=stdout, stderr=subprocess.PIPE)
+    proc = subprocess.run([GNU_TIME, "-f", "%M %U %S"] + cmd, stdout=stdout,
+                          stderr=subprocess.PIPE)
     elapsed = time.perf_counter() - start
     err = proc.stderr.decode(errors="replace").strip().splitlines()
-    rss_kib = int(err[-1]) if err and err[-1].isdigit() else 0
-    if proc.returncode != 0:
-        sys.exit(f"{' '.join(cmd)} failed ({proc.returncode}): " + "\n".join(err[:-1]))
-    return elapsed, rss_kib / 1024.0
+    if proc.returncode != 0 or not err:
+        sys.exit(f"{' '.join(cmd)} failed ({proc.returncode}): " + "\n".join(err))
+    rss_kib, user, system = err[-1].split()
+    # CPU time next to wall time: on a shared machine it shows the work done apart from waiting.
+    return elapsed, int(rss_kib) / 1024.0, float(user) + float(system)
 
 
 def cp932_chars(first_lead, last_lead, trails):
@@ -137,8 +139,10 @@ def main():
 
     mb = lambda t: size / t / 1e6
     print(f"input {size / 1e6:.0f} MB of UTF-8, best of {args.repeat}")
-    print(f"vesmer conversion {v[0]:7.2f} s {mb(v[0]):7.0f} MB/s  peak RSS {v[1]:7.1f} MiB")
-    print(f"iconv CP932       {i[0]:7.2f} s {mb(i[0]):7.0f} MB/s  peak RSS {i[1]:7.1f} MiB")
+    print(f"vesmer conversion {v[0]:7.2f} s {mb(v[0]):7.0f} MB/s  CPU {v[2]:6.2f} s  "
+          f"peak RSS {v[1]:7.1f} MiB")
+    print(f"iconv CP932       {i[0]:7.2f} s {mb(i[0]):7.0f} MB/s  CPU {i[2]:6.2f} s  "
+          f"peak RSS {i[1]:7.1f} MiB")
     print(f"ratio vesmer/iconv time {v[0] / i[0]:.2f} (below 1: vesmer is faster)")
     print(f"outputs identical: {'yes' if same else 'no'}")
     remove(vesmer_out, iconv_out)
