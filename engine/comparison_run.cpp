@@ -212,7 +212,7 @@ Status Run::SetUp() {
   for (const Output& out : AllOutputs()) protect.push_back(out.file->id());
   for (const Side s : kSides) {
     if (!job_.Utf8[Index(s)]) continue;
-    Status st = ConvertUtf8Input(job_.Input(s));
+    Status st = ConvertUtf8Input(job_.Input(s), protect);
     if (st.ok()) st = OpenInput(s);
     if (!st.ok()) {
       AbandonOutputs();

@@ -1,20 +1,29 @@
 #include "engine/utf8_input.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <utility>
 
 #include "platform/cp932.h"
-#include "platform/files.h"
-#include "platform/unicode.h"
 
 namespace vesmer {
 namespace {
 
-constexpr std::size_t kChunk = 1 << 20;
+// A UTF-8 sequence is at most four bytes, so at most three wait for the next read.
+constexpr std::size_t kMaxCarried = 3;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+std::atomic<void (*)(int)> step_hook{nullptr};
+
+void Step(int step) {
+  if (void (*hook)(int) = step_hook.load(std::memory_order_relaxed)) hook(step);
+}
 
 class FdCloser {
  public:
@@ -24,83 +33,157 @@ class FdCloser {
   }
   FdCloser(const FdCloser&) = delete;
   FdCloser& operator=(const FdCloser&) = delete;
+  // Closes now and reports the failure a close can bring (a delayed write error).
+  // Hands the descriptor over to the caller.
+  int Release() { return std::exchange(fd_, -1); }
+  [[nodiscard]] Status Close(const std::string& path) {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) return Status::Error(errno, "close", path);
+    return {};
+  }
 
  private:
   int fd_;
 };
 
-// Streams UTF-8 from `in_fd` to `out` as code page 932.
-Status Transcode(int in_fd, OutputFile& out) {
-  auto buffer = std::make_unique<char[]>(kChunk + 4);
-  std::string encoded;
-  std::u16string units;
-  std::size_t carried = 0;  // bytes of an incomplete sequence kept from the last read
-  bool first = true;
+FileId IdOfStat(const struct stat& st) { return {st.st_dev, st.st_ino, true}; }
+
+Status WriteAll(int fd, std::string_view bytes, const std::string& path) {
+  while (!bytes.empty()) {
+    const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return Status::Error(errno, "write", path);
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(put));
+  }
+  return {};
+}
+
+// Opens P_SJIS.TXT for writing without following a link, creating it when missing, and checks
+// the file the descriptor really names before anything is truncated: a check on the path
+// followed by an open would leave a gap in which the name could be pointed elsewhere.
+Status OpenConverted(const std::string& path, const FileId& input, std::span<const FileId> protect,
+                     int& fd_out, FileId& id_out) {
+  // O_NONBLOCK keeps a FIFO of that name from stalling the open; it is refused below.
+  const int fd = ::open(path.c_str(),
+                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  if (fd < 0) return Status::Error(errno, "create", path);  // ELOOP: a symbolic link
+  FdCloser closer(fd);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return Status::Error(errno, "create", path);
+  const FileId id = IdOfStat(st);
+  bool taken = !S_ISREG(st.st_mode) || st.st_nlink > 1 || id == input;
+  for (const FileId& other : protect) taken = taken || id == other;
+  if (taken) return Status::Error(EEXIST, "create", path);
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return Status::Error(errno, "create", path);
+  }
+  if (::ftruncate(fd, 0) != 0) return Status::Error(errno, "truncate", path);
+  fd_out = closer.Release();
+  id_out = id;
+  return {};
+}
+
+}  // namespace
+
+namespace detail {
+
+void SetUtf8ConversionStepHook(void (*hook)(int step)) {
+  step_hook.store(hook, std::memory_order_relaxed);
+}
+
+Status TranscodeUtf8(const ReadFunction& read, const WriteFunction& write, std::size_t chunk) {
+  auto in = std::make_unique_for_overwrite<char[]>(kMaxCarried + chunk);
+  auto out =
+      std::make_unique_for_overwrite<char[]>(cp932::Utf8ToCp932MaxBytes(kMaxCarried + chunk));
+  std::size_t carried = 0;  // bytes at the front of `in` still to be encoded
+  bool at_start = true;     // the byte order mark is not decided yet
   for (;;) {
-    const ssize_t got = ::read(in_fd, buffer.get() + carried, kChunk);
+    // Never more than a chunk per read, so the carried bytes and the read fit in `in`.
+    const ssize_t got = read(in.get() + carried, chunk);
     if (got < 0) {
       if (errno == EINTR) continue;
       return Status::Error(errno, "read");
     }
     const bool at_end = got == 0;
     const std::size_t n = carried + static_cast<std::size_t>(got);
-    std::size_t i = 0;
-    if (first && n >= 3 && buffer[0] == '\xEF' && buffer[1] == '\xBB' && buffer[2] == '\xBF') {
-      i = 3;
+    std::size_t from = 0;
+    if (at_start) {
+      if (n < 3 && !at_end) {  // a mark could still be forming: wait for more bytes
+        carried = n;
+        continue;
+      }
+      at_start = false;
+      if (n >= 3 && std::string_view(in.get(), 3) == kByteOrderMark) from = 3;
     }
-    if (first && (n >= 3 || at_end)) first = false;
-    if (first) {  // fewer than three bytes so far: wait for more before judging the mark
-      carried = n;
-      continue;
+    std::size_t written = 0;
+    const std::size_t consumed =
+        cp932::Utf8ToCp932(std::string_view(in.get() + from, n - from), out.get(), written, at_end);
+    if (written > 0) {
+      if (Status s = write(std::string_view(out.get(), written)); !s.ok()) return s;
     }
-    encoded.clear();
-    while (i < n) {
-      std::size_t taken = 0;
-      const char32_t cp = DecodeUtf8(buffer.get() + i, n - i, taken, at_end);
-      if (taken == 0) break;  // an incomplete sequence: finish it after the next read
-      units.clear();
-      AppendUtf16(cp, units);
-      cp932::EncodeAppend(units, encoded);
-      i += taken;
-    }
-    out.Append(encoded);
-    if (!out.status().ok()) return out.status();
-    carried = n - i;
-    for (std::size_t k = 0; k < carried; ++k) buffer[k] = buffer[i + k];
     if (at_end) return {};
+    carried = n - from - consumed;
+    std::memmove(in.get(), in.get() + from + consumed, carried);
   }
 }
 
-}  // namespace
+}  // namespace detail
 
 Utf8InputNames MakeUtf8InputNames(const std::string& input_path) {
   const std::string stem = CutNull(RemoveExtension(input_path));
   return {stem + "_SJIS.TXT", stem + "_UTF8.TXT"};
 }
 
-Status ConvertUtf8Input(const std::string& input_path) {
+Status ConvertUtf8Input(const std::string& input_path, std::span<const FileId> protect) {
   const Utf8InputNames names = MakeUtf8InputNames(input_path);
-  const int in_fd = ::open(input_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // O_NONBLOCK keeps a FIFO from stalling the open; anything but a regular file is refused.
+  const int in_fd = ::open(input_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (in_fd < 0) return Status::Error(errno, "open", input_path);
-  {
-    FdCloser closer(in_fd);
-    OutputFile out;
-    if (Status s = out.Create(names.converted); !s.ok()) return s;
-    Status s = Transcode(in_fd, out);
-    Status closed = out.Close();
-    if (s.ok()) s = closed;
-    if (!s.ok()) {
-      // A half-written conversion is of no use to anyone; the input is untouched.
-      ::unlink(names.converted.c_str());
-      return s;
-    }
-  }
-  if (Status s = RenameNoReplace(input_path, names.backup); !s.ok()) return s;
-  if (Status s = RenameNoReplace(names.converted, input_path); !s.ok()) {
-    // Put the user's file back under its own name rather than leave the path empty.
-    (void)RenameNoReplace(names.backup, input_path);
+  FdCloser in_closer(in_fd);
+  struct stat in_st;
+  if (::fstat(in_fd, &in_st) != 0) return Status::Error(errno, "open", input_path);
+  if (S_ISDIR(in_st.st_mode)) return Status::Error(EISDIR, "open", input_path);
+  if (!S_ISREG(in_st.st_mode)) return Status::Error(EINVAL, "open", input_path);
+
+  int out_fd = -1;
+  FileId out_id;
+  if (Status s = OpenConverted(names.converted, IdOfStat(in_st), protect, out_fd, out_id);
+      !s.ok()) {
     return s;
   }
+  FdCloser out_closer(out_fd);
+  Status s = detail::TranscodeUtf8(
+      [in_fd](char* buffer, std::size_t capacity) { return ::read(in_fd, buffer, capacity); },
+      [out_fd, &names](std::string_view bytes) {
+        Status written = WriteAll(out_fd, bytes, names.converted);
+        if (written.ok()) Step(detail::kStepChunkWritten);
+        return written;
+      });
+  if (s.ok()) s = out_closer.Close(names.converted);
+  if (!s.ok()) {
+    if (s.path().empty()) s = Status::Error(s.error_number(), s.operation(), input_path);
+    // A half-written conversion is of no use to anyone; the input is untouched. Remove the
+    // name only while it still is the file written here.
+    struct stat now;
+    if (::lstat(names.converted.c_str(), &now) == 0 && IdOfStat(now) == out_id) {
+      ::unlink(names.converted.c_str());
+    }
+    return s;
+  }
+  Step(detail::kStepConvertedClosed);
+
+  if (Status r = RenameNoReplace(input_path, names.backup); !r.ok()) return r;
+  Step(detail::kStepInputRenamed);
+  if (Status r = RenameNoReplace(names.converted, input_path); !r.ok()) {
+    // Put the user's file back under its own name rather than leave the path empty.
+    (void)RenameNoReplace(names.backup, input_path);
+    return r;
+  }
+  Step(detail::kStepConvertedRenamed);
   return {};
 }
 

@@ -1,6 +1,7 @@
 #include "platform/cp932.h"
 
 #include <array>
+#include <bit>
 #include <bitset>
 #include <cstring>
 
@@ -206,18 +207,99 @@ std::string_view Canonical(std::string_view bytes, std::string& scratch) {
   return scratch;
 }
 
+std::size_t Utf8ToCp932(std::string_view utf8, char* dst, std::size_t& written, bool last) {
+  const std::uint16_t* const encode = GetTables().encode.data();
+  const auto* const begin = reinterpret_cast<const std::uint8_t*>(utf8.data());
+  const auto* const end = begin + utf8.size();
+  const auto* p = begin;
+  char* d = dst;
+  // Both bytes are stored whatever the width: the second store of a one-byte form lands in room
+  // the next character overwrites, and the two-bytes-per-byte bound leaves it room.
+  const auto put = [&d, encode](char32_t unit) {
+    const std::uint16_t code = encode[unit];
+    const bool wide = code > 0xFF;
+    d[0] = static_cast<char>(wide ? code >> 8 : code);
+    d[1] = static_cast<char>(code & 0xFF);
+    d += wide ? 2 : 1;
+  };
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+  while (p < end) {
+    const std::uint8_t b0 = *p;
+    if (b0 < 0x80) {
+      // ASCII encodes as itself: copy whole words while no byte has its high bit set. A word is
+      // stored before it is tested; what lies past the first non-ASCII byte is overwritten later,
+      // and 8 bytes of input ahead mean 8 bytes of room ahead.
+      while (end - p >= 16) {
+        std::uint64_t a, b;
+        std::memcpy(&a, p, 8);
+        std::memcpy(&b, p + 8, 8);
+        if ((a | b) & kHighBits) break;
+        std::memcpy(d, &a, 8);
+        std::memcpy(d + 8, &b, 8);
+        p += 16;
+        d += 16;
+      }
+      if constexpr (std::endian::native == std::endian::little) {
+        if (end - p >= 8) {
+          std::uint64_t a;
+          std::memcpy(&a, p, 8);
+          std::memcpy(d, &a, 8);
+          const std::uint64_t high = a & kHighBits;
+          const std::size_t ascii = high == 0 ? 8 : std::countr_zero(high) / 8;
+          p += ascii;
+          d += ascii;
+          continue;
+        }
+      }
+      while (p < end && *p < 0x80) *d++ = static_cast<char>(*p++);
+      continue;
+    }
+    // Kana and kanji take three bytes, Latin-1 and Greek two: decode the well-formed cases here.
+    if (b0 >= 0xE0 && b0 <= 0xEF && end - p >= 3) {
+      const std::uint8_t b1 = p[1], b2 = p[2];
+      const char32_t cp =
+          static_cast<char32_t>(((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F));
+      // Below U+0800 is an overlong form, D800-DFFF an encoded surrogate: both malformed.
+      if ((b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80 && cp >= 0x800 && (cp & 0xF800) != 0xD800) {
+        put(cp);
+        p += 3;
+        continue;
+      }
+    } else if (b0 >= 0xC2 && b0 <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+      put(static_cast<char32_t>(((b0 & 0x1F) << 6) | (p[1] & 0x3F)));
+      p += 2;
+      continue;
+    }
+    // Four-byte characters, malformed and cut sequences: the general decoder says how many
+    // bytes make the character or its replacement.
+    std::size_t taken = 0;
+    const char32_t cp = DecodeUtf8(reinterpret_cast<const char*>(p),
+                                   static_cast<std::size_t>(end - p), taken, last);
+    if (taken == 0) break;  // cut off at the end of this piece
+    p += taken;
+    if (cp < 0x10000) {
+      put(cp);
+    } else {
+      put(0xD800 | ((cp - 0x10000) >> 10));
+      put(0xDC00 | (cp & 0x3FF));
+    }
+  }
+  written = static_cast<std::size_t>(d - dst);
+  return static_cast<std::size_t>(p - begin);
+}
+
+std::size_t Utf8ToCp932Append(std::string_view utf8, std::string& out, bool last) {
+  const std::size_t base = out.size();
+  out.resize(base + Utf8ToCp932MaxBytes(utf8.size()));
+  std::size_t written = 0;
+  const std::size_t consumed = Utf8ToCp932(utf8, out.data() + base, written, last);
+  out.resize(base + written);
+  return consumed;
+}
+
 std::string FromUtf8(std::string_view utf8) {
   std::string out;
-  out.reserve(utf8.size());
-  std::u16string units;
-  for (std::size_t i = 0; i < utf8.size();) {
-    std::size_t taken = 0;
-    const char32_t cp = DecodeUtf8(utf8.data() + i, utf8.size() - i, taken);
-    i += taken;
-    units.clear();
-    AppendUtf16(cp, units);
-    EncodeAppend(units, out);
-  }
+  Utf8ToCp932Append(utf8, out);
   return out;
 }
 

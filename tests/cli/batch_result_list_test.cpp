@@ -180,14 +180,39 @@ TEST_F(BatchUtf8Test, DestinationFailureAfterTheSourceWasConverted) {
 }
 
 TEST_F(BatchUtf8Test, FullDiskLeavesTheInputUntouched) {
-  WriteFile(dir_ / "a.csv", utf8_);
+  std::string big;
+  while (big.size() < 100000) big += utf8_;
+  WriteFile(dir_ / "a.csv", big);
   WriteFile(dir_ / "b.csv", sjis_);
-  ASSERT_EQ(::symlink("/dev/full", (dir_ / "a_SJIS.TXT").c_str()), 0);
-  const auto r = RunBatchExe({"--utf8-source", dir_ / "a.csv", dir_ / "b.csv"});
+  const auto r =
+      RunBatchExe({"--utf8-source", dir_ / "a.csv", dir_ / "b.csv"}, {.file_size = 50000});
   EXPECT_EQ(r.exit_code, 2);
+  EXPECT_FALSE(Exists(dir_ / "a_SJIS.TXT"));  // the half-written conversion is gone
   EXPECT_EQ(r.err.rfind(std::string(messages::kCannotOpen) + "\n", 0), 0u) << r.err;
-  EXPECT_EQ(ReadFile(dir_ / "a.csv"), utf8_);
+  EXPECT_EQ(ReadFile(dir_ / "a.csv"), big);
   EXPECT_FALSE(Exists(dir_ / "a_UTF8.TXT"));
+}
+
+// The conversion's intermediate name P_SJIS.TXT is never written when it is the other input,
+// or a link leading elsewhere.
+TEST_F(BatchUtf8Test, ConversionNeverWritesThroughTheOtherInputOrALink) {
+  WriteFile(dir_ / "b_SJIS.TXT", sjis_);  // the source
+  WriteFile(dir_ / "b.txt", utf8_);       // the destination, UTF-8
+  auto r = RunBatchExe({"--utf8-destination", dir_ / "b_SJIS.TXT", dir_ / "b.txt"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(ReadFile(dir_ / "b_SJIS.TXT"), sjis_);
+  EXPECT_EQ(ReadFile(dir_ / "b.txt"), utf8_);
+  EXPECT_FALSE(Exists(dir_ / "b_UTF8.TXT"));
+  EXPECT_NE(r.err.find(dir_ / "b_SJIS.TXT"), std::string::npos) << r.err;
+
+  WriteFile(dir_ / "elsewhere.txt", "precious");
+  WriteFile(dir_ / "a.csv", utf8_);
+  WriteFile(dir_ / "c.csv", sjis_);
+  ASSERT_EQ(::symlink((dir_ / "elsewhere.txt").c_str(), (dir_ / "a_SJIS.TXT").c_str()), 0);
+  r = RunBatchExe({"--utf8-source", dir_ / "a.csv", dir_ / "c.csv"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(ReadFile(dir_ / "elsewhere.txt"), "precious");
+  EXPECT_EQ(ReadFile(dir_ / "a.csv"), utf8_);
 }
 
 }  // namespace

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "platform/unicode.h"
+#include "tests/utf8_reference.h"
 
 namespace vesmer {
 namespace {
@@ -101,6 +104,169 @@ TEST(Cp932Test, Utf8Conversions) {
             "b");
   EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
   EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
+}
+
+// Runs the direct encoder into a buffer of exactly the room it asks for, so that a write past
+// that room is caught by the address sanitizer.
+std::string Direct(std::string_view utf8, bool last = true, std::size_t* consumed = nullptr) {
+  std::vector<char> room(cp932::Utf8ToCp932MaxBytes(utf8.size()));
+  std::size_t written = 0;
+  const std::size_t used = cp932::Utf8ToCp932(utf8, room.data(), written, last);
+  if (consumed != nullptr) *consumed = used;
+  EXPECT_LE(written, room.size());
+  if (last) {
+    EXPECT_EQ(used, utf8.size());
+  }
+  return std::string(room.data(), written);
+}
+
+std::string Hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+    out += ' ';
+  }
+  return out;
+}
+
+TEST(Utf8ToCp932Test, KnownCharacters) {
+  EXPECT_EQ(Direct(""), "");
+  EXPECT_EQ(Direct("A,1\r\n"), "A,1\r\n");
+  EXPECT_EQ(Direct(std::string("a\0b", 3)), std::string("a\0b", 3));
+  EXPECT_EQ(Direct("比較元"), "\x94\xe4\x8a\x72\x8c\xb3");
+  EXPECT_EQ(Direct("あア\uFF71ー"), "\x82\xA0\x83\x41\xB1\x81\x5B");  // kana, half-width kana
+  EXPECT_EQ(Direct("α¥é"),
+            "\x83\xBF\x5C"
+            "e");                           // Greek; best fits for two Latin-1 signs
+  EXPECT_EQ(Direct("\uAC00"), "?");         // no form and no best fit
+  EXPECT_EQ(Direct("\U0001F600x"), "??x");  // one '?' per UTF-16 unit
+  EXPECT_EQ(Direct("\uFEFF"), "?");         // a byte order mark is text here
+}
+
+TEST(Utf8ToCp932Test, MalformedInputGivesOneReplacementPerMaximalPrefix) {
+  EXPECT_EQ(Direct("\x80\xBF"), "??");            // stray continuation bytes
+  EXPECT_EQ(Direct("\xC0\x80"), "??");            // overlong NUL
+  EXPECT_EQ(Direct("\xE0\x80\x80"), "???");       // overlong three-byte form
+  EXPECT_EQ(Direct("\xED\xA0\x80"), "???");       // an encoded surrogate
+  EXPECT_EQ(Direct("\xF4\x90\x80\x80"), "????");  // past U+10FFFF
+  EXPECT_EQ(Direct("\xE3\x81"), "?");             // a cut sequence at the very end is one '?'
+  EXPECT_EQ(Direct("\xE3\x81"
+                   "A"),
+            "?A");
+  EXPECT_EQ(Direct("\xF0\x9F\x98"), "?");
+  EXPECT_EQ(Direct("\xFF\xFE"), "??");
+}
+
+TEST(Utf8ToCp932Test, AsciiRunsOfEveryLengthAroundACharacter) {
+  // The ASCII copy goes a word at a time: a character at every offset of runs of every length
+  // up to three words catches a word that is taken past its first non-ASCII byte.
+  for (std::size_t length = 0; length <= 48; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      std::string utf8(length, 'a');
+      std::string expected(length, 'a');
+      for (std::size_t i = 0; i < length; ++i) utf8[i] = expected[i] = static_cast<char>('!' + i);
+      utf8.insert(at, "あ");
+      expected.insert(at, "\x82\xA0");
+      ASSERT_EQ(Direct(utf8), expected) << length << " " << at;
+      // A byte with the high bit set but no character behind it.
+      utf8 = std::string(length, 'z');
+      utf8.insert(at, "\x80");
+      expected = std::string(length, 'z');
+      expected.insert(at, "?");
+      ASSERT_EQ(Direct(utf8), expected) << length << " " << at;
+    }
+  }
+}
+
+TEST(Utf8ToCp932Test, EveryCodePointMatchesTheCharacterByCharacterPath) {
+  std::string utf8;
+  for (char32_t cp = 0; cp < 0x10000; ++cp) {
+    utf8.clear();
+    testing::AppendRawUtf8(cp, utf8);  // surrogates give their malformed three-byte form
+    ASSERT_EQ(Direct(utf8), testing::ReferenceUtf8ToCp932(utf8))
+        << std::hex << static_cast<unsigned>(cp);
+  }
+  // The planes above the BMP, a plane at a time.
+  for (char32_t plane = 1; plane <= 0x10; ++plane) {
+    utf8.clear();
+    for (char32_t cp = plane << 16; cp < ((plane + 1) << 16); ++cp) {
+      testing::AppendRawUtf8(cp, utf8);
+    }
+    ASSERT_EQ(Direct(utf8), testing::ReferenceUtf8ToCp932(utf8))
+        << std::hex << static_cast<unsigned>(plane);
+  }
+}
+
+TEST(Utf8ToCp932Test, EveryShortByteStringMatchesTheCharacterByCharacterPath) {
+  std::string bytes;
+  for (unsigned a = 0; a < 256; ++a) {
+    for (unsigned b = 0; b < 256; ++b) {
+      bytes = {static_cast<char>(a), static_cast<char>(b)};
+      ASSERT_EQ(Direct(bytes), testing::ReferenceUtf8ToCp932(bytes)) << Hex(bytes);
+      ASSERT_EQ(Direct(bytes.substr(0, 1)), testing::ReferenceUtf8ToCp932(bytes.substr(0, 1)));
+    }
+  }
+  // Three and four bytes: every lead byte with the bytes that sit on the decoder's edges.
+  static constexpr unsigned char kEdges[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F,
+                                             0xA0, 0xBF, 0xC0, 0xC2, 0xE3, 0xF0, 0xFF};
+  for (unsigned lead = 0x80; lead < 256; ++lead) {
+    for (const unsigned char b : kEdges) {
+      for (const unsigned char c : kEdges) {
+        for (const unsigned char d : kEdges) {
+          bytes = {static_cast<char>(lead), static_cast<char>(b), static_cast<char>(c),
+                   static_cast<char>(d)};
+          ASSERT_EQ(Direct(bytes), testing::ReferenceUtf8ToCp932(bytes)) << Hex(bytes);
+        }
+      }
+    }
+  }
+}
+
+TEST(Utf8ToCp932Test, RandomTextMatchesTheCharacterByCharacterPath) {
+  std::mt19937 rng(932);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string utf8 = testing::RandomUtf8Like(rng, 1 + round % 60);
+    ASSERT_EQ(Hex(Direct(utf8)), Hex(testing::ReferenceUtf8ToCp932(utf8))) << Hex(utf8);
+  }
+}
+
+TEST(Utf8ToCp932Test, APieceEndingInACutSequenceLeavesItForTheNext) {
+  std::size_t consumed = 0;
+  EXPECT_EQ(Direct("ab\xE3\x81", false, &consumed), "ab");
+  EXPECT_EQ(consumed, 2u);
+  EXPECT_EQ(Direct("\xF0\x9F\x98", false, &consumed), "");
+  EXPECT_EQ(consumed, 0u);
+  // What can no longer become a character is not held back.
+  EXPECT_EQ(Direct("a\xE3\x41", false, &consumed), "a?A");
+  EXPECT_EQ(consumed, 3u);
+  EXPECT_EQ(Direct("\xC0", false, &consumed), "?");
+  EXPECT_EQ(consumed, 1u);
+  EXPECT_EQ(Direct("\xED\xA0", false, &consumed), "??");
+  EXPECT_EQ(consumed, 2u);
+
+  // Cut anywhere, carried over, the pieces give what the whole gives.
+  std::mt19937 rng(1252);
+  for (int round = 0; round < 500; ++round) {
+    const std::string utf8 = testing::RandomUtf8Like(rng, 1 + round % 30);
+    const std::string whole = testing::ReferenceUtf8ToCp932(utf8);
+    for (std::size_t cut = 0; cut <= utf8.size(); ++cut) {
+      std::string out;
+      const std::size_t first = cp932::Utf8ToCp932Append(utf8.substr(0, cut), out, false);
+      ASSERT_LE(cut - first, 3u);
+      const std::string rest = utf8.substr(first);
+      ASSERT_EQ(cp932::Utf8ToCp932Append(rest, out, true), rest.size());
+      ASSERT_EQ(Hex(out), Hex(whole)) << Hex(utf8) << " cut at " << cut;
+    }
+  }
+}
+
+TEST(Utf8ToCp932Test, AppendKeepsWhatIsThere) {
+  std::string out = "x";
+  EXPECT_EQ(cp932::Utf8ToCp932Append("あ", out), 3u);
+  EXPECT_EQ(out, "x\x82\xA0");
 }
 
 }  // namespace

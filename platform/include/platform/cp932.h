@@ -48,6 +48,26 @@ void EncodeAppend(std::u16string_view text, std::string& out);
 // it round-trips; otherwise builds the canonical form in `scratch` and returns a view of it.
 [[nodiscard]] std::string_view Canonical(std::string_view bytes, std::string& scratch);
 
+// Bytes Utf8ToCp932 may write for `utf8_bytes` bytes of input: no sequence gives more than
+// two bytes per byte it takes (a malformed byte gives U+FFFD's form).
+[[nodiscard]] constexpr std::size_t Utf8ToCp932MaxBytes(std::size_t utf8_bytes) {
+  return 2 * utf8_bytes;
+}
+
+// Encodes UTF-8 straight to code page 932, byte for byte as decoding each character with
+// DecodeUtf8 and encoding its UTF-16 units with EncodeAppend would: malformed UTF-8 gives
+// U+FFFD's form, a character outside the BMP one '?' per UTF-16 unit. A byte order mark is text
+// here; dropping one is the caller's business.
+// `dst` needs room for Utf8ToCp932MaxBytes(utf8.size()) bytes; `written` receives how many were
+// written. Returns the bytes of `utf8` consumed. For a stream cut into pieces: with `last` false,
+// a sequence cut off by the end of `utf8` (one to three bytes that begin a valid sequence) is
+// not consumed, so the caller hands it in again in front of the next piece; with `last` true
+// everything is consumed and a cut sequence counts as malformed. Never fails.
+[[nodiscard]] std::size_t Utf8ToCp932(std::string_view utf8, char* dst, std::size_t& written,
+                                      bool last);
+// Utf8ToCp932 appending to `out`; returns the bytes of `utf8` consumed.
+std::size_t Utf8ToCp932Append(std::string_view utf8, std::string& out, bool last = true);
+
 // UTF-8 <-> code page 932 for the program's own texts (paths, settings values, range texts).
 // Malformed UTF-8 becomes U+FFFD, which encodes as Windows encodes it.
 [[nodiscard]] std::string FromUtf8(std::string_view utf8);
