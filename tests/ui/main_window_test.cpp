@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -21,6 +22,7 @@
 #include "tests/test_util.h"
 #include "tests/ui/fake_desktop.h"
 #include "ui/form_support.h"
+#include "ui/main_window_layout.h"
 
 namespace vesmer {
 namespace {
@@ -114,20 +116,24 @@ TEST_F(MainWindowTest, OpensWithDefaultsWithoutASettingsFile) {
   EXPECT_EQ(window_->centralWidget()->size(), QSize(706, 624));
   EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
   EXPECT_EQ(Button("cmdStart")->geometry(), QRect(456, 488, 233, 25));
-  // Positions in twips, 15 to a pixel.
-  const struct {
-    const char* name;
-    int l, t, w, h;
-  } placed[] = {
-      {"cmdSelInput(1)", 360, 840, 2295, 375},    {"chkUtf8(0)", 2760, 360, 1095, 255},
-      {"cmdInputChange(3)", 7515, 640, 295, 220}, {"cmdInputChange(2)", 8760, 640, 495, 220},
-      {"chkOutput(3)", 360, 3960, 3495, 255},     {"lblOutputData(0)", 3960, 2160, 5535, 520},
-      {"lblFileOCount(5)", 9600, 5160, 735, 255}, {"Label1", 480, 6360, 3135, 255},
-      {"Label2", 480, 6975, 3135, 255},           {"txtOmitRange", 3960, 6720, 6375, 375},
-      {"chkOmit", 360, 6705, 3495, 255},          {"lblRecord(2)", 1080, 8520, 9255, 255}};
-  for (const auto& p : placed) {
-    EXPECT_EQ(Find<QWidget>(p.name)->geometry(), TwipsRect(p.l, p.t, p.w, p.h)) << p.name;
+  // Every control at its place in twips, 15 to a pixel, with its caption.
+  int named = 0;
+  for (const ControlSpec& spec : kMainWindowControls) {
+    if (spec.name.empty()) continue;
+    ++named;
+    const QString name = QString::fromUtf8(spec.name.data(), static_cast<int>(spec.name.size()));
+    auto* w = Find<QWidget>(name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->geometry(), TwipsRect(spec.left, spec.top, spec.width, spec.height)) << spec.name;
+    const QString caption =
+        QString::fromUtf8(spec.caption.data(), static_cast<int>(spec.caption.size()));
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+      EXPECT_EQ(b->text(), caption) << spec.name;
+    }
   }
+  EXPECT_EQ(named, 48);
+  EXPECT_EQ(Check("chkKey")->geometry(), TwipsRect(360, 6105, 3495, 255));
+  EXPECT_EQ(Find<QWidget>("cmdInputChange(3)")->geometry(), TwipsRect(7515, 640, 295, 220));
 }
 
 TEST_F(MainWindowTest, KeyRuleFollowsTheKeyOption) {
