@@ -317,8 +317,10 @@ bool LineReader::Next(std::string_view& line) {
   // an empty view: its data may be null.)
   const void* cr = chunk_.empty() ? nullptr : std::memchr(chunk_.data(), '\r', chunk_.size());
   if (cr != nullptr) {
-    carry_.Clear();
-    carry_.ShrinkTo(keep);
+    if (carry_.capacity() > keep) {
+      carry_.Clear();
+      carry_.ShrinkTo(keep);
+    }
     const auto at = static_cast<std::size_t>(static_cast<const char*>(cr) - chunk_.data());
     line = chunk_.substr(0, at);
     EndLine(at);
