@@ -219,8 +219,8 @@ Status Run::SetUp() {
       return st;
     }
   }
-  if (Status s = TruncateOutputs({side(Side::kSource).reader.id(),
-                                  side(Side::kDestination).reader.id()});
+  if (Status s =
+          TruncateOutputs({side(Side::kSource).reader.id(), side(Side::kDestination).reader.id()});
       !s.ok()) {
     AbandonOutputs();
     return s;
@@ -350,7 +350,7 @@ Status Run::MatchAll() {
     if (out_of_order_ || stop_) return {};
     if (--until_check_ == 0 && !Check()) return error_;
     if (job_.UseKey && src.has_record && dst.has_record) {
-      const int order = CompareKeys(src.key(), dst.key());
+      const int order = Compare(src.key_text(), dst.key_text());
       if (order > 0) {
         Unmatched(dst);
         Advance(dst);
@@ -450,9 +450,10 @@ RunSummary Run::Execute() {
     out.found = found_[kind];
     // Only what reached the file counts: after a failed write, the records still buffered or
     // written in part are lost.
-    out.written = kind == OutputKind::kResultList
-                      ? (list_ ? list_->entries_reached() : 0)
-                      : files_.written(kind) - static_cast<std::int64_t>(outputs_[kind].lines_lost());
+    out.written =
+        kind == OutputKind::kResultList
+            ? (list_ ? list_->entries_reached() : 0)
+            : files_.written(kind) - static_cast<std::int64_t>(outputs_[kind].lines_lost());
   }
   summary.expected_pairs = expected_;
   if (summary.outcome == RunOutcome::kNoDifferences && summary.DifferencesFound()) {

@@ -66,21 +66,26 @@ void KeyBuilder::Reset() {
   }
 }
 
-void KeyBuilder::Build(std::string_view raw, std::string& key, std::string& scratch) const {
+void KeyBuilder::Build(std::string_view raw, KeyText& key, std::string& scratch) const {
   const std::string_view prefix = raw.substr(0, std::min(raw.size(), last_));
   if (!PrefixIsAscii(prefix)) {
-    BuildKey(KeyLineBytes(raw, ranges_, scratch), ranges_, key);
+    BuildKey(KeyLineBytes(raw, ranges_, scratch), ranges_, key.Long());
     return;
   }
   // ASCII comes back unchanged from a decode and encode, and is its own key form.
   if (used_ == 1) {
-    key.assign(first_start_ < prefix.size() ? prefix.substr(first_start_, first_length_)
-                                            : std::string_view());
+    const std::size_t have = prefix.size() > first_start_ ? prefix.size() - first_start_ : 0;
+    key.Assign(have == 0
+                   ? std::string_view()
+                   : std::string_view(prefix.data() + first_start_, std::min(have, first_length_)));
     return;
   }
-  key.clear();
-  for (std::size_t i = 0; i < used_; ++i)
-    key.append(Slice(prefix, ranges_[i].Start, ranges_[i].End));
+  std::string& joined = key.Long();
+  joined.clear();
+  for (std::size_t i = 0; i < used_; ++i) {
+    joined.append(Slice(prefix, ranges_[i].Start, ranges_[i].End));
+  }
+  if (joined.size() <= 16) key.Assign(std::string_view(joined));  // out of the string
 }
 
 }  // namespace vesmer

@@ -58,6 +58,19 @@ void Record::Reset(std::string_view raw, std::int64_t line_number) {
   prepared_ = false;
 }
 
+void Record::SetLineBytes(bool round_trips) const {
+  line_ready_ = true;
+  line_bytes_ = round_trips ? raw_ : cp932::Canonical(raw_, canonical_);
+}
+
+void PrepareLineBytes(const Record& a, const Record& b) {
+  if (a.line_ready_ || b.line_ready_) return;
+  bool a_round_trips = false, b_round_trips = false;
+  cp932::RoundTripsBoth(a.raw_, b.raw_, a_round_trips, b_round_trips);
+  a.SetLineBytes(a_round_trips);
+  b.SetLineBytes(b_round_trips);
+}
+
 std::string_view Record::LineBytes() const {
   if (!line_ready_) {
     line_ready_ = true;
@@ -124,10 +137,10 @@ void ReadRecord(InputSide& side, bool& out_of_order) {
 
   const ComparisonJob& job = *side.job_;
   if (job.UseKey) {
-    std::string& key = side.keys_[1 - side.current_key_];
+    KeyText& key = side.keys_[1 - side.current_key_];
     side.key_builder_.Build(line, key, side.key_scratch_);
-    const std::string& previous = side.keys_[side.current_key_];
-    const int order = side.has_previous_ ? CompareKeys(previous, key) : -1;
+    const KeyText& previous = side.keys_[side.current_key_];
+    const int order = side.has_previous_ ? Compare(previous, key) : -1;
     // An empty previous key is not checked: a short line before a longer one is no decrease.
     if (order > 0 && !previous.empty()) out_of_order = true;
     side.repeated_key = order == 0;
@@ -147,6 +160,7 @@ void AlignRecordLengths(InputSide& source, InputSide& destination) {
 bool ComparisonTextsEqual(InputSide& source, InputSide& destination) {
   // Identical lines give identical comparison texts whatever the options.
   if (source.raw() == destination.raw()) return true;
+  PrepareLineBytes(source, destination);
   AlignRecordLengths(source, destination);
   const std::string_view a = source.ComparisonBytes();
   const std::string_view b = destination.ComparisonBytes();

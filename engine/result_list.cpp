@@ -1,6 +1,7 @@
 #include "engine/result_list.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/cp932.h"
 #include "platform/unicode.h"
@@ -9,18 +10,6 @@ namespace vesmer {
 namespace {
 
 constexpr std::size_t kSegment = 100;
-
-// Appends `value` in decimal, zero-padded to at least `width` digits.
-void AppendPadded(std::string& out, std::uint64_t value, std::size_t width) {
-  char digits[24];
-  std::size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  if (n < width) out.append(width - n, '0');
-  while (n > 0) out.push_back(digits[--n]);
-}
 
 // The byte of the line at 0-based column `c` as padded with spaces.
 inline std::uint8_t PaddedAt(std::string_view line, std::size_t c) {
@@ -63,21 +52,9 @@ std::size_t ListedPair::max() const {
 std::size_t ListedPair::min() const { return std::min(source_width, destination_width); }
 
 void ListedPair::AppendMarker(std::size_t from, std::size_t to, std::string& out) const {
-  const std::size_t common = std::min(to, min());
   const std::size_t base = out.size();
   out.resize(base + (to - from));
-  char* dst = out.data() + base;
-  std::size_t c = from;
-  if (c < common) {
-    // Columns both comparison images hold: a tight loop the compiler vectorises.
-    const std::size_t both =
-        std::min({common, source_comparison.size(), destination_comparison.size()});
-    const char* a = source_comparison.data();
-    const char* b = destination_comparison.data();
-    for (; c < both; ++c) *dst++ = a[c] == b[c] ? ' ' : '?';
-  }
-  // A comparison image shorter than the line bytes (a cut) differs wherever it has no byte.
-  for (; c < to; ++c) *dst++ = '?';
+  PutMarker(from, to, out.data() + base);
 }
 
 bool CutCarries(std::string_view padded_source, std::size_t p) {
@@ -90,10 +67,68 @@ std::string DisplayText(std::string_view segment, bool record_line) {
   return Utf16ToUtf8(text);
 }
 
+namespace {
+
+// Puts the shown bytes of 0-based columns [from, to) at `dst`, padded with spaces.
+char* PutShown(std::string_view line, std::size_t from, std::size_t to, char* dst) {
+  const std::size_t have = std::min(to, std::max(from, line.size()));
+  if (have > from) {
+    std::memcpy(dst, line.data() + from, have - from);
+    dst += have - from;
+  }
+  if (to > have) {
+    std::memset(dst, ' ', to - have);
+    dst += to - have;
+  }
+  return dst;
+}
+
+// The decimal digits of `value`, zero-padded to at least `width`, at `dst`.
+char* PutPadded(std::uint64_t value, std::size_t width, char* dst) {
+  char digits[24];
+  std::size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (; width > n; --width) *dst++ = '0';
+  while (n > 0) *dst++ = digits[--n];
+  return dst;
+}
+
+}  // namespace
+
 void ResultListWriter::AppendShown(std::string_view line, std::size_t from, std::size_t to) {
-  std::string& out = line_;
-  if (from < line.size()) out.append(line.substr(from, std::min(to, line.size()) - from));
-  if (to > std::max(from, line.size())) out.append(to - std::max(from, line.size()), ' ');
+  const std::size_t base = line_.size();
+  line_.resize(base + (to - from));
+  PutShown(line, from, to, line_.data() + base);
+}
+
+void ListedPair::PutMarker(std::size_t from, std::size_t to, char* dst) const {
+  const std::size_t common = std::min(to, min());
+  std::size_t c = from;
+  if (c < common) {
+    // Columns both comparison images hold: a tight loop the compiler vectorises.
+    const std::size_t both =
+        std::min({common, source_comparison.size(), destination_comparison.size()});
+    const char* a = source_comparison.data();
+    const char* b = destination_comparison.data();
+    // Eight columns at a time: the high bit of each byte of `x ^ y` folded in says whether
+    // that column differs; 0x20 (space) plus 0x1F for a difference gives 0x3F ("?").
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full, kSpaces = 0x2020202020202020ull;
+    for (; c + 8 <= both; c += 8, dst += 8) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a + c, 8);
+      std::memcpy(&y, b + c, 8);
+      const std::uint64_t d = x ^ y;
+      const std::uint64_t differs = ((((d & kLow7) + kLow7) | d) >> 7) & 0x0101010101010101ull;
+      const std::uint64_t marks = kSpaces + differs * 0x1F;
+      std::memcpy(dst, &marks, 8);
+    }
+    for (; c < both; ++c) *dst++ = a[c] == b[c] ? ' ' : '?';
+  }
+  // A comparison image shorter than the line bytes (a cut) differs wherever it has no byte.
+  if (c < to) std::memset(dst, '?', to - c);
 }
 
 bool ResultListWriter::Write(const ListedPair& pair) {
@@ -101,6 +136,11 @@ bool ResultListWriter::Write(const ListedPair& pair) {
   bool keep_going = true;
   bool carry = false;
   static constexpr const char* kTags[3] = {"-O:", "-C:", "-R:"};
+  // "0000012 ": the number, at least 7 digits, and a space; the same on every tagged line.
+  char number[24];
+  const std::size_t number_size = static_cast<std::size_t>(
+      PutPadded(static_cast<std::uint64_t>(pair.number), 7, number) - number);
+  number[number_size] = ' ';
   const std::size_t count = (max + kSegment - 1) / kSegment;
   for (std::size_t s = 0, start = 0; s < count; ++s, start += kSegment) {
     // 0-based columns [from, to): start..end, or a space and start+1..end after a carry; one
@@ -109,28 +149,46 @@ bool ResultListWriter::Write(const ListedPair& pair) {
     const bool carries = end < max && CutCarriesPadded(pair.source_line, end);
     const std::size_t from = carry ? start + 1 : start;
     const std::size_t to = carries ? end + 1 : end;
-    for (int i = 0; i < 3; ++i) {
-      line_.clear();
-      if (carry) line_.push_back(' ');
-      if (i == 0) AppendShown(pair.source_line, from, to);
-      if (i == 1) AppendShown(pair.destination_line, from, to);
-      if (i == 2) pair.AppendMarker(from, to, line_);
-      segments_[i].swap(line_);
+    if (display_) {
+      for (int i = 0; i < 3; ++i) {
+        line_.clear();
+        if (carry) line_.push_back(' ');
+        if (i == 0) AppendShown(pair.source_line, from, to);
+        if (i == 1) AppendShown(pair.destination_line, from, to);
+        if (i == 2) {
+          const std::size_t base = line_.size();
+          line_.resize(base + (to - from));
+          pair.PutMarker(from, to, line_.data() + base);
+        }
+        segments_[i].swap(line_);
+      }
+      observer_.OnListedSegment(segments_[0], segments_[1], segments_[2]);
     }
-    carry = carries;
-    if (display_) observer_.OnListedSegment(segments_[0], segments_[1], segments_[2]);
     observer_.OnSegmentWritten();
     if (observer_.StopRequested()) keep_going = false;
     file_.AppendLine(scale_line_);
+    // The three tagged lines, formatted in place in the file's buffer.
+    const std::size_t text = (carry ? 1 : 0) + (to - from);
+    const std::size_t size = number_size + 1 + 20 + 3 + text + 2;
     for (int i = 0; i < 3; ++i) {
-      line_.clear();
-      AppendPadded(line_, static_cast<std::uint64_t>(pair.number), 7);
-      line_.push_back(' ');
-      AppendPadded(line_, s, 3);
-      line_.append(kTags[i], 3);
-      line_.append(segments_[i]);
-      file_.AppendLine(line_);
+      char* const begin = file_.Reserve(size);
+      char* d = begin;
+      std::memcpy(d, number, number_size + 1);
+      d = PutPadded(s, 3, d + number_size + 1);
+      std::memcpy(d, kTags[i], 3);
+      d += 3;
+      if (carry) *d++ = ' ';
+      if (i == 0) d = PutShown(pair.source_line, from, to, d);
+      if (i == 1) d = PutShown(pair.destination_line, from, to, d);
+      if (i == 2) {
+        pair.PutMarker(from, to, d);
+        d += to - from;
+      }
+      *d++ = '\r';
+      *d++ = '\n';
+      file_.Commit(static_cast<std::size_t>(d - begin));
     }
+    carry = carries;
   }
   return keep_going;
 }

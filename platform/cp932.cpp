@@ -21,6 +21,9 @@ struct Tables {
   std::array<std::uint16_t, 65536> encode;
   std::bitset<256> single_round_trips;
   std::bitset<cp932_table::kLeadCount * 256> pair_round_trips;
+  // For RoundTrips, by a byte and the byte after it (0 at the end), as `b | next << 8`: how
+  // many bytes the character there takes when it comes back unchanged, 0 when it does not.
+  std::array<std::uint8_t, 65536> step{};
 
   Tables() {
     encode.fill('?');
@@ -34,9 +37,16 @@ struct Tables {
       const auto lead_byte = static_cast<unsigned>(lead < 31 ? 0x81 + lead : 0xE0 + lead - 31);
       for (unsigned trail = 1; trail < 256; ++trail) {
         const std::uint16_t unit = cp932_table::kDouble[lead][trail];
-        pair_round_trips[lead * 256 + trail] =
-            unit != 0 && encode[unit] == ((lead_byte << 8) | trail);
+        const bool same = unit != 0 && encode[unit] == ((lead_byte << 8) | trail);
+        pair_round_trips[lead * 256 + trail] = same;
+        // A lead byte before NUL (trail 0) decodes alone, to the default character: never set.
+        if (same) step[lead_byte | (trail << 8)] = 2;
       }
+    }
+    for (unsigned b = 0; b < 256; ++b) {
+      if (IsLeadByte(static_cast<std::uint8_t>(b))) continue;
+      const std::uint8_t one = b < 0x80 || single_round_trips[b] ? 1 : 0;
+      for (unsigned next = 0; next < 256; ++next) step[b | (next << 8)] = one;
     }
   }
 };
@@ -169,33 +179,68 @@ bool IsAscii(std::string_view bytes) {
   return (high & 0x8080808080808080ull) == 0;
 }
 
-bool RoundTrips(std::string_view bytes) {
+namespace {
+
+struct Walked {
+  std::size_t at;  // where the walk stopped: a character boundary
+  bool ok;         // every character walked comes back unchanged
+};
+
+// Walks the characters of p[0, n) from `i`, checking that each comes back unchanged from a
+// decode and encode, up to `stop`. When `stop` is the end of the bytes the walk is whole;
+// otherwise a lead byte at stop - 1 is left unwalked, as what it decodes to depends on the byte
+// at `stop` (or on there being none).
+Walked Walk(const std::uint8_t* p, std::size_t n, std::size_t i, std::size_t stop,
+            bool stop_is_end) {
   const Tables& tables = GetTables();
-  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  const std::size_t n = bytes.size();
-  std::size_t i = 0;
-  while (i < n) {
+  while (i < stop) {
     // Skip ASCII eight bytes at a time: it always round-trips.
-    while (i + 8 <= n) {
+    while (i + 8 <= stop) {
       std::uint64_t word;
       std::memcpy(&word, p + i, sizeof word);
       if (word & 0x8080808080808080ull) break;
       i += 8;
     }
-    if (i >= n) break;
-    const std::uint8_t b = p[i];
-    if (b < 0x80) {
-      ++i;
-    } else if (!IsLeadByte(b)) {
-      if (!tables.single_round_trips[b]) return false;
-      ++i;
-    } else {
-      if (i + 1 >= n || p[i + 1] == 0) return false;
-      if (!tables.pair_round_trips[LeadIndex(b) * 256 + p[i + 1]]) return false;
-      i += 2;
+    // Other text: one table look-up a character, by its byte and the next (NUL at the end: a
+    // lead byte there decodes alone), until ASCII comes again.
+    while (i < stop) {
+      const std::uint8_t b = p[i];
+      const unsigned next = i + 1 < n ? p[i + 1] : 0;
+      const std::uint8_t taken = tables.step[b | (next << 8)];
+      if (!stop_is_end && i + 1 >= stop && IsLeadByte(b)) return {i, true};
+      if (taken == 0) return {i, false};
+      i += taken;
+      if (b < 0x80) break;
     }
   }
-  return true;
+  return {i, true};
+}
+
+}  // namespace
+
+bool RoundTrips(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  return Walk(p, bytes.size(), 0, bytes.size(), true).ok;
+}
+
+void RoundTripsBoth(std::string_view a, std::string_view b, bool& a_round_trips,
+                    bool& b_round_trips) {
+  const auto* pa = reinterpret_cast<const std::uint8_t*>(a.data());
+  const auto* pb = reinterpret_cast<const std::uint8_t*>(b.data());
+  // The common beginning is walked once; it ends at the first byte that differs.
+  const std::size_t shorter = std::min(a.size(), b.size());
+  std::size_t same = 0;
+  for (; same + 8 <= shorter; same += 8) {
+    if (std::memcmp(pa + same, pb + same, 8) != 0) break;
+  }
+  while (same < shorter && pa[same] == pb[same]) ++same;
+  const Walked common = Walk(pa, a.size(), 0, same, false);
+  if (!common.ok) {
+    a_round_trips = b_round_trips = false;
+    return;
+  }
+  a_round_trips = Walk(pa, a.size(), common.at, a.size(), true).ok;
+  b_round_trips = Walk(pb, b.size(), common.at, b.size(), true).ok;
 }
 
 std::string_view Canonical(std::string_view bytes, std::string& scratch) {

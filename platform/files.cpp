@@ -19,16 +19,34 @@
 #include <system_error>
 #include <thread>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vesmer {
 namespace {
 
-constexpr std::size_t kWriteBuffer = 1 << 20;
+constexpr std::size_t kWriteBuffer = OutputFile::kWriteBufferSize;
 
 #ifndef RENAME_NOREPLACE
 constexpr unsigned kRenameNoReplace = 1;
 #else
 constexpr unsigned kRenameNoReplace = RENAME_NOREPLACE;
 #endif
+
+// The first CR of `bytes`, or null. Short records are common: the first 16 bytes are looked at
+// in place before memchr is called. (No memchr on an empty view: its data may be null.)
+inline const void* FindCr(std::string_view bytes) {
+#if defined(__SSE2__)
+  if (bytes.size() >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data()));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\r')));
+    if (mask != 0) return bytes.data() + __builtin_ctz(static_cast<unsigned>(mask));
+    return std::memchr(bytes.data() + 16, '\r', bytes.size() - 16);
+  }
+#endif
+  return bytes.empty() ? nullptr : std::memchr(bytes.data(), '\r', bytes.size());
+}
 
 }  // namespace
 
@@ -313,9 +331,8 @@ bool LineReader::Next(std::string_view& line) {
       ++consumed_;
     }
   }
-  // Most lines lie within the chunk at hand and are handed out where they are. (No memchr on
-  // an empty view: its data may be null.)
-  const void* cr = chunk_.empty() ? nullptr : std::memchr(chunk_.data(), '\r', chunk_.size());
+  // Most lines lie within the chunk at hand and are handed out where they are.
+  const void* cr = FindCr(chunk_);
   if (cr != nullptr) {
     if (carry_.capacity() > keep) {
       carry_.Clear();
@@ -507,6 +524,26 @@ void OutputFile::Append(std::string_view bytes) {
   }
   std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
   used_ += bytes.size();
+}
+
+char* OutputFile::Reserve(std::size_t n) {
+  if (!writing_ || n > kWriteBuffer) return nullptr;
+  if (status_.ok() && n > kWriteBuffer - used_) {
+    WriteOut(buffer_.get(), used_);
+    used_ = 0;
+  }
+  // After a failure nothing more reaches the file: the buffer's start serves as scratch.
+  if (!status_.ok()) used_ = 0;
+  return buffer_.get() + used_;
+}
+
+void OutputFile::Commit(std::size_t n) {
+  bytes_appended_ += n;
+  if (!status_.ok()) {
+    Lose(std::string_view(buffer_.get() + used_, n));
+    return;
+  }
+  used_ += n;
 }
 
 Status OutputFile::Flush() {

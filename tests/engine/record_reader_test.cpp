@@ -180,3 +180,33 @@ TEST(RecordKeyTest, ByteOrderOfKeysIsCodeUnitOrderOfTheirTexts) {
 
 }  // namespace
 }  // namespace vesmer
+
+namespace vesmer {
+namespace {
+
+// Keys held inline and compared as machine words order as their bytes do, NUL bytes, a proper
+// prefix and lengths at the word edges included.
+TEST(RecordKeyTest, KeyTextsCompareAsTheirBytes) {
+  std::uint32_t seed = 99;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  auto bytes = [&] {
+    std::string s;
+    for (std::size_t n = next() % 40; n > 0; --n)
+      s += "\0\x01"
+           "az\x7f\xff"[(next() >> 8) % 6];
+    return s;
+  };
+  KeyText a, b;
+  for (int i = 0; i < 100000; ++i) {
+    const std::string x = bytes();
+    const std::string y = (next() & 1) != 0 ? x.substr(0, next() % (x.size() + 1)) : bytes();
+    a.Assign(x);
+    b.Assign(y);
+    ASSERT_EQ(a.view(), x);
+    ASSERT_EQ(Compare(a, b), CompareKeys(x, y)) << i;
+    ASSERT_EQ(Compare(b, a), CompareKeys(y, x)) << i;
+  }
+}
+
+}  // namespace
+}  // namespace vesmer

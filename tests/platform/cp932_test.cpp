@@ -271,3 +271,29 @@ TEST(Utf8ToCp932Test, AppendKeepsWhatIsThere) {
 
 }  // namespace
 }  // namespace vesmer
+
+namespace vesmer::cp932 {
+namespace {
+
+// Two strings checked at once give what each gives alone, wherever they start to differ:
+// inside a double-byte character, at a lead byte, at the end of the shorter.
+TEST(Cp932Test, RoundTripsBothAgreesWithEachAlone) {
+  const char alphabet[] = {'A',    '\0',   '\x80', '\xA0', '\xB1', '\xFD', '\x81', '\x40',
+                           '\x88', '\x9F', '\xED', '\x40', '\xEE', '\xFC', '\xFF', '\x7F'};
+  std::uint32_t seed = 7;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (int i = 0; i < 50000; ++i) {
+    std::string a;
+    for (std::size_t n = next() % 24; n > 0; --n) a += alphabet[(next() >> 8) % sizeof alphabet];
+    std::string b = a.substr(0, next() % (a.size() + 1));
+    for (std::size_t n = next() % 6; n > 0; --n) b += alphabet[(next() >> 8) % sizeof alphabet];
+    bool ra = false, rb = false;
+    RoundTripsBoth(a, b, ra, rb);
+    ASSERT_EQ(ra, RoundTrips(a)) << i;
+    ASSERT_EQ(rb, RoundTrips(b)) << i;
+    ASSERT_EQ(RoundTrips(a), Encode(Decode(a)) == a) << i;
+  }
+}
+
+}  // namespace
+}  // namespace vesmer::cp932

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,78 @@ void BuildKey(std::string_view line_bytes, const RangeList& ranges, std::string&
   return (c > 0) - (c < 0);
 }
 
+// A key as BuildKey makes it, held where copying and comparing it costs least: a key of up to
+// 16 bytes (nearly all) lives in two machine words, most significant byte first, so that two
+// such keys compare as two pairs of integers; a longer one lives in a string.
+class KeyText {
+ public:
+  KeyText() = default;
+  KeyText(const KeyText&) = delete;
+  KeyText& operator=(const KeyText&) = delete;
+
+  [[nodiscard]] std::string_view view() const {
+    return packed_ ? std::string_view(bytes_, size_) : std::string_view(heap_);
+  }
+  [[nodiscard]] bool empty() const { return packed_ ? size_ == 0 : heap_.empty(); }
+  void clear() { Assign({}); }
+  void Assign(std::string_view bytes) {
+    const std::size_t n = bytes.size();
+    if (n > 16) {
+      packed_ = false;
+      heap_.assign(bytes);
+      return;
+    }
+    const char* p = bytes.data();
+    // The bytes as two little-endian words, without reading past them.
+    std::uint64_t lo = 0, hi = 0;
+    if (n >= 8) {
+      std::memcpy(&lo, p, 8);
+      if (n > 8) {
+        std::memcpy(&hi, p + n - 8, 8);
+        hi >>= 8 * (16 - n);
+      }
+    } else if (n >= 4) {
+      std::uint32_t first, last;
+      std::memcpy(&first, p, 4);
+      std::memcpy(&last, p + n - 4, 4);
+      lo = first | (std::uint64_t{last} << (8 * (n - 4)));
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        lo |= std::uint64_t{static_cast<std::uint8_t>(p[i])} << (8 * i);
+      }
+    }
+    std::memcpy(bytes_, &lo, 8);
+    std::memcpy(bytes_ + 8, &hi, 8);
+    high_ = __builtin_bswap64(lo);
+    low_ = __builtin_bswap64(hi);
+    size_ = n;
+    packed_ = true;
+  }
+  // The string to build a long or decoded key in; the key is what it holds afterwards.
+  std::string& Long() {
+    packed_ = false;
+    return heap_;
+  }
+
+  // <0, 0, >0 as `a` orders before, with or after `b`, as CompareKeys orders their bytes.
+  friend int Compare(const KeyText& a, const KeyText& b) {
+    if (a.packed_ && b.packed_) {
+      if (a.high_ != b.high_) return a.high_ < b.high_ ? -1 : 1;
+      if (a.low_ != b.low_) return a.low_ < b.low_ ? -1 : 1;
+      // Equal words: the bytes are equal as far as the shorter goes (a NUL there included).
+      return (a.size_ > b.size_) - (a.size_ < b.size_);
+    }
+    return CompareKeys(a.view(), b.view());
+  }
+
+ private:
+  std::uint64_t high_ = 0, low_ = 0;  // bytes 1-8 and 9-16, zero past the end
+  char bytes_[16] = {};
+  std::size_t size_ = 0;
+  bool packed_ = true;
+  std::string heap_;
+};
+
 // KeyLineBytes and BuildKey for one run's key ranges, worked out once: a line whose bytes up
 // to the last key column are ASCII (the usual case) gives its key by copying those columns.
 class KeyBuilder {
@@ -38,7 +111,7 @@ class KeyBuilder {
   explicit KeyBuilder(const RangeList& ranges) : ranges_(ranges) { Reset(); }
   void Reset();
   // The key of the raw line as read.
-  void Build(std::string_view raw, std::string& key, std::string& scratch) const;
+  void Build(std::string_view raw, KeyText& key, std::string& scratch) const;
 
  private:
   const RangeList& ranges_;

@@ -40,7 +40,8 @@ class Record {
   // The line as read, without its line end: what result files receive.
   [[nodiscard]] std::string_view raw() const { return raw_; }
   // The key (key mode only), as BuildKey makes it.
-  [[nodiscard]] const std::string& key() const { return keys_[current_key_]; }
+  [[nodiscard]] std::string_view key() const { return keys_[current_key_].view(); }
+  [[nodiscard]] const KeyText& key_text() const { return keys_[current_key_]; }
   // The line as Windows holds its text, the raw line decoded and encoded again: columns count
   // these bytes. The raw line itself when it comes back unchanged, as nearly every line does.
   [[nodiscard]] std::string_view LineBytes() const;
@@ -57,6 +58,8 @@ class Record {
  protected:
   friend void ReadRecord(InputSide&, bool&);
   friend void AlignRecordLengths(InputSide&, InputSide&);
+  friend void PrepareLineBytes(const Record&, const Record&);
+  void SetLineBytes(bool round_trips) const;
   void Reset(std::string_view raw, std::int64_t line_number);
   void Prepare() const;
 
@@ -64,7 +67,7 @@ class Record {
   const ComparisonJob* job_;
   std::int64_t line_number_ = 0;
   std::string_view raw_;
-  std::string keys_[2];
+  KeyText keys_[2];
   int current_key_ = 0;
 
   // Made on demand for the current record.
@@ -92,7 +95,7 @@ class InputSide : public Record {
   // The current key equals the key of the record before it (key mode).
   bool repeated_key = false;
 
-  [[nodiscard]] const std::string& previous_key() const { return keys_[1 - current_key_]; }
+  [[nodiscard]] std::string_view previous_key() const { return keys_[1 - current_key_].view(); }
   // Forgets the keys of an earlier run (and takes the job's key ranges anew).
   void ClearKeys() {
     keys_[0].clear();
@@ -121,6 +124,10 @@ class InputSide : public Record {
 // (has_record false; read_failed too when the read failed). Sets `out_of_order` when a key
 // decreases.
 void ReadRecord(InputSide& side, bool& out_of_order);
+
+// Makes the line bytes of two records at once (a pair that differs), their common beginning
+// checked once; nothing when either has them already.
+void PrepareLineBytes(const Record& a, const Record& b);
 
 // With ArrangeLength on, both current records compare at the shorter comparison length. Each
 // pair starts from the records' own full comparison bytes, so a cut never outlives its pair.

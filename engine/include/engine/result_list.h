@@ -36,6 +36,8 @@ struct ListedPair {
   // Appends the marker of 0-based columns [from, to) (to <= max()): "?" where the comparison
   // bytes differ and past the shorter line, " " elsewhere.
   void AppendMarker(std::size_t from, std::size_t to, std::string& out) const;
+  // The same, put at `dst`, which has room for to - from bytes.
+  void PutMarker(std::size_t from, std::size_t to, char* dst) const;
 };
 
 // Writes entries into an open result list file.

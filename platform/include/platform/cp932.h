@@ -44,6 +44,11 @@ void EncodeAppend(std::u16string_view text, std::string& out);
 // True when Encode(Decode(bytes)) == bytes, answered without building either.
 [[nodiscard]] bool RoundTrips(std::string_view bytes);
 
+// RoundTrips of two byte strings at once, their common beginning walked once: the two lines of
+// a pair mostly differ in a few columns.
+void RoundTripsBoth(std::string_view a, std::string_view b, bool& a_round_trips,
+                    bool& b_round_trips);
+
 // The bytes as Windows holds the same text: Encode(Decode(bytes)). Returns `bytes` itself when
 // it round-trips; otherwise builds the canonical form in `scratch` and returns a view of it.
 [[nodiscard]] std::string_view Canonical(std::string_view bytes, std::string& scratch);

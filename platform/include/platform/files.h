@@ -5,9 +5,9 @@
 #include <sys/types.h>
 
 #include <atomic>
-
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -161,9 +161,25 @@ class OutputFile {
   void Append(std::string_view bytes);
   // Appends the bytes and CR LF.
   void AppendLine(std::string_view bytes) {
+    // Most records fit in the buffer as they are: one copy, no calls.
+    if (writing_ && status_.ok() && bytes.size() + 2 <= kWriteBufferSize - used_) {
+      char* at = buffer_.get() + used_;
+      std::memcpy(at, bytes.data(), bytes.size());
+      at[bytes.size()] = '\r';
+      at[bytes.size() + 1] = '\n';
+      used_ += bytes.size() + 2;
+      bytes_appended_ += bytes.size() + 2;
+      return;
+    }
     Append(bytes);
     Append("\r\n");
   }
+  // Writing in place, for callers that format many small pieces: room for `n` bytes (at most
+  // kWriteBufferSize) in the write buffer, then Commit(n) appends what was put there, as
+  // Append() would. Null before Truncate() or when `n` is too large.
+  [[nodiscard]] char* Reserve(std::size_t n);
+  void Commit(std::size_t n);
+  static constexpr std::size_t kWriteBufferSize = std::size_t{1} << 20;
   [[nodiscard]] Status Flush();
   // Flushes, releases the lock and closes; returns the first failure met since the file was
   // opened. A file that was only locked is closed as it is.
