@@ -19,6 +19,8 @@ constexpr std::size_t kRadixThreshold = 512;
 constexpr std::size_t kPrefixBytes = 8;
 constexpr std::uint8_t kLongKey = KeyProbe::kLongKey;
 
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
 constexpr std::size_t Align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
 std::uint64_t LoadBigEndian(const char* p) {
@@ -46,6 +48,9 @@ bool PageMemory::Allocate(std::size_t bytes) {
   if (bytes == 0) return true;
   void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return false;
+  // Sort buffers are filled whole and read at random: huge pages save most of the page faults
+  // and TLB misses. Only a hint.
+  if (bytes >= kHugePage) (void)::madvise(p, bytes, MADV_HUGEPAGE);
   data_ = static_cast<char*>(p);
   size_ = bytes;
   return true;

@@ -700,7 +700,7 @@ Status SortedInput::Impl::MergeInPasses() {
   // a full fan-in: the fewest bytes written. Records carry their line numbers, so the order of
   // equal keys does not depend on which runs meet in a merge.
   const auto larger = [](const Run& a, const Run& b) { return a.bytes > b.bytes; };
-  const auto plan = [&](std::vector<Run> runs, auto&& merge) -> Status {
+  const auto plan = [&](std::vector<Run>& runs, auto&& merge) -> Status {
     std::make_heap(runs.begin(), runs.end(), larger);
     while (runs.size() > fan_in) {
       const std::size_t take = std::min(fan_in, runs.size() - fan_in + 1);
@@ -715,19 +715,17 @@ Status SortedInput::Impl::MergeInPasses() {
       runs.push_back(output);
       std::push_heap(runs.begin(), runs.end(), larger);
     }
-    runs_ = std::move(runs);
     return {};
   };
 
+  // The plan played through first, for the progress total.
   std::uint64_t total = size_;
-  const std::vector<Run> initial = runs_;
-  (void)plan(initial, [&](const std::vector<Run>& inputs, Run& output) -> Status {
-    output = {};
+  std::vector<Run> sizes = runs_;
+  (void)plan(sizes, [&](const std::vector<Run>& inputs, Run& output) {
     for (const Run& r : inputs) output.bytes += r.bytes;
     total += output.bytes;
-    return {};
+    return Status{};
   });
-  runs_ = initial;
   Report(size_, total, true);
   std::uint64_t written = 0;
   if (Status s = plan(runs_,

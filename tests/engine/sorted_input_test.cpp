@@ -607,6 +607,45 @@ TEST_P(SortedInputTempFileTest, FullTempFolderFailsWithItsPath) {
   EXPECT_EQ(EntriesIn(temp_), 0u);
 }
 
+// Killed outright while its temporary file is open, the sort leaves nothing in the folder:
+// the file has no name by the time it is written to.
+TEST_P(SortedInputTempFileTest, NothingLeftAfterSigkill) {
+  std::string bytes;
+  for (std::uint32_t i = 0; i < 8; ++i) bytes += MixedRecords(10000, 40 + i);
+  const std::string path = Input(bytes);
+  options_.memory_bytes = 8192;
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    SortedInput input;
+    (void)input.Sort(path, Keys("1-6"), options_);
+    ::_exit(0);
+  }
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  bool killed = false;
+  int status = 0;
+  while (!killed && ::waitpid(pid, &status, WNOHANG) == 0) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+      char target[4096];
+      const ssize_t n = ::readlink(entry.path().c_str(), target, sizeof target - 1);
+      const std::string link(target, n > 0 ? static_cast<std::size_t>(n) : 0);
+      if (link.rfind(temp_ + "/", 0) == 0 && link.ends_with(" (deleted)")) {
+        ::kill(pid, SIGKILL);
+        killed = true;
+        break;
+      }
+    }
+  }
+  if (killed) {
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  }
+  EXPECT_TRUE(killed) << "the sort ended without holding an unnamed temporary file";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  EXPECT_EQ(EntriesIn(temp_), 0u);
+  EXPECT_EQ(ReadFile(path), bytes);
+}
+
 INSTANTIATE_TEST_SUITE_P(Unnamed, SortedInputTempFileTest, ::testing::Values(false));
 INSTANTIATE_TEST_SUITE_P(NamedAndRemoved, SortedInputTempFileTest, ::testing::Values(true));
 
