@@ -213,16 +213,22 @@ TEST_F(SortedInputTest, SeveralKeyRangesAndShortLines) {
 }
 
 TEST_F(SortedInputTest, ShuffledInputSortsInMemoryAndThroughManyRuns) {
+  // About 350 KB in sort buffers: in one buffer, never written; in one of a 2 MiB cap's
+  // buffers, never written; in runs merged at once; in a thousand runs merged in passes.
   const std::string bytes = MixedRecords(4000, 2);
-  for (const std::size_t memory :
-       {std::size_t{256} << 20, std::size_t{256} << 10, std::size_t{2048}}) {
+  const std::size_t caps[] = {std::size_t{256} << 20, std::size_t{2} << 20, std::size_t{256} << 10,
+                              2048};
+  for (const std::size_t memory : caps) {
     SCOPED_TRACE(memory);
     options_.memory_bytes = memory;
     std::uint64_t last_total = 0;
-    options_.progress = [&](std::uint64_t, std::uint64_t total) {
+    bool written = false;
+    options_.progress = [&](std::uint64_t done, std::uint64_t total) {
       last_total = std::max(last_total, total);
+      if (done == total) written = !OpenFilesIn(temp_).empty();
     };
     ExpectSortedAsReference(bytes, "1-6");
+    EXPECT_EQ(written, memory < (std::size_t{2} << 20));
     // Only the tiny cap leaves more runs than one merge takes: its passes add to the work.
     EXPECT_EQ(last_total > bytes.size(), memory == 2048);
   }
