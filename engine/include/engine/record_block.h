@@ -87,8 +87,10 @@ struct KeyProbe {
 [[nodiscard]] bool RecordBefore(const RecordView& a, const RecordView& b);
 
 enum class BlockSortMethod {
-  kRadix,       // LSD radix on a key prefix, comparisons only where prefixes tie (default)
-  kComparison,  // std::sort on the same prefix with the same tie rules (kept to measure against)
+  // LSD radix on key probes; many long keys that tie are probed further on and radix sorted
+  // again, a few are compared (the default).
+  kRadix,
+  kComparison,  // std::sort on the same probes with the same tie rules (kept to measure against)
 };
 
 // Records appended in file order into a fixed block: the records from the front, and at sort
