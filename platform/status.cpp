@@ -45,6 +45,8 @@ std::string ReasonText(int error_number) {
       return "別のファイルシステムにあります";
     case EINVAL:
       return "この操作はできません";
+    case ESTALE:
+      return "ファイルが変更されたか、置き換えられました";
     default:
       break;
   }
