@@ -1,15 +1,23 @@
 #include "engine/comparison_run.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <new>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include "engine/messages.h"
+#include "engine/sorted_input.h"
 #include "engine/result_list.h"
 #include "engine/utf8_input.h"
 #include "platform/files.h"
+#include "platform/unique_fd.h"
 
 namespace vesmer {
 namespace {
@@ -49,6 +57,19 @@ class ResultFileSink final : public RecordSink {
   PerKind<std::int64_t> written_;
 };
 
+// Whether the first MiB of the file at `path` holds an LF but no CR (a file with LF line ends).
+bool StartsWithLfLineEnds(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd.valid()) return false;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::string head(kLineEndCheckBytes, '\0');
+  const ssize_t got = ::pread(fd.get(), head.data(), head.size(), 0);
+  if (got <= 0) return false;
+  head.resize(static_cast<std::size_t>(got));
+  return head.find('\n') != std::string::npos && head.find('\r') == std::string::npos;
+}
+
 // A failure keeps the file it concerned.
 Status WithPath(Status status, const std::string& path) {
   if (status.ok() || !status.path().empty()) return status;
@@ -70,6 +91,7 @@ class Run {
   Status SetUp();
   Status CheckOutputsAreNoInputs(const std::vector<FileId>& protect);
   Status OpenInput(Side side);
+  Status SortInputs();
   struct Output {
     const std::string& path;
     OutputFile* file;
@@ -109,6 +131,9 @@ class Run {
   std::array<InputSummary, 2> inputs_;
   std::array<bool, 2> previous_repeated_{};
   PerKind<bool> created_;
+  std::array<FileId, 2> input_ids_;
+  std::array<std::unique_ptr<SortedInput>, 2> sorted_;
+  std::array<std::unique_ptr<LineSource>, 2> sources_;
   bool set_up_ = false;
   std::int64_t expected_ = 0;
   bool out_of_order_ = false;
@@ -142,7 +167,69 @@ Status Run::OpenInput(Side s) {
   InputSide& input = side(s);
   input.lines_read = 0;
   input.reader.SetInterrupt(extensions_.interrupt);
-  return WithPath(input.reader.Open(job_.Input(s)), job_.Input(s));
+  // A sorted input is read (and its bytes seen) by its sort.
+  ChunkObserver* observer = extensions_.sort != nullptr ? nullptr
+                                                         : extensions_.input_observers[Index(s)];
+  Status status = WithPath(input.reader.Open(job_.Input(s), observer), job_.Input(s));
+  input_ids_[Index(s)] = input.reader.id();
+  return status;
+}
+
+// A source of lines that is a sorted input.
+class SortedSource : public LineSource {
+ public:
+  explicit SortedSource(SortedInput& input) : input_(input) {}
+  bool Next(std::string_view& line, std::int64_t& line_number) override {
+    return input_.Next(line, line_number);
+  }
+  const Status& status() const override { return input_.status(); }
+  std::uint64_t consumed() const override { return input_.consumed(); }
+  std::uint64_t size() const override { return input_.size(); }
+
+ private:
+  SortedInput& input_;
+};
+
+Status Run::SortInputs() {
+  // Both inputs at once, one on a thread of its own: each sorts while it reads.
+  std::array<SortOptions, 2> options;
+  std::array<std::atomic<std::uint64_t>, 2> done{}, total{};
+  for (const Side s : kSides) {
+    const std::size_t i = Index(s);
+    side(s).reader.Close();
+    sorted_[i] = std::make_unique<SortedInput>();
+    options[i] = *extensions_.sort;
+    options[i].stop = extensions_.interrupt;
+    options[i].observer = extensions_.input_observers[i];
+    options[i].progress = [&, i](std::uint64_t d, std::uint64_t t) {
+      done[i] = d;
+      total[i] = t;
+      // The observer hears from the thread that runs the run only.
+      if (i == 0) observer_.OnSortProgress(done[0] + done[1], total[0] + total[1]);
+    };
+  }
+  std::array<Status, 2> sorted;
+  std::thread other;
+  try {
+    other = std::thread([&] {
+      sorted[1] = sorted_[1]->Sort(job_.Input(Side::kDestination), job_.KeyColumns, options[1]);
+    });
+  } catch (const std::system_error&) {
+    sorted[1] = sorted_[1]->Sort(job_.Input(Side::kDestination), job_.KeyColumns, options[1]);
+  }
+  sorted[0] = sorted_[0]->Sort(job_.Input(Side::kSource), job_.KeyColumns, options[0]);
+  if (other.joinable()) other.join();
+  for (const Side s : kSides) {
+    const std::size_t i = Index(s);
+    if (!sorted[i].ok()) {
+      if (sorted[i].error_number() == EINTR) stop_ = true;
+      return WithPath(sorted[i], job_.Input(s));
+    }
+    sources_[i] = std::make_unique<SortedSource>(*sorted_[i]);
+    side(s).source = sources_[i].get();
+    input_ids_[i] = sorted_[i]->id();
+  }
+  return {};
 }
 
 std::vector<Run::Output> Run::AllOutputs() {
@@ -212,16 +299,24 @@ Status Run::SetUp() {
   for (const Output& out : AllOutputs()) protect.push_back(out.file->id());
   for (const Side s : kSides) {
     if (!job_.Utf8[Index(s)]) continue;
-    Status st = ConvertUtf8Input(job_.Input(s), protect);
+    Status st = ConvertUtf8Input(job_.Input(s), protect, extensions_.original_observers[Index(s)]);
     if (st.ok()) st = OpenInput(s);
     if (!st.ok()) {
       AbandonOutputs();
       return st;
     }
   }
-  if (Status s =
-          TruncateOutputs({side(Side::kSource).reader.id(), side(Side::kDestination).reader.id()});
-      !s.ok()) {
+  if (extensions_.sort != nullptr) {
+    if (Status s = SortInputs(); !s.ok()) {
+      AbandonOutputs();
+      return s;
+    }
+    if (stop_) {
+      AbandonOutputs();
+      return {};
+    }
+  }
+  if (Status s = TruncateOutputs({input_ids_[0], input_ids_[1]}); !s.ok()) {
     AbandonOutputs();
     return s;
   }
@@ -245,6 +340,11 @@ Status Run::SetUp() {
 }
 
 void Run::NoteLineEnds(InputSide& input) {
+  if (input.source != nullptr) {
+    // Sorted: the first record is not the first line; look at the start of the file itself.
+    inputs_[Index(input.side())].lf_line_ends = StartsWithLfLineEnds(job_.Input(input.side()));
+    return;
+  }
   if (!input.has_record) return;
   // A file with LF line ends reads as one long line: its first line holds an LF, and no CR
   // ends it within the first MiB.

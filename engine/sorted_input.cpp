@@ -606,7 +606,7 @@ Status SortedInput::Impl::Sort(const std::string& path, const RangeList& ranges,
 
 Status SortedInput::Impl::ReadInput() {
   LineReader reader;
-  if (Status s = reader.Open(path_); !s.ok()) return s;
+  if (Status s = reader.Open(path_, options_.observer); !s.ok()) return s;
   id_ = reader.id();
   size_ = reader.size();
   if (Status s = StampOf(path_, stamp_); !s.ok()) return s;

@@ -138,7 +138,8 @@ Utf8InputNames MakeUtf8InputNames(const std::string& input_path) {
   return {stem + "_SJIS.TXT", stem + "_UTF8.TXT"};
 }
 
-Status ConvertUtf8Input(const std::string& input_path, std::span<const FileId> protect) {
+Status ConvertUtf8Input(const std::string& input_path, std::span<const FileId> protect,
+                        ChunkObserver* original) {
   const Utf8InputNames names = MakeUtf8InputNames(input_path);
   // O_NONBLOCK keeps a FIFO from stalling the open; anything but a regular file is refused.
   const int in_fd = ::open(input_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -157,7 +158,13 @@ Status ConvertUtf8Input(const std::string& input_path, std::span<const FileId> p
   }
   FdCloser out_closer(out_fd);
   Status s = detail::TranscodeUtf8(
-      [in_fd](char* buffer, std::size_t capacity) { return ::read(in_fd, buffer, capacity); },
+      [in_fd, original](char* buffer, std::size_t capacity) {
+        const ssize_t got = ::read(in_fd, buffer, capacity);
+        if (got > 0 && original != nullptr) {
+          original->OnChunk(std::string_view(buffer, static_cast<std::size_t>(got)));
+        }
+        return got;
+      },
       [out_fd, &names](std::string_view bytes) {
         Status written = WriteAll(out_fd, bytes, names.converted);
         if (written.ok()) Step(detail::kStepChunkWritten);

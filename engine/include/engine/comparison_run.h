@@ -14,6 +14,7 @@
 #include "engine/record_reader.h"
 #include "engine/record_sink.h"
 #include "engine/run_observer.h"
+#include "engine/sorted_input.h"
 #include "platform/files.h"
 #include "platform/status.h"
 
@@ -83,6 +84,13 @@ struct RunExtensions {
   // Set from a signal handler: the run stops as when the observer asks it to, also while it
   // waits for input that is slow to come (a pipe).
   const std::atomic<bool>* interrupt = nullptr;
+  // Key mode: both inputs are sorted by the key first, with these options (memory_bytes for
+  // each input), and read in key order; the files are never changed.
+  const SortOptions* sort = nullptr;
+  // Passed every byte of each input as it is read (the file as compared), and of the UTF-8
+  // original of an input that is converted.
+  std::array<ChunkObserver*, 2> input_observers{};
+  std::array<ChunkObserver*, 2> original_observers{};
 };
 
 // Runs `job` to its end on the calling thread. Never throws: an allocation failure ends the run

@@ -21,6 +21,9 @@ class RunObserver {
 
   // About every 100 ms of a long run.
   virtual void OnProgress(const RunProgress& /*progress*/) {}
+  // While the inputs are sorted by key (before any record is compared): bytes of both inputs
+  // sorted so far, of their total.
+  virtual void OnSortProgress(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
   // With the display option on, each segment of a listed pair as it is written into the result
   // list: the code page 932 bytes of the source, destination and marker segment.
   virtual void OnListedSegment(std::string_view /*source*/, std::string_view /*destination*/,

@@ -31,6 +31,8 @@ struct SortOptions {
   // end, and in between at most about ten times a second. `bytes_total` is the input's size
   // while reading and grows by the bytes the merge passes write once they are planned.
   std::function<void(std::uint64_t bytes_done, std::uint64_t bytes_total)> progress;
+  // Passed every byte of the input once, as Sort() reads it (see LineReader::Open).
+  ChunkObserver* observer = nullptr;
 };
 
 // Sorts an input by key once, then hands out its records in key order.

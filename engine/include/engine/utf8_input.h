@@ -42,8 +42,10 @@ struct Utf8InputNames {
 // removes the half-written P_SJIS.TXT; a failed second rename puts the input back under its
 // name. At every moment, a killed process included, the user's UTF-8 text is under the input
 // path or under P_UTF8.TXT.
+// `original`, when given, is passed every byte of the UTF-8 file as it is read (to hash it).
 [[nodiscard]] Status ConvertUtf8Input(const std::string& input_path,
-                                      std::span<const FileId> protect);
+                                      std::span<const FileId> protect,
+                                      ChunkObserver* original = nullptr);
 
 namespace detail {
 
