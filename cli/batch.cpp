@@ -1,17 +1,30 @@
 #include "cli/batch.h"
 
 #include <csignal>
+#include <ctime>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "cli/batch_options.h"
+#include "cli/batch_sinks.h"
+#include "cli/report.h"
 #include "cli/stop_signals.h"
 #include "engine/comparison_run.h"
+#include "engine/difference_stats.h"
+#include "engine/layout.h"
 #include "engine/messages.h"
+#include "engine/rules.h"
+#include "engine/rules_judge.h"
 #include "engine/start_checks.h"
+#include "engine/utf8_input.h"
+#include "platform/cp932.h"
+#include "platform/sha256.h"
 #include "platform/version.h"
+#include "platform/whole_file.h"
 #include "settings/job_from_settings.h"
 #include "settings/settings_store.h"
 
@@ -32,6 +45,10 @@ constexpr const char* kKindNames[kOutputKinds] = {
 };
 
 constexpr const char* kSideNames[2] = {"比較元", "比較先"};
+
+// Columns whose differences are counted one by one for a report's heat-map; beyond them a
+// column is only known to differ or not.
+constexpr std::size_t kReportColumns = std::size_t{1} << 20;
 
 // The control a refused start names, by the window's object name.
 std::string_view FocusName(Focus focus) {
@@ -67,21 +84,22 @@ const char* OutcomeName(RunOutcome outcome) {
   return "failed";
 }
 
-// Draws a progress bar on a terminal and turns SIGINT / SIGTERM into a stop request.
+bool Failed(const RunSummary& summary) {
+  return summary.outcome == RunOutcome::kSetupFailed || summary.outcome == RunOutcome::kIoFailed;
+}
+
+// Draws a progress bar on a terminal (sorting, then comparing) and turns SIGINT / SIGTERM into
+// a stop request.
 class BatchObserver : public RunObserver {
  public:
   BatchObserver(std::ostream& err, bool progress) : err_(err), progress_(progress) {}
   ~BatchObserver() override { Clear(); }
 
+  void OnSortProgress(std::uint64_t done, std::uint64_t total) override {
+    Draw("整列", done, total);
+  }
   void OnProgress(const RunProgress& p) override {
-    const std::uint64_t total = p.bytes_total[0] + p.bytes_total[1];
-    if (!progress_ || total == 0) return;
-    const std::uint64_t done = std::min(p.bytes_read[0] + p.bytes_read[1], total);
-    constexpr int kWidth = 40;
-    const auto filled = static_cast<std::size_t>(done * kWidth / total);
-    err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] "
-         << done * 100 / total << "%" << std::flush;
-    shown_ = true;
+    Draw("比較", p.bytes_read[0] + p.bytes_read[1], p.bytes_total[0] + p.bytes_total[1]);
   }
   bool StopRequested() override { return StopSignal() != 0; }
 
@@ -91,32 +109,42 @@ class BatchObserver : public RunObserver {
   }
 
  private:
+  void Draw(const char* what, std::uint64_t done, std::uint64_t total) {
+    if (!progress_ || total == 0) return;
+    done = std::min(done, total);
+    constexpr int kWidth = 40;
+    const auto filled = static_cast<std::size_t>(done * kWidth / total);
+    err_ << "\r" << what << " [" << std::string(filled, '#') << std::string(kWidth - filled, ' ')
+         << "] " << done * 100 / total << "%" << std::flush;
+    shown_ = true;
+  }
+
   std::ostream& err_;
   bool progress_;
   bool shown_ = false;
 };
 
-// The settings the run takes: from a settings file when asked, the command line over them.
+// What the options ask for, checked and read before anything runs.
 struct Prepared {
   SettingsStore values;
-  std::string problem;  // a Japanese message when the settings cannot be used
+  std::optional<Layout> layout;
+  std::optional<RuleSet> rules;
+  std::string problem;  // a Japanese message when the run cannot start
 };
 
-Prepared PrepareValues(const BatchOptions& o) {
-  Prepared p;
+void PrepareValues(const BatchOptions& o, Prepared& p) {
   SettingsStore& v = p.values;
   if (o.settings) {
-    if (Status s = LoadSettingsFile(*o.settings, v, p.problem); !s.ok()) return p;
+    if (Status s = LoadSettingsFile(*o.settings, v, p.problem); !s.ok()) return;
   } else {
-    // The defaults of an empty settings file; the batch tool never opens an editor.
+    // The defaults of an empty settings file.
     LoadSettings(v, SettingsLocation{});
     v.OutputData = "001111";
   }
+  // The batch tool shows no display and never opens an editor.
   v.Display = "0";
   v.OpenResult = "0";
-  if (o.paths.size() == 2) {
-    v.InputData = {o.paths[0], o.paths[1]};
-  }
+  if (o.paths.size() == 2) v.InputData = {o.paths[0], o.paths[1]};
   if (o.key) {
     v.Key = "1";
     v.KeyRange = *o.key;
@@ -134,7 +162,76 @@ Prepared PrepareValues(const BatchOptions& o) {
   if (o.space_compare) v.SpaceCompare = "1";
   if (o.arrange_length) v.ArrangeLength = "1";
   if (o.scale) v.Scale = *o.scale;
-  return p;
+
+  if (o.layout) {
+    Layout layout;
+    if (Status s = LoadLayout(*o.layout, layout, p.problem); !s.ok()) return;
+    // Fields by name give ranges as if they had been typed, through the same start checks.
+    std::string ranges;
+    if (o.key_fields) {
+      if (o.key) {
+        p.problem = "★--key と --key-fields は、どちらか一方だけを指定してください";
+        return;
+      }
+      if (!FieldNamesToRangeText(layout, *o.key_fields, ranges, p.problem)) return;
+      v.Key = "1";
+      v.KeyRange = ranges;
+    }
+    if (o.omit_fields) {
+      if (o.omit) {
+        p.problem = "★--omit と --omit-fields は、どちらか一方だけを指定してください";
+        return;
+      }
+      if (!FieldNamesToRangeText(layout, *o.omit_fields, ranges, p.problem)) return;
+      v.Omit = "1";
+      v.OmitRange = ranges;
+    }
+    p.layout = std::move(layout);
+  }
+  if (o.rules) {
+    RuleSet rules;
+    if (Status s = LoadRules(*o.rules, p.layout ? &*p.layout : nullptr, rules, p.problem);
+        !s.ok()) {
+      return;
+    }
+    p.rules = std::move(rules);
+  }
+}
+
+// The files the batch tool writes besides the result files: none may be an input or a result
+// file, nor two of them the same.
+std::string CheckOwnOutputs(const BatchOptions& o, const ComparisonJob& job) {
+  std::vector<std::string> paths;
+  for (const auto& p : {o.duplicates, o.expected, o.report, o.summary_csv}) {
+    if (p) paths.push_back(*p);
+  }
+  std::vector<FileId> taken;
+  std::vector<std::string> taken_paths;
+  for (const Side s : kSides) {
+    taken.push_back(IdOfPath(job.Input(s)));
+    taken_paths.push_back(job.Input(s));
+    if (job.Utf8[Index(s)]) {
+      const Utf8InputNames names = MakeUtf8InputNames(job.Input(s));
+      taken_paths.push_back(names.backup);
+      taken_paths.push_back(names.converted);
+      taken.push_back(IdOfPath(names.backup));
+    }
+  }
+  for (const OutputKind kind : kAllOutputKinds) {
+    if (!job.OutputSelected[kind]) continue;
+    taken.push_back(IdOfPath(job.Result(kind)));
+    taken_paths.push_back(job.Result(kind));
+  }
+  for (const std::string& path : paths) {
+    const FileId id = IdOfPath(path);
+    bool clash = false;
+    for (const FileId& t : taken) clash = clash || id == t;
+    for (const std::string& t : taken_paths) clash = clash || path == t;
+    if (clash) return "★入力ファイルや結果ファイルと同じファイルには書き出せません: " + path;
+    taken.push_back(id);
+    taken_paths.push_back(path);
+  }
+  return {};
 }
 
 std::vector<std::string> Warnings(const RunSummary& summary) {
@@ -151,30 +248,42 @@ std::vector<std::string> Warnings(const RunSummary& summary) {
   return warnings;
 }
 
-Json ErrorJson(const Status& error) {
-  return Json{{"path", error.path()}, {"reason", error.reason()}};
-}
-
 void PrintJson(std::ostream& out, const Json& j) {
   // Paths need not be valid UTF-8; JSON must be.
   out << j.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
 }
 
-Json SummaryJson(const RunSummary& summary, const std::vector<std::string>& warnings) {
+// Everything a run gathered for the summary and the report.
+struct Gathered {
+  const ComparisonJob* job = nullptr;
+  RunSummary summary;
+  std::vector<std::string> warnings;
+  const Layout* layout = nullptr;
+  const RuleSet* rules = nullptr;
+  const DifferenceStats* stats = nullptr;
+  const RulesJudge* judge = nullptr;
+  std::array<std::unique_ptr<Sha256>, 2> hashes, original_hashes;
+};
+
+Json SummaryJson(const Gathered& g) {
+  const RunSummary& summary = g.summary;
   Json j;
   j["outcome"] = OutcomeName(summary.outcome);
   j["status"] = std::string(StatusText(summary));
   j["inputs"] = Json::array();
-  for (const InputSummary& in : summary.inputs) {
-    j["inputs"].push_back(Json{{"path", in.path}, {"lines", in.lines}});
+  for (const Side s : kSides) {
+    const InputSummary& in = summary.inputs[Index(s)];
+    Json input{{"path", in.path}, {"lines", in.lines}};
+    if (g.hashes[Index(s)] && summary.outcome != RunOutcome::kSetupFailed) {
+      input["sha256"] = g.hashes[Index(s)]->Hex();
+    }
+    j["inputs"].push_back(input);
   }
-  const bool failed =
-      summary.outcome == RunOutcome::kSetupFailed || summary.outcome == RunOutcome::kIoFailed;
   j["outputs"] = Json::array();
   for (const OutputKind kind : kAllOutputKinds) {
     const OutputSummary& o = summary.outputs[kind];
     // A failed run names only the files it created.
-    if (failed && !o.created) continue;
+    if (Failed(summary) && !o.created) continue;
     Json entry{{"kind", Index(kind)},
                {"path", o.path},
                {"selected", o.selected},
@@ -183,8 +292,38 @@ Json SummaryJson(const RunSummary& summary, const std::vector<std::string>& warn
     if (o.created) entry["complete"] = o.complete;
     j["outputs"].push_back(entry);
   }
-  if (!summary.error.ok()) j["error"] = ErrorJson(summary.error);
-  if (!warnings.empty()) j["warnings"] = warnings;
+  if (g.stats != nullptr) {
+    if (g.layout != nullptr) {
+      j["fields"] = Json::array();
+      for (std::size_t f = 0; f < g.layout->fields.size(); ++f) {
+        const Field& field = g.layout->fields[f];
+        j["fields"].push_back(Json{{"name", field.name},
+                                   {"start", field.start},
+                                   {"length", field.length},
+                                   {"differing", g.stats->field_counts()[f]}});
+      }
+    }
+    j["differing_columns"] = g.stats->differing_columns();
+  }
+  if (g.job->UseKey) {
+    j["duplicates"] = Json::array();
+    for (const InputSummary& in : summary.inputs) {
+      j["duplicates"].push_back(Json{{"records", in.repeated_records}, {"keys", in.repeated_keys}});
+    }
+  }
+  if (g.rules != nullptr) {
+    Json rules = Json::array();
+    for (std::size_t i = 0; i < g.rules->lines.size(); ++i) {
+      rules.push_back(Json{{"field", g.rules->lines[i].field},
+                           {"rule", g.rules->lines[i].rule},
+                           {"pairs", g.judge->rule_pairs()[i]}});
+    }
+    j["expected"] = Json{{"pairs", summary.expected_pairs}, {"rules", rules}};
+  }
+  if (!summary.error.ok()) {
+    j["error"] = Json{{"path", summary.error.path()}, {"reason", summary.error.reason()}};
+  }
+  if (!g.warnings.empty()) j["warnings"] = g.warnings;
   return j;
 }
 
@@ -197,14 +336,8 @@ void PrintError(std::ostream& err, const RunSummary& summary) {
   }
 }
 
-void PrintPlain(std::ostream& out, std::ostream& err, const RunSummary& summary) {
-  const std::string status(StatusText(summary));
-  const bool completed =
-      summary.outcome == RunOutcome::kNoDifferences || summary.outcome == RunOutcome::kDifferences;
-  if (!status.empty()) (completed ? out : err) << status << '\n';
-  PrintError(err, summary);
-  const bool failed =
-      summary.outcome == RunOutcome::kSetupFailed || summary.outcome == RunOutcome::kIoFailed;
+void PrintPlain(std::ostream& out, const Gathered& g) {
+  const RunSummary& summary = g.summary;
   for (const Side s : kSides) {
     const InputSummary& in = summary.inputs[Index(s)];
     out << kSideNames[Index(s)] << ' ' << in.lines << " 行  " << in.path << '\n';
@@ -212,13 +345,133 @@ void PrintPlain(std::ostream& out, std::ostream& err, const RunSummary& summary)
   for (const OutputKind kind : kAllOutputKinds) {
     const OutputSummary& o = summary.outputs[kind];
     const std::size_t k = Index(kind);
-    if (o.selected && (!failed || o.created)) {
+    if (o.selected && (!Failed(summary) || o.created)) {
       out << k << ' ' << kKindNames[k] << "  " << o.written << "  " << o.path
           << (o.complete ? "" : "  （書き込みは途中まで）") << '\n';
     } else if (!o.selected && o.found != 0) {
       out << k << ' ' << kKindNames[k] << "  " << o.found << "  （出力しない設定）\n";
     }
   }
+  for (const Side s : kSides) {
+    const InputSummary& in = summary.inputs[Index(s)];
+    if (in.repeated_records != 0) {
+      out << kSideNames[Index(s)] << "：キー重複 " << in.repeated_records << " 件（"
+          << in.repeated_keys << " キー）\n";
+    }
+  }
+  if (g.rules != nullptr) {
+    out << "規則で許容された差異  " << summary.expected_pairs << " 件\n";
+  }
+  if (g.stats != nullptr && g.layout != nullptr && g.stats->pairs() != 0) {
+    for (std::size_t f = 0; f < g.layout->fields.size(); ++f) {
+      if (g.stats->field_counts()[f] == 0) continue;
+      out << "  項目 " << g.layout->fields[f].name << "  " << g.stats->field_counts()[f] << " 件\n";
+    }
+  }
+}
+
+std::string Now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local);
+  return text;
+}
+
+std::string OnOff(bool on) { return on ? "する" : "しない"; }
+
+ReportPair ToReportPair(const KeptPair& kept) {
+  ReportPair pair;
+  pair.source_line = kept.source_line;
+  pair.destination_line = kept.destination_line;
+  pair.marker = kept.marker;
+  pair.number = kept.number;
+  pair.expected = kept.expected;
+  pair.differing_fields = kept.differing_fields;
+  return pair;
+}
+
+ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::string& command) {
+  const ComparisonJob& job = *g.job;
+  const RunSummary& summary = g.summary;
+  ReportData r;
+  r.title = "Vesmer 比較結果報告書";
+  r.generated_at = Now();
+  r.version = std::string("vesmer-batch ") + version::kText;
+  r.command_line = command;
+  auto ranges = [](const RangeList& list) {
+    std::string text;
+    for (std::size_t i = 0; i < list.UsedPrefix(); ++i) {
+      if (!text.empty()) text += ',';
+      text += std::to_string(list[i].Start) + "-" + std::to_string(list[i].End);
+    }
+    return text;
+  };
+  r.options = {
+      {"比較の方法", job.UseKey ? "キーで比較" : "行ごとに比較"},
+      {"キーの領域", job.UseKey ? ranges(job.KeyColumns) : ""},
+      {"キーの項目", o.key_fields.value_or("")},
+      {"除外する領域", job.UseOmit ? ranges(job.OmitColumns) : ""},
+      {"除外する項目", o.omit_fields.value_or("")},
+      {"全角スペース１個と半角スペース２個は一致と見なす", OnOff(job.SpaceCompare)},
+      {"レコード長が異なるとき、短い方にあわせる", OnOff(job.ArrangeLength)},
+      {"比較元は UTF-8", OnOff(job.Utf8[0])},
+      {"比較先は UTF-8", OnOff(job.Utf8[1])},
+      {"キーの順に整列してから比較", OnOff(o.sort)},
+      {"設定ファイル", o.settings.value_or("")},
+      {"レイアウト", o.layout.value_or("")},
+      {"規則", o.rules.value_or("")},
+      {"スケール", job.Scale},
+  };
+  r.outcome = OutcomeName(summary.outcome);
+  r.status = std::string(StatusText(summary));
+  if (!summary.error.ok()) r.error = summary.error.path() + ": " + summary.error.reason();
+  for (const Side s : kSides) {
+    const std::size_t i = Index(s);
+    const InputSummary& in = summary.inputs[i];
+    ReportInput& input = r.inputs[i];
+    input.label = kSideNames[i];
+    input.path = in.path;
+    input.size = in.bytes;
+    input.lines = in.lines;
+    if (g.hashes[i]) input.sha256 = g.hashes[i]->Hex();
+    if (job.Utf8[i] && g.original_hashes[i] && g.original_hashes[i]->bytes() != 0) {
+      input.utf8_original_path = MakeUtf8InputNames(job.Input(s)).backup;
+      input.utf8_original_sha256 = g.original_hashes[i]->Hex();
+    }
+    input.repeated_records = in.repeated_records;
+    input.repeated_keys = in.repeated_keys;
+  }
+  for (const OutputKind kind : kAllOutputKinds) {
+    const OutputSummary& out = summary.outputs[kind];
+    r.outputs.push_back(ReportOutput{static_cast<int>(Index(kind)), kKindNames[Index(kind)],
+                                     out.path, out.selected, out.found, out.written, out.complete});
+  }
+  if (g.layout != nullptr) {
+    r.layout_path = g.layout->path;
+    for (std::size_t f = 0; f < g.layout->fields.size(); ++f) {
+      const Field& field = g.layout->fields[f];
+      r.fields.push_back(ReportField{field.name, field.start, field.length, field.attribute,
+                                     g.stats->field_counts()[f]});
+    }
+  }
+  r.differing_pairs = g.stats->pairs();
+  r.column_counts = g.stats->column_counts();
+  r.scale = cp932::FromUtf8(job.Scale);
+  for (const KeptPair& kept : g.stats->kept()) r.pairs.push_back(ToReportPair(kept));
+  r.pairs_limit = o.report_pairs;
+  if (g.rules != nullptr) {
+    r.rules_path = g.rules->path;
+    r.expected_pairs = summary.expected_pairs;
+    for (std::size_t i = 0; i < g.rules->lines.size(); ++i) {
+      const RuleLine& line = g.rules->lines[i];
+      r.rules.push_back(
+          ReportRule{line.line, line.field, line.rule, line.value, g.judge->rule_pairs()[i]});
+    }
+    for (const KeptPair& kept : g.stats->kept_expected()) r.expected.push_back(ToReportPair(kept));
+  }
+  return r;
 }
 
 int ExitStatus(const RunSummary& summary) {
@@ -232,6 +485,17 @@ int ExitStatus(const RunSummary& summary) {
     default:
       return 2;
   }
+}
+
+std::string CommandLine(int argc, const char* const* argv) {
+  std::string line;
+  for (int i = 0; i < argc; ++i) {
+    if (i != 0) line += ' ';
+    const std::string arg = argv[i];
+    const bool plain = !arg.empty() && arg.find_first_of(" \t'\"\\$`") == std::string::npos;
+    line += plain ? arg : "'" + arg + "'";
+  }
+  return line;
 }
 
 }  // namespace
@@ -252,51 +516,132 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     return 0;
   }
 
-  Prepared prepared = PrepareValues(o);
-  if (!prepared.problem.empty()) {
-    err << prepared.problem << '\n';
-    if (o.json) PrintJson(out, Json{{"outcome", "refused"}, {"status", prepared.problem}});
+  Prepared prepared;
+  PrepareValues(o, prepared);
+  auto refuse = [&](const std::string& message, std::string_view focus = {}) {
+    if (o.json) {
+      Json j{{"outcome", "refused"}, {"status", message}};
+      if (!focus.empty()) j["focus"] = focus;
+      j["inputs"] = Json::array();
+      j["outputs"] = Json::array();
+      PrintJson(out, j);
+    }
+    err << message;
+    if (!focus.empty()) err << " (" << focus << ")";
+    err << '\n';
     return 2;
-  }
+  };
+  if (!prepared.problem.empty()) return refuse(prepared.problem);
   SettingsStore& values = prepared.values;
   StartRequest request = StartRequestFromSettings(values);
   RangeList key, omit;
   const StartCheckResult check = RunStartChecks(request, key, omit, nullptr);
-  if (!check.passed) {
-    const std::string_view focus = FocusName(check.focus);
-    if (o.json) {
-      PrintJson(out, Json{{"outcome", "refused"},
-                          {"status", check.message},
-                          {"focus", focus},
-                          {"inputs", Json::array()},
-                          {"outputs", Json::array()}});
-    }
-    err << check.message << " (" << focus << ")\n";
-    return 2;
-  }
+  if (!check.passed) return refuse(check.message, FocusName(check.focus));
   values.KeyRange = request.key_text;
   values.OmitRange = request.omit_text;
   const ComparisonJob job = JobFromSettings(values, key, omit);
+  if (o.sort && !job.UseKey)
+    return refuse("★--sort は、キーで比較するとき（--key）に指定してください");
+  if (const std::string clash = CheckOwnOutputs(o, job); !clash.empty()) return refuse(clash);
 
-  BatchObserver observer(err, progress_allowed && !o.quiet && !o.json);
+  Gathered g;
+  g.job = &job;
+  g.layout = prepared.layout ? &*prepared.layout : nullptr;
+  g.rules = prepared.rules ? &*prepared.rules : nullptr;
   RunExtensions extensions;
   extensions.interrupt = &StopFlag();
-  const RunSummary summary = RunComparison(job, observer, extensions);
-  observer.Clear();
-  const std::vector<std::string> warnings = Warnings(summary);
-  for (const std::string& w : warnings) err << "vesmer-batch: 警告: " << w << '\n';
-  if (o.json) {
-    const std::string status(StatusText(summary));
-    if (summary.outcome != RunOutcome::kNoDifferences &&
-        summary.outcome != RunOutcome::kDifferences && !status.empty()) {
-      err << status << '\n';
+
+  // Statistics when a summary, a layout or a report asks for them: they cost only on pairs
+  // that differ.
+  std::optional<DifferenceStats> stats;
+  const bool reporting = o.report || o.summary_csv;
+  if (o.json || g.layout != nullptr || reporting) {
+    std::vector<FieldSpan> fields;
+    if (g.layout != nullptr) {
+      for (const Field& f : g.layout->fields) fields.push_back(FieldSpan{f.start, f.length});
     }
-    PrintError(err, summary);
-    PrintJson(out, SummaryJson(summary, warnings));
-  } else {
-    PrintPlain(out, err, summary);
+    stats.emplace(std::move(fields), reporting ? kReportColumns : 0,
+                  o.report ? static_cast<std::size_t>(o.report_pairs) : 0);
+    g.stats = &*stats;
   }
-  return ExitStatus(summary);
+  std::optional<RulesJudge> judge;
+  if (g.rules != nullptr) {
+    judge.emplace(*g.rules);
+    g.judge = &*judge;
+    extensions.judge = &*judge;
+  }
+  if (reporting) {
+    for (std::size_t i = 0; i < 2; ++i) {
+      g.hashes[i] = std::make_unique<Sha256>();
+      g.original_hashes[i] = std::make_unique<Sha256>();
+      extensions.input_observers[i] = g.hashes[i].get();
+      extensions.original_observers[i] = g.original_hashes[i].get();
+    }
+  }
+  OutputFile duplicates_file, expected_file;
+  std::optional<DuplicatesSink> duplicates;
+  std::optional<ExpectedListSink> expected;
+  if (o.duplicates) {
+    extensions.outputs.push_back({*o.duplicates, &duplicates_file});
+    duplicates.emplace(duplicates_file);
+    extensions.sinks.push_back(&*duplicates);
+  }
+  if (o.expected) {
+    extensions.outputs.push_back({*o.expected, &expected_file});
+    expected.emplace(expected_file, cp932::FromUtf8(job.Scale));
+    extensions.sinks.push_back(&*expected);
+  }
+  if (stats) extensions.sinks.push_back(&*stats);
+  SortOptions sort;
+  if (o.sort) {
+    // Both inputs are sorted at once: each gets half of what the sort may hold.
+    sort.memory_bytes = static_cast<std::size_t>(o.sort_memory_mib) << 19;
+    sort.temp_dir = o.temp_dir.value_or("");
+    extensions.sort = &sort;
+  }
+
+  BatchObserver observer(err, progress_allowed && !o.quiet && !o.json);
+  g.summary = RunComparison(job, observer, extensions);
+  observer.Clear();
+  const RunSummary& summary = g.summary;
+  g.warnings = Warnings(summary);
+  for (const std::string& w : g.warnings) err << "vesmer-batch: 警告: " << w << '\n';
+
+  const std::string status(StatusText(summary));
+  const bool completed =
+      summary.outcome == RunOutcome::kNoDifferences || summary.outcome == RunOutcome::kDifferences;
+  if (!completed && !status.empty()) err << status << '\n';
+  PrintError(err, summary);
+  if (summary.outcome == RunOutcome::kOutOfOrder && !o.sort) {
+    err << "ヒント: --sort を付けると、両ファイルをキーの順に整列してから比較します（元の"
+           "ファイルは変更しません）\n";
+  }
+  int exit_status = ExitStatus(summary);
+
+  // The evidence, for every run that ran: a failed or stopped one says so itself.
+  if (reporting && summary.outcome != RunOutcome::kSetupFailed) {
+    const ReportData report = MakeReport(g, o, CommandLine(argc, argv));
+    if (o.report) {
+      if (Status s = ReplaceWholeFile(*o.report, RenderReportHtml(report)); !s.ok()) {
+        err << "★報告書を書けませんでした: " << s.path() << ": " << s.reason() << '\n';
+        exit_status = 2;
+      }
+    }
+    if (o.summary_csv) {
+      if (Status s = ReplaceWholeFile(*o.summary_csv, RenderSummaryCsv(report)); !s.ok()) {
+        err << "★集計の CSV を書けませんでした: " << s.path() << ": " << s.reason() << '\n';
+        exit_status = 2;
+      }
+    }
+  }
+
+  if (o.json) {
+    PrintJson(out, SummaryJson(g));
+  } else {
+    if (completed) out << status << '\n';
+    PrintPlain(out, g);
+  }
+  return exit_status;
 }
 
 }  // namespace vesmer

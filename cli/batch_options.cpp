@@ -43,6 +43,9 @@ class JapaneseFormatter : public CLI::Formatter {
     }
     return out + "\n";
   }
+  std::string make_usage(const CLI::App* /*app*/, std::string name) const override {
+    return get_label("Usage") + ": " + name + " [" + get_label("OPTIONS") + "] 比較元 比較先\n";
+  }
 };
 
 constexpr const char* kDescription =
@@ -62,10 +65,11 @@ void Define(CLI::App& app, BatchOptions& o) {
   app.get_formatter()->label("OPTIONS", "オプション");
   app.get_formatter()->label("Options", "オプション");
   app.get_formatter()->label("Positionals", "ファイル");
-  app.set_help_flag("-h,--help", "この説明を表示する");
   app.option_defaults()->group("オプション");
+  app.set_help_flag("-h,--help", "この説明を表示する")->group("オプション");
 
-  app.add_option("paths", o.paths, "比較元ファイルと比較先ファイル")->option_text("比較元 比較先");
+  // The two paths are named in the usage line.
+  app.add_option("paths", o.paths, "比較元ファイルと比較先ファイル")->group("");
   app.add_option("-k,--key", o.key,
                  "キーで比較する。開始桁-終了桁 をカンマで区切って 20 個まで\n"
                  "（例: 1-5,12-20）。両ファイルはキーの昇順に整列されていること")
@@ -89,6 +93,41 @@ void Define(CLI::App& app, BatchOptions& o) {
   app.add_option("--settings", o.settings,
                  "ウィンドウが保存した設定ファイル（.ini）から、比較の設定と、\n"
                  "指定がなければ比較元・比較先を読む。コマンドラインの指定が優先")
+      ->option_text("ファイル");
+  app.add_option("--layout", o.layout,
+                 "レコードレイアウトのファイル（1 行に 1 項目: 名前,開始桁,桁数[,属性]）。\n"
+                 "項目別の差異を数え、項目名でキーや除外を指定できるようにする")
+      ->option_text("ファイル");
+  app.add_option("--key-fields", o.key_fields,
+                 "キーにする項目の名前をカンマで区切って指定（--layout が必要）")
+      ->option_text("項目名");
+  app.add_option("--omit-fields", o.omit_fields, "比較から除外する項目の名前（--layout が必要）")
+      ->option_text("項目名");
+  app.add_option("--report", o.report,
+                 "証跡の報告書を HTML で書く（入力の SHA-256、設定、件数、項目別・桁別の差異、\n"
+                 "差異の明細）")
+      ->option_text("ファイル");
+  app.add_option("--report-pairs", o.report_pairs, "報告書に載せる差異の明細の件数（既定: 1000）")
+      ->option_text("件数");
+  app.add_option("--summary-csv", o.summary_csv, "報告書の数値を CSV（UTF-8、BOM 付き）で書く")
+      ->option_text("ファイル");
+  app.add_flag("--sort", o.sort,
+               "比較の前に両ファイルをキーの順に整列する（--key が必要。元のファイルは\n"
+               "変更しない）");
+  app.add_option("--sort-memory", o.sort_memory_mib, "整列に使うメモリの上限（MiB、既定: 256）")
+      ->option_text("MiB");
+  app.add_option("--temp-dir", o.temp_dir,
+                 "整列の一時ファイルを置くフォルダ（既定: $TMPDIR、なければ /tmp）")
+      ->option_text("フォルダ");
+  app.add_option("--duplicates", o.duplicates,
+                 "直前のレコードとキーが同じレコードを書き出す（比較元/比較先、行番号、\n"
+                 "レコードをタブで区切る）")
+      ->option_text("ファイル");
+  app.add_option("--rules", o.rules,
+                 "許容する差異の規則のファイル（1 行に 1 規則: 項目名,規則[,値]。\n"
+                 "規則は 無視, 全半角, かなカナ, 前後空白, 数値）")
+      ->option_text("ファイル");
+  app.add_option("--expected", o.expected, "規則で許容された差異を比較結果リストの形で書く")
       ->option_text("ファイル");
   app.add_flag("--json", o.json, "結果の要約を JSON で標準出力に書く");
   app.add_flag("-q,--quiet", o.quiet, "進行状況を表示しない");
@@ -121,6 +160,8 @@ std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o
     return {};
   } catch (const CLI::ArgumentMismatch& e) {
     return OptionOf(e.what()) + " には値を指定してください";
+  } catch (const CLI::ConversionError& e) {
+    return std::string("数値を指定してください: ") + e.what();
   } catch (const CLI::ParseError& e) {
     return std::string("引数を解釈できません: ") + e.what();
   }
@@ -136,6 +177,14 @@ std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o
       }
     }
   }
+  if ((o.key_fields || o.omit_fields) && !o.layout) {
+    return "--key-fields と --omit-fields には --layout が必要です";
+  }
+  if (o.report_pairs < 0) return "--report-pairs には 0 以上の件数を指定してください";
+  if (o.sort_memory_mib < 1 || o.sort_memory_mib > (1LL << 30)) {
+    return "--sort-memory には 1 以上の MiB を指定してください";
+  }
+  if (o.expected && !o.rules) return "--expected には --rules が必要です";
   if (o.paths.size() != 2 && !(o.settings && o.paths.empty())) {
     return "比較元と比較先を指定してください";
   }

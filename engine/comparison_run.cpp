@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "engine/messages.h"
-#include "engine/sorted_input.h"
 #include "engine/result_list.h"
+#include "engine/sorted_input.h"
 #include "engine/utf8_input.h"
 #include "platform/files.h"
 #include "platform/unique_fd.h"
@@ -168,8 +168,8 @@ Status Run::OpenInput(Side s) {
   input.lines_read = 0;
   input.reader.SetInterrupt(extensions_.interrupt);
   // A sorted input is read (and its bytes seen) by its sort.
-  ChunkObserver* observer = extensions_.sort != nullptr ? nullptr
-                                                         : extensions_.input_observers[Index(s)];
+  ChunkObserver* observer =
+      extensions_.sort != nullptr ? nullptr : extensions_.input_observers[Index(s)];
   Status status = WithPath(input.reader.Open(job_.Input(s), observer), job_.Input(s));
   input_ids_[Index(s)] = input.reader.id();
   return status;
@@ -221,10 +221,11 @@ Status Run::SortInputs() {
   if (other.joinable()) other.join();
   for (const Side s : kSides) {
     const std::size_t i = Index(s);
-    if (!sorted[i].ok()) {
-      if (sorted[i].error_number() == EINTR) stop_ = true;
-      return WithPath(sorted[i], job_.Input(s));
+    if (sorted[i].error_number() == EINTR) {
+      stop_ = true;  // a stop request: not a failure
+      return {};
     }
+    if (!sorted[i].ok()) return WithPath(sorted[i], job_.Input(s));
     sources_[i] = std::make_unique<SortedSource>(*sorted_[i]);
     side(s).source = sources_[i].get();
     input_ids_[i] = sorted_[i]->id();

@@ -13,8 +13,7 @@ DifferenceStats::DifferenceStats(std::vector<FieldSpan> fields, std::size_t max_
       kept_columns_(kept_columns),
       field_counts_(fields_.size(), 0) {}
 
-void DifferenceStats::OnPair(const Record& source, const Record& destination,
-                             PairVerdict verdict) {
+void DifferenceStats::OnPair(const Record& source, const Record& destination, PairVerdict verdict) {
   if (verdict == PairVerdict::kEqual) return;
   const ListedPair pair = ListedPair::Of(&source, &destination, source.line_number());
   if (verdict == PairVerdict::kExpected) {
@@ -30,8 +29,8 @@ void DifferenceStats::OnPair(const Record& source, const Record& destination,
 
 void DifferenceStats::OnLoneLine(const Record& record) {
   const bool source = record.side() == Side::kSource;
-  Count(ListedPair::Of(source ? &record : nullptr, source ? nullptr : &record,
-                       record.line_number()));
+  Count(
+      ListedPair::Of(source ? &record : nullptr, source ? nullptr : &record, record.line_number()));
 }
 
 void DifferenceStats::Mark(const ListedPair& pair) {
@@ -60,9 +59,8 @@ void DifferenceStats::Count(const ListedPair& pair) {
   const std::size_t counted = std::min(max, max_counted_columns_);
   if (column_counts_.size() < counted) column_counts_.resize(counted, 0);
   const char* const begin = marker_.data();
-  for (const char* p = begin;
-       (p = static_cast<const char*>(std::memchr(p, '?', max - static_cast<std::size_t>(p - begin)))) !=
-       nullptr;
+  for (const char* p = begin; (p = static_cast<const char*>(std::memchr(
+                                   p, '?', max - static_cast<std::size_t>(p - begin)))) != nullptr;
        ++p) {
     const auto c = static_cast<std::size_t>(p - begin);
     if (c < counted) ++column_counts_[c];

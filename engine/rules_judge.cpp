@@ -47,8 +47,7 @@ bool RulesJudge::Accepts(const Record& source, const Record& destination) {
   for (std::size_t f = 0; f < rules_.fields.size(); ++f) {
     if (accepting_[f] < 0) continue;
     const auto first = static_cast<std::size_t>(rules_.fields[f].start) - 1;
-    const std::size_t n =
-        std::min(static_cast<std::size_t>(rules_.fields[f].length), max - first);
+    const std::size_t n = std::min(static_cast<std::size_t>(rules_.fields[f].length), max - first);
     std::memset(marker_.data() + first, ' ', n);
   }
   if (std::memchr(marker_.data(), '?', max) != nullptr) return false;

@@ -606,6 +606,7 @@ Status SortedInput::Impl::Sort(const std::string& path, const RangeList& ranges,
 
 Status SortedInput::Impl::ReadInput() {
   LineReader reader;
+  reader.SetInterrupt(options_.stop);  // a slow pipe must not keep a stop waiting
   if (Status s = reader.Open(path_, options_.observer); !s.ok()) return s;
   id_ = reader.id();
   size_ = reader.size();

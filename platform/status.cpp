@@ -43,6 +43,8 @@ std::string ReasonText(int error_number) {
       return "開いているファイルが多すぎます";
     case EXDEV:
       return "別のファイルシステムにあります";
+    case EINTR:
+      return "中断されました";
     case EINVAL:
       return "この操作はできません";
     case ESTALE:

@@ -85,8 +85,9 @@ ProcessResult Collect(pid_t pid, const std::string& out_path, const std::string&
   }
   ProcessResult result;
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = ReadFile(out_path);
-  result.err = ReadFile(err_path);
+  // A program that died before it opened its output printed nothing.
+  result.out = Exists(out_path) ? ReadFile(out_path) : "";
+  result.err = Exists(err_path) ? ReadFile(err_path) : "";
   return result;
 }
 
@@ -109,6 +110,20 @@ BatchProcess::~BatchProcess() {
 }
 
 void BatchProcess::Signal(int signal_number) const { ::kill(pid_, signal_number); }
+
+bool BatchProcess::WaitUntilCatching(int signal_number) const {
+  const std::string status_path = "/proc/" + std::to_string(pid_) + "/status";
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::ifstream status(status_path);
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("SigCgt:", 0) != 0) continue;
+      const unsigned long long caught = std::stoull(line.substr(7), nullptr, 16);
+      if ((caught >> (signal_number - 1)) & 1) return true;
+    }
+    ::usleep(5000);
+  }
+  return false;
+}
 
 ProcessResult BatchProcess::Wait() {
   const ProcessResult result = Collect(pid_, capture_ / "out", capture_ / "err");

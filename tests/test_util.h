@@ -51,6 +51,9 @@ class BatchProcess {
   BatchProcess(const BatchProcess&) = delete;
   BatchProcess& operator=(const BatchProcess&) = delete;
   void Signal(int signal_number) const;
+  // Waits (up to a few seconds) until the program has installed its handler for the signal, so
+  // that a signal sent next reaches the handler and not the default action.
+  [[nodiscard]] bool WaitUntilCatching(int signal_number) const;
   // Waits for it to end and collects what it printed.
   [[nodiscard]] ProcessResult Wait();
 

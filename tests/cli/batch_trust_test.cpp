@@ -185,6 +185,7 @@ TEST_F(BatchTrustTest, SignalsStopTheRunCleanly) {
     ASSERT_GE(fifo, 0);
     const std::string first = Lines(100, "K");
     ASSERT_EQ(::write(fifo, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+    ASSERT_TRUE(batch.WaitUntilCatching(sig));
     // Wait until the run has taken everything there is.
     int waiting = 1;
     for (int i = 0; i < 1000 && waiting > 0; ++i) {

@@ -18,6 +18,16 @@ struct BatchOptions {
   bool quiet = false;
   bool help = false;
   bool version = false;
+
+  // Fields by name, statistics and the evidence report.
+  std::optional<std::string> layout, key_fields, omit_fields, report, summary_csv;
+  long long report_pairs = 1000;
+  // Sorting by key, and repeated keys.
+  bool sort = false;
+  long long sort_memory_mib = 256;
+  std::optional<std::string> temp_dir, duplicates;
+  // Expected differences.
+  std::optional<std::string> rules, expected;
 };
 
 // Parses the arguments. Returns "" when they parse, otherwise a Japanese message for the user.

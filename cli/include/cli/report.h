@@ -26,8 +26,8 @@ struct ReportInput {
 };
 
 struct ReportOutput {
-  int kind = 0;         // 0..5
-  std::string name;     // "比較元ファイル：キー不一致", ...
+  int kind = 0;      // 0..5
+  std::string name;  // "比較元ファイル：キー不一致", ...
   std::string path;
   bool selected = false;
   std::int64_t found = 0;
@@ -37,9 +37,9 @@ struct ReportOutput {
 
 struct ReportField {
   std::string name;
-  std::int32_t start = 0;   // 1-based byte column
-  std::int32_t length = 0;  // bytes
-  char attribute = 'X';     // 'X' text, '9' number, 'N' double-byte
+  std::int32_t start = 0;      // 1-based byte column
+  std::int32_t length = 0;     // bytes
+  char attribute = 'X';        // 'X' text, '9' number, 'N' double-byte
   std::int64_t differing = 0;  // differing pairs with a "?" in the field's columns
 };
 
@@ -47,7 +47,7 @@ struct ReportField {
 struct ReportPair {
   std::string source_line;  // shown bytes, as read
   std::string destination_line;
-  std::string marker;  // one byte per column of the longer line: '?' or ' '
+  std::string marker;       // one byte per column of the longer line: '?' or ' '
   std::int64_t number = 0;  // the number the result list prints
   bool expected = false;    // an expected difference (accepted by the rules)
   // Indexes into ReportData::fields of the fields that differ in this pair.
@@ -55,10 +55,10 @@ struct ReportPair {
 };
 
 struct ReportRule {
-  int line = 0;        // line of the rules file
-  std::string field;   // as written
-  std::string rule;    // the rule's name without its value
-  std::string value;   // its value as written, "" when none
+  int line = 0;            // line of the rules file
+  std::string field;       // as written
+  std::string rule;        // the rule's name without its value
+  std::string value;       // its value as written, "" when none
   std::int64_t pairs = 0;  // expected pairs in which this rule accepted a difference
 };
 
@@ -80,10 +80,10 @@ struct ReportData {
   // The number of differing pairs with a "?" in each column, 1-based column c at index c - 1;
   // as long as the longest differing line.
   std::vector<std::int64_t> column_counts;
-  std::string scale;  // the ruler, code page 932 bytes
-  std::vector<ReportPair> pairs;   // the first differing pairs, in order
-  std::int64_t pairs_limit = 0;    // how many were asked for (--report-pairs)
-  std::string rules_path;          // "" without rules
+  std::string scale;              // the ruler, code page 932 bytes
+  std::vector<ReportPair> pairs;  // the first differing pairs, in order
+  std::int64_t pairs_limit = 0;   // how many were asked for (--report-pairs)
+  std::string rules_path;         // "" without rules
   std::int64_t expected_pairs = 0;
   std::vector<ReportRule> rules;
   std::vector<ReportPair> expected;  // the first expected pairs, in order

@@ -1,0 +1,28 @@
+#include "cli/batch_sinks.h"
+
+#include <string>
+
+namespace vesmer {
+namespace {
+
+// "比較元" and "比較先" in code page 932.
+constexpr const char* kSideLabels[2] = {"\x94\xe4\x8a\x72\x8c\xb3", "\x94\xe4\x8a\x72\x90\xe6"};
+
+}  // namespace
+
+void DuplicatesSink::OnRepeatedKey(const Record& record) {
+  line_.assign(kSideLabels[Index(record.side())]);
+  line_.push_back('\t');
+  line_.append(std::to_string(record.line_number()));
+  line_.push_back('\t');
+  line_.append(record.raw());
+  file_.AppendLine(line_);
+}
+
+void ExpectedListSink::OnPair(const Record& source, const Record& destination,
+                              PairVerdict verdict) {
+  if (verdict != PairVerdict::kExpected) return;
+  (void)writer_.Write(ListedPair::Of(&source, &destination, source.line_number()));
+}
+
+}  // namespace vesmer

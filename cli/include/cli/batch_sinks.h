@@ -1,0 +1,37 @@
+// The batch tool's own outputs fed during a run: the records whose key repeats, and the pairs
+// the rules accepted as result-list entries.
+#pragma once
+
+#include "engine/record_sink.h"
+#include "engine/result_list.h"
+#include "platform/files.h"
+
+namespace vesmer {
+
+// Writes every record whose key equals the key of the record before it: "比較元" or "比較先",
+// a tab, the line number in the file as given, a tab, the record's bytes as read, CR LF; in
+// code page 932 like the result files.
+class DuplicatesSink : public RecordSink {
+ public:
+  explicit DuplicatesSink(OutputFile& file) : file_(file) {}
+  void OnRepeatedKey(const Record& record) override;
+
+ private:
+  OutputFile& file_;
+  std::string line_;
+};
+
+// Writes each expected pair (a difference the rules accept) as a result-list entry.
+class ExpectedListSink : public RecordSink {
+ public:
+  ExpectedListSink(OutputFile& file, std::string scale_cp932)
+      : writer_(file, std::move(scale_cp932), false, quiet_) {}
+  void OnPair(const Record& source, const Record& destination, PairVerdict verdict) override;
+  [[nodiscard]] bool WantsEqualPairs() const override { return true; }
+
+ private:
+  RunObserver quiet_;  // shows nothing, never stops the run
+  ResultListWriter writer_;
+};
+
+}  // namespace vesmer
