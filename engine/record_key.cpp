@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/cp932.h"
+#include "platform/fast_paths.h"
 
 namespace vesmer {
 namespace {
@@ -68,7 +69,7 @@ void KeyBuilder::Reset() {
 
 void KeyBuilder::Build(std::string_view raw, KeyText& key, std::string& scratch) const {
   const std::string_view prefix = raw.substr(0, std::min(raw.size(), last_));
-  if (!PrefixIsAscii(prefix)) {
+  if (!kFastPaths || !PrefixIsAscii(prefix)) {
     BuildKey(KeyLineBytes(raw, ranges_, scratch), ranges_, key.Long());
     return;
   }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/cp932.h"
+#include "platform/fast_paths.h"
 
 namespace vesmer {
 namespace {
@@ -64,7 +65,7 @@ void Record::SetLineBytes(bool round_trips) const {
 }
 
 void PrepareLineBytes(const Record& a, const Record& b) {
-  if (a.line_ready_ || b.line_ready_) return;
+  if (!kFastPaths || a.line_ready_ || b.line_ready_) return;
   bool a_round_trips = false, b_round_trips = false;
   cp932::RoundTripsBoth(a.raw_, b.raw_, a_round_trips, b_round_trips);
   a.SetLineBytes(a_round_trips);
@@ -159,16 +160,18 @@ void AlignRecordLengths(InputSide& source, InputSide& destination) {
 
 bool ComparisonTextsEqual(InputSide& source, InputSide& destination) {
   // Identical lines give identical comparison texts whatever the options.
-  if (source.raw() == destination.raw()) return true;
+  if (kFastPaths && source.raw() == destination.raw()) return true;
   PrepareLineBytes(source, destination);
   AlignRecordLengths(source, destination);
   const std::string_view a = source.ComparisonBytes();
   const std::string_view b = destination.ComparisonBytes();
-  if (a == b) return true;
+  if (kFastPaths && a == b) return true;
   // Canonical bytes are the only encoding of their text, so different bytes mean different
   // texts. Otherwise (a column blanked or a length cut inside a double-byte character) bytes
   // can differ and still decode alike: only the texts decide.
-  if (source.ComparisonIsCanonical() && destination.ComparisonIsCanonical()) return false;
+  if (kFastPaths && source.ComparisonIsCanonical() && destination.ComparisonIsCanonical()) {
+    return false;
+  }
   return cp932::DecodesEqual(a, b);
 }
 

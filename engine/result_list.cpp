@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/cp932.h"
+#include "platform/fast_paths.h"
 #include "platform/unicode.h"
 
 namespace vesmer {
@@ -116,7 +117,7 @@ void ListedPair::PutMarker(std::size_t from, std::size_t to, char* dst) const {
     // Eight columns at a time: the high bit of each byte of `x ^ y` folded in says whether
     // that column differs; 0x20 (space) plus 0x1F for a difference gives 0x3F ("?").
     constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full, kSpaces = 0x2020202020202020ull;
-    for (; c + 8 <= both; c += 8, dst += 8) {
+    for (; kFastPaths && c + 8 <= both; c += 8, dst += 8) {
       std::uint64_t x, y;
       std::memcpy(&x, a + c, 8);
       std::memcpy(&y, b + c, 8);

@@ -19,6 +19,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/fast_paths.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -38,7 +40,7 @@ constexpr unsigned kRenameNoReplace = RENAME_NOREPLACE;
 // in place before memchr is called. (No memchr on an empty view: its data may be null.)
 inline const void* FindCr(std::string_view bytes) {
 #if defined(__SSE2__)
-  if (bytes.size() >= 16) {
+  if (kFastPaths && bytes.size() >= 16) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data()));
     const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\r')));
     if (mask != 0) return bytes.data() + __builtin_ctz(static_cast<unsigned>(mask));
@@ -242,6 +244,7 @@ Status LineReader::Open(const std::string& path, ChunkObserver* observer) {
   chunk_ = {};
   carry_.Clear();
   carry_.ShrinkTo(0);
+  carry_big_ = false;
   skip_lf_ = false;
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (!fd.valid()) return status_ = ErrorWithPath(errno, "open", path);
@@ -281,6 +284,7 @@ void LineReader::Close() {
   skip_lf_ = false;
   carry_.Clear();
   carry_.ShrinkTo(0);
+  carry_big_ = false;
 }
 
 void LineReader::Fail(int error_number) noexcept {
@@ -304,6 +308,9 @@ bool LineReader::Carry(std::string_view bytes) {
     Fail(s.error_number());
     return false;
   }
+  if (carry_.capacity() > std::max<std::size_t>(2 * chunk_size_, std::size_t{1} << 20)) {
+    carry_big_ = true;
+  }
   return true;
 }
 
@@ -318,7 +325,7 @@ void LineReader::EndLine(std::size_t cr) {
   chunk_.remove_prefix(next);
 }
 
-bool LineReader::Next(std::string_view& line) {
+bool LineReader::NextAnyLine(std::string_view& line, std::size_t clear) {
   if (prefetch_ == nullptr || !status_.ok()) return false;
   // Lines that fit in a chunk or two keep the assembly buffer; after a longer one its memory
   // is given back as soon as lines are short again.
@@ -332,11 +339,13 @@ bool LineReader::Next(std::string_view& line) {
     }
   }
   // Most lines lie within the chunk at hand and are handed out where they are.
-  const void* cr = FindCr(chunk_);
+  const void* cr =
+      clear != 0 ? std::memchr(chunk_.data() + clear, '\r', chunk_.size() - clear) : FindCr(chunk_);
   if (cr != nullptr) {
-    if (carry_.capacity() > keep) {
+    if (carry_big_) {
       carry_.Clear();
       carry_.ShrinkTo(keep);
+      carry_big_ = carry_.capacity() > keep;
     }
     const auto at = static_cast<std::size_t>(static_cast<const char*>(cr) - chunk_.data());
     line = chunk_.substr(0, at);
@@ -351,6 +360,7 @@ bool LineReader::Next(std::string_view& line) {
     if (!Refill()) {
       if (!status_.ok() || carry_.empty()) return false;
       carry_.ShrinkTo(keep);
+      carry_big_ = carry_.capacity() > keep;
       line = carry_.view();  // the last line, without a line end
       return true;
     }
@@ -358,6 +368,7 @@ bool LineReader::Next(std::string_view& line) {
       const auto at = static_cast<std::size_t>(static_cast<const char*>(cr) - chunk_.data());
       if (!Carry(chunk_.substr(0, at))) return false;
       carry_.ShrinkTo(keep);
+      carry_big_ = carry_.capacity() > keep;
       line = carry_.view();
       EndLine(at);
       return true;

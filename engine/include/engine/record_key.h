@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "engine/ranges.h"
+#include "platform/fast_paths.h"
 
 namespace vesmer {
 
@@ -45,7 +46,7 @@ class KeyText {
   }
   [[nodiscard]] bool empty() const { return packed_ ? size_ == 0 : heap_.empty(); }
   void clear() { Assign({}); }
-  void Assign(std::string_view bytes) {
+  [[gnu::always_inline]] void Assign(std::string_view bytes) {
     const std::size_t n = bytes.size();
     if (n > 16) {
       packed_ = false;
@@ -85,8 +86,8 @@ class KeyText {
   }
 
   // <0, 0, >0 as `a` orders before, with or after `b`, as CompareKeys orders their bytes.
-  friend int Compare(const KeyText& a, const KeyText& b) {
-    if (a.packed_ && b.packed_) {
+  [[gnu::always_inline]] friend int Compare(const KeyText& a, const KeyText& b) {
+    if (kFastPaths && a.packed_ && b.packed_) {
       if (a.high_ != b.high_) return a.high_ < b.high_ ? -1 : 1;
       if (a.low_ != b.low_) return a.low_ < b.low_ ? -1 : 1;
       // Equal words: the bytes are equal as far as the shorter goes (a NUL there included).

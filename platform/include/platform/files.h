@@ -14,9 +14,14 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/fast_paths.h"
 #include "platform/mapped_buffer.h"
 #include "platform/status.h"
 #include "platform/unique_fd.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vesmer {
 
@@ -80,7 +85,25 @@ class LineReader {
   // Stores the next line in `line` and returns true; returns false at the end of the file or
   // on a failure (then status() is not ok): a read error, or no memory to assemble a long line
   // (ENOMEM). Never throws.
-  [[nodiscard]] bool Next(std::string_view& line);
+  [[gnu::always_inline]] [[nodiscard]] bool Next(std::string_view& line) {
+#if defined(__SSE2__)
+    // Short records, in place: a line that ends within the first 16 bytes of the chunk at hand.
+    if (kFastPaths && !skip_lf_ && !carry_big_ && chunk_.size() > 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk_.data()));
+      const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\r')));
+      if (mask != 0) {
+        const auto at = static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        line = std::string_view(chunk_.data(), at);
+        const std::size_t next = at + (chunk_[at + 1] == '\n' ? 2 : 1);
+        consumed_ += next;
+        chunk_.remove_prefix(next);
+        return true;
+      }
+      return NextAnyLine(line, 16);
+    }
+#endif
+    return NextAnyLine(line, 0);
+  }
   // Stops the read-ahead thread and closes the file; what was read ahead is dropped.
   void Close();
   // While Next() waits for data (a slow pipe), it gives up with EINTR soon after `*flag`
@@ -102,6 +125,9 @@ class LineReader {
 
  private:
   struct Prefetch;
+  // Next() for every line; `clear` bytes at the start of the chunk at hand are known to hold no
+  // CR (and no LF is to be skipped first).
+  [[nodiscard]] bool NextAnyLine(std::string_view& line, std::size_t clear);
   // Moves on to the next chunk; false at the end of the file or on an error.
   bool Refill();
   // Hands out `line`, which ended with the CR at `chunk_[cr]`, and moves past its line end.
@@ -121,6 +147,7 @@ class LineReader {
   std::string_view chunk_;  // the unread part of the chunk at hand
   MappedBuffer carry_;      // a line that runs on into the next chunk
   bool skip_lf_ = false;    // the last line ended with a CR at the end of a chunk
+  bool carry_big_ = false;  // carry_ holds more memory than it keeps for short lines
   const std::atomic<bool>* interrupt_ = nullptr;
   Status status_;
 };
@@ -160,9 +187,9 @@ class OutputFile {
 
   void Append(std::string_view bytes);
   // Appends the bytes and CR LF.
-  void AppendLine(std::string_view bytes) {
+  [[gnu::always_inline]] void AppendLine(std::string_view bytes) {
     // Most records fit in the buffer as they are: one copy, no calls.
-    if (writing_ && status_.ok() && bytes.size() + 2 <= kWriteBufferSize - used_) {
+    if (kFastPaths && writing_ && status_.ok() && bytes.size() + 2 <= kWriteBufferSize - used_) {
       char* at = buffer_.get() + used_;
       std::memcpy(at, bytes.data(), bytes.size());
       at[bytes.size()] = '\r';
