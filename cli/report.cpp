@@ -133,9 +133,8 @@ std::string Attr(std::string_view utf8) {
 // ----------------------------------------------------------------------------------------------
 // Lines of code page 932 bytes, one cell per column
 
-// How a character of a record line is shown: the character itself, or a stand-in of the same
-// width marked as such when it would show nothing, show wider than its columns, or break the
-// markup.
+// How a character of a record line is shown: the character itself, or, when it has no glyph of
+// its own or its decoded form would not fit its columns, a stand-in of the same width.
 struct Shown {
   char32_t c = ' ';
   bool stand_in = false;
@@ -366,7 +365,7 @@ class Document {
 std::string Document::Render() {
   out_.reserve(64 * 1024);
   std::string style = kStyle;
-  // The stack is written once above and substituted, so every fixed-pitch text uses the same.
+  // The fixed-pitch font stack is defined once (kMonoFonts) and put in for MONO.
   for (std::size_t at = 0; (at = style.find("MONO", at)) != std::string::npos;) {
     style.replace(at, 4, kMonoFonts);
     at += std::string_view(kMonoFonts).size();
