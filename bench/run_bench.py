@@ -1,17 +1,33 @@
 #!/usr/bin/env python3
-"""End-to-end throughput of vesmer-batch against GNU join and cmp on the same data.
+"""End-to-end speed and memory of vesmer-batch, each case beside a peer in the same invocation.
 
-usage: bench/run_bench.py [--records N] [--build DIR] [--work DIR]
+usage: bench/run_bench.py [--records N] [--build DIR] [--work DIR] [--repeat N]
+                          [--cases key,line,all,short,utf8,report,rules,sort,same]
 
-Generates two pairs of record files (key mode and line mode), then times:
-  - vesmer-batch --key in key mode, against `join -a1 -a2` on the same key (LC_ALL=C, the files
-    made joinable with a tab after the key, the tab-separated copies made outside the timing);
-  - vesmer-batch in line mode, against `cmp` on two identical copies of the source;
-  - vesmer-batch in line mode on a pair where every record differs (worst case for the list).
-Throughput is the bytes of both inputs divided by wall time; peak RSS comes from GNU time.
+Cases (all by default), on generated record files of 120 bytes (N records per file, 5 million
+by default: 600 MB each):
+  key    --key against GNU `join -a1 -a2` on the same key (LC_ALL=C; the files made joinable with
+         a tab after the key, outside the timing);
+  line   line mode against `cmp` of two identical copies of the source;
+  all    every pair differs (the result list's worst case) against `dd` writing the bytes the run
+         writes;
+  short  10-byte records (10 x N per file, the same bytes) against the 120-byte key run;
+  utf8   converting a UTF-8 input (bench/utf8_convert, the run's own conversion) against
+         `iconv -f UTF-8 -t CP932` on the same file;
+  report the key run with --layout, --report and --summary-csv against the plain key run;
+  rules  the key run with --layout and --rules against the plain key run;
+  sort   --sort on shuffled inputs against `sort` of both files and `join` (sort -S as much
+         memory as --sort-memory gives: 64 and 256 MiB), and --sort on sorted inputs against
+         the key run without it;
+  same   results with every shortcut off (VESMER_NO_FAST_PATHS=1) against results with them on:
+         the result files must be byte for byte the same (key, line, all, short).
+Times are the best of --repeat runs (wall clock); peak RSS comes from GNU time.
 """
 import argparse
+import hashlib
+import importlib.util
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -19,6 +35,12 @@ import time
 
 
 GNU_TIME = "/usr/bin/time"
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class Result:
+    def __init__(self, wall, rss_mib, code, err):
+        self.wall, self.rss_mib, self.code, self.err = wall, rss_mib, code, err
 
 
 def run(cmd, stdout=subprocess.DEVNULL, env=None):
@@ -30,12 +52,15 @@ def run(cmd, stdout=subprocess.DEVNULL, env=None):
     elapsed = time.perf_counter() - start
     err = proc.stderr.decode(errors="replace").strip().splitlines()
     rss_kib = int(err[-1]) if err and err[-1].isdigit() else 0
-    return elapsed, rss_kib / 1024.0, proc.returncode, "\n".join(err[:-1])
+    return Result(elapsed, rss_kib / 1024.0, proc.returncode, "\n".join(err[:-1]))
 
 
-def best_of(n, cmd, **kw):
+def best_of(n, cmd, ok=(0, 1), **kw):
     results = [run(cmd, **kw) for _ in range(n)]
-    return min(results, key=lambda r: r[0])
+    for r in results:
+        if r.code not in ok:
+            sys.exit(f"{' '.join(cmd)} exited {r.code}: {r.err}")
+    return min(results, key=lambda r: r.wall)
 
 
 def tabbed(src, dst, key_len):
@@ -44,64 +69,212 @@ def tabbed(src, dst, key_len):
             out.write(line[:key_len] + b"\t" + line[key_len:])
 
 
+def shuffled(src, dst, seed):
+    with open(src, "rb") as f:
+        lines = f.read().split(b"\r\n")
+    if lines and lines[-1] == b"":
+        lines.pop()
+    random.Random(seed).shuffle(lines)
+    with open(dst, "wb") as out:
+        out.write(b"\r\n".join(lines) + b"\r\n")
+
+
+def digest(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def line(label, r, peer=None, peer_label="", nbytes=0):
+    mbs = f"{nbytes / r.wall / 1e6:8.0f} MB/s" if nbytes else " " * 13
+    text = f"  {label:<34} {r.wall:7.2f} s {mbs}  peak RSS {r.rss_mib:7.1f} MiB"
+    print(text)
+    if peer is not None:
+        print(f"  {peer_label:<34} {peer.wall:7.2f} s {' ' * 13}  peak RSS {peer.rss_mib:7.1f} MiB")
+
+
+# The records gen_records writes: key 1-12, a date 14-21, half-width kana 23-38, kanji 40-63,
+# a full-width space 64-65, kanji 66-73, numbers 75-86 and 88-95, letters 97-118.
+LAYOUT = ("項目名,開始桁,桁数,属性\n"
+          "キー,1,12,X\n日付,14,8,9\nカナ,23,16,X\n漢字,40,24,N\n空白,64,2,N\n"
+          "漢字2,66,8,N\n番号,75,12,9\n数量,88,8,9\n記号,97,22,X\n")
+RULES = ("# 評価はされるが、変更された記録を許容しない規則\n"
+         "カナ,全半角\n漢字,かなカナ\n数量,数値,1\n記号,前後空白\n記号,全半角\n")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--records", type=int, default=5_000_000)
     ap.add_argument("--build", default="build/release")
     ap.add_argument("--work", default="bench/out")
     ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--cases", default="key,line,all,short,utf8,report,rules,sort,same")
+    ap.add_argument("--utf8-mb", type=int, default=850)
     args = ap.parse_args()
+    cases = set(args.cases.split(","))
 
     if not os.access(GNU_TIME, os.X_OK):
         sys.exit("GNU time is missing: apt-get install time")
     batch = os.path.join(args.build, "cli", "vesmer-batch")
     gen = os.path.join(args.build, "bench", "gen_records")
-    for tool in (batch, gen):
+    convert = os.path.join(args.build, "bench", "utf8_convert")
+    for tool in (batch, gen, convert):
         if not os.access(tool, os.X_OK):
             sys.exit(f"{tool} is missing: cmake --preset release && cmake --build --preset release")
     os.makedirs(args.work, exist_ok=True)
     w = lambda name: os.path.join(args.work, name)
-
-    for mode in ("key", "line", "all"):
-        if not os.path.exists(w(f"{mode}_b.prn")):
-            subprocess.run([gen, w(f"{mode}_a.prn"), w(f"{mode}_b.prn"), str(args.records), mode],
-                           check=True)
     size = lambda *names: sum(os.path.getsize(w(n)) for n in names)
     env_c = dict(os.environ, LC_ALL="C")
+    n = args.repeat
 
-    # Key mode against join.
-    for name in ("key_a", "key_b"):
-        if not os.path.exists(w(name + ".tab")):
-            tabbed(w(name + ".prn"), w(name + ".tab"), 12)
+    def data(mode, records):
+        a, b = w(f"{mode}_a.prn"), w(f"{mode}_b.prn")
+        if not os.path.exists(b):
+            subprocess.run([gen, a, b, str(records), mode], check=True)
+        return a, b
+
+    print(f"records per file: {args.records:,} (120 bytes); best of {n}")
+    key_a, key_b = data("key", args.records)
     key_bytes = size("key_a.prn", "key_b.prn")
-    v = best_of(args.repeat, [batch, "-q", "-k", "1-12", w("key_a.prn"), w("key_b.prn")])
-    with open(os.devnull, "wb") as null:
-        j = best_of(args.repeat, ["join", "-t", "\t", "-a1", "-a2", w("key_a.tab"), w("key_b.tab")],
-                    stdout=null, env=env_c)
+    plain_key = None
+    if cases & {"key", "report", "rules", "short", "sort"}:
+        plain_key = best_of(n, [batch, "-q", "-k", "1-12", key_a, key_b])
 
-    # Line mode against cmp on identical copies.
-    if not os.path.exists(w("line_a_copy.prn")):
-        shutil.copyfile(w("line_a.prn"), w("line_a_copy.prn"))
-    line_bytes = size("line_a.prn", "line_b.prn")
-    lv = best_of(args.repeat, [batch, "-q", w("line_a.prn"), w("line_b.prn")])
-    c = best_of(args.repeat, ["cmp", w("line_a.prn"), w("line_a_copy.prn")])
-    all_bytes = size("all_a.prn", "all_b.prn")
-    av = best_of(args.repeat, [batch, "-q", w("all_a.prn"), w("all_b.prn")])
+    if "key" in cases:
+        for name in ("key_a", "key_b"):
+            if not os.path.exists(w(name + ".tab")):
+                tabbed(w(name + ".prn"), w(name + ".tab"), 12)
+        with open(os.devnull, "wb") as null:
+            j = best_of(n, ["join", "-t", "\t", "-a1", "-a2", w("key_a.tab"), w("key_b.tab")],
+                        stdout=null, env=env_c)
+        print(f"key mode ({key_bytes / 1e6:.0f} MB)")
+        line("vesmer-batch -k 1-12", plain_key, j, "join -a1 -a2", key_bytes)
+        print(f"  ratio: vesmer {j.wall / plain_key.wall:.2f}x the speed of join")
 
-    mb = lambda n, t: n / t / 1e6
-    print(f"records per file: {args.records:,}; key inputs {key_bytes / 1e6:.0f} MB, "
-          f"line inputs {line_bytes / 1e6:.0f} MB")
-    print(f"key mode   vesmer-batch {mb(key_bytes, v[0]):8.0f} MB/s  {v[0]:6.2f} s  "
-          f"peak RSS {v[1]:6.1f} MiB  (exit {v[2]})")
-    print(f"           join -a1 -a2 {mb(key_bytes, j[0]):8.0f} MB/s  {j[0]:6.2f} s  "
-          f"peak RSS {j[1]:6.1f} MiB")
-    print(f"           ratio vesmer/join  {j[0] / v[0]:.2f}x")
-    print(f"line mode  vesmer-batch {mb(line_bytes, lv[0]):8.0f} MB/s  {lv[0]:6.2f} s  "
-          f"peak RSS {lv[1]:6.1f} MiB  (exit {lv[2]})")
-    print(f"           cmp          {mb(line_bytes, c[0]):8.0f} MB/s  {c[0]:6.2f} s")
-    print(f"           ratio vesmer/cmp   {c[0] / lv[0]:.2f}x")
-    print(f"all differ vesmer-batch {mb(all_bytes, av[0]):8.0f} MB/s  {av[0]:6.2f} s  "
-          f"peak RSS {av[1]:6.1f} MiB  (exit {av[2]})")
+    if "line" in cases:
+        la, lb = data("line", args.records)
+        if not os.path.exists(w("line_a_copy.prn")):
+            shutil.copyfile(la, w("line_a_copy.prn"))
+        v = best_of(n, [batch, "-q", la, lb])
+        c = best_of(n, ["cmp", la, w("line_a_copy.prn")])
+        print(f"line mode ({size('line_a.prn', 'line_b.prn') / 1e6:.0f} MB)")
+        line("vesmer-batch", v, c, "cmp (identical copies)", size("line_a.prn", "line_b.prn"))
+        print(f"  ratio: vesmer takes {v.wall / c.wall:.2f}x the time of cmp")
+
+    if "all" in cases:
+        aa, ab = data("all", args.records // 5)
+        v = best_of(n, [batch, "-q", aa, ab])
+        written = sum(os.path.getsize(w(f"all_a_{k}.TXT")) for k in range(2, 6))
+        d = best_of(n, ["dd", "if=/dev/zero", "of=" + w("dd.out"), "bs=1000000",
+                        f"count={(written + 999999) // 1000000}"])
+        print(f"every pair differs ({args.records // 5:,} pairs; writes {written / 1e6:.0f} MB)")
+        line("vesmer-batch", v, d, "dd of the same bytes")
+        print(f"  ratio: vesmer takes {v.wall / d.wall:.2f}x the time of dd")
+
+    if "short" in cases:
+        sa, sb = data("short", args.records * 10)
+        v = best_of(n, [batch, "-q", "-k", "1-8", sa, sb])
+        print(f"10-byte records ({args.records * 10:,} per file, "
+              f"{size('short_a.prn', 'short_b.prn') / 1e6:.0f} MB)")
+        line("vesmer-batch -k 1-8 (10 bytes)", v, plain_key, "vesmer-batch -k 1-12 (120 bytes)",
+             size("short_a.prn", "short_b.prn"))
+        per_byte = (v.wall / size("short_a.prn", "short_b.prn")) / (plain_key.wall / key_bytes)
+        print(f"  ratio: 10-byte records take {per_byte:.2f}x the time of 120-byte records "
+              "for the same bytes")
+
+    if "utf8" in cases:
+        spec = importlib.util.spec_from_file_location("utf8_bench", os.path.join(HERE, "utf8_bench.py"))
+        utf8_bench = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(utf8_bench)
+        source = w(f"utf8_{args.utf8_mb}mb.txt")
+        if not os.path.exists(source):
+            utf8_bench.generate(source, args.utf8_mb * 1_000_000)
+        runs = []
+        for _ in range(n):
+            for p in (w("conv_in.txt"), w("conv_in_UTF8.TXT"), w("conv_in_SJIS.TXT")):
+                if os.path.lexists(p):
+                    os.remove(p)
+            os.link(source, w("conv_in.txt"))
+            runs.append(run([convert, w("conv_in.txt")]))
+        v = min(runs, key=lambda r: r.wall)
+        with open(w("conv_iconv.sjis"), "wb") as out:
+            i = best_of(n, ["iconv", "-f", "UTF-8", "-t", "CP932", source], stdout=out)
+        same = subprocess.run(["cmp", "-s", w("conv_in.txt"), w("conv_iconv.sjis")]).returncode == 0
+        print(f"UTF-8 input conversion ({os.path.getsize(source) / 1e6:.0f} MB)")
+        line("vesmer (the run's conversion)", v, i, "iconv -f UTF-8 -t CP932",
+             os.path.getsize(source))
+        print(f"  ratio: vesmer takes {v.wall / i.wall:.2f}x the time of iconv; "
+              f"outputs {'identical' if same else 'differ'}")
+
+    if "report" in cases or "rules" in cases:
+        with open(w("layout.csv"), "w", encoding="utf-8") as f:
+            f.write(LAYOUT)
+        with open(w("rules.csv"), "w", encoding="utf-8") as f:
+            f.write(RULES)
+    if "report" in cases:
+        r = best_of(n, [batch, "-q", "-k", "1-12", "--layout", w("layout.csv"), "--report",
+                        w("report.html"), "--summary-csv", w("summary.csv"), key_a, key_b])
+        print("evidence report on the key data")
+        line("with --layout --report --summary-csv", r, plain_key, "without", key_bytes)
+        print(f"  ratio: {r.wall / plain_key.wall:.2f}x the time of the plain run")
+    if "rules" in cases:
+        r = best_of(n, [batch, "-q", "-k", "1-12", "--layout", w("layout.csv"), "--rules",
+                        w("rules.csv"), key_a, key_b])
+        print("expected-difference rules on the key data")
+        line("with --layout --rules", r, plain_key, "without", key_bytes)
+        print(f"  ratio: {r.wall / plain_key.wall:.2f}x the time of the plain run")
+
+    if "sort" in cases:
+        for name in ("key_a", "key_b"):
+            if not os.path.exists(w(name + "_shuffled.prn")):
+                shuffled(w(name + ".prn"), w(name + "_shuffled.prn"), 1 if name == "key_a" else 2)
+            if not os.path.exists(w(name + "_shuffled.tab")):
+                tabbed(w(name + "_shuffled.prn"), w(name + "_shuffled.tab"), 12)
+        sa, sb = w("key_a_shuffled.prn"), w("key_b_shuffled.prn")
+        print("sorting shuffled inputs and comparing them")
+        for mib in (64, 256):
+            v = best_of(n, [batch, "-q", "--sort", "--sort-memory", str(mib), "--temp-dir",
+                            args.work, "-k", "1-12", sa, sb])
+            script = (f"sort -S {mib}M -T {args.work} -t '\t' -k1,1 {w('key_a_shuffled.tab')} "
+                      f"> {w('sa.sorted')} && sort -S {mib}M -T {args.work} -t '\t' -k1,1 "
+                      f"{w('key_b_shuffled.tab')} > {w('sb.sorted')} && join -t '\t' -a1 -a2 "
+                      f"{w('sa.sorted')} {w('sb.sorted')} > /dev/null")
+            g = best_of(n, ["sh", "-c", script], env=env_c)
+            line(f"vesmer-batch --sort --sort-memory {mib}", v, g,
+                 f"sort -S {mib}M (both) + join", key_bytes)
+            print(f"  ratio: vesmer {g.wall / v.wall:.2f}x the speed of sort + join "
+                  f"(peak RSS {v.rss_mib:.0f} MiB of {mib} + 32 allowed)")
+        v = best_of(n, [batch, "-q", "--sort", "-k", "1-12", key_a, key_b])
+        line("--sort on sorted inputs", v, plain_key, "without --sort", key_bytes)
+        print(f"  ratio: {v.wall / plain_key.wall:.2f}x the time of the run without sorting")
+
+    if "same" in cases:
+        print("every shortcut off (VESMER_NO_FAST_PATHS=1) against on: result files")
+        checks = [("key", ["-k", "1-12"]), ("line", []), ("all", []), ("short", ["-k", "1-8"])]
+        for mode, options in checks:
+            a, b = data(mode, {"all": args.records // 5, "short": args.records * 10}.get(
+                mode, args.records))
+            digests = []
+            for fast in (True, False):
+                folder = w(f"same_{mode}_{'fast' if fast else 'slow'}")
+                os.makedirs(folder, exist_ok=True)
+                for src, name in ((a, "a.prn"), (b, "b.prn")):
+                    target = os.path.join(folder, name)
+                    if not os.path.exists(target):
+                        os.link(src, target)
+                env = dict(os.environ)
+                if not fast:
+                    env["VESMER_NO_FAST_PATHS"] = "1"
+                r = run([batch, "-q"] + options + [os.path.join(folder, "a.prn"),
+                                                   os.path.join(folder, "b.prn")], env=env)
+                digests.append([digest(os.path.join(folder, f"a_{k}.TXT")) for k in range(6)
+                                if os.path.exists(os.path.join(folder, f"a_{k}.TXT"))] +
+                               [r.code])
+            print(f"  {mode:<6} {'identical' if digests[0] == digests[1] else 'DIFFERENT'}")
+            if digests[0] != digests[1]:
+                sys.exit(1)
 
 
 if __name__ == "__main__":

@@ -5,9 +5,12 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 packages=(
   g++ cmake ninja-build pkg-config python3
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev nlohmann-json3-dev libssl-dev
   fonts-ipafont-gothic fonts-noto-cjk
+  # The fuzz targets: clang with its sanitizer and libFuzzer runtimes.
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
