@@ -290,6 +290,52 @@ TEST_F(MainWindowTest, RefusedStartsShowTheMessageAndMoveTheFocus) {
   EXPECT_EQ(Status(), messages::kOmitRangeOverLimit);
 }
 
+// Enter presses the focused button as on Windows, Space too; Enter in a text box does nothing.
+TEST_F(MainWindowTest, EnterPressesTheFocusedButton) {
+  auto press = [this](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* focus = window_->focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, static_cast<Qt::Key>(key), modifiers);
+  };
+  Button("cmdStart")->setFocus();
+  press(Qt::Key_Return);
+  EXPECT_EQ(Status(), messages::kNoSource);
+  // The refused start moved the focus to the source button: Enter now chooses the source.
+  ASSERT_EQ(window_->focusWidget(), Button("cmdSelInput(0)"));
+  WriteFile(dir_ / "a.prn", "x");
+  desktop_.answers.push_back(QString::fromStdString(dir_ / "a.prn"));
+  press(Qt::Key_Enter, Qt::KeypadModifier);
+  ASSERT_EQ(desktop_.choices.size(), 1);
+  EXPECT_EQ(store_.InputData[0], dir_ / "a.prn");
+
+  Button("cmdStart")->setFocus();
+  press(Qt::Key_Space);
+  EXPECT_EQ(Status(), messages::kNoDestination);
+  EXPECT_EQ(window_->focusWidget(), Button("cmdSelInput(1)"));
+  press(Qt::Key_Space);  // Space on the destination button opens its chooser
+  EXPECT_EQ(desktop_.choices.size(), 2);
+
+  // A held Enter presses once; Enter with Ctrl or Alt presses nothing.
+  window_->SetStatusText("");
+  auto* start = Button("cmdStart");
+  QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
+  QApplication::sendEvent(start, &repeat);
+  QTest::keyClick(start, Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_EQ(Status(), "");
+
+  for (const char* name : {"txtKeyRange", "txtOmitRange"}) {
+    auto* text = Find<QLineEdit>(name);
+    window_->SetStatusText("");
+    text->setFocus();
+    text->setText("1-5");
+    QTest::keyClick(text, Qt::Key_Return);
+    QTest::keyClick(text, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(Status(), "") << name;
+    EXPECT_EQ(window_->focusWidget(), text) << name;
+  }
+  EXPECT_EQ(desktop_.choices.size(), 2);
+}
+
 TEST_F(MainWindowTest, CompleteRunShowsCountsAndStatus) {
   Inputs(CrLf({"A1", "B1", "C1"}), CrLf({"A1", "B2", "D1"}));
   Click(Check("chkKey"));
