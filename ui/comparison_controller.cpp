@@ -25,11 +25,15 @@ QString FromStd(std::string_view s) {
 }  // namespace
 
 std::string FindEditor(const std::string& editor_name) {
-  if (editor_name.find('/') == std::string::npos) {
+  const bool bare = editor_name.find('/') == std::string::npos;
+  if (bare) {
     const std::string found = FindOnPath(editor_name);
     if (!found.empty() && FileExists(found)) return found;
   }
-  return FileExists(editor_name) ? editor_name : std::string();
+  if (!FileExists(editor_name)) return {};
+  // A bare name found in the current folder keeps a "/": the program is started without a
+  // shell, and a name without one would be looked up on PATH again, where it is not.
+  return bare ? "./" + editor_name : editor_name;
 }
 
 void ComparisonController::KeyTextNormalised(const std::string& text) {

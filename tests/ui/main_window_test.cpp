@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -21,6 +22,7 @@
 #include "platform/registry.h"
 #include "tests/test_util.h"
 #include "tests/ui/fake_desktop.h"
+#include "ui/comparison_controller.h"
 #include "ui/form_support.h"
 #include "ui/main_window_layout.h"
 
@@ -430,6 +432,40 @@ TEST_F(MainWindowTest, EditorNamedWithoutAFolderIsLookedUpOnPath) {
   EXPECT_EQ(desktop_.started[0], (QStringList{QString::fromStdString(bin / "mousepad"),
                                               QString::fromStdString(dir_ / "a_5.TXT")}));
   EXPECT_TRUE(desktop_.opened.isEmpty());
+}
+
+// A bare name that PATH does not know but the current folder holds is started from there,
+// not looked up on PATH again; a path is taken as it stands; nothing readable is no editor.
+TEST(FindEditorTest, BareNameInTheCurrentFolderKeepsItsFolder) {
+  TempDir bin, here;
+  WriteFile(bin / "kate", "#!/bin/sh\n");
+  ASSERT_EQ(::chmod((bin / "kate").c_str(), 0755), 0);
+  WriteFile(here / "myeditor", "#!/bin/sh\n");
+  ASSERT_EQ(::chmod((here / "myeditor").c_str(), 0755), 0);
+  WriteFile(here / "kate", "#!/bin/sh\n");
+  ::mkdir((here / "folder").c_str(), 0755);
+  const std::string saved_path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+  char saved_cwd[4096];
+  ASSERT_NE(::getcwd(saved_cwd, sizeof saved_cwd), nullptr);
+  ASSERT_EQ(::chdir(here.path().c_str()), 0);
+  ::setenv("PATH", ("/nonexistent:" + bin.path()).c_str(), 1);
+  const std::string local = FindEditor("myeditor");
+  const std::string on_path = FindEditor("kate");  // PATH comes before the current folder
+  const std::string relative = FindEditor("folder/../myeditor");
+  const std::string absolute = FindEditor(here / "myeditor");
+  const std::string missing = FindEditor("nothing-here");
+  const std::string folder = FindEditor("folder");
+  const std::string empty = FindEditor("");
+  ::setenv("PATH", saved_path.c_str(), 1);
+  ASSERT_EQ(::chdir(saved_cwd), 0);
+
+  EXPECT_EQ(local, "./myeditor");
+  EXPECT_EQ(on_path, bin / "kate");
+  EXPECT_EQ(relative, "folder/../myeditor");
+  EXPECT_EQ(absolute, here / "myeditor");
+  EXPECT_EQ(missing, "");
+  EXPECT_EQ(folder, "");
+  EXPECT_EQ(empty, "");
 }
 
 TEST_F(MainWindowTest, DoubleClickShowsAnExistingFile) {

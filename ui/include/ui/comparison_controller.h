@@ -54,8 +54,8 @@ class ComparisonController : public RunObserver, public StartCheckHost {
 };
 
 // The program that opens the result list with `editor_name`: a name without "/" is looked up
-// on PATH first, then, like a path, taken as it stands when it names a readable file. "" when
-// there is none.
+// on PATH first, then, like a path, taken when it names a readable file (a bare name then comes
+// back as "./name", so that starting it cannot search PATH). "" when there is none.
 [[nodiscard]] std::string FindEditor(const std::string& editor_name);
 
 }  // namespace vesmer
