@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
@@ -15,6 +16,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -374,6 +376,90 @@ TEST_F(MainWindowTest, CompleteRunShowsCountsAndStatus) {
   EXPECT_EQ(ReadFile(dir_ / "a_1.TXT"), CrLf({"D1"}));
   EXPECT_TRUE(Button("cmdStart")->isEnabled());
   EXPECT_TRUE(desktop_.opened.isEmpty());  // OpenResult is off by default
+}
+
+// The display shows the pair being listed, at most every few hundredths of a second, and at
+// the end of the run the last listed pair, whose segments fall between two looks at the clock.
+TEST_F(MainWindowTest, DisplayEndsWithTheLastListedPair) {
+  std::vector<std::string> a, b;
+  for (int i = 0; i < 3000; ++i) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%05d", i);
+    a.push_back(std::string("first") + number);
+    b.push_back(std::string("other") + number);
+  }
+  // Two segments: columns 1-100 alike, then a full-width space (shown as a square) among
+  // differing bytes.
+  a.push_back(std::string(100, 'x') + "tail\x81\x40" + "end");
+  b.push_back(std::string(100, 'x') + "TAIL\x81\x40" + "end");
+  Inputs(CrLf(a), CrLf(b));
+  QString first_shown;  // the first text the source line shows while the run goes on
+  QTimer look;
+  look.setInterval(0);
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    if (window_->running() && first_shown.isEmpty()) first_shown = Label("lblRecord(0)")->text();
+  });
+  look.start();
+  Click(Button("cmdStart"));
+  look.stop();
+  EXPECT_EQ(Status(), messages::kCompleted);
+  EXPECT_EQ(first_shown, "first00000");
+  EXPECT_EQ(Label("lblRecord(0)")->text(), "tail□end");
+  EXPECT_EQ(Label("lblRecord(1)")->text(), "TAIL□end");
+  EXPECT_EQ(Label("lblRecord(2)")->text(), "????     ");
+  EXPECT_EQ(Label("lblFileOCount(5)")->text(), "3001");
+
+  // With the display off the lines stay empty.
+  Click(Check("chkDisplay"));
+  Click(Button("cmdStart"));
+  EXPECT_EQ(Status(), messages::kCompleted);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Label(QString("lblRecord(%1)").arg(i))->text(), "") << i;
+}
+
+// Every segment lets the window's posted events run; the desktop's input and timers are taken
+// again and again while a long run goes on, not only at its first segment.
+TEST_F(MainWindowTest, LongRunYieldsAtEverySegment) {
+  static const auto kEcho = static_cast<QEvent::Type>(QEvent::registerEventType());
+  // Posts itself a new event for each it receives: one delivery per yield.
+  struct Echo : QObject {
+    int received = 0;
+    bool event(QEvent* e) override {
+      if (e->type() != kEcho) return QObject::event(e);
+      ++received;
+      QCoreApplication::postEvent(this, new QEvent(kEcho));
+      return true;
+    }
+  };
+  constexpr int kPairs = 20000;  // two segments each
+  std::vector<std::string> a, b;
+  for (int i = 0; i < kPairs; ++i) {
+    a.push_back(std::to_string(i) + std::string(140, 'a'));
+    b.push_back(std::to_string(i) + std::string(140, 'b'));
+  }
+  Inputs(CrLf(a), CrLf(b));
+  auto echo = std::make_unique<Echo>();
+  QTimer ticker;
+  int ticks = 0;
+  ticker.setInterval(0);
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ticks += window_->running() ? 1 : 0; });
+  DuringRun([&] {
+    echo->received = 0;
+    QCoreApplication::postEvent(echo.get(), new QEvent(kEcho));
+    ticker.start();
+  });
+  QElapsedTimer clock;
+  clock.start();
+  Click(Button("cmdStart"));
+  const qint64 ms = clock.elapsed();
+  const int received = echo->received;
+  echo.reset();
+  ticker.stop();
+  ASSERT_EQ(Status(), messages::kCompleted);
+  ASSERT_EQ(Label("lblFileOCount(5)")->text(), QString::number(kPairs));
+  EXPECT_GE(received, 2 * kPairs - 2);
+  // The full loop runs about every 10 ms; far fewer runs mean input waits for the end.
+  ASSERT_GE(ms, 40) << "the run ended too soon to tell";
+  EXPECT_GE(ticks, static_cast<int>(ms / 40));
 }
 
 TEST_F(MainWindowTest, RunOpensTheResultList) {
