@@ -21,7 +21,7 @@ constexpr qint64 kDisplayIntervalMs = 40;
 // How often a run takes in the desktop's input (clicks, keys, the close box) and runs due
 // timers: a person notices nothing under a tenth of a second.
 constexpr qint64 kEventIntervalMs = 10;
-// The clock is read once for this many segments.
+// The clock is read once for about this many segments.
 constexpr int kSegmentsPerClockRead = 16;
 
 QString FromStd(std::string_view s) {
@@ -97,6 +97,7 @@ void ComparisonController::Start() {
   shown_at_ = -1;
   events_at_ = -1;
   segments_until_clock_ = 0;
+  odd_stride_ = false;
 
   const RunSummary summary = RunComparison(job, *this);
 
@@ -182,7 +183,11 @@ void ComparisonController::ShowSegment() {
 void ComparisonController::OnSegmentWritten() {
   QCoreApplication::sendPostedEvents();
   if (--segments_until_clock_ > 0) return;
-  segments_until_clock_ = kSegmentsPerClockRead;
+  // Strides of 16 and 17 in turn: with a fixed stride the clock would be read at the same
+  // segment of every pair when pairs have two segments, and the display would never show the
+  // second one, where their differences may be.
+  odd_stride_ = !odd_stride_;
+  segments_until_clock_ = kSegmentsPerClockRead + (odd_stride_ ? 1 : 0);
   const qint64 now = run_clock_.elapsed();
   if (segment_pending_ && (shown_at_ < 0 || now - shown_at_ >= kDisplayIntervalMs)) {
     ShowSegment();

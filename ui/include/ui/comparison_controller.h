@@ -58,6 +58,7 @@ class ComparisonController : public RunObserver, public StartCheckHost {
   qint64 shown_at_ = -1;   // ms into the run when the display lines were last set; -1 never
   qint64 events_at_ = -1;  // ms into the run when the full event loop last ran; -1 never
   int segments_until_clock_ = 0;
+  bool odd_stride_ = false;
 };
 
 // The program that opens the result list with `editor_name`: a name without "/" is looked up
