@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <cstdio>
 #include <deque>
 #include <string>
@@ -135,6 +136,9 @@ int main(int argc, char** argv) {
     }
     chooser.stop();
     dialog->resize(760, 420);  // wide enough that no column is cut short
+    if (auto* details = dialog->findChild<QTreeView*>("treeView")) {
+      for (int column = 1; column < 4; ++column) details->resizeColumnToContents(column);
+    }
     QCoreApplication::processEvents();
     ok = Save(dialog, QDir(docs).filePath("file-chooser.png")) && ok;
     dialog->reject();
