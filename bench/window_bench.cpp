@@ -13,6 +13,11 @@
 //
 // The batch tool alone, on the same files (what this program runs for its comparison):
 //   /usr/bin/time -v build/release/cli/vesmer-batch -q DIR/a.prn DIR/b.prn
+//
+// It uses only the window's constructor, its two selection buttons, the start button, the
+// display check box and the status text, so it also builds against an older vesmer_ui: in a
+// separate CMake project that add_subdirectory()s that tree and links this file with
+// vesmer::ui (its headers then live beside its sources: add the tree to the include path).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>

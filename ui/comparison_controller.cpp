@@ -156,7 +156,7 @@ void ComparisonController::LetAllEventsRun() {
   events_at_ = run_clock_.elapsed();
 }
 
-// Only kept here: the labels are set from OnSegmentWritten, which reads the clock.
+// Kept, not shown yet: the labels are set from OnSegmentWritten, which reads the clock.
 void ComparisonController::OnListedSegment(std::string_view source, std::string_view destination,
                                            std::string_view marker) {
   segments_[0].assign(source);
