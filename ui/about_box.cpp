@@ -90,6 +90,7 @@ frmAbout::frmAbout(Desktop& desktop, Registry& registry, QWidget* parent)
     w->setFont(proportional);
   }
   setWindowTitle(QString(kAppTitle) + "のﾊﾞｰｼﾞｮﾝ情報");
+  UseFormStyle(this);
   connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
   connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::StartSysInfo);
 }

@@ -6,11 +6,14 @@
 #include "platform/registry.h"
 #include "settings/settings_store.h"
 #include "ui/desktop.h"
+#include "ui/form_support.h"
 #include "ui/main_window.h"
 
 // The program reads no command-line arguments of its own; Qt's are left to Qt.
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // Qt's own dialogs in Japanese like the windows; without the file they stay English.
+  vesmer::InstallQtTranslations();
   try {
     vesmer::SettingsStore store;
     vesmer::SystemDesktop desktop;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFrame>
 #include <QHash>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -35,6 +36,24 @@ QString FromStd(std::string_view s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 std::string ToStd(const QString& s) { return s.toStdString(); }
+
+// Enter presses the focused button, as on a Windows form (a refused start leaves the focus on
+// the button to correct); Space works as it always does.
+class FormButton : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      if (!event->isAutoRepeat()) click();  // a held key presses once
+      event->accept();
+      return;
+    }
+    QPushButton::keyPressEvent(event);
+  }
+};
 
 void SetBackground(QWidget* w, const QColor& color) {
   QPalette p = w->palette();
@@ -86,13 +105,13 @@ void frmVESMER::BuildControls() {
         break;
       }
       case ControlKind::kButton: {
-        auto* b = new QPushButton(caption, client);
+        auto* b = new FormButton(caption, client);
         b->setAutoDefault(false);
         w = b;
         break;
       }
       case ControlKind::kCheckBox: {
-        auto* c = new QCheckBox(caption, client);
+        auto* c = new FormCheckBox(caption, client);
         SetBackground(c, grey);
         w = c;
         break;
@@ -197,6 +216,7 @@ void frmVESMER::BuildControls() {
 
   adjustSize();
   setFixedSize(sizeHint());
+  UseFormStyle(this);
 }
 
 void frmVESMER::ConnectControls() {

@@ -29,7 +29,7 @@ frmSetting::frmSetting(SettingsStore& store, Desktop& desktop, QWidget* parent)
   SetUpFixedDialog(this, 9630, 5520);
 
   auto check = [&](const char* name, const char* caption, QWidget* parent_widget) {
-    auto* c = new QCheckBox(caption, parent_widget);
+    auto* c = new FormCheckBox(caption, parent_widget);
     c->setObjectName(name);
     return c;
   };
@@ -49,7 +49,7 @@ frmSetting::frmSetting(SettingsStore& store, Desktop& desktop, QWidget* parent)
                                     "指定するエディタを使って開く(&A)"};
   const int option_widths[2] = {2655, 2775};
   for (int i = 0; i < 2; ++i) {
-    optEditor[i] = new QRadioButton(option_captions[i], fraEditor);
+    optEditor[i] = new FormRadioButton(option_captions[i], fraEditor);
     optEditor[i]->setObjectName(QString("optEditor(%1)").arg(i));
     PlaceTwips(optEditor[i], 360, 360 + 360 * i, option_widths[i], 255);
   }
@@ -90,6 +90,8 @@ frmSetting::frmSetting(SettingsStore& store, Desktop& desktop, QWidget* parent)
   QWidget* order[] = {chkSpaceCompare, chkArrangeLength, chkOpenResult, optEditor[0], optEditor[1],
                       txtEditorName,   cmdFindEditor,    cmdOK,         cmdCancel,    txtScale};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+  UseFormStyle(this);
 
   connect(chkOpenResult, &QCheckBox::toggled, this, &frmSetting::ApplyOpenResultRule);
   connect(optEditor[0], &QRadioButton::toggled, this, &frmSetting::ApplyEditorRule);

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
@@ -14,6 +16,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -21,6 +24,7 @@
 #include "platform/registry.h"
 #include "tests/test_util.h"
 #include "tests/ui/fake_desktop.h"
+#include "ui/comparison_controller.h"
 #include "ui/form_support.h"
 #include "ui/main_window_layout.h"
 
@@ -290,6 +294,52 @@ TEST_F(MainWindowTest, RefusedStartsShowTheMessageAndMoveTheFocus) {
   EXPECT_EQ(Status(), messages::kOmitRangeOverLimit);
 }
 
+// Enter presses the focused button as on Windows, Space too; Enter in a text box does nothing.
+TEST_F(MainWindowTest, EnterPressesTheFocusedButton) {
+  auto press = [this](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* focus = window_->focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, static_cast<Qt::Key>(key), modifiers);
+  };
+  Button("cmdStart")->setFocus();
+  press(Qt::Key_Return);
+  EXPECT_EQ(Status(), messages::kNoSource);
+  // The refused start moved the focus to the source button: Enter now chooses the source.
+  ASSERT_EQ(window_->focusWidget(), Button("cmdSelInput(0)"));
+  WriteFile(dir_ / "a.prn", "x");
+  desktop_.answers.push_back(QString::fromStdString(dir_ / "a.prn"));
+  press(Qt::Key_Enter, Qt::KeypadModifier);
+  ASSERT_EQ(desktop_.choices.size(), 1);
+  EXPECT_EQ(store_.InputData[0], dir_ / "a.prn");
+
+  Button("cmdStart")->setFocus();
+  press(Qt::Key_Space);
+  EXPECT_EQ(Status(), messages::kNoDestination);
+  EXPECT_EQ(window_->focusWidget(), Button("cmdSelInput(1)"));
+  press(Qt::Key_Space);  // Space on the destination button opens its chooser
+  EXPECT_EQ(desktop_.choices.size(), 2);
+
+  // A held Enter presses once; Enter with Ctrl or Alt presses nothing.
+  window_->SetStatusText("");
+  auto* start = Button("cmdStart");
+  QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
+  QApplication::sendEvent(start, &repeat);
+  QTest::keyClick(start, Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_EQ(Status(), "");
+
+  for (const char* name : {"txtKeyRange", "txtOmitRange"}) {
+    auto* text = Find<QLineEdit>(name);
+    window_->SetStatusText("");
+    text->setFocus();
+    text->setText("1-5");
+    QTest::keyClick(text, Qt::Key_Return);
+    QTest::keyClick(text, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(Status(), "") << name;
+    EXPECT_EQ(window_->focusWidget(), text) << name;
+  }
+  EXPECT_EQ(desktop_.choices.size(), 2);
+}
+
 TEST_F(MainWindowTest, CompleteRunShowsCountsAndStatus) {
   Inputs(CrLf({"A1", "B1", "C1"}), CrLf({"A1", "B2", "D1"}));
   Click(Check("chkKey"));
@@ -326,6 +376,126 @@ TEST_F(MainWindowTest, CompleteRunShowsCountsAndStatus) {
   EXPECT_EQ(ReadFile(dir_ / "a_1.TXT"), CrLf({"D1"}));
   EXPECT_TRUE(Button("cmdStart")->isEnabled());
   EXPECT_TRUE(desktop_.opened.isEmpty());  // OpenResult is off by default
+}
+
+// The display shows the pair being listed, at most every few hundredths of a second, and at
+// the end of the run the last listed pair, whose segments fall between two looks at the clock.
+TEST_F(MainWindowTest, DisplayEndsWithTheLastListedPair) {
+  std::vector<std::string> a, b;
+  for (int i = 0; i < 3000; ++i) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%05d", i);
+    a.push_back(std::string("first") + number);
+    b.push_back(std::string("other") + number);
+  }
+  // Two segments: columns 1-100 alike, then a full-width space (shown as a square) among
+  // differing bytes.
+  a.push_back(std::string(100, 'x') + "tail\x81\x40" + "end");
+  b.push_back(std::string(100, 'x') + "TAIL\x81\x40" + "end");
+  Inputs(CrLf(a), CrLf(b));
+  QString first_shown;  // the first text the source line shows while the run goes on
+  QTimer look;
+  look.setInterval(0);
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    if (window_->running() && first_shown.isEmpty()) first_shown = Label("lblRecord(0)")->text();
+  });
+  look.start();
+  Click(Button("cmdStart"));
+  look.stop();
+  EXPECT_EQ(Status(), messages::kCompleted);
+  EXPECT_EQ(first_shown, "first00000");
+  EXPECT_EQ(Label("lblRecord(0)")->text(), "tail□end");
+  EXPECT_EQ(Label("lblRecord(1)")->text(), "TAIL□end");
+  EXPECT_EQ(Label("lblRecord(2)")->text(), "????     ");
+  EXPECT_EQ(Label("lblFileOCount(5)")->text(), "3001");
+
+  // With the display off the lines stay empty.
+  Click(Check("chkDisplay"));
+  Click(Button("cmdStart"));
+  EXPECT_EQ(Status(), messages::kCompleted);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Label(QString("lblRecord(%1)").arg(i))->text(), "") << i;
+}
+
+// Pairs of two segments that differ only in the second: while the run goes on, the display
+// shows second segments too, not always the first one of a pair.
+TEST_F(MainWindowTest, DisplayShowsEverySegmentOfAPair) {
+  std::vector<std::string> a, b;
+  for (int i = 0; i < 100000; ++i) {
+    const std::string head = std::to_string(100000 + i) + std::string(114, '.');
+    a.push_back(head + "same-a");
+    b.push_back(head + "same-b");
+  }
+  Inputs(CrLf(a), CrLf(b));
+  QStringList shown;  // every display the run showed: source line and marker line
+  QTimer look;
+  look.setInterval(0);
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    // Until the progress bar goes: after it, the end of the run shows the last pair.
+    if (!window_->running() || window_->prgProgress->isHidden()) return;
+    const QString now = Label("lblRecord(0)")->text() + "|" + Label("lblRecord(2)")->text();
+    if (shown.isEmpty() || shown.back() != now) shown << now;
+  });
+  look.start();
+  Click(Button("cmdStart"));
+  look.stop();
+  ASSERT_EQ(Status(), messages::kCompleted);
+  const QString second_marker = QString(25, ' ') + "?";
+  EXPECT_EQ(Label("lblRecord(2)")->text(), second_marker);
+  qsizetype first = 0, second = 0;
+  for (const QString& s : shown) {
+    first += s.endsWith("|" + QString(100, ' ')) ? 1 : 0;
+    second += s.endsWith("|" + second_marker) ? 1 : 0;
+  }
+  // A new display about every 40 ms, and about one in two lands on a second segment: that
+  // none of some twenty does is all but impossible unless the display never looks there.
+  ASSERT_GE(shown.size(), 10) << "the run ended too soon to tell";
+  EXPECT_GE(second, 1) << first << " first segments shown, no second one";
+}
+
+// Every segment lets the window's posted events run; the desktop's input and timers are taken
+// again and again while a long run goes on, not only at its first segment.
+TEST_F(MainWindowTest, LongRunYieldsAtEverySegment) {
+  static const auto kEcho = static_cast<QEvent::Type>(QEvent::registerEventType());
+  // Posts itself a new event for each it receives: one delivery per yield.
+  struct Echo : QObject {
+    int received = 0;
+    bool event(QEvent* e) override {
+      if (e->type() != kEcho) return QObject::event(e);
+      ++received;
+      QCoreApplication::postEvent(this, new QEvent(kEcho));
+      return true;
+    }
+  };
+  constexpr int kPairs = 20000;  // two segments each
+  std::vector<std::string> a, b;
+  for (int i = 0; i < kPairs; ++i) {
+    a.push_back(std::to_string(i) + std::string(140, 'a'));
+    b.push_back(std::to_string(i) + std::string(140, 'b'));
+  }
+  Inputs(CrLf(a), CrLf(b));
+  auto echo = std::make_unique<Echo>();
+  QTimer ticker;
+  int ticks = 0;
+  ticker.setInterval(0);
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ticks += window_->running() ? 1 : 0; });
+  DuringRun([&] {
+    echo->received = 0;
+    QCoreApplication::postEvent(echo.get(), new QEvent(kEcho));
+    ticker.start();
+  });
+  QElapsedTimer clock;
+  clock.start();
+  Click(Button("cmdStart"));
+  const qint64 ms = clock.elapsed();
+  const int received = echo->received;
+  echo.reset();
+  ticker.stop();
+  ASSERT_EQ(Status(), messages::kCompleted);
+  ASSERT_EQ(Label("lblFileOCount(5)")->text(), QString::number(kPairs));
+  EXPECT_GE(received, 2 * kPairs - 2);
+  // The full loop runs about every 10 ms; far fewer runs mean input waits for the end.
+  ASSERT_GE(ms, 40) << "the run ended too soon to tell";
+  EXPECT_GE(ticks, static_cast<int>(ms / 40));
 }
 
 TEST_F(MainWindowTest, RunOpensTheResultList) {
@@ -384,6 +554,40 @@ TEST_F(MainWindowTest, EditorNamedWithoutAFolderIsLookedUpOnPath) {
   EXPECT_EQ(desktop_.started[0], (QStringList{QString::fromStdString(bin / "mousepad"),
                                               QString::fromStdString(dir_ / "a_5.TXT")}));
   EXPECT_TRUE(desktop_.opened.isEmpty());
+}
+
+// A bare name that PATH does not know but the current folder holds is started from there,
+// not looked up on PATH again; a path is taken as it stands; nothing readable is no editor.
+TEST(FindEditorTest, BareNameInTheCurrentFolderKeepsItsFolder) {
+  TempDir bin, here;
+  WriteFile(bin / "kate", "#!/bin/sh\n");
+  ASSERT_EQ(::chmod((bin / "kate").c_str(), 0755), 0);
+  WriteFile(here / "myeditor", "#!/bin/sh\n");
+  ASSERT_EQ(::chmod((here / "myeditor").c_str(), 0755), 0);
+  WriteFile(here / "kate", "#!/bin/sh\n");
+  ::mkdir((here / "folder").c_str(), 0755);
+  const std::string saved_path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+  char saved_cwd[4096];
+  ASSERT_NE(::getcwd(saved_cwd, sizeof saved_cwd), nullptr);
+  ASSERT_EQ(::chdir(here.path().c_str()), 0);
+  ::setenv("PATH", ("/nonexistent:" + bin.path()).c_str(), 1);
+  const std::string local = FindEditor("myeditor");
+  const std::string on_path = FindEditor("kate");  // PATH comes before the current folder
+  const std::string relative = FindEditor("folder/../myeditor");
+  const std::string absolute = FindEditor(here / "myeditor");
+  const std::string missing = FindEditor("nothing-here");
+  const std::string folder = FindEditor("folder");
+  const std::string empty = FindEditor("");
+  ::setenv("PATH", saved_path.c_str(), 1);
+  ASSERT_EQ(::chdir(saved_cwd), 0);
+
+  EXPECT_EQ(local, "./myeditor");
+  EXPECT_EQ(on_path, bin / "kate");
+  EXPECT_EQ(relative, "folder/../myeditor");
+  EXPECT_EQ(absolute, here / "myeditor");
+  EXPECT_EQ(missing, "");
+  EXPECT_EQ(folder, "");
+  EXPECT_EQ(empty, "");
 }
 
 TEST_F(MainWindowTest, DoubleClickShowsAnExistingFile) {

@@ -37,6 +37,8 @@ class ComparisonController : public RunObserver, public StartCheckHost {
   void OmitTextNormalised(const std::string& text) override;
 
  private:
+  // The full event loop, and when it ran.
+  void LetAllEventsRun();
   void ShowCounts(const RunSummary& summary);
   void ShowSegment();
   void OpenResultList(const ComparisonJob& job);
@@ -50,12 +52,18 @@ class ComparisonController : public RunObserver, public StartCheckHost {
   // faster, and setting three labels for every segment would slow the run down a hundredfold.
   std::string segments_[3];
   bool segment_pending_ = false;
-  QElapsedTimer since_shown_;
+  // Every segment lets the window's own posted events run (repaints among them); the desktop's
+  // input is fetched at most every so often, since asking for it costs more than a segment.
+  QElapsedTimer run_clock_;
+  qint64 shown_at_ = -1;   // ms into the run when the display lines were last set; -1 never
+  qint64 events_at_ = -1;  // ms into the run when the full event loop last ran; -1 never
+  int segments_until_clock_ = 0;
+  bool odd_stride_ = false;
 };
 
 // The program that opens the result list with `editor_name`: a name without "/" is looked up
-// on PATH first, then, like a path, taken as it stands when it names a readable file. "" when
-// there is none.
+// on PATH first, then, like a path, taken when it names a readable file (a bare name then comes
+// back as "./name", so that starting it cannot search PATH). "" when there is none.
 [[nodiscard]] std::string FindEditor(const std::string& editor_name);
 
 }  // namespace vesmer
