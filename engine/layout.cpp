@@ -55,13 +55,7 @@ bool ParseAttribute(std::string_view column, char& attribute) {
 }
 
 std::string LineMessage(const std::string& path, int line, std::string_view text) {
-  std::string message = "★レイアウトファイル ";
-  message += path;
-  message += " の ";
-  message += std::to_string(line);
-  message += " 行目: ";
-  message += text;
-  return message;
+  return table_file::LineMessage("レイアウトファイル", path, line, text);
 }
 
 // The checks of one data line; "" when it defines a field, else what is wrong with it.

@@ -19,20 +19,6 @@ std::string_view Slice(std::string_view line, std::int32_t start, std::int32_t e
   return line.substr(first, static_cast<std::size_t>(std::min<std::uint64_t>(length, line.size())));
 }
 
-// IsAscii for the few bytes of a key, a word at a time.
-inline bool PrefixIsAscii(std::string_view bytes) {
-  const char* p = bytes.data();
-  std::size_t n = bytes.size();
-  std::uint64_t high = 0;
-  for (; n >= 8; p += 8, n -= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    high |= word;
-  }
-  for (; n > 0; ++p, --n) high |= static_cast<std::uint8_t>(*p);
-  return (high & 0x8080808080808080ull) == 0;
-}
-
 }  // namespace
 
 std::string_view KeyLineBytes(std::string_view raw, const RangeList& ranges, std::string& scratch) {
@@ -69,7 +55,7 @@ void KeyBuilder::Reset() {
 
 void KeyBuilder::Build(std::string_view raw, KeyText& key, std::string& scratch) const {
   const std::string_view prefix = raw.substr(0, std::min(raw.size(), last_));
-  if (!kFastPaths || !PrefixIsAscii(prefix)) {
+  if (!kFastPaths || !cp932::IsAscii(prefix)) {
     BuildKey(KeyLineBytes(raw, ranges_, scratch), ranges_, key.Long());
     return;
   }

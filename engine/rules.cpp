@@ -197,13 +197,7 @@ bool LooksLikeRange(std::string_view normalised) {
 }
 
 std::string LineMessage(const std::string& path, int line, std::string_view text) {
-  std::string message = "★規則ファイル ";
-  message += path;
-  message += " の ";
-  message += std::to_string(line);
-  message += " 行目: ";
-  message += text;
-  return message;
+  return table_file::LineMessage("規則ファイル", path, line, text);
 }
 
 // Finds the columns of the field column `text`; "" on success, else what is wrong.

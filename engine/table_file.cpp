@@ -146,4 +146,17 @@ bool Reader::Next() {
   return false;
 }
 
+std::string LineMessage(std::string_view what, const std::string& path, int line,
+                        std::string_view text) {
+  std::string message = "★";
+  message += what;
+  message += ' ';
+  message += path;
+  message += " の ";
+  message += std::to_string(line);
+  message += " 行目: ";
+  message += text;
+  return message;
+}
+
 }  // namespace vesmer::table_file

@@ -56,4 +56,8 @@ class Reader {
   std::vector<std::string_view> columns_;
 };
 
+// "★<what> <path> の <line> 行目: <text>": a bad line of a layout or rules file.
+[[nodiscard]] std::string LineMessage(std::string_view what, const std::string& path, int line,
+                                      std::string_view text);
+
 }  // namespace vesmer::table_file

@@ -167,19 +167,6 @@ std::string Encode(std::u16string_view text) {
   return out;
 }
 
-bool IsAscii(std::string_view bytes) {
-  const char* p = bytes.data();
-  std::size_t n = bytes.size();
-  std::uint64_t high = 0;
-  for (; n >= 8; p += 8, n -= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    high |= word;
-  }
-  for (; n > 0; ++p, --n) high |= static_cast<std::uint8_t>(*p);
-  return (high & 0x8080808080808080ull) == 0;
-}
-
 namespace {
 
 struct Walked {

@@ -23,6 +23,8 @@ class TempDir {
 void WriteFile(const std::string& path, const std::string& bytes);
 [[nodiscard]] std::string ReadFile(const std::string& path);
 [[nodiscard]] bool Exists(const std::string& path);
+// The names in a folder, sorted; a temporary file left behind shows up here.
+[[nodiscard]] std::vector<std::string> FolderEntries(const std::string& folder);
 
 // Lines joined with CR LF, each followed by CR LF: what a result file holds.
 [[nodiscard]] std::string CrLf(const std::vector<std::string>& lines);

@@ -23,14 +23,8 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-// The names in a folder, sorted; a temporary file left behind shows up here.
 std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+  return testing::FolderEntries(folder);
 }
 
 // What happens to the names in a folder, as the kernel reports it: "create NAME",
