@@ -1,10 +1,13 @@
-// Micro benchmarks of the hot paths: decoding, the round-trip check, line splitting, and the
-// UTF-8 input conversion's encoder against the character-by-character path it replaced.
+// Micro benchmarks of the hot paths: decoding, the round-trip check, the result list's marker
+// line, the comparison of a differing pair, keys, and the UTF-8 input conversion's encoder
+// against the character-by-character path it replaced.
 #include <benchmark/benchmark.h>
 
 #include <string>
 #include <vector>
 
+#include "engine/record_key.h"
+#include "engine/result_list.h"
 #include "platform/cp932.h"
 #include "tests/utf8_reference.h"
 
@@ -49,6 +52,67 @@ void BM_Encode(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_Encode);
+
+void BM_RoundTripsBoth(benchmark::State& state) {
+  const std::string a = MixedRecord();
+  std::string b = a;
+  b.back() = 'Z';
+  for (auto _ : state) {
+    bool ra = false, rb = false;
+    vesmer::cp932::RoundTripsBoth(a, b, ra, rb);
+    benchmark::DoNotOptimize(ra);
+    benchmark::DoNotOptimize(rb);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * (a.size() + b.size())));
+}
+BENCHMARK(BM_RoundTripsBoth);
+
+// Differing bytes that decode alike or not: the comparison of a pair that is not canonical.
+void BM_DecodesEqual(benchmark::State& state) {
+  const std::string a = MixedRecord();
+  std::string b = a;
+  b[b.size() / 2] = 'Z';
+  for (auto _ : state) benchmark::DoNotOptimize(vesmer::cp932::DecodesEqual(a, b));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * (a.size() + b.size())));
+}
+BENCHMARK(BM_DecodesEqual);
+
+// The marker line of a differing pair of `state.range(0)` columns, as the result list writes it.
+void BM_Marker(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  std::string a(n, 'a'), b(n, 'a');
+  for (std::size_t i = 0; i < n; i += 7) b[i] = 'b';
+  vesmer::ListedPair pair;
+  pair.source_line = pair.source_comparison = a;
+  pair.destination_line = pair.destination_comparison = b;
+  pair.source_width = pair.destination_width = n;
+  std::string marker(n, ' ');
+  for (auto _ : state) {
+    pair.PutMarker(0, n, marker.data());
+    benchmark::DoNotOptimize(marker.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * n));
+}
+BENCHMARK(BM_Marker)->Arg(100)->Arg(1 << 16);
+
+// A short key of an ASCII record, held and compared as machine words.
+void BM_ShortKey(benchmark::State& state) {
+  vesmer::RangeList ranges;
+  (void)vesmer::ParseRangeText("1-8", ranges);
+  const vesmer::KeyBuilder builder(ranges);
+  vesmer::KeyText key, previous;
+  std::string scratch;
+  const std::string records[2] = {"00001234Ab", "00001235Cd"};
+  int i = 0;
+  for (auto _ : state) {
+    builder.Build(records[i], key, scratch);
+    benchmark::DoNotOptimize(Compare(previous, key));
+    previous.Assign(key.view());
+    i ^= 1;
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_ShortKey);
 
 // About 1 MiB of UTF-8 records: Japanese ones (kanji, kana, half-width kana, ASCII numbers) for
 // argument 0, plain ASCII ones for argument 1.

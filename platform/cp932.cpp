@@ -18,13 +18,17 @@ constexpr std::size_t LeadIndex(std::uint8_t lead) {
 
 // Full lookup tables built once from the generated data: the encode table by code unit, and
 // which single bytes and pairs come back unchanged from a decode and encode.
+enum ByteClass : std::uint8_t { kSingleSame, kSingleChanges, kLeadByte };
+
 struct Tables {
   std::array<std::uint16_t, 65536> encode;
   std::bitset<256> single_round_trips;
   std::bitset<cp932_table::kLeadCount * 256> pair_round_trips;
-  // For RoundTrips, by a byte and the byte after it (0 at the end), as `b | next << 8`: how
-  // many bytes the character there takes when it comes back unchanged, 0 when it does not.
-  std::array<std::uint8_t, 65536> step{};
+  // For RoundTrips, small enough to stay in the first-level cache: what a byte is (a single
+  // byte that comes back unchanged, one that does not, a lead byte), and one bit for each lead
+  // and trail byte pair that comes back unchanged, by `lead << 8 | trail`.
+  std::array<std::uint8_t, 256> byte_class{};
+  std::array<std::uint64_t, 65536 / 64> pair_bits{};
 
   Tables() {
     encode.fill('?');
@@ -41,13 +45,15 @@ struct Tables {
         const bool same = unit != 0 && encode[unit] == ((lead_byte << 8) | trail);
         pair_round_trips[lead * 256 + trail] = same;
         // A lead byte before NUL (trail 0) decodes alone, to the default character: never set.
-        if (same) step[lead_byte | (trail << 8)] = 2;
+        // A lead byte before NUL (trail 0) decodes alone, to the default character: never set.
+        const unsigned code = (lead_byte << 8) | trail;
+        if (same) pair_bits[code >> 6] |= std::uint64_t{1} << (code & 63);
       }
     }
     for (unsigned b = 0; b < 256; ++b) {
-      if (IsLeadByte(static_cast<std::uint8_t>(b))) continue;
-      const std::uint8_t one = b < 0x80 || single_round_trips[b] ? 1 : 0;
-      for (unsigned next = 0; next < 256; ++next) step[b | (next << 8)] = one;
+      byte_class[b] = IsLeadByte(static_cast<std::uint8_t>(b))
+                          ? kLeadByte
+                          : (b < 0x80 || single_round_trips[b] ? kSingleSame : kSingleChanges);
     }
   }
 };
@@ -174,12 +180,11 @@ struct Walked {
   bool ok;         // every character walked comes back unchanged
 };
 
-// Walks the characters of p[0, n) from `i`, checking that each comes back unchanged from a
+// Walks the characters of p from `i`, checking that each comes back unchanged from a
 // decode and encode, up to `stop`. When `stop` is the end of the bytes the walk is whole;
 // otherwise a lead byte at stop - 1 is left unwalked, as what it decodes to depends on the byte
 // at `stop` (or on there being none).
-Walked Walk(const std::uint8_t* p, std::size_t n, std::size_t i, std::size_t stop,
-            bool stop_is_end) {
+Walked Walk(const std::uint8_t* p, std::size_t i, std::size_t stop, bool stop_is_end) {
   const Tables& tables = GetTables();
   while (i < stop) {
     // Skip ASCII eight bytes at a time: it always round-trips.
@@ -193,12 +198,17 @@ Walked Walk(const std::uint8_t* p, std::size_t n, std::size_t i, std::size_t sto
     // lead byte there decodes alone), until ASCII comes again.
     while (i < stop) {
       const std::uint8_t b = p[i];
-      const unsigned next = i + 1 < n ? p[i + 1] : 0;
-      const std::uint8_t taken = tables.step[b | (next << 8)];
-      if (!stop_is_end && i + 1 >= stop && IsLeadByte(b)) return {i, true};
-      if (taken == 0) return {i, false};
-      i += taken;
-      if (b < 0x80) break;
+      const std::uint8_t kind = tables.byte_class[b];
+      if (kind == kSingleSame) {
+        ++i;
+        if (b < 0x80) break;
+        continue;
+      }
+      if (kind == kSingleChanges) return {i, false};
+      if (i + 1 >= stop) return {i, !stop_is_end};  // past `stop`, or a lead byte at the end
+      const unsigned code = (unsigned{b} << 8) | p[i + 1];
+      if (((tables.pair_bits[code >> 6] >> (code & 63)) & 1) == 0) return {i, false};
+      i += 2;
     }
   }
   return {i, true};
@@ -209,7 +219,7 @@ Walked Walk(const std::uint8_t* p, std::size_t n, std::size_t i, std::size_t sto
 bool RoundTrips(std::string_view bytes) {
   if (!kFastPaths) return Encode(Decode(bytes)) == bytes;
   const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  return Walk(p, bytes.size(), 0, bytes.size(), true).ok;
+  return Walk(p, 0, bytes.size(), true).ok;
 }
 
 void RoundTripsBoth(std::string_view a, std::string_view b, bool& a_round_trips,
@@ -223,13 +233,13 @@ void RoundTripsBoth(std::string_view a, std::string_view b, bool& a_round_trips,
     if (std::memcmp(pa + same, pb + same, 8) != 0) break;
   }
   while (same < shorter && pa[same] == pb[same]) ++same;
-  const Walked common = Walk(pa, a.size(), 0, same, false);
+  const Walked common = Walk(pa, 0, same, false);
   if (!common.ok) {
     a_round_trips = b_round_trips = false;
     return;
   }
-  a_round_trips = Walk(pa, a.size(), common.at, a.size(), true).ok;
-  b_round_trips = Walk(pb, b.size(), common.at, b.size(), true).ok;
+  a_round_trips = Walk(pa, common.at, a.size(), true).ok;
+  b_round_trips = Walk(pb, common.at, b.size(), true).ok;
 }
 
 std::string_view Canonical(std::string_view bytes, std::string& scratch) {
