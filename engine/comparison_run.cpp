@@ -1,6 +1,7 @@
 #include "engine/comparison_run.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +92,7 @@ class Run {
   Status SetUp();
   Status CheckOutputsAreNoInputs(const std::vector<FileId>& protect);
   Status OpenInput(Side side);
+  Status LockInput(Side side);
   Status SortInputs();
   struct Output {
     const std::string& path;
@@ -132,6 +134,7 @@ class Run {
   std::array<bool, 2> previous_repeated_{};
   PerKind<bool> created_;
   std::array<FileId, 2> input_ids_;
+  std::array<UniqueFd, 2> input_locks_;
   std::array<std::unique_ptr<SortedInput>, 2> sorted_;
   std::array<std::unique_ptr<LineSource>, 2> sources_;
   bool set_up_ = false;
@@ -172,7 +175,26 @@ Status Run::OpenInput(Side s) {
       extensions_.sort != nullptr ? nullptr : extensions_.input_observers[Index(s)];
   Status status = WithPath(input.reader.Open(job_.Input(s), observer), job_.Input(s));
   input_ids_[Index(s)] = input.reader.id();
+  if (status.ok()) status = LockInput(s);
   return status;
+}
+
+Status Run::LockInput(Side s) {
+  // A shared lock on the input while the run reads it: another run cannot take it as a result
+  // file (it needs the lock alone) and truncate it under this one; and an input that another
+  // run is writing as its result is refused. Taken on a descriptor of its own, checked to be
+  // the file the reader opened.
+  const std::string& path = job_.Input(s);
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  struct stat st;
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return Status::Error(errno, "open", path);
+  if (!S_ISREG(st.st_mode)) return {};  // a pipe is nobody's result file
+  if (!(FileId{st.st_dev, st.st_ino, true} == input_ids_[Index(s)])) {
+    return Status::Error(ESTALE, "open", path);  // replaced between the two opens
+  }
+  if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) return Status::Error(errno, "lock", path);
+  input_locks_[Index(s)] = std::move(fd);
+  return {};
 }
 
 // A source of lines that is a sorted input.

@@ -139,6 +139,30 @@ TEST_F(BatchTrustTest, TwoRunsOnTheSameResultFilesNeverMix) {
   EXPECT_TRUE(three == b || three == c);
 }
 
+// A run reads its inputs under a shared lock: another run cannot truncate one as its result
+// file meanwhile, and a file another run is still writing is no input.
+TEST_F(BatchTrustTest, InputsAreNeitherWrittenNorTruncatedByAnotherRun) {
+  WriteFile(Path("a.prn"), CrLf({"a"}));
+  WriteFile(Path("b_2.TXT"), CrLf({"b"}));  // the destination, and a result file of b.prn
+  {
+    HeldLock writer(Path("b_2.TXT"));  // another run writes it
+    const ProcessResult r = RunBatchExe({"--json", Path("a.prn"), Path("b_2.TXT")});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(json::parse(r.out)["error"]["reason"], "ほかの処理が使用中です");
+  }
+  // Held for reading (as a running comparison holds its inputs): a run that would write it as
+  // a result file is refused and leaves it as it was.
+  const int reader = ::open(Path("b_2.TXT").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  ASSERT_EQ(::flock(reader, LOCK_SH | LOCK_NB), 0);
+  WriteFile(Path("b.prn"), CrLf({"x"}));
+  const ProcessResult r = RunBatchExe({"--json", Path("b.prn"), Path("a.prn")});
+  ::close(reader);
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(json::parse(r.out)["error"]["path"], Path("b_2.TXT"));
+  EXPECT_EQ(ReadFile(Path("b_2.TXT")), CrLf({"b"}));
+}
+
 TEST_F(BatchTrustTest, ExitStatusTellsTheFilesDifferWhateverIsWritten) {
   WriteFile(Path("a.prn"), CrLf({"same", "left"}));
   WriteFile(Path("b.prn"), CrLf({"same", "right"}));
