@@ -436,19 +436,22 @@ TEST_F(MainWindowTest, DisplayShowsEverySegmentOfAPair) {
     if (shown.isEmpty() || shown.back() != now) shown << now;
   });
   look.start();
-  Click(Button("cmdStart"));
-  look.stop();
-  ASSERT_EQ(Status(), messages::kCompleted);
   const QString second_marker = QString(25, ' ') + "?";
-  EXPECT_EQ(Label("lblRecord(2)")->text(), second_marker);
+  // A fast machine ends a run after few displays: run again until there are enough to tell.
+  for (int run = 0; run < 10 && shown.size() < 20; ++run) {
+    Click(Button("cmdStart"));
+    ASSERT_EQ(Status(), messages::kCompleted);
+    EXPECT_EQ(Label("lblRecord(2)")->text(), second_marker);
+  }
+  look.stop();
   qsizetype first = 0, second = 0;
   for (const QString& s : shown) {
     first += s.endsWith("|" + QString(100, ' ')) ? 1 : 0;
     second += s.endsWith("|" + second_marker) ? 1 : 0;
   }
   // A new display about every 40 ms, and about one in two lands on a second segment: that
-  // none of some twenty does is all but impossible unless the display never looks there.
-  ASSERT_GE(shown.size(), 10) << "the run ended too soon to tell";
+  // none of twenty does is all but impossible unless the display never looks there.
+  ASSERT_GE(shown.size(), 10) << "the runs ended too soon to tell";
   EXPECT_GE(second, 1) << first << " first segments shown, no second one";
 }
 
