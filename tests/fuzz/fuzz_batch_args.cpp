@@ -22,6 +22,7 @@
 #include "cli/batch_options.h"
 #include "platform/files.h"
 #include "settings/settings_store.h"
+#include "tests/fuzz/scratch_folder.h"
 
 namespace {
 
@@ -37,16 +38,7 @@ void Check(bool ok, const std::string& what) {
   if (!ok) Fail(what);
 }
 
-const std::string& Folder() {
-  static const std::string folder = [] {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                          "/vesmer_fuzz_batch_args.XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp");
-    return pattern;
-  }();
-  return folder;
-}
+const std::string& Folder() { return vesmer::fuzzing::ScratchFolder("fuzz_batch_args"); }
 
 void WriteWhole(const std::string& path, std::string_view bytes) {
   std::FILE* file = std::fopen(path.c_str(), "wb");

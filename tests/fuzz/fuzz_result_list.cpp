@@ -30,6 +30,7 @@
 #include "engine/result_list.h"
 #include "platform/files.h"
 #include "tests/fuzz/listed_entries.h"
+#include "tests/fuzz/scratch_folder.h"
 
 namespace {
 
@@ -45,13 +46,7 @@ void Check(bool ok, const std::string& what) {
 }
 
 const std::string& ListPath() {
-  static const std::string path = [] {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                          "/vesmer_fuzz_result_list.XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp");
-    return pattern + "/list_5.TXT";
-  }();
+  static const std::string path = vesmer::fuzzing::ScratchFolder("fuzz_result_list") + "/a_5.TXT";
   return path;
 }
 

@@ -31,6 +31,7 @@
 #include "engine/result_names.h"
 #include "platform/cp932.h"
 #include "tests/fuzz/listed_entries.h"
+#include "tests/fuzz/scratch_folder.h"
 
 namespace {
 
@@ -38,7 +39,6 @@ using vesmer::ComparisonJob;
 using vesmer::OutputKind;
 using vesmer::RunOutcome;
 using vesmer::RunSummary;
-using vesmer::Side;
 
 constexpr std::size_t kHeader = 12;
 
@@ -51,16 +51,7 @@ void Check(bool ok, const std::string& what) {
   if (!ok) Fail(what);
 }
 
-const std::string& Folder() {
-  static const std::string folder = [] {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vesmer_fuzz_run.XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp");
-    return pattern;
-  }();
-  return folder;
-}
+const std::string& Folder() { return vesmer::fuzzing::ScratchFolder("fuzz_run"); }
 
 void WriteWhole(const std::string& path, std::string_view bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
