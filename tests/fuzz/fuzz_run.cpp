@@ -8,7 +8,8 @@
 // Input layout: byte 0 holds the options (bit 0 key mode, bit 1 a second key range, bit 2
 // omitted columns, bit 3 a second omitted range, bit 4 SpaceCompare, bit 5 ArrangeLength,
 // bit 6 the display, bit 7 a ruler of double-byte characters); bits 0-3 of byte 1 select the
-// result kinds 2 to 5; bytes 2-9 are four ranges as start and length bytes (two key ranges, two
+// result kinds 2 to 5, bit 4 makes the destination the source changed by the destination's
+// bytes; bytes 2-9 are four ranges as start and length bytes (two key ranges, two
 // omitted ranges); bytes 10-11 the length of the source (little endian, modulo what is left);
 // then the source and the destination.
 #include <fcntl.h>
@@ -509,7 +510,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view rest(reinterpret_cast<const char*>(data) + kHeader, size - kHeader);
   const std::size_t split = (data[10] | std::size_t{data[11]} << 8) % (rest.size() + 1);
   const std::string_view source = rest.substr(0, split);
-  const std::string_view destination = rest.substr(split);
+  // Either the destination as given, or the source with the given bytes added in (zero bytes
+  // keep the source's), so that pairs which differ in a byte or two are common.
+  std::string destination(rest.substr(split));
+  if ((kinds & 16) != 0) {
+    std::string changed(source);
+    for (std::size_t i = 0; i < destination.size(); ++i) {
+      if (i < changed.size()) {
+        changed[i] = static_cast<char>(changed[i] ^ destination[i]);
+      } else {
+        changed.push_back(destination[i]);
+      }
+    }
+    destination.swap(changed);
+  }
 
   ComparisonJob job;
   job.InputData = {Folder() + "/a.prn", Folder() + "/b.prn"};
