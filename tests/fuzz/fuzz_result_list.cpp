@@ -13,7 +13,9 @@
 // (little endian); bytes 9-10 and 11-12 the marker columns [from, to) asked for directly;
 // bytes 13-18 three lengths (little endian, each modulo what is left): the source line, the
 // destination line (a CR in either becomes an LF) and the source's own comparison bytes; the
-// destination's own comparison bytes are the rest.
+// destination's own comparison bytes are the rest. Bytes 19 and 20, when not 0, repeat the
+// source and the destination line to 90 columns and as many more as the byte says, so that
+// short patterns of lead and trail bytes fall on every cut.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -34,7 +36,7 @@
 
 namespace {
 
-constexpr std::size_t kHeader = 19;
+constexpr std::size_t kHeader = 21;
 
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "fuzz_result_list: %s\n", what.c_str());
@@ -136,13 +138,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return piece;
   };
   // A line as read never holds a CR (it ends the line); a lone LF stays in it.
-  const auto as_read = [](std::string_view bytes) {
+  const auto as_read = [](std::string_view bytes, std::uint8_t repeat) {
     std::string line(bytes);
+    if (repeat != 0 && !line.empty()) {
+      const std::size_t length = 90 + std::size_t{repeat};
+      while (line.size() < length) line.append(line, 0, length - line.size());
+    }
     std::replace(line.begin(), line.end(), '\r', '\n');
     return line;
   };
-  const std::string source_line = as_read(take(data + 13));
-  const std::string destination_line = as_read(take(data + 15));
+  const std::string source_line = as_read(take(data + 13), data[19]);
+  const std::string destination_line = as_read(take(data + 15), data[20]);
   const std::string_view source_own = take(data + 17);
   const std::string_view destination_own = rest;
   const std::string source_comparison = ComparisonBytes(options & 3, source_line, source_own);
