@@ -97,6 +97,34 @@ TEST_F(ComparisonRunTest, LineModeListsLinesPastTheShorterFileAlone) {
   EXPECT_NE(Result(5).find("0000003 000-O: \r\n0000003 000-C:z\r\n"), std::string::npos);
 }
 
+TEST_F(ComparisonRunTest, EmptyLinePastTheShorterFileIsAnEntryTheListShows) {
+  // The empty line 2 has no partner: it is a difference, written to the source's file, and the
+  // result list entry the summary counts for it must be in the list.
+  Inputs(CrLf({"a", ""}), CrLf({"a"}));
+  const RunSummary s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kDifferences);
+  EXPECT_EQ(Result(2), CrLf({""}));
+  const std::string list = Result(5);
+  std::int64_t listed = 0;
+  for (std::size_t at = list.find(" 000-O:"); at != std::string::npos;
+       at = list.find(" 000-O:", at + 1)) {
+    ++listed;
+  }
+  EXPECT_EQ(Written(s)[5], listed);
+}
+
+TEST_F(ComparisonRunTest, EmptyFirstLineIsCheckedAndWritten) {
+  // The reader hands out an empty first line as a view without data: the line end check and the
+  // result file must take it without passing a null pointer on.
+  Inputs("\r\n", CrLf({"x"}));
+  const RunSummary s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kDifferences);
+  EXPECT_EQ(LinesRead(s), (std::array<std::int64_t, 2>{1, 1}));
+  EXPECT_FALSE(s.inputs[0].lf_line_ends);
+  EXPECT_EQ(Result(2), CrLf({""}));
+  EXPECT_EQ(Result(3), CrLf({"x"}));
+}
+
 TEST_F(ComparisonRunTest, KeyModeMergesOnTheKey) {
   Inputs(CrLf({"A1", "B1", "C1"}), CrLf({"A1", "B2", "C1", "D1", "E1"}));
   UseKey(job_, "1-1");

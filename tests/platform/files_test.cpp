@@ -615,6 +615,18 @@ TEST(OutputFileTest, CreateWritesANewFileOrReplacesTheContents) {
   EXPECT_TRUE(written == piece + piece + piece + piece + piece + huge + "end");
 }
 
+TEST(OutputFileTest, AppendsAnEmptyViewThatHasNoBytesBehindIt) {
+  // An empty line may come as a view without data (the line reader hands out the first line of a
+  // file so when it is empty); appending it must not pass a null pointer on.
+  TempDir dir;
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "empty").ok());
+  out.Append(std::string_view());
+  out.AppendLine(std::string_view());
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "empty"), "\r\n");
+}
+
 TEST(OutputFileTest, OpenLockedChangesNothingUntilTruncate) {
   TempDir dir;
   WriteFile(dir / "r", "old result\r\n");
