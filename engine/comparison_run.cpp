@@ -374,7 +374,7 @@ void Run::NoteLineEnds(InputSide& input) {
   const std::string_view head = input.raw().substr(0, kLineEndCheckBytes);
   const bool ended = input.consumed() > input.raw().size();
   inputs_[Index(input.side())].lf_line_ends =
-      std::memchr(head.data(), '\n', head.size()) != nullptr &&
+      head.find('\n') != std::string_view::npos &&
       (input.raw().size() >= kLineEndCheckBytes || !ended);
 }
 

@@ -142,7 +142,9 @@ bool ResultListWriter::Write(const ListedPair& pair) {
   const std::size_t number_size = static_cast<std::size_t>(
       PutPadded(static_cast<std::uint64_t>(pair.number), 7, number) - number);
   number[number_size] = ' ';
-  const std::size_t count = (max + kSegment - 1) / kSegment;
+  // An entry has a segment at least: an empty line past the end of the shorter file is a
+  // difference the list must show too.
+  const std::size_t count = std::max<std::size_t>(1, (max + kSegment - 1) / kSegment);
   for (std::size_t s = 0, start = 0; s < count; ++s, start += kSegment) {
     // 0-based columns [from, to): start..end, or a space and start+1..end after a carry; one
     // more column when this cut carries.

@@ -533,7 +533,7 @@ void OutputFile::Append(std::string_view bytes) {
       return;
     }
   }
-  std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
   used_ += bytes.size();
 }
 

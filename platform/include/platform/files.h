@@ -191,7 +191,8 @@ class OutputFile {
     // Most records fit in the buffer as they are: one copy, no calls.
     if (kFastPaths && writing_ && status_.ok() && bytes.size() + 2 <= kWriteBufferSize - used_) {
       char* at = buffer_.get() + used_;
-      std::memcpy(at, bytes.data(), bytes.size());
+      // (An empty line may be a view without data: no null pointer reaches memcpy.)
+      if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
       at[bytes.size()] = '\r';
       at[bytes.size() + 1] = '\n';
       used_ += bytes.size() + 2;
