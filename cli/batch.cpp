@@ -34,6 +34,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kUsage = "使い方: vesmer-batch [オプション] 比較元 比較先\n";
+constexpr const char* kStoppedText = "☆中止しました";
 
 constexpr const char* kKindNames[kOutputKinds] = {
     "比較元ファイル：キー不一致",
@@ -269,7 +270,9 @@ Json SummaryJson(const Gathered& g) {
   const RunSummary& summary = g.summary;
   Json j;
   j["outcome"] = OutcomeName(summary.outcome);
-  j["status"] = std::string(StatusText(summary));
+  // The window shows nothing new when it closes during a run; the batch tool says it stopped.
+  j["status"] = summary.outcome == RunOutcome::kStopped ? std::string(kStoppedText)
+                                                        : std::string(StatusText(summary));
   j["inputs"] = Json::array();
   for (const Side s : kSides) {
     const InputSummary& in = summary.inputs[Index(s)];
@@ -329,7 +332,7 @@ Json SummaryJson(const Gathered& g) {
 
 // What failed, on standard error: the file and the system's reason.
 void PrintError(std::ostream& err, const RunSummary& summary) {
-  if (summary.outcome == RunOutcome::kStopped) err << "☆中止しました\n";
+  if (summary.outcome == RunOutcome::kStopped) err << kStoppedText << '\n';
   if (!summary.error.ok()) {
     err << summary.error.path() << (summary.error.path().empty() ? "" : ": ")
         << summary.error.reason() << '\n';

@@ -223,6 +223,7 @@ TEST_F(BatchTrustTest, SignalsStopTheRunCleanly) {
     EXPECT_EQ(r.exit_code, 128 + sig);
     const json j = json::parse(r.out);
     EXPECT_EQ(j["outcome"], "stopped");
+    EXPECT_EQ(j["status"], "☆中止しました");
     EXPECT_EQ(j["inputs"][1]["lines"], 100);
     EXPECT_EQ(j["outputs"][4]["count"], 100);
     ExpectCountsMatchFiles(j);
