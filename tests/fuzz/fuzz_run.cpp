@@ -66,26 +66,6 @@ void WriteWhole(const std::string& path, std::string_view bytes) {
   if (::close(fd) != 0) Fail("close " + path);
 }
 
-// The file's bytes; nothing when it does not exist.
-std::optional<std::string> ReadWhole(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return std::nullopt;
-    Fail("open for reading " + path);
-  }
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) Fail("read " + path);
-    if (got == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(fd);
-  return bytes;
-}
-
 void Remove(const std::string& path) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) Fail("unlink " + path);
 }
@@ -387,7 +367,7 @@ Outcome Collect(const RunSummary& s, const ComparisonJob& job) {
   for (std::size_t k = 0; k < vesmer::kOutputKinds; ++k) {
     o.found[k] = s.outputs.values[k].found;
     o.written[k] = s.outputs.values[k].written;
-    o.files[k] = ReadWhole(job.ResultPath[k]);
+    o.files[k] = vesmer::fuzzing::ReadWhole(job.ResultPath[k]);
   }
   return o;
 }

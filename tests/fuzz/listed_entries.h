@@ -105,8 +105,9 @@ inline bool ReadListedEntries(std::string_view list, std::string_view ruler_line
       error = "the lines of one segment differ in width";
       return false;
     }
-    if (width == 0 || width > 101) {
-      error = "a segment is empty or wider than 101 columns";
+    // Only the one segment of an entry of two empty lines is empty.
+    if ((width == 0 && segment[0] != 0) || width > 101) {
+      error = "a segment after the first is empty, or one is wider than 101 columns";
       return false;
     }
     bool carry_in = false;

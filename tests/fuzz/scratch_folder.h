@@ -1,11 +1,14 @@
 // A temporary folder for one fuzz target's files: made on first use under $TMPDIR (or /tmp),
-// removed as the process exits once the target has emptied it.
+// removed as the process exits once the target has emptied it; and reading a file back whole.
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +36,30 @@ inline const std::string& ScratchFolder(std::string_view target) {
     std::atexit([] { ::rmdir(detail::ScratchPath().c_str()); });
   }
   return path;
+}
+
+// The file's bytes; nothing when it does not exist. Aborts on any other failure.
+inline std::optional<std::string> ReadWhole(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return std::nullopt;
+    std::perror(("open for reading " + path).c_str());
+    std::abort();
+  }
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      std::perror(("read " + path).c_str());
+      std::abort();
+    }
+    if (got == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return bytes;
 }
 
 }  // namespace vesmer::fuzzing
