@@ -16,7 +16,9 @@ std::string_view Slice(std::string_view line, std::int32_t start, std::int32_t e
   const auto first = static_cast<std::uint64_t>(start) - 1;
   if (first >= line.size()) return {};
   const auto length = static_cast<std::uint64_t>(end) - static_cast<std::uint64_t>(start) + 1;
-  return line.substr(first, static_cast<std::size_t>(std::min<std::uint64_t>(length, line.size())));
+  const std::size_t rest = line.size() - static_cast<std::size_t>(first);
+  return std::string_view(line.data() + first,
+                          static_cast<std::size_t>(std::min<std::uint64_t>(length, rest)));
 }
 
 }  // namespace
@@ -24,8 +26,8 @@ std::string_view Slice(std::string_view line, std::int32_t start, std::int32_t e
 std::string_view KeyLineBytes(std::string_view raw, const RangeList& ranges, std::string& scratch) {
   std::int32_t last = 0;
   for (std::size_t i = 0, n = ranges.UsedPrefix(); i < n; ++i) last = std::max(last, ranges[i].End);
-  const std::string_view prefix =
-      raw.substr(0, std::min<std::size_t>(raw.size(), static_cast<std::size_t>(last)));
+  const std::string_view prefix(raw.data(),
+                                std::min<std::size_t>(raw.size(), static_cast<std::size_t>(last)));
   return cp932::RoundTrips(prefix) ? raw : cp932::Canonical(raw, scratch);
 }
 
@@ -54,7 +56,7 @@ void KeyBuilder::Reset() {
 }
 
 void KeyBuilder::Build(std::string_view raw, KeyText& key, std::string& scratch) const {
-  const std::string_view prefix = raw.substr(0, std::min(raw.size(), last_));
+  const std::string_view prefix(raw.data(), std::min(raw.size(), last_));
   if (!kFastPaths || !cp932::IsAscii(prefix)) {
     BuildKey(KeyLineBytes(raw, ranges_, scratch), ranges_, key.Long());
     return;
