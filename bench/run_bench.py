@@ -199,8 +199,13 @@ def main():
             os.link(source, w("conv_in.txt"))
             runs.append(run([convert, w("conv_in.txt")]))
         v = min(runs, key=lambda r: r.wall)
-        with open(w("conv_iconv.sjis"), "wb") as out:
-            i = best_of(n, ["iconv", "-f", "UTF-8", "-t", "CP932", source], stdout=out)
+        iconv_runs = []
+        for _ in range(n):
+            with open(w("conv_iconv.sjis"), "wb") as out:  # each run's output alone
+                iconv_runs.append(run(["iconv", "-f", "UTF-8", "-t", "CP932", source], stdout=out))
+        if any(r.code != 0 for r in iconv_runs):
+            sys.exit(f"iconv failed: {iconv_runs[0].err}")
+        i = min(iconv_runs, key=lambda r: r.wall)
         same = subprocess.run(["cmp", "-s", w("conv_in.txt"), w("conv_iconv.sjis")]).returncode == 0
         print(f"UTF-8 input conversion ({os.path.getsize(source) / 1e6:.0f} MB)")
         line("vesmer (the run's conversion)", v, i, "iconv -f UTF-8 -t CP932",
