@@ -373,9 +373,8 @@ void Run::NoteLineEnds(InputSide& input) {
   // ends it within the first MiB.
   const std::string_view head = input.raw().substr(0, kLineEndCheckBytes);
   const bool ended = input.consumed() > input.raw().size();
-  inputs_[Index(input.side())].lf_line_ends =
-      head.find('\n') != std::string_view::npos &&
-      (input.raw().size() >= kLineEndCheckBytes || !ended);
+  inputs_[Index(input.side())].lf_line_ends = head.find('\n') != std::string_view::npos &&
+                                              (input.raw().size() >= kLineEndCheckBytes || !ended);
 }
 
 void Run::Advance(InputSide& input) {

@@ -22,9 +22,9 @@
 namespace vesmer {
 namespace {
 
-using testing::RunInChild;
 using testing::kChildSkipped;
 using testing::ReadFile;
+using testing::RunInChild;
 using testing::TempDir;
 using testing::WriteFile;
 using namespace std::chrono_literals;

@@ -9,8 +9,8 @@
 namespace vesmer {
 namespace {
 
-using testing::RunInChild;
 using testing::kChildSkipped;
+using testing::RunInChild;
 
 // Bytes that differ from position to position, so a lost or moved piece shows.
 std::string Pattern(std::size_t n, unsigned seed) {

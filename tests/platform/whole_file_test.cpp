@@ -16,13 +16,10 @@
 namespace vesmer {
 namespace {
 
+using testing::FolderEntries;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
-
-std::vector<std::string> Entries(const std::string& folder) {
-  return testing::FolderEntries(folder);
-}
 
 mode_t ModeOf(const std::string& path) {
   struct stat st;
@@ -99,7 +96,7 @@ TEST(WholeFileTest, NewFileIsCreatedWithItsContentAndNothingElse) {
   ASSERT_TRUE(ReplaceWholeFile(path, "[a]\r\nk=v\r\n").ok());
   EXPECT_EQ(ReadFile(path), "[a]\r\nk=v\r\n");
   EXPECT_EQ(ModeOf(path) & 07777, 0644u);
-  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"new.ini"});
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"new.ini"});
 }
 
 TEST(WholeFileTest, ReplacementKeepsTheModeAndNeverWritesTheOldFile) {
@@ -113,7 +110,7 @@ TEST(WholeFileTest, ReplacementKeepsTheModeAndNeverWritesTheOldFile) {
   EXPECT_EQ(ReadFile(path), "new");
   EXPECT_EQ(ReadFile(dir / "keep"), "old content");
   EXPECT_EQ(ModeOf(path) & 07777, 0640u);
-  EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"keep", "v.ini"}));
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"keep", "v.ini"}));
   ASSERT_TRUE(ReplaceWholeFile(path, "").ok());
   EXPECT_EQ(ReadFile(path), "");
 }
@@ -134,8 +131,8 @@ TEST(WholeFileTest, LinksAreWrittenThroughAndStayLinks) {
   EXPECT_EQ(ReadFile(dir / "conf/real.ini"), "new");
   EXPECT_EQ(ModeOf(dir / "conf/real.ini") & 07777, 0600u);
   // The temporary file lived beside the target, and is gone.
-  EXPECT_EQ(Entries(dir / "conf"), std::vector<std::string>{"real.ini"});
-  EXPECT_EQ(Entries(dir / "bin"), (std::vector<std::string>{"middle", "vesmer.ini"}));
+  EXPECT_EQ(FolderEntries(dir / "conf"), std::vector<std::string>{"real.ini"});
+  EXPECT_EQ(FolderEntries(dir / "bin"), (std::vector<std::string>{"middle", "vesmer.ini"}));
 }
 
 TEST(WholeFileTest, DanglingLinkGetsItsTargetCreated) {
@@ -144,7 +141,7 @@ TEST(WholeFileTest, DanglingLinkGetsItsTargetCreated) {
   ASSERT_TRUE(ReplaceWholeFile(dir / "link.ini", "v").ok());
   EXPECT_TRUE(S_ISLNK(ModeOf(dir / "link.ini")));
   EXPECT_EQ(ReadFile(dir / "target.ini"), "v");
-  EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"link.ini", "target.ini"}));
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"link.ini", "target.ini"}));
 }
 
 TEST(WholeFileTest, WhatCannotBeReplacedIsLeftAlone) {
@@ -158,7 +155,7 @@ TEST(WholeFileTest, WhatCannotBeReplacedIsLeftAlone) {
   EXPECT_EQ(s.path(), dir / "no/such/v.ini");
   Symlink("loop", dir / "loop");
   EXPECT_EQ(ReplaceWholeFile(dir / "loop", "x").error_number(), ELOOP);
-  EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"folder", "loop"}));
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"folder", "loop"}));
 }
 
 TEST(WholeFileTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
@@ -175,7 +172,7 @@ TEST(WholeFileTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   });
   EXPECT_EQ(code, 0);
   EXPECT_EQ(ReadFile(path), old);
-  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"v.ini"});
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"v.ini"});
 }
 
 TEST(WholeFileTest, FolderThatCannotBeWrittenLeavesTheOldFile) {
@@ -196,7 +193,7 @@ TEST(WholeFileTest, FolderThatCannotBeWrittenLeavesTheOldFile) {
   if (code == testing::kCannotDropPrivileges) GTEST_SKIP() << "cannot change user ids";
   EXPECT_EQ(code, 0);
   EXPECT_EQ(ReadFile(path), "old");
-  EXPECT_EQ(Entries(dir / "ro"), std::vector<std::string>{"v.ini"});
+  EXPECT_EQ(FolderEntries(dir / "ro"), std::vector<std::string>{"v.ini"});
 }
 
 TEST(WholeFileTest, MakesMissingFoldersWithTheirMode) {

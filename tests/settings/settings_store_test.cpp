@@ -19,13 +19,10 @@
 namespace vesmer {
 namespace {
 
+using testing::FolderEntries;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
-
-std::vector<std::string> Entries(const std::string& folder) {
-  return testing::FolderEntries(folder);
-}
 
 // What happens to the names in a folder, as the kernel reports it: "create NAME",
 // "modify NAME", "moved_to NAME", "moved_from NAME", "delete NAME". Events queue up as the file
@@ -328,7 +325,7 @@ TEST(SettingsStoreTest, SaveReplacesTheFileOnceWithAllKeys) {
   EXPECT_EQ(CountStartingWith(events, "create "), 1u);
   EXPECT_EQ(CountStartingWith(events, "modify vesmer.ini"), 0u);
   EXPECT_EQ(CountStartingWith(events, "delete "), 0u);
-  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"vesmer.ini"});
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"vesmer.ini"});
   // Every other line stays; a key already there is replaced where it stands, the others follow
   // the section's last line.
   EXPECT_EQ(ReadFile(where.file),
@@ -366,7 +363,7 @@ TEST(SettingsStoreTest, FailedSaveLeavesTheFileAsItWas) {
   });
   EXPECT_EQ(code, 0);
   EXPECT_EQ(ReadFile(where.file), old);
-  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"vesmer.ini"});
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"vesmer.ini"});
 }
 
 TEST(SettingsStoreTest, SaveIntoAFolderThatCannotBeWrittenFails) {
@@ -392,7 +389,7 @@ TEST(SettingsStoreTest, SaveIntoAFolderThatCannotBeWrittenFails) {
   if (code == testing::kCannotDropPrivileges) GTEST_SKIP() << "cannot change user ids";
   EXPECT_EQ(code, 0);
   EXPECT_EQ(ReadFile(where.file), old);
-  EXPECT_EQ(Entries(dir / "bin"), std::vector<std::string>{"vesmer.ini"});
+  EXPECT_EQ(FolderEntries(dir / "bin"), std::vector<std::string>{"vesmer.ini"});
 }
 
 TEST(SettingsStoreTest, SymlinkedSettingsFileStaysALink) {
@@ -415,8 +412,8 @@ TEST(SettingsStoreTest, SymlinkedSettingsFileStaysALink) {
             "; shared\r\n[vesmer]\r\nKey=1\r\n" + FilledLinesWithout("Key=1"));
   ASSERT_EQ(::stat((dir / "conf/shared.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
-  EXPECT_EQ(Entries(dir / "bin"), std::vector<std::string>{"vesmer.ini"});
-  EXPECT_EQ(Entries(dir / "conf"), std::vector<std::string>{"shared.ini"});
+  EXPECT_EQ(FolderEntries(dir / "bin"), std::vector<std::string>{"vesmer.ini"});
+  EXPECT_EQ(FolderEntries(dir / "conf"), std::vector<std::string>{"shared.ini"});
   // One key through WriteIni goes the same way.
   EXPECT_TRUE(WriteIni("vesmer", "Key", "0", where.file));
   ASSERT_EQ(::lstat(where.file.c_str(), &st), 0);
@@ -444,7 +441,7 @@ TEST(SettingsStoreTest, PerUserLocationGetsItsFoldersMade) {
   // Elsewhere a missing folder is a failure, and nothing is made.
   const Status refused = SaveSettingsChecked(Filled(), where);
   EXPECT_EQ(refused.error_number(), ENOENT);
-  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{});
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{});
   where.create_folders = true;
   ASSERT_TRUE(SaveSettingsChecked(Filled(), where).ok());
   EXPECT_EQ(ReadFile(where.file), std::string("[vesmer]\r\n") + kFilledLines);
