@@ -625,13 +625,16 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   if (reporting && summary.outcome != RunOutcome::kSetupFailed) {
     const ReportData report = MakeReport(g, o, CommandLine(argc, argv));
     if (o.report) {
-      if (Status s = ReplaceWholeFile(*o.report, RenderReportHtml(report)); !s.ok()) {
+      if (Status s = ReplaceWholeFile(*o.report, RenderReportHtml(report), Durability::kWriteBack);
+          !s.ok()) {
         err << "★報告書を書けませんでした: " << s.path() << ": " << s.reason() << '\n';
         exit_status = 2;
       }
     }
     if (o.summary_csv) {
-      if (Status s = ReplaceWholeFile(*o.summary_csv, RenderSummaryCsv(report)); !s.ok()) {
+      if (Status s =
+              ReplaceWholeFile(*o.summary_csv, RenderSummaryCsv(report), Durability::kWriteBack);
+          !s.ok()) {
         err << "★集計の CSV を書けませんでした: " << s.path() << ": " << s.reason() << '\n';
         exit_status = 2;
       }

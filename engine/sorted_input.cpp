@@ -25,8 +25,7 @@ namespace {
 
 // What the memory cap is shared out between (see SortOptions::memory_bytes).
 constexpr std::size_t kMiB = std::size_t{1} << 20;
-constexpr std::size_t kReaderBytes = 4 * kMiB;  // a LineReader's read-ahead chunks
-constexpr std::size_t kSlackBytes = kMiB;       // keys, scratch, the merge tree, thread stacks
+constexpr std::size_t kSlackBytes = kMiB;  // keys, scratch, the merge tree, thread stacks
 constexpr std::size_t kMinBlockBytes = 1024;
 // Larger blocks sort slower (their index and records no longer stay in cache) and leave more
 // sorting undone when the input ends. (Keeping more sorted blocks in memory instead of writing
@@ -569,7 +568,12 @@ void SortedInput::Impl::Report(std::uint64_t done, std::uint64_t total, bool for
 void SortedInput::Impl::ShareMemory() {
   const std::size_t memory = options_.memory_bytes;
   write_bytes_ = std::clamp<std::size_t>(memory / 64, 4096, kMaxWriteBuffer);
-  const std::size_t fixed = kReaderBytes + kSlackBytes + write_bytes_;
+  // The reader's read-ahead chunks: more of them when an observer looks at every byte.
+  const std::size_t reader_bytes =
+      LineReader::kDefaultChunkSize * (options_.observer != nullptr
+                                           ? LineReader::kObservedReadAheadChunks
+                                           : LineReader::kReadAheadChunks);
+  const std::size_t fixed = reader_bytes + kSlackBytes + write_bytes_;
   const std::size_t shared = memory >= 4 * fixed ? memory - fixed : memory / 2;
   block_bytes_ = std::clamp(shared / 2, kMinBlockBytes, kMaxBlockBytes) & ~std::size_t{15};
   merge_bytes_ = shared;

@@ -78,13 +78,21 @@ std::thread StartStdThread(std::function<void()> body) { return std::thread(std:
 // over as it arrives; the reader gives a chunk back when it moves on to the next. It allocates
 // nothing once started, so it cannot fail for want of memory itself.
 struct LineReader::Prefetch {
-  static constexpr int kChunks = 4;
+  static constexpr int kChunks = kReadAheadChunks;
+  // An observer (a hash) takes about as long per chunk as the comparison: a deeper ring lets the
+  // two threads drift apart without waiting for each other.
+  static constexpr int kObservedChunks = kObservedReadAheadChunks;
 
   // Allocates the chunks (may throw std::bad_alloc). `wake` is an eventfd for a file whose
   // reads may wait for ever (a pipe, a terminal), invalid for a regular file.
   Prefetch(UniqueFd file, UniqueFd wake_fd, std::size_t size, ChunkObserver* chunk_observer)
-      : fd(std::move(file)), wake(std::move(wake_fd)), chunk_size(size), observer(chunk_observer) {
-    for (auto& chunk : storage) {
+      : fd(std::move(file)),
+        wake(std::move(wake_fd)),
+        chunk_size(size),
+        observer(chunk_observer),
+        chunk_count(observer != nullptr ? kObservedChunks : kChunks) {
+    for (int i = 0; i < chunk_count; ++i) {
+      auto& chunk = storage[i];
       // Not zeroed: every byte handed out was read first.
       chunk = std::make_unique_for_overwrite<char[]>(chunk_size);
       free[free_count++] = chunk.get();
@@ -145,29 +153,43 @@ struct LineReader::Prefetch {
       } else if (error == 0) {
         return;  // stopped while waiting
       }
-      if (got > 0 && observer != nullptr) {
-        try {
-          observer->OnChunk(std::string_view(buffer, static_cast<std::size_t>(got)));
-        } catch (const std::bad_alloc&) {
-          error = ENOMEM;
-        } catch (...) {
-          error = EIO;
-        }
-      }
-      const bool end = got <= 0 || error != 0;
-      {
-        std::lock_guard lock(mutex);
-        if (end) {
+      if (got <= 0 || error != 0) {
+        {
+          std::lock_guard lock(mutex);
           free[free_count++] = buffer;
           read_error = error;
           done = true;
-        } else {
-          filled[(filled_first + filled_count++) % kChunks] = {buffer,
-                                                               static_cast<std::size_t>(got)};
         }
+        changed.notify_all();
+        return;
+      }
+      // The reader may work on the chunk while the observer looks at it: both only read it, and
+      // this thread, the only one to fill chunks, reuses it at the earliest once the observer is
+      // done.
+      {
+        std::lock_guard lock(mutex);
+        filled[(filled_first + filled_count++) % chunk_count] = {buffer,
+                                                                 static_cast<std::size_t>(got)};
       }
       changed.notify_all();
-      if (end) return;
+      if (observer == nullptr) continue;
+      try {
+        observer->OnChunk(std::string_view(buffer, static_cast<std::size_t>(got)));
+      } catch (const std::bad_alloc&) {
+        error = ENOMEM;
+      } catch (...) {
+        error = EIO;
+      }
+      if (error != 0) {
+        {
+          // The reader may hold the chunk already: it learns of the failure at its next Take.
+          std::lock_guard lock(mutex);
+          read_error = error;
+          done = true;
+        }
+        changed.notify_all();
+        return;
+      }
     }
   }
 
@@ -195,7 +217,7 @@ struct LineReader::Prefetch {
     }
     if (filled_count == 0) return false;
     const Piece& piece = filled[filled_first];
-    filled_first = (filled_first + 1) % kChunks;
+    filled_first = (filled_first + 1) % chunk_count;
     --filled_count;
     held = piece.data;
     chunk = std::string_view(piece.data, piece.size);
@@ -211,13 +233,14 @@ struct LineReader::Prefetch {
   const UniqueFd wake;
   const std::size_t chunk_size;
   ChunkObserver* const observer;
-  std::unique_ptr<char[]> storage[kChunks];
+  const int chunk_count;
+  std::unique_ptr<char[]> storage[kObservedChunks];
   std::mutex mutex;
   std::condition_variable changed;
   // Each chunk is in exactly one place: free, filled (read, waiting for the reader) or held.
-  char* free[kChunks] = {};
+  char* free[kObservedChunks] = {};
   int free_count = 0;
-  Piece filled[kChunks];
+  Piece filled[kObservedChunks];
   int filled_first = 0;
   int filled_count = 0;
   char* held = nullptr;

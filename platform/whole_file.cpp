@@ -118,7 +118,7 @@ Status ResolveLinks(const std::string& path, std::string& target) {
   }
 }
 
-Status ReplaceWholeFile(const std::string& path, std::string_view content) {
+Status ReplaceWholeFile(const std::string& path, std::string_view content, Durability durability) {
   std::string target;
   if (Status resolved = ResolveLinks(path, target); !resolved.ok()) return resolved;
   struct stat old;
@@ -148,11 +148,12 @@ Status ReplaceWholeFile(const std::string& path, std::string_view content) {
   }
   if (::fchmod(fd, exists ? (old.st_mode & 07777) : 0644) != 0) return fail(errno, "chmod");
   if (!WriteAll(fd, content)) return fail(errno, "write");
-  if (::fsync(fd) != 0) return fail(errno, "fsync");
+  const bool sync = durability == Durability::kSynced;
+  if (sync && ::fsync(fd) != 0) return fail(errno, "fsync");
   open = false;
   if (::close(fd) != 0) return fail(errno, "close");
   if (::rename(temp.c_str(), target.c_str()) != 0) return fail(errno, "rename");
-  return SyncFolder(FolderOf(target));
+  return sync ? SyncFolder(FolderOf(target)) : Status{};
 }
 
 Status MakeFolders(const std::string& folder, mode_t mode) {

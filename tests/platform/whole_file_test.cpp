@@ -100,19 +100,22 @@ TEST(WholeFileTest, NewFileIsCreatedWithItsContentAndNothingElse) {
 }
 
 TEST(WholeFileTest, ReplacementKeepsTheModeAndNeverWritesTheOldFile) {
-  TempDir dir;
-  const std::string path = dir / "v.ini";
-  WriteFile(path, "old content");
-  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-  // A second name for the old file: were the old file written in place, it would show here.
-  ASSERT_EQ(::link(path.c_str(), (dir / "keep").c_str()), 0);
-  ASSERT_TRUE(ReplaceWholeFile(path, "new").ok());
-  EXPECT_EQ(ReadFile(path), "new");
-  EXPECT_EQ(ReadFile(dir / "keep"), "old content");
-  EXPECT_EQ(ModeOf(path) & 07777, 0640u);
-  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"keep", "v.ini"}));
-  ASSERT_TRUE(ReplaceWholeFile(path, "").ok());
-  EXPECT_EQ(ReadFile(path), "");
+  // Synced or left to the write-back, the replacement goes through a new file all the same.
+  for (const Durability durability : {Durability::kSynced, Durability::kWriteBack}) {
+    TempDir dir;
+    const std::string path = dir / "v.ini";
+    WriteFile(path, "old content");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    // A second name for the old file: were the old file written in place, it would show here.
+    ASSERT_EQ(::link(path.c_str(), (dir / "keep").c_str()), 0);
+    ASSERT_TRUE(ReplaceWholeFile(path, "new", durability).ok());
+    EXPECT_EQ(ReadFile(path), "new");
+    EXPECT_EQ(ReadFile(dir / "keep"), "old content");
+    EXPECT_EQ(ModeOf(path) & 07777, 0640u);
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"keep", "v.ini"}));
+    ASSERT_TRUE(ReplaceWholeFile(path, "", durability).ok());
+    EXPECT_EQ(ReadFile(path), "");
+  }
 }
 
 TEST(WholeFileTest, LinksAreWrittenThroughAndStayLinks) {

@@ -52,7 +52,8 @@ class ChunkObserver {
 // Reads a file line by line with large reads. A line ends at CR or at CR LF; a lone LF belongs
 // to the line; the last line need not have an end; an empty file has no lines. The view that
 // Next() hands out stays valid until the next call. A thread of the reader's own reads ahead,
-// four chunks at most, so reading overlaps the caller's work. Memory: the chunks, plus about
+// kReadAheadChunks chunks at most (kObservedReadAheadChunks with an observer), so reading
+// overlaps the caller's work. Memory: the chunks, plus about
 // the length of the longest line that runs over a chunk's end; that extra memory is given back
 // once lines are short again.
 //
@@ -62,6 +63,8 @@ class LineReader {
  public:
   static constexpr std::size_t kDefaultChunkSize = std::size_t{1} << 20;
   static constexpr std::size_t kMaxChunkSize = std::size_t{1} << 30;
+  static constexpr int kReadAheadChunks = 4;
+  static constexpr int kObservedReadAheadChunks = 8;
   // Starts a thread running `body` and returns it; may throw what std::thread's constructor
   // throws. Tests pass their own to see a failed start handled.
   using ThreadStarter = std::thread (*)(std::function<void()> body);

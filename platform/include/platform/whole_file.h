@@ -24,16 +24,23 @@ namespace vesmer {
 // the folder of the link. Fails with ELOOP after 40 links, or with the error of reading a link.
 [[nodiscard]] Status ResolveLinks(const std::string& path, std::string& target);
 
+// How a replaced file meets a power cut. kSynced: the new bytes are synced before the rename and
+// the folder after it, so the old file or the new one is found, whole (settings). kWriteBack: the
+// system writes them back in its own time, like the result files beside them (reports); a sync
+// there waits for every result file still being written back.
+enum class Durability { kSynced, kWriteBack };
+
 // Replaces the file at `path` by `content` in one step: the bytes go to a temporary file created
 // exclusively in the folder of the final target (links are written through, see ResolveLinks),
 // with the mode of the old file (0644 for a new one) and its owner where the system lets us
-// give it away, are synced, and the temporary
-// file is renamed over the target; then the folder is synced so the rename lasts. A link stays a
+// give it away, are synced as `durability` says, and the temporary file is renamed over the
+// target, so no reader ever sees half of the new content. A link stays a
 // link. On a failure before the rename the temporary file is removed and the old file is left
 // exactly as it was; the Status names the target file and the system's error. A failure to sync
 // the folder after the rename is reported too, though the new content is then in place. A target
 // that is a folder fails with EISDIR, any other kind of non-regular file with EINVAL.
-[[nodiscard]] Status ReplaceWholeFile(const std::string& path, std::string_view content);
+[[nodiscard]] Status ReplaceWholeFile(const std::string& path, std::string_view content,
+                                      Durability durability = Durability::kSynced);
 
 // Creates `folder` and every missing folder above it with `mode` (subject to the umask); folders
 // that exist are fine. Fails with the error of the first folder that could not be made, ENOTDIR
