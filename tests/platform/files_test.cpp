@@ -583,9 +583,10 @@ TEST(LineReaderTest, AChunkIsNotReadAgainWhileTheObserverStillLooksAtIt) {
 // An observer that fails after the first few chunks.
 class FailingObserver : public ChunkObserver {
  public:
-  explicit FailingObserver(bool no_memory) : no_memory_(no_memory) {}
+  explicit FailingObserver(bool no_memory, int good_calls = 2)
+      : no_memory_(no_memory), good_calls_(good_calls) {}
   void OnChunk(std::string_view bytes) override {
-    if (++calls_ > 2) {
+    if (++calls_ > good_calls_) {
       if (no_memory_) throw std::bad_alloc();
       throw std::runtime_error("observer");
     }
@@ -595,6 +596,7 @@ class FailingObserver : public ChunkObserver {
 
  private:
   bool no_memory_;
+  int good_calls_;
   int calls_ = 0;
 };
 
@@ -618,6 +620,23 @@ TEST(LineReaderTest, AnObserverThatThrowsEndsTheReadingWithAnError) {
     EXPECT_EQ(reader.status().error_number(), no_memory ? ENOMEM : EIO);
     EXPECT_EQ(reader.status().operation(), "read");
     EXPECT_EQ(reader.status().path(), dir / "f");
+  }
+}
+
+TEST(LineReaderTest, AnObserverThatFailsOnTheLastChunkIsNoCleanEnd) {
+  // The last chunk reaches the reader before the observer is done with it: the end of the file
+  // must still come as the observer's failure, never as a clean end.
+  TempDir dir;
+  WriteFile(dir / "f", "ab\r\ncd\r\n");
+  for (int round = 0; round < 50; ++round) {
+    FailingObserver observer(false, 1);
+    LineReader reader(4);
+    ASSERT_TRUE(reader.Open(dir / "f", &observer).ok());
+    std::string_view line;
+    int lines = 0;
+    while (reader.Next(line)) ++lines;
+    EXPECT_LE(lines, 2);
+    EXPECT_EQ(reader.status().error_number(), EIO);
   }
 }
 
