@@ -250,8 +250,8 @@ class InputSource final : public Source {
     record_.line = raw;
     record_.number = number_;
     if (keys_) {
-      BuildKey(KeyLineBytes(raw, ranges_, scratch_), ranges_, key_);
-      record_.key = key_;
+      builder_.Build(raw, key_, scratch_);
+      record_.key = key_.view();
     }
     return true;
   }
@@ -283,12 +283,14 @@ class InputSource final : public Source {
   const std::int64_t limit_;
   const bool whole_;  // the whole input: no line may follow the last one
   const RangeList ranges_;
+  const KeyBuilder builder_{ranges_};
   const bool keys_;
   LineReader reader_;
   std::int64_t number_ = 0;
   std::uint64_t before_ = 0;
   bool finished_ = false;
-  std::string key_, scratch_;
+  KeyText key_;
+  std::string scratch_;
 };
 
 // A tree of losers over the sources: the winner at tree_[0], the loser of each match at the
@@ -621,8 +623,15 @@ Status SortedInput::Impl::ReadInput() {
 
   std::optional<RunWriter> writer;
   RecordBlock* block = &blocks_[0];
-  std::string key, previous, scratch;
+  // The key of each line, and of the last line in order so far: keys[latest].
+  const KeyBuilder builder(ranges_);
+  KeyText keys[2];
+  int latest = 0;
+  std::string scratch;
   std::int64_t in_order_through = 0;  // the leading lines whose keys never decrease
+  // The lines in order so far are more than a block: they are read again from the input, so
+  // the lines in order after them need not be held either.
+  bool skipping = false;
   std::uint64_t before = 0;
   std::uint32_t countdown = kRecordsPerCheck;
   std::string_view raw;
@@ -632,19 +641,43 @@ Status SortedInput::Impl::ReadInput() {
     const std::uint64_t after = reader.consumed();
     const auto extra = static_cast<std::uint32_t>(after - before - raw.size());
     before = after;
-    BuildKey(KeyLineBytes(raw, ranges_, scratch), ranges_, key);
+    KeyText& key_text = keys[1 - latest];
+    builder.Build(raw, key_text, scratch);
+    const std::string_view key = key_text.view();
     if (raw.size() > kMaxField || key.size() > kMaxField)
       return Status::Error(EFBIG, "read", path_);
     const bool in_order =
-        in_order_through == number - 1 && (number == 1 || CompareKeys(previous, key) <= 0);
+        in_order_through == number - 1 && (number == 1 || Compare(keys[latest], key_text) <= 0);
+    if (skipping) {
+      if (in_order) {
+        in_order_through = number;
+        latest = 1 - latest;
+        if (--countdown == 0) {
+          countdown = kRecordsPerCheck;
+          Report(after, size_, false);
+        }
+        continue;
+      }
+      // The first decrease: the lines before it are the part read again, this one and all
+      // after it are sorted.
+      skipping = false;
+      prefix_lines_ = number - 1;
+    }
 
     if (!block->Fits(key.size(), raw.size())) {
       if (block->empty()) {
         // Only a line longer than a block's share gets here; it is held whole.
       } else if (stamp_.regular && in_order_through == number - 1) {
         // Everything so far is in key order: the input itself holds these lines sorted, to be
-        // read again if a later line turns out of order.
+        // read again, and so do the lines after them as long as the keys do not decrease.
         prefix_lines_ = number - 1;
+        if (in_order) {
+          skipping = true;
+          in_order_through = number;
+          latest = 1 - latest;
+          if (!block->Reserve(block_bytes_)) return OutOfMemory();  // back to its share
+          continue;
+        }
       } else {
         if (!writer) {
           if (Status s = temp_.Create(temp_dir_); !s.ok()) return s;
@@ -664,7 +697,7 @@ Status SortedInput::Impl::ReadInput() {
     block->Append(key, raw, number, extra);
     if (in_order) {
       in_order_through = number;
-      previous.swap(key);
+      latest = 1 - latest;
     }
     if (--countdown == 0) {
       countdown = kRecordsPerCheck;
@@ -811,33 +844,41 @@ bool SortedInput::Impl::Next(std::string_view& line, std::int64_t& line_number) 
     (void)Fail(StopStatus());
     return false;
   }
-  Status s;
-  if (!started_) {
-    started_ = true;
-    if (sources_.empty()) {
-      finished_ = true;
+  const RecordView* top = nullptr;
+  if (sources_.size() == 1) {
+    // One source (an input in key order, read again, or a single run): nothing to merge.
+    Source& only = *sources_.front();
+    if (only.Advance()) {
+      top = &only.record();
+    } else if (!only.status().ok()) {
+      (void)Fail(only.status());
       return false;
     }
-    std::vector<Source*> pointers;
-    for (const auto& source : sources_) pointers.push_back(source.get());
-    tree_.emplace(std::move(pointers));
-    s = tree_->Start();
-  } else {
-    s = tree_->Pop();
+  } else if (!sources_.empty()) {
+    Status s;
+    if (!started_) {
+      started_ = true;
+      std::vector<Source*> pointers;
+      for (const auto& source : sources_) pointers.push_back(source.get());
+      tree_.emplace(std::move(pointers));
+      s = tree_->Start();
+    } else {
+      s = tree_->Pop();
+    }
+    if (!s.ok()) {
+      (void)Fail(std::move(s));
+      return false;
+    }
+    if (!tree_->empty()) top = &tree_->top();
   }
-  if (!s.ok()) {
-    (void)Fail(std::move(s));
-    return false;
-  }
-  if (tree_->empty()) {
+  if (top == nullptr) {
     finished_ = true;
     Release();
     return false;
   }
-  const RecordView& r = tree_->top();
-  line = r.line;
-  line_number = r.number;
-  consumed_ += r.line.size() + r.extra;
+  line = top->line;
+  line_number = top->number;
+  consumed_ += top->line.size() + top->extra;
   return true;
 }
 

@@ -346,6 +346,24 @@ TEST_F(SortedInputTest, SortedStartThenDisorder) {
   ExpectSortedAsReference(bytes, "1-6");
 }
 
+TEST_F(SortedInputTest, ALateDecreaseAfterManyBlocksInOrder) {
+  // Blocks and blocks in key order (those are not held but read again), then one line whose
+  // key equals the first line's, and more in order: the late line goes right after the first,
+  // and none is lost or doubled where holding stopped and started again.
+  std::vector<std::string> lines;
+  for (int i = 0; i < 3000; ++i) lines.push_back(std::to_string(100000 + i) + "-sorted");
+  lines.push_back("100000-late");
+  for (int i = 0; i < 300; ++i) lines.push_back(std::to_string(103000 + i) + "-after");
+  options_.memory_bytes = 4096;
+  ExpectSortedAsReference(CrLf(lines), "1-6");
+  // And a decrease as the very line that finds a block full.
+  for (int at = 1; at <= 45; ++at) {  // past the first few block ends
+    std::vector<std::string> shifted(lines.begin(), lines.begin() + 200);
+    shifted.insert(shifted.begin() + at, "099999-early");
+    ExpectSortedAsReference(CrLf(shifted), "1-6");
+  }
+}
+
 TEST_F(SortedInputTest, DisorderAfterASortedStartWithinOneKeyPrefix) {
   // The sorted start spans keys from A to Z; the lines after it all start as its first key.
   std::vector<std::string> lines;
