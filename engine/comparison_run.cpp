@@ -170,6 +170,18 @@ Status Run::OpenInput(Side s) {
   InputSide& input = side(s);
   input.lines_read = 0;
   input.reader.SetInterrupt(extensions_.interrupt);
+  if (extensions_.sort != nullptr) {
+    // A pipe or a FIFO gives its bytes once: only the sort may open it. A reader opened here
+    // would take bytes from it that the sort never sees, and its writer could find no reader
+    // between the two opens. (A file is opened here as any input is, to refuse the run early.)
+    const std::string& path = job_.Input(s);
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return Status::Error(errno, "open", path);
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+      input_ids_[Index(s)] = {st.st_dev, st.st_ino, true};
+      return {};
+    }
+  }
   // A sorted input is read (and its bytes seen) by its sort.
   ChunkObserver* observer =
       extensions_.sort != nullptr ? nullptr : extensions_.input_observers[Index(s)];

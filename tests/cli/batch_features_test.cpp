@@ -8,9 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "platform/cp932.h"
 #include "platform/sha256.h"
@@ -252,6 +255,82 @@ TEST_F(BatchFeaturesTest, InterruptedSortLeavesNothingBehind) {
   }
   std::sort(entries.begin(), entries.end());
   EXPECT_EQ(entries, (std::vector<std::string>{"a.prn", "b.fifo"}));
+}
+
+// A sorted input that comes through a FIFO can be read once only: every line and every byte
+// of the hash must come from that one reading, and the writer must never find the FIFO without
+// a reader before it is done.
+TEST_F(BatchFeaturesTest, SortedFifoInputIsReadOnceAndWhole) {
+  std::string a, b;
+  for (int i = 0; i < 40000; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%05d record %d\r\n", (i * 7919) % 40000, i % 9);
+    a += line;
+    std::snprintf(line, sizeof line, "%05d record %d\r\n", (i * 7919) % 40000, i % 7);
+    b += line;
+  }
+  WriteFile(Path("a.prn"), a);
+  WriteFile(Path("b.prn"), b);
+  const std::vector<std::string> options = {
+      "--sort", "-k", "1-5", "--temp-dir", dir_.path(), "--report", Path("report.html")};
+  auto with = [&](std::vector<std::string> args, const std::string& destination) {
+    args.insert(args.begin(), options.begin(), options.end());
+    args.push_back(Path("a.prn"));
+    args.push_back(destination);
+    return args;
+  };
+  const json expected = RunJson(with({}, Path("b.prn")), 1);
+  std::map<int, std::string> expected_results;
+  for (int k = 0; k < 6; ++k)
+    expected_results[k] = ReadFile(Path("a_" + std::to_string(k) + ".TXT"));
+  ASSERT_EQ(expected["inputs"][1]["lines"], 40000);
+
+  ASSERT_EQ(::mkfifo(Path("b.fifo").c_str(), 0600), 0);
+  const auto old_sigpipe = std::signal(SIGPIPE, SIG_IGN);  // a lost reader shows as EPIPE
+  std::atomic<bool> finished{false};
+  int write_error = 0;
+  std::thread writer([&] {
+    const int fifo = ::open(Path("b.fifo").c_str(), O_WRONLY);
+    if (fifo < 0) {
+      write_error = errno;
+      return;
+    }
+    // A first part, drained before the rest comes: a reader that takes it and goes away loses it.
+    std::string_view rest = b;
+    for (bool first = true; !rest.empty(); first = false) {
+      const ssize_t put = ::write(fifo, rest.data(), std::min<std::size_t>(rest.size(), 60000));
+      if (put < 0) {
+        write_error = errno;
+        break;
+      }
+      rest.remove_prefix(static_cast<std::size_t>(put));
+      int waiting = 1;
+      for (int i = 0; first && i < 2000 && waiting > 0; ++i) {
+        if (::ioctl(fifo, FIONREAD, &waiting) != 0) break;
+        ::usleep(1000);
+      }
+    }
+    ::close(fifo);
+    // Whoever opens the FIFO again after this gets its end at once instead of waiting for ever.
+    while (!finished) {
+      const int again = ::open(Path("b.fifo").c_str(), O_WRONLY | O_NONBLOCK);
+      if (again >= 0) ::close(again);
+      ::usleep(1000);
+    }
+  });
+  const ProcessResult r = RunBatchExe(with({"--json"}, Path("b.fifo")));
+  finished = true;
+  writer.join();
+  std::signal(SIGPIPE, old_sigpipe);
+  EXPECT_EQ(write_error, 0) << "the writer found no reader";
+  ASSERT_EQ(r.exit_code, 1) << r.err;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["inputs"][1]["lines"], 40000);
+  EXPECT_EQ(j["inputs"][1]["sha256"], Sha256Hex(b));
+  for (int k = 0; k < 6; ++k) {
+    EXPECT_EQ(j["outputs"][k]["count"], expected["outputs"][k]["count"]) << k;
+    EXPECT_TRUE(ReadFile(Path("a_" + std::to_string(k) + ".TXT")) == expected_results[k]) << k;
+  }
 }
 
 TEST_F(BatchFeaturesTest, RepeatedKeysAreCountedAndListed) {
