@@ -428,6 +428,9 @@ class SortedInput::Impl {
   RecordBlock blocks_[2];
   RecordBlock* kept_ = nullptr;    // the last block, kept in memory for the final merge
   std::int64_t prefix_lines_ = 0;  // leading lines in key order, read again from the input
+  // Input bytes after the last line handed out: the LF of a CR LF whose CR ended the last chunk
+  // but one. No record counts it; consumed_ takes it at the end.
+  std::uint64_t trailing_ = 0;
   TempFile temp_;
   std::uint64_t temp_end_ = 0;  // where the next run goes in the temporary file
   std::vector<Run> runs_;
@@ -594,6 +597,7 @@ Status SortedInput::Impl::Sort(const std::string& path, const RangeList& ranges,
   size_ = consumed_ = 0;
   id_ = {};
   prefix_lines_ = 0;
+  trailing_ = 0;
   temp_end_ = 0;
   started_ = finished_ = false;
   temp_dir_ = options.temp_dir;
@@ -712,6 +716,7 @@ Status SortedInput::Impl::ReadInput() {
   if (stamp_.regular && (!(now == stamp_) || reader.consumed() != stamp_.size)) {
     return Changed(path_);
   }
+  trailing_ = reader.consumed() - before;
   reader.Close();
 
   presorted_ = in_order_through == lines_;
@@ -873,6 +878,7 @@ bool SortedInput::Impl::Next(std::string_view& line, std::int64_t& line_number) 
   }
   if (top == nullptr) {
     finished_ = true;
+    consumed_ += trailing_;
     Release();
     return false;
   }

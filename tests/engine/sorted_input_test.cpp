@@ -828,5 +828,27 @@ TEST(RecordBlockTest, UnpackReadsWhatAppendWrote) {
   EXPECT_EQ(again.line, r.line);
 }
 
+TEST_F(SortedInputTest, ConsumedReachesTheSizeWhenTheLastLineEndIsSplit) {
+  // The CR of the last line ends the first chunk and its LF is all of the second: no line
+  // takes the LF, yet at the end all bytes of the input are consumed.
+  const std::size_t chunk = LineReader::kDefaultChunkSize;
+  for (const bool disorder : {false, true}) {
+    std::string bytes;
+    for (int i = 0; bytes.size() < chunk - 100; ++i) {
+      bytes += std::to_string(100000 + i) + "-filler\r\n";
+    }
+    if (disorder) bytes += "000001-early\r\n";
+    bytes += "999999-" + std::string(chunk - 1 - bytes.size() - 7, 'z') + "\r";
+    ASSERT_EQ(bytes.size(), chunk);
+    bytes += "\n";
+    // Held in memory; read again from the input (whole, or the lines before the decrease).
+    for (const std::size_t memory : {std::size_t{256} << 20, std::size_t{4096}}) {
+      SCOPED_TRACE(::testing::Message() << "disorder " << disorder << ", memory " << memory);
+      options_.memory_bytes = memory;
+      ExpectSortedAsReference(bytes, "1-6");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vesmer
