@@ -850,5 +850,43 @@ TEST_F(SortedInputTest, ConsumedReachesTheSizeWhenTheLastLineEndIsSplit) {
   }
 }
 
+TEST_F(SortedInputTest, InputChangedWithItsTimeSetBackIsNotReadAgain) {
+  // Same size, same modification time (set back as touch -r does), other bytes: only the
+  // change time tells, and the input must not be read again.
+  options_.memory_bytes = 4096;
+  for (const bool presorted : {true, false}) {
+    SCOPED_TRACE(presorted);
+    std::string bytes = MixedRecords(2000, 6, /*sorted=*/true);
+    if (!presorted) bytes += CrLf({"000000 first"});
+    const std::string path = Input(bytes);
+    struct stat before;
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    SortedInput input;
+    ASSERT_TRUE(input.Sort(path, Keys("1-6"), options_).ok());
+    ASSERT_EQ(input.presorted(), presorted);
+    std::string changed = bytes;
+    const std::size_t at = changed.find("pp", bytes.size() / 2);
+    ASSERT_NE(at, std::string::npos);
+    changed[at] = 'q';
+    {
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+      ASSERT_GE(fd, 0);
+      const ssize_t put = ::pwrite(fd, changed.data(), changed.size(), 0);
+      ASSERT_EQ(::close(fd), 0);
+      ASSERT_EQ(put, static_cast<ssize_t>(changed.size()));
+    }
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    struct stat after;
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    ASSERT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    ASSERT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    // The input is opened again before the first record: none is handed out.
+    EXPECT_EQ(Drain(input).size(), 0u);
+    EXPECT_EQ(input.status().error_number(), ESTALE);
+    EXPECT_EQ(input.status().reason(), "ファイルが変更されたか、置き換えられました");
+  }
+}
+
 }  // namespace
 }  // namespace vesmer

@@ -71,8 +71,8 @@ class SortedInput {
   [[nodiscard]] std::int64_t lines() const;
   // True when the keys never decrease in the input. No temporary file is made then (for an
   // input that is a file): Next() hands the records out from memory when they all fit in a
-  // sort buffer, else reads the input again (and fails with ESTALE if its identity, size or
-  // modification time changed).
+  // sort buffer, else reads the input again (and fails with ESTALE if its identity, size,
+  // modification time or change time changed).
   [[nodiscard]] bool presorted() const;
   // For progress while handing out: the input's size and the input bytes (lines and their
   // ends) of the records handed out so far; equal at the end.
