@@ -18,10 +18,10 @@ namespace vesmer {
 
 struct SortOptions {
   // What the sort may hold at once: records, keys, indexes, read and write buffers and the
-  // input's read-ahead. A cap below about 22 MiB is too small to count the fixed buffers (the
-  // read-ahead alone takes 4 MiB): half of it goes to the records then, and the fixed buffers
-  // come on top. A line longer than a sort buffer is still held whole: memory grows with the
-  // longest line.
+  // input's read-ahead. A cap below about 22 MiB (38 MiB with an observer) is too small to count
+  // the fixed buffers (the read-ahead alone takes 4 MiB, 8 MiB with an observer): half of it goes
+  // to the records then, and the fixed buffers come on top. A line longer than a sort buffer is
+  // still held whole: memory grows with the longest line.
   std::size_t memory_bytes = std::size_t{256} << 20;
   // Folder for the temporary files; "" takes $TMPDIR, else /tmp.
   std::string temp_dir;
