@@ -266,6 +266,14 @@ struct Gathered {
   std::array<std::unique_ptr<Sha256>, 2> hashes, original_hashes;
 };
 
+// The hash of input `i` when it saw exactly the bytes the run counts for that input. A run that
+// ends early (out of key order, stopped, failed) had its reader hash what it read ahead, as
+// much as happened to be read: neither the file's hash nor the same from one run to the next.
+const Sha256* WholeHash(const Gathered& g, std::size_t i) {
+  const Sha256* hash = g.hashes[i].get();
+  return hash != nullptr && hash->bytes() == g.summary.inputs[i].bytes ? hash : nullptr;
+}
+
 Json SummaryJson(const Gathered& g) {
   const RunSummary& summary = g.summary;
   Json j;
@@ -277,8 +285,9 @@ Json SummaryJson(const Gathered& g) {
   for (const Side s : kSides) {
     const InputSummary& in = summary.inputs[Index(s)];
     Json input{{"path", in.path}, {"lines", in.lines}};
-    if (g.hashes[Index(s)] && summary.outcome != RunOutcome::kSetupFailed) {
-      input["sha256"] = g.hashes[Index(s)]->Hex();
+    const Sha256* hash = WholeHash(g, Index(s));
+    if (hash != nullptr && summary.outcome != RunOutcome::kSetupFailed) {
+      input["sha256"] = hash->Hex();
     }
     j["inputs"].push_back(input);
   }
@@ -438,7 +447,7 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
     input.path = in.path;
     input.size = in.bytes;
     input.lines = in.lines;
-    if (g.hashes[i]) input.sha256 = g.hashes[i]->Hex();
+    if (const Sha256* hash = WholeHash(g, i)) input.sha256 = hash->Hex();
     if (job.Utf8[i] && g.original_hashes[i] && g.original_hashes[i]->bytes() != 0) {
       input.utf8_original_path = MakeUtf8InputNames(job.Input(s)).backup;
       input.utf8_original_sha256 = g.original_hashes[i]->Hex();

@@ -132,6 +132,31 @@ TEST_F(BatchFeaturesTest, ReportHashesTheInputsAsCompared) {
   EXPECT_EQ(ReadFile(Path("b.prn")), b);
 }
 
+// A run that ends early has hashed what its readers read ahead, as much as happened to be read:
+// no hash of the file, and not the same from one run to the next, nor for two equal files.
+// The evidence gives no hash then rather than one that stands for nothing.
+TEST_F(BatchFeaturesTest, ARunThatEndsEarlyGivesNoHashOfPartOfAnInput) {
+  std::string lines = "00000002 second\r\n00000001 first\r\n";  // out of key order at once
+  // Longer than all a reader reads ahead, so its hash can never reach the end.
+  while (lines.size() < 12u << 20) lines += "99999999 a record that is never compared\r\n";
+  WriteFile(Path("a.prn"), lines);
+  WriteFile(Path("b.prn"), lines);
+  const json j = RunJson({"-k", "1-8", "--report", Path("report.html"), "--summary-csv",
+                          Path("sum.csv"), Path("a.prn"), Path("b.prn")},
+                         2);
+  ASSERT_EQ(j["outcome"], "out-of-order");
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(j["inputs"][i]["lines"], 2) << i;
+    EXPECT_FALSE(j["inputs"][i].contains("sha256")) << j["inputs"][i]["sha256"];
+  }
+  const std::string report = ReadFile(Path("report.html"));
+  EXPECT_NE(report.find("<tr><th>SHA-256</th><td class=\"m\"></td><td class=\"m\"></td></tr>"),
+            std::string::npos);
+  const std::string csv = ReadFile(Path("sum.csv"));
+  EXPECT_NE(csv.find("比較元," + Path("a.prn") + ",33,2,,"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("比較先," + Path("b.prn") + ",33,2,,"), std::string::npos) << csv;
+}
+
 // Keys shuffled: sorted by the run's own order they give the same results as a run on inputs
 // sorted beforehand, numbered with the lines of the files as given.
 TEST_F(BatchFeaturesTest, SortedRunMatchesARunOnSortedInputs) {
