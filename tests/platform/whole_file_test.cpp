@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/forked_child.h"
@@ -118,24 +120,58 @@ TEST(WholeFileTest, ReplacementKeepsTheModeAndNeverWritesTheOldFile) {
   }
 }
 
-TEST(WholeFileTest, LinksAreWrittenThroughAndStayLinks) {
+TEST(WholeFileTest, TwoWritersAndAReaderSeeOnlyWholeFiles) {
+  // Two runs replace one report at once while someone reads it: every read finds one of the
+  // contents whole, and no temporary file stays.
   TempDir dir;
-  std::filesystem::create_directory(dir / "conf");
-  std::filesystem::create_directory(dir / "bin");
-  WriteFile(dir / "conf/real.ini", "old");
-  ASSERT_EQ(::chmod((dir / "conf/real.ini").c_str(), 0600), 0);
-  Symlink("../conf/real.ini", dir / "bin/middle");
-  Symlink(dir / "bin/middle", dir / "bin/vesmer.ini");
-  ASSERT_TRUE(ReplaceWholeFile(dir / "bin/vesmer.ini", "new").ok());
-  EXPECT_TRUE(S_ISLNK(ModeOf(dir / "bin/vesmer.ini")));
-  EXPECT_TRUE(S_ISLNK(ModeOf(dir / "bin/middle")));
-  EXPECT_EQ(LinkText(dir / "bin/vesmer.ini"), dir / "bin/middle");
-  EXPECT_EQ(LinkText(dir / "bin/middle"), "../conf/real.ini");
-  EXPECT_EQ(ReadFile(dir / "conf/real.ini"), "new");
-  EXPECT_EQ(ModeOf(dir / "conf/real.ini") & 07777, 0600u);
-  // The temporary file lived beside the target, and is gone.
-  EXPECT_EQ(FolderEntries(dir / "conf"), std::vector<std::string>{"real.ini"});
-  EXPECT_EQ(FolderEntries(dir / "bin"), (std::vector<std::string>{"middle", "vesmer.ini"}));
+  const std::string path = dir / "report.html";
+  const std::string contents[] = {std::string(256 << 10, 'a'), std::string(200 << 10, 'b'),
+                                  std::string(300 << 10, 'c')};
+  WriteFile(path, contents[0]);
+  std::atomic<int> writing{2};
+  std::atomic<int> failures{0};
+  auto writer = [&](int which) {
+    for (int i = 0; i < 40; ++i) {
+      if (!ReplaceWholeFile(path, contents[which], Durability::kWriteBack).ok()) ++failures;
+    }
+    --writing;
+  };
+  std::thread first(writer, 1), second(writer, 2);
+  int reads = 0, torn = 0;
+  while (writing > 0 || reads == 0) {
+    const std::string seen = ReadFile(path);
+    ++reads;
+    if (seen != contents[0] && seen != contents[1] && seen != contents[2]) ++torn;
+  }
+  first.join();
+  second.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+  const std::string last = ReadFile(path);
+  EXPECT_TRUE(last == contents[1] || last == contents[2]);
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"report.html"});
+}
+
+TEST(WholeFileTest, LinksAreWrittenThroughAndStayLinks) {
+  for (const Durability durability : {Durability::kSynced, Durability::kWriteBack}) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "conf");
+    std::filesystem::create_directory(dir / "bin");
+    WriteFile(dir / "conf/real.ini", "old");
+    ASSERT_EQ(::chmod((dir / "conf/real.ini").c_str(), 0600), 0);
+    Symlink("../conf/real.ini", dir / "bin/middle");
+    Symlink(dir / "bin/middle", dir / "bin/vesmer.ini");
+    ASSERT_TRUE(ReplaceWholeFile(dir / "bin/vesmer.ini", "new", durability).ok());
+    EXPECT_TRUE(S_ISLNK(ModeOf(dir / "bin/vesmer.ini")));
+    EXPECT_TRUE(S_ISLNK(ModeOf(dir / "bin/middle")));
+    EXPECT_EQ(LinkText(dir / "bin/vesmer.ini"), dir / "bin/middle");
+    EXPECT_EQ(LinkText(dir / "bin/middle"), "../conf/real.ini");
+    EXPECT_EQ(ReadFile(dir / "conf/real.ini"), "new");
+    EXPECT_EQ(ModeOf(dir / "conf/real.ini") & 07777, 0600u);
+    // The temporary file lived beside the target, and is gone.
+    EXPECT_EQ(FolderEntries(dir / "conf"), std::vector<std::string>{"real.ini"});
+    EXPECT_EQ(FolderEntries(dir / "bin"), (std::vector<std::string>{"middle", "vesmer.ini"}));
+  }
 }
 
 TEST(WholeFileTest, DanglingLinkGetsItsTargetCreated) {
@@ -162,20 +198,23 @@ TEST(WholeFileTest, WhatCannotBeReplacedIsLeftAlone) {
 }
 
 TEST(WholeFileTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
-  TempDir dir;
-  const std::string path = dir / "v.ini";
-  const std::string old = "[S]\r\nk=old\r\n";
-  WriteFile(path, old);
-  const int code = testing::RunWithFileSizeLimit(32, [&] {
-    const Status s = ReplaceWholeFile(path, std::string(100, 'n'));
-    if (s.ok()) return 1;
-    if (s.error_number() != EFBIG) return 2;
-    if (s.operation() != "write" || s.path() != path) return 3;
-    return 0;
-  });
-  EXPECT_EQ(code, 0);
-  EXPECT_EQ(ReadFile(path), old);
-  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"v.ini"});
+  // A full disk, with or without a sync: the old file is read whole, the new bytes are nowhere.
+  for (const Durability durability : {Durability::kSynced, Durability::kWriteBack}) {
+    TempDir dir;
+    const std::string path = dir / "v.ini";
+    const std::string old = "[S]\r\nk=old\r\n";
+    WriteFile(path, old);
+    const int code = testing::RunWithFileSizeLimit(32, [&] {
+      const Status s = ReplaceWholeFile(path, std::string(100, 'n'), durability);
+      if (s.ok()) return 1;
+      if (s.error_number() != EFBIG) return 2;
+      if (s.operation() != "write" || s.path() != path) return 3;
+      return 0;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"v.ini"});
+  }
 }
 
 TEST(WholeFileTest, FolderThatCannotBeWrittenLeavesTheOldFile) {
