@@ -656,36 +656,21 @@ Status SortedInput::Impl::ReadInput() {
       return Status::Error(EFBIG, "read", path_);
     const bool in_order =
         in_order_through == number - 1 && (number == 1 || Compare(keys[latest], key_text) <= 0);
-    if (skipping) {
-      if (in_order) {
-        in_order_through = number;
-        latest = 1 - latest;
-        if (--countdown == 0) {
-          countdown = kRecordsPerCheck;
-          Report(after, size_, false);
-        }
-        continue;
-      }
+    if (skipping && !in_order) {
       // The first decrease: the lines before it are the part read again, this one and all
       // after it are sorted.
       skipping = false;
       prefix_lines_ = number - 1;
     }
 
-    if (!block->Fits(key.size(), raw.size())) {
+    if (!skipping && !block->Fits(key.size(), raw.size())) {
       if (block->empty()) {
         // Only a line longer than a block's share gets here; it is held whole.
       } else if (stamp_.regular && in_order_through == number - 1) {
         // Everything so far is in key order: the input itself holds these lines sorted, to be
         // read again, and so do the lines after them as long as the keys do not decrease.
         prefix_lines_ = number - 1;
-        if (in_order) {
-          skipping = true;
-          in_order_through = number;
-          latest = 1 - latest;
-          if (!block->Reserve(block_bytes_)) return OutOfMemory();  // back to its share
-          continue;
-        }
+        skipping = in_order;
       } else {
         if (!writer) {
           if (Status s = temp_.Create(temp_dir_); !s.ok()) return s;
@@ -697,12 +682,15 @@ Status SortedInput::Impl::ReadInput() {
         block = block == &blocks_[0] ? &blocks_[1] : &blocks_[0];
       }
       // An empty block at its share, or larger for a long line (and back to its share after).
-      if (!block->Reserve(std::max(block_bytes_, RecordBlock::Footprint(key.size(), raw.size())))) {
-        return OutOfMemory();
+      const std::size_t share =
+          skipping ? block_bytes_
+                   : std::max(block_bytes_, RecordBlock::Footprint(key.size(), raw.size()));
+      if (!block->Reserve(share)) return OutOfMemory();
+      if (!skipping && !block->Fits(key.size(), raw.size())) {
+        return Status::Error(EFBIG, "read", path_);
       }
-      if (!block->Fits(key.size(), raw.size())) return Status::Error(EFBIG, "read", path_);
     }
-    block->Append(key, raw, number, extra);
+    if (!skipping) block->Append(key, raw, number, extra);
     if (in_order) {
       in_order_through = number;
       latest = 1 - latest;
