@@ -402,9 +402,89 @@ bool LineReader::NextAnyLine(std::string_view& line, std::size_t clear) {
   }
 }
 
+// Starts the disk writes of a large file while it is still being written, on a thread of its
+// own, a few MiB behind the end. The system writes the file back in any case; ext4 does it for a
+// file that was emptied and written again inside close(), on the thread that closes it, which
+// made every run wait for its whole result at the end. Only advice: a request that fails
+// changes nothing for the file, and close() still reports what a write did not manage.
+class OutputFile::WriteBehind {
+ public:
+  // May throw what std::thread's constructor throws; then no thread runs.
+  explicit WriteBehind(int fd) : fd_(fd), thread_([this] { Run(); }) {}
+  ~WriteBehind() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_one();
+    thread_.join();
+  }
+  WriteBehind(const WriteBehind&) = delete;
+  WriteBehind& operator=(const WriteBehind&) = delete;
+
+  // Asks for the bytes before `end` to be written back.
+  void Upto(std::uint64_t end) {
+    {
+      std::lock_guard lock(mutex_);
+      wanted_ = std::max(wanted_, end);
+    }
+    changed_.notify_one();
+  }
+
+ private:
+  void Run() noexcept {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return stop_ || wanted_ > started_; });
+      if (stop_) return;
+      const std::uint64_t from = started_;
+      started_ = wanted_;
+      lock.unlock();
+      // Starts the writes and does not wait for them; what is left at close is written then.
+      (void)::sync_file_range(fd_, static_cast<off_t>(from), static_cast<off_t>(started_ - from),
+                              SYNC_FILE_RANGE_WRITE);
+      lock.lock();
+    }
+  }
+
+  const int fd_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t wanted_ = 0;   // guarded by mutex_
+  std::uint64_t started_ = 0;  // guarded by mutex_
+  bool stop_ = false;          // guarded by mutex_
+  std::thread thread_;         // last: it starts once the rest is ready
+};
+
+namespace {
+
+// How far the write-behind stays behind the end of a file, and how much it asks for at a time.
+constexpr std::uint64_t kWriteBehindStep = std::uint64_t{8} << 20;
+
+}  // namespace
+
 OutputFile::OutputFile() = default;
 
 OutputFile::~OutputFile() { Release(); }
+
+void OutputFile::StartWriteBehind() {
+  next_write_behind_ = bytes_reached_ + kWriteBehindStep;
+  if (!write_behind_) {
+    try {
+      write_behind_ = std::make_unique<WriteBehind>(fd_.get());
+    } catch (...) {
+      // No thread, no memory: the file is written back as it would have been without it.
+      regular_ = false;
+      return;
+    }
+  }
+  write_behind_->Upto(bytes_reached_ - kWriteBehindStep);
+}
+
+void OutputFile::StopWriteBehind() {
+  write_behind_.reset();
+  next_write_behind_ = 0;
+}
 
 void OutputFile::Release() {
   if (!fd_.valid()) return;
@@ -430,6 +510,7 @@ Status OutputFile::OpenLocked(const std::string& path) {
   id_ = {};
   created_ = false;
   writing_ = false;
+  regular_ = false;
   used_ = 0;
   try {
     path_ = path;
@@ -463,7 +544,8 @@ Status OutputFile::OpenLocked(const std::string& path) {
   id_ = {st.st_dev, st.st_ino, true};
   fd_ = std::move(fd);
   created_ = created;
-  if (S_ISREG(st.st_mode)) {
+  regular_ = S_ISREG(st.st_mode);
+  if (regular_) {
     int locked;
     while ((locked = ::flock(fd_.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
@@ -490,6 +572,7 @@ Status OutputFile::Truncate() {
       return status_ = ErrorWithPath(ENOMEM, "truncate", path_);
     }
   }
+  StopWriteBehind();
   struct stat st;
   if (::fstat(fd_.get(), &st) != 0) return status_ = ErrorWithPath(errno, "truncate", path_);
   if (S_ISREG(st.st_mode)) {
@@ -509,6 +592,7 @@ Status OutputFile::Truncate() {
 
 void OutputFile::Abandon() {
   if (!fd_.valid()) return;
+  StopWriteBehind();
   // Removed while still locked, so no other run can have taken the file over in between.
   if (created_ && IdOfPath(path_) == id_) ::unlink(path_.c_str());
   (void)fd_.Close();  // nothing of ours is lost: whatever was written is being thrown away
@@ -530,6 +614,10 @@ void OutputFile::WriteOut(const char* data, std::size_t n) {
     bytes_reached_ += static_cast<std::uint64_t>(put);
   }
   Lose(std::string_view(data, n));
+  if (regular_ && status_.ok() && bytes_reached_ >= 2 * kWriteBehindStep &&
+      bytes_reached_ >= next_write_behind_) {
+    StartWriteBehind();
+  }
 }
 
 void OutputFile::Lose(std::string_view bytes) {
@@ -591,6 +679,7 @@ Status OutputFile::Flush() {
 Status OutputFile::Close() {
   if (!fd_.valid()) return status_;
   (void)Flush();
+  StopWriteBehind();
   if (const int error = fd_.Close(); error != 0 && status_.ok()) {
     status_ = ErrorWithPath(error, "close", path_);
   }

@@ -883,5 +883,63 @@ TEST(OutputFileTest, DevicesAndFifosAreNeitherTruncatedNorLocked) {
   EXPECT_EQ(std::string_view(buffer, 9), "through\r\n");
 }
 
+// The threads of this process; -1 under ThreadSanitizer, which starts one of its own.
+int Threads() {
+  if (kThreadSanitizer) return -1;
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/task")) {
+    while (const dirent* entry = ::readdir(d)) n += entry->d_name[0] != '.';
+    ::closedir(d);
+  }
+  return n;
+}
+
+// `n` bytes that differ from one MiB to the next, so that a piece written twice or lost shows.
+std::string Pattern(std::size_t n, char seed) {
+  std::string bytes(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(seed + i / 4093 + i % 251);
+  return bytes;
+}
+
+TEST(OutputFileTest, ALargeFileIsWrittenBehindAndStaysExactlyWhatWasAppended) {
+  // A large file's disk writes are started on a thread while it is still being written. That
+  // thread must never change the file, and must be gone whenever the file is let go: closed,
+  // abandoned, or opened again.
+  TempDir dir;
+  const int threads = Threads();
+  const int running = kThreadSanitizer ? -1 : threads + 1;
+  const std::string first = Pattern(std::size_t{20} << 20, 'a');
+  const std::string second = Pattern(std::size_t{18} << 20, 'k');
+  WriteFile(dir / "r", second + second);  // an old, longer result
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  for (std::size_t at = 0; at < first.size(); at += 300001) {
+    out.Append(std::string_view(first).substr(at, 300001));
+  }
+  EXPECT_EQ(Threads(), running);  // the write-behind runs
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(Threads(), threads);
+  EXPECT_TRUE(ReadFile(dir / "r") == first);
+
+  // Opened again while the write-behind runs, and emptied: only the new bytes are left.
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  out.Append(first);
+  EXPECT_EQ(Threads(), running);
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  EXPECT_EQ(Threads(), threads);
+  out.Append(second);
+  out.AppendLine("end");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_TRUE(ReadFile(dir / "r") == second + "end\r\n");
+
+  // A new file abandoned while written behind is removed, and its thread is gone.
+  ASSERT_TRUE(out.OpenLocked(dir / "n").ok());
+  ASSERT_TRUE(out.Truncate().ok());
+  out.Append(first);
+  out.Abandon();
+  EXPECT_EQ(Threads(), threads);
+  EXPECT_FALSE(FileExists(dir / "n"));
+}
+
 }  // namespace
 }  // namespace vesmer

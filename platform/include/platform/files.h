@@ -228,7 +228,12 @@ class OutputFile {
   [[nodiscard]] std::uint64_t lines_lost() const { return lines_lost_; }
 
  private:
+  class WriteBehind;
   void WriteOut(const char* data, std::size_t n);
+  // Has what reached the file so far written back to the disk, on the write-behind thread.
+  void StartWriteBehind();
+  // Ends the write-behind thread, if one runs; the file descriptor may then be closed.
+  void StopWriteBehind();
   // Counts the line ends of bytes that will never reach the file.
   void Lose(std::string_view bytes);
   // Abandons a file that was only locked, closes a file being written.
@@ -239,7 +244,10 @@ class OutputFile {
   FileId id_;
   bool created_ = false;  // OpenLocked() created the file
   bool writing_ = false;  // Truncate() has been done
+  bool regular_ = false;  // a regular file: its disk writes may be started early
   std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<WriteBehind> write_behind_;
+  std::uint64_t next_write_behind_ = 0;  // bytes_reached_ at which to start more of them
   std::size_t used_ = 0;
   std::uint64_t bytes_appended_ = 0;
   std::uint64_t bytes_reached_ = 0;
