@@ -55,7 +55,7 @@ void KeyBuilder::Reset() {
   }
 }
 
-void KeyBuilder::Build(std::string_view raw, KeyText& key, std::string& scratch) const {
+void KeyBuilder::BuildAny(std::string_view raw, KeyText& key, std::string& scratch) const {
   const std::string_view prefix(raw.data(), std::min(raw.size(), last_));
   if (!kFastPaths || !cp932::IsAscii(prefix)) {
     BuildKey(KeyLineBytes(raw, ranges_, scratch), ranges_, key.Long());

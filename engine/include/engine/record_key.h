@@ -112,9 +112,25 @@ class KeyBuilder {
   explicit KeyBuilder(const RangeList& ranges) : ranges_(ranges) { Reset(); }
   void Reset();
   // The key of the raw line as read.
-  void Build(std::string_view raw, KeyText& key, std::string& scratch) const;
+  [[gnu::always_inline]] void Build(std::string_view raw, KeyText& key,
+                                    std::string& scratch) const {
+    // Short records want this in place: one key range that ends within the first 16 bytes of a
+    // line long enough to hold it, those bytes ASCII (two words that may overlap).
+    if (kFastPaths && used_ == 1 && last_ >= 8 && last_ <= 16 && raw.size() >= last_) {
+      std::uint64_t head, tail;
+      std::memcpy(&head, raw.data(), 8);
+      std::memcpy(&tail, raw.data() + last_ - 8, 8);
+      if (((head | tail) & 0x8080808080808080ull) == 0) {
+        key.Assign(std::string_view(raw.data() + first_start_, first_length_));
+        return;
+      }
+    }
+    BuildAny(raw, key, scratch);
+  }
 
  private:
+  void BuildAny(std::string_view raw, KeyText& key, std::string& scratch) const;
+
   const RangeList& ranges_;
   std::size_t used_ = 0;
   std::size_t last_ = 0;                            // the last key column
