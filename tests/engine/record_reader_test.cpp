@@ -210,3 +210,35 @@ TEST(RecordKeyTest, KeyTextsCompareAsTheirBytes) {
 
 }  // namespace
 }  // namespace vesmer
+
+namespace vesmer {
+namespace {
+
+// The run's KeyBuilder, with its shortcuts for ASCII keys near the start of a line, gives the
+// key BuildKey gives for the line bytes: at every edge of the first 16 bytes, for lines that end
+// before, inside and after the key, with non-ASCII bytes anywhere before the key's end.
+TEST(RecordKeyTest, KeyBuilderGivesBuildKeysKey) {
+  std::uint32_t seed = 7;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  const char alphabet[] = {'0',    '9',    'A',    ' ',    '\0',  '\x81',
+                           '\x40', '\x88', '\x9F', '\xB1', '\xFD'};
+  for (const char* text :
+       {"1-8", "1-16", "5-12", "9-16", "3-10", "1-7", "1-17", "2-2", "1-4,9-12", "10-20"}) {
+    RangeList ranges;
+    ASSERT_EQ(ParseRangeText(text, ranges), ParseOutcome::kValid) << text;
+    const KeyBuilder builder(ranges);
+    KeyText built;
+    std::string scratch, expected, line_scratch;
+    for (int i = 0; i < 4000; ++i) {
+      std::string line(next() % 24, 'a');
+      for (char& c : line)
+        c = (next() >> 8) % 4 == 0 ? alphabet[(next() >> 8) % sizeof alphabet] : 'k';
+      builder.Build(line, built, scratch);
+      BuildKey(KeyLineBytes(line, ranges, line_scratch), ranges, expected);
+      ASSERT_EQ(built.view(), expected) << text << " line " << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vesmer
