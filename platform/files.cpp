@@ -402,6 +402,13 @@ bool LineReader::NextAnyLine(std::string_view& line, std::size_t clear) {
   }
 }
 
+namespace {
+
+// How far the write-behind stays behind the end of a file, and how much it asks for at a time.
+constexpr std::uint64_t kWriteBehindStep = std::uint64_t{8} << 20;
+
+}  // namespace
+
 // Starts the disk writes of a large file while it is still being written, on a thread of its
 // own, a few MiB behind the end. The system writes the file back in any case; ext4 does it for a
 // file that was emptied and written again inside close(), on the thread that closes it, which
@@ -437,8 +444,10 @@ class OutputFile::WriteBehind {
     for (;;) {
       changed_.wait(lock, [this] { return stop_ || wanted_ > started_; });
       if (stop_) return;
+      // A step at a time: on a slow disk queuing a request's writes takes about as long as doing
+      // them, and a stop waits for the request under way, never for all that piled up meanwhile.
       const std::uint64_t from = started_;
-      started_ = wanted_;
+      started_ = std::min(wanted_, from + kWriteBehindStep);
       lock.unlock();
       // Starts the writes and does not wait for them; what is left at close is written then.
       (void)::sync_file_range(fd_, static_cast<off_t>(from), static_cast<off_t>(started_ - from),
@@ -455,13 +464,6 @@ class OutputFile::WriteBehind {
   bool stop_ = false;          // guarded by mutex_
   std::thread thread_;         // last: it starts once the rest is ready
 };
-
-namespace {
-
-// How far the write-behind stays behind the end of a file, and how much it asks for at a time.
-constexpr std::uint64_t kWriteBehindStep = std::uint64_t{8} << 20;
-
-}  // namespace
 
 OutputFile::OutputFile() = default;
 

@@ -5,15 +5,20 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/forked_child.h"
@@ -941,5 +946,81 @@ TEST(OutputFileTest, ALargeFileIsWrittenBehindAndStaysExactlyWhatWasAppended) {
   EXPECT_FALSE(FileExists(dir / "n"));
 }
 
+// The write-behind's requests to the system, as the stand-in for sync_file_range below saw
+// them; `hold` keeps a request from returning, as a slow disk does while the writes it asked
+// for are queued.
+struct SyncRequests {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> seen;  // offset and length
+  bool hold = false;
+};
+
+SyncRequests& Requests() {
+  static SyncRequests requests;
+  return requests;
+}
+
+// Waits (a minute at most) until `ready` holds for the requests seen; false when it never does.
+template <typename Ready>
+bool WaitForRequests(Ready ready) {
+  SyncRequests& requests = Requests();
+  std::unique_lock lock(requests.mutex);
+  return requests.changed.wait_for(lock, 60s, [&] { return ready(requests.seen); });
+}
+
+TEST(OutputFileTest, ASlowDiskIsAskedForOneStepAtATime) {
+  // On a slow disk a request returns about when the writes it asked for are done, and Close()
+  // waits for the request under way. The write-behind must ask for a step at a time, not for
+  // everything written while the last request waited, or closing (after a stop, too) would
+  // wait for most of the file.
+  TempDir dir;
+  const std::string bytes = Pattern(std::size_t{40} << 20, 'c');
+  SyncRequests& requests = Requests();
+  {
+    std::lock_guard lock(requests.mutex);
+    requests.seen.clear();
+    requests.hold = true;
+  }
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  out.Append(std::string_view(bytes).substr(0, std::size_t{17} << 20));
+  ASSERT_TRUE(WaitForRequests([](const auto& seen) { return seen.size() == 1; }));
+  out.Append(std::string_view(bytes).substr(std::size_t{17} << 20));  // while the disk is slow
+  {
+    std::lock_guard lock(requests.mutex);
+    requests.hold = false;
+  }
+  requests.changed.notify_all();
+  ASSERT_TRUE(WaitForRequests([](const auto& seen) { return seen.size() >= 2; }));
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_TRUE(ReadFile(dir / "r") == bytes);
+
+  std::lock_guard lock(requests.mutex);
+  std::uint64_t next = 0;
+  for (const auto& [offset, length] : requests.seen) {
+    EXPECT_EQ(offset, next);  // in file order, nothing asked for twice
+    EXPECT_GT(length, 0u);
+    EXPECT_LE(length, std::uint64_t{8} << 20);
+    next = offset + length;
+  }
+  EXPECT_LE(next, bytes.size());
+}
+
 }  // namespace
 }  // namespace vesmer
+
+// The system call as the library sees it in this test program (a definition here comes before
+// the C library's): each request is noted and held while a test asks for a slow disk, then
+// passed on unchanged.
+extern "C" int sync_file_range(int fd, __off64_t offset, __off64_t count, unsigned int flags) {
+  vesmer::SyncRequests& requests = vesmer::Requests();
+  {
+    std::unique_lock lock(requests.mutex);
+    requests.seen.emplace_back(static_cast<std::uint64_t>(offset),
+                               static_cast<std::uint64_t>(count));
+    requests.changed.notify_all();
+    requests.changed.wait(lock, [&] { return !requests.hold; });
+  }
+  return static_cast<int>(::syscall(SYS_sync_file_range, fd, offset, count, flags));
+}
