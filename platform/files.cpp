@@ -680,8 +680,10 @@ Status OutputFile::Flush() {
 
 Status OutputFile::Close() {
   if (!fd_.valid()) return status_;
-  (void)Flush();
+  // What the last flush writes is left to close(), with no thread started for it.
   StopWriteBehind();
+  regular_ = false;
+  (void)Flush();
   if (const int error = fd_.Close(); error != 0 && status_.ok()) {
     status_ = ErrorWithPath(error, "close", path_);
   }
