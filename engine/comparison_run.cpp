@@ -103,7 +103,7 @@ class Run {
   void AbandonOutputs();
   Status TruncateOutputs(const std::vector<FileId>& inputs);
   Status MatchAll();
-  void Advance(InputSide& side);
+  [[gnu::always_inline]] void Advance(InputSide& side);
   void Pair();
   void Unmatched(InputSide& side);
   void Lone(InputSide& side);
@@ -389,7 +389,7 @@ void Run::NoteLineEnds(InputSide& input) {
                                               (input.raw().size() >= kLineEndCheckBytes || !ended);
 }
 
-void Run::Advance(InputSide& input) {
+[[gnu::always_inline]] inline void Run::Advance(InputSide& input) {
   ReadRecord(input, out_of_order_);
   if (!input.has_record || !input.repeated_key) {
     previous_repeated_[Index(input.side())] = false;
