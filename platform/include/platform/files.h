@@ -156,7 +156,9 @@ class LineReader {
 };
 
 // Writes a result file through a large buffer. Every failure is kept: once a write fails,
-// status() reports it and Close() returns it.
+// status() reports it and Close() returns it. Once a regular file holds 16 MiB, a thread of the
+// object asks the system to start writing it to the disk a step behind its end, so that close()
+// does not have to; the thread is gone before the file is let go of.
 //
 // Two runs must not write the same result files at once, and a run that is refused must leave
 // them as they were. So a run opens its set of files in two phases: OpenLocked() on each (that
