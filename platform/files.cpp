@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -406,6 +407,8 @@ namespace {
 
 // How far the write-behind stays behind the end of a file, and how much it asks for at a time.
 constexpr std::uint64_t kWriteBehindStep = std::uint64_t{8} << 20;
+// OutputFile::next_write_behind_ for a file that is not to be written behind (any more).
+constexpr std::uint64_t kNoWriteBehind = std::numeric_limits<std::uint64_t>::max();
 
 }  // namespace
 
@@ -476,7 +479,7 @@ void OutputFile::StartWriteBehind() {
       write_behind_ = std::make_unique<WriteBehind>(fd_.get());
     } catch (...) {
       // No thread, no memory: the file is written back as it would have been without it.
-      regular_ = false;
+      next_write_behind_ = kNoWriteBehind;
       return;
     }
   }
@@ -485,7 +488,7 @@ void OutputFile::StartWriteBehind() {
 
 void OutputFile::StopWriteBehind() {
   write_behind_.reset();
-  next_write_behind_ = 0;
+  next_write_behind_ = kNoWriteBehind;
 }
 
 void OutputFile::Release() {
@@ -512,7 +515,6 @@ Status OutputFile::OpenLocked(const std::string& path) {
   id_ = {};
   created_ = false;
   writing_ = false;
-  regular_ = false;
   used_ = 0;
   try {
     path_ = path;
@@ -546,8 +548,7 @@ Status OutputFile::OpenLocked(const std::string& path) {
   id_ = {st.st_dev, st.st_ino, true};
   fd_ = std::move(fd);
   created_ = created;
-  regular_ = S_ISREG(st.st_mode);
-  if (regular_) {
+  if (S_ISREG(st.st_mode)) {
     int locked;
     while ((locked = ::flock(fd_.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
@@ -585,6 +586,8 @@ Status OutputFile::Truncate() {
     if (::lseek(fd_.get(), 0, SEEK_SET) != 0) {
       return status_ = ErrorWithPath(errno, "truncate", path_);
     }
+    // Only a regular file is written behind, once it is large.
+    next_write_behind_ = 2 * kWriteBehindStep;
   }
   used_ = 0;
   bytes_appended_ = bytes_reached_ = lines_lost_ = 0;
@@ -616,10 +619,7 @@ void OutputFile::WriteOut(const char* data, std::size_t n) {
     bytes_reached_ += static_cast<std::uint64_t>(put);
   }
   Lose(std::string_view(data, n));
-  if (regular_ && status_.ok() && bytes_reached_ >= 2 * kWriteBehindStep &&
-      bytes_reached_ >= next_write_behind_) {
-    StartWriteBehind();
-  }
+  if (status_.ok() && bytes_reached_ >= next_write_behind_) StartWriteBehind();
 }
 
 void OutputFile::Lose(std::string_view bytes) {
@@ -682,7 +682,6 @@ Status OutputFile::Close() {
   if (!fd_.valid()) return status_;
   // What the last flush writes is left to close(), with no thread started for it.
   StopWriteBehind();
-  regular_ = false;
   (void)Flush();
   if (const int error = fd_.Close(); error != 0 && status_.ok()) {
     status_ = ErrorWithPath(error, "close", path_);

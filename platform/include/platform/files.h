@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -234,7 +235,8 @@ class OutputFile {
   void WriteOut(const char* data, std::size_t n);
   // Has what reached the file so far written back to the disk, on the write-behind thread.
   void StartWriteBehind();
-  // Ends the write-behind thread, if one runs; the file descriptor may then be closed.
+  // Ends the write-behind thread, if one runs, and starts none until the next Truncate(); the
+  // file descriptor may then be closed.
   void StopWriteBehind();
   // Counts the line ends of bytes that will never reach the file.
   void Lose(std::string_view bytes);
@@ -246,10 +248,11 @@ class OutputFile {
   FileId id_;
   bool created_ = false;  // OpenLocked() created the file
   bool writing_ = false;  // Truncate() has been done
-  bool regular_ = false;  // a regular file: its disk writes may be started early
   std::unique_ptr<char[]> buffer_;
   std::unique_ptr<WriteBehind> write_behind_;
-  std::uint64_t next_write_behind_ = 0;  // bytes_reached_ at which to start more of them
+  // bytes_reached_ at which to ask the write-behind for more; the largest value when a file is
+  // not written behind: not a regular file, not truncated yet, closing, or no thread to be had.
+  std::uint64_t next_write_behind_ = std::numeric_limits<std::uint64_t>::max();
   std::size_t used_ = 0;
   std::uint64_t bytes_appended_ = 0;
   std::uint64_t bytes_reached_ = 0;
