@@ -241,6 +241,33 @@ TEST(LineReaderTest, SplitsLikeTheReferenceAtEveryChunkSize) {
   }
 }
 
+TEST(LineReaderTest, AheadShowsTheLinesToComeAndSkipMovesPastThem) {
+  TempDir dir;
+  WriteFile(dir / "f", "ab\r\ncd\ref\r\ngh");
+  LineReader reader(64);
+  ASSERT_TRUE(reader.Open(dir / "f").ok());
+  std::string_view line;
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(reader.Ahead(), "cd\ref\r\ngh");
+  reader.Skip(3);  // "cd" and its CR
+  EXPECT_EQ(reader.consumed(), 7u);
+  EXPECT_EQ(reader.Ahead(), "ef\r\ngh");
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line, "ef");
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line, "gh");
+  EXPECT_FALSE(reader.Next(line));
+
+  // A CR that ends a chunk: whether an LF follows is still open, so nothing is shown ahead.
+  LineReader split(3);
+  ASSERT_TRUE(split.Open(dir / "f").ok());
+  ASSERT_TRUE(split.Next(line));
+  EXPECT_EQ(line, "ab");
+  EXPECT_EQ(split.Ahead(), "");
+  ASSERT_TRUE(split.Next(line));
+  EXPECT_EQ(line, "cd");
+}
+
 TEST(LineReaderTest, ChunkSizeIsKeptWithinItsBounds) {
   EXPECT_EQ(LineReader().chunk_size(), LineReader::kDefaultChunkSize);
   EXPECT_EQ(LineReader(0).chunk_size(), 1u);

@@ -108,6 +108,16 @@ class LineReader {
 #endif
     return NextAnyLine(line, 0);
   }
+  // The unread rest of the chunk at hand, where the next line starts; empty when a line end is
+  // still to be finished first. Lets a caller look at the lines ahead without reading them.
+  [[nodiscard]] std::string_view Ahead() const { return skip_lf_ ? std::string_view() : chunk_; }
+  // Moves past the first `bytes` bytes of Ahead(), as reading lines would have. They must be
+  // whole lines as Next() hands them out, each with its line end, and the byte after the last
+  // line end must be in Ahead() too (so a CR there is known not to be followed by an LF).
+  void Skip(std::size_t bytes) {
+    consumed_ += bytes;
+    chunk_.remove_prefix(bytes);
+  }
   // Stops the read-ahead thread and closes the file; what was read ahead is dropped.
   void Close();
   // While Next() waits for data (a slow pipe), it gives up with EINTR soon after `*flag`
