@@ -123,16 +123,9 @@ bool Record::ComparisonIsCanonical() const {
   return comparison_canonical_ && aligned_length_ == comparison_.size();
 }
 
-void ReadRecord(InputSide& side, bool& out_of_order) {
-  std::string_view line;
-  std::int64_t number = side.lines_read + 1;
-  const bool got = side.source != nullptr ? side.source->Next(line, number)
-                                          : side.reader.is_open() && side.reader.Next(line);
-  if (!got) {
-    side.has_record = false;
-    side.read_failed = !side.status().ok();
-    return;
-  }
+// The rest of reading a record once its line is known.
+[[gnu::always_inline]] inline void TakeLine(InputSide& side, std::string_view line,
+                                            std::int64_t number, bool& out_of_order) {
   side.has_record = true;
   ++side.lines_read;
   side.Reset(line, number);
@@ -146,6 +139,40 @@ void ReadRecord(InputSide& side, bool& out_of_order) {
     // An empty previous key is not checked: a short line before a longer one is no decrease.
     if (order > 0 && !previous.empty()) out_of_order = true;
     side.repeated_key = order == 0;
+    side.has_previous_ = true;
+    side.current_key_ = 1 - side.current_key_;
+  }
+}
+
+void ReadRecord(InputSide& side, bool& out_of_order) {
+  std::string_view line;
+  std::int64_t number = side.lines_read + 1;
+  const bool got = side.source != nullptr ? side.source->Next(line, number)
+                                          : side.reader.is_open() && side.reader.Next(line);
+  if (!got) {
+    side.has_record = false;
+    side.read_failed = !side.status().ok();
+    return;
+  }
+  TakeLine(side, line, number, out_of_order);
+}
+
+void ReadRecordAhead(InputSide& side, std::string_view line, std::size_t bytes,
+                     bool& out_of_order) {
+  side.reader.Skip(bytes);
+  TakeLine(side, line, side.lines_read + 1, out_of_order);
+}
+
+void ReadSameRecord(InputSide& side, const InputSide& from, std::string_view line,
+                    std::size_t bytes) {
+  side.reader.Skip(bytes);
+  side.has_record = true;
+  ++side.lines_read;
+  side.Reset(line, side.lines_read);
+  if (side.job_->UseKey) {
+    // The previous records were the same line too, so the order check comes out the same.
+    side.keys_[1 - side.current_key_].AssignFrom(from.key_text());
+    side.repeated_key = from.repeated_key;
     side.has_previous_ = true;
     side.current_key_ = 1 - side.current_key_;
   }

@@ -79,6 +79,25 @@ class KeyText {
     size_ = n;
     packed_ = true;
   }
+  // The same key as `other`, without working it out again.
+  [[gnu::always_inline]] void AssignFrom(const KeyText& other) {
+    if (!other.packed_) {
+      packed_ = false;
+      heap_.assign(other.heap_);
+      return;
+    }
+    // Word by word, as Assign() stored them: one wider load would wait for both stores.
+    std::uint64_t high = other.high_, low = other.low_, first, second;
+    std::memcpy(&first, other.bytes_, 8);
+    std::memcpy(&second, other.bytes_ + 8, 8);
+    asm("" : "+r"(high), "+r"(low), "+r"(first), "+r"(second));
+    high_ = high;
+    low_ = low;
+    std::memcpy(bytes_, &first, 8);
+    std::memcpy(bytes_ + 8, &second, 8);
+    size_ = other.size_;
+    packed_ = true;
+  }
   // The string to build a long or decoded key in; the key is what it holds afterwards.
   std::string& Long() {
     packed_ = false;

@@ -57,6 +57,8 @@ class Record {
 
  protected:
   friend void ReadRecord(InputSide&, bool&);
+  friend void ReadSameRecord(InputSide&, const InputSide&, std::string_view, std::size_t);
+  friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
   friend void AlignRecordLengths(InputSide&, InputSide&);
   friend void PrepareLineBytes(const Record&, const Record&);
   void SetLineBytes(bool round_trips) const;
@@ -115,6 +117,8 @@ class InputSide : public Record {
 
  private:
   friend void ReadRecord(InputSide&, bool&);
+  friend void ReadSameRecord(InputSide&, const InputSide&, std::string_view, std::size_t);
+  friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
   bool has_previous_ = false;
   KeyBuilder key_builder_;
   std::string key_scratch_;
@@ -124,6 +128,18 @@ class InputSide : public Record {
 // (has_record false; read_failed too when the read failed). Sets `out_of_order` when a key
 // decreases.
 void ReadRecord(InputSide& side, bool& out_of_order);
+
+// Reads the next record of `side` from `line`, which starts Ahead() of the side's reader where
+// the caller found it: the reader is moved past `bytes` (the line and its end, as
+// LineReader::Skip takes them) and the rest is as ReadRecord does it.
+void ReadRecordAhead(InputSide& side, std::string_view line, std::size_t bytes, bool& out_of_order);
+
+// Reads the next record of `side` knowing it is `from`'s current line byte for byte, as its
+// current record is `from`'s previous one: `line`, which starts Ahead() of the side's reader,
+// moved past with `bytes` (the line and its end, as LineReader::Skip takes them). The key and
+// how it orders after the previous one are `from`'s, not worked out again.
+void ReadSameRecord(InputSide& side, const InputSide& from, std::string_view line,
+                    std::size_t bytes);
 
 // Makes the line bytes of two records at once (a pair that differs), their common beginning
 // checked once; nothing when either has them already.
