@@ -5,6 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -43,6 +48,12 @@ class ResultFileSink final : public RecordSink {
   }
   void OnLoneLine(const Record& record) override { Put(DiffersKind(record.side()), record); }
   [[nodiscard]] bool WantsEqualPairs() const override { return true; }
+  // The lines of `count` equal pairs, each ended with CR LF as the file writes them.
+  void PutMatching(std::string_view lines, std::int64_t count) {
+    if (!job_.OutputSelected[OutputKind::kMatching]) return;
+    files_[OutputKind::kMatching].Append(lines);
+    written_[OutputKind::kMatching] += count;
+  }
 
   [[nodiscard]] std::int64_t written(OutputKind kind) const { return written_[kind]; }
 
@@ -70,6 +81,77 @@ bool StartsWithLfLineEnds(const std::string& path) {
   head.resize(static_cast<std::size_t>(got));
   return head.find('\n') != std::string::npos && head.find('\r') == std::string::npos;
 }
+
+// How many bytes at the start of `a` and `b` are the same.
+std::size_t CommonPrefixLength(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a.data() + i));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.data() + i));
+    const auto differ = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFFu;
+    if (differ != 0) return i + static_cast<std::size_t>(__builtin_ctz(differ));
+  }
+#endif
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+// How much of the first `same` bytes of `bytes` is whole lines whose line ends are known from
+// those bytes alone: up to the line end of the last CR that is followed by one of them (that
+// byte decides whether an LF belongs to the line end).
+std::size_t WholeLinesIn(std::string_view bytes, std::size_t same) {
+  if (same < 2) return 0;
+  const void* cr = ::memrchr(bytes.data(), '\r', same - 1);
+  if (cr == nullptr) return 0;
+  const auto at = static_cast<std::size_t>(static_cast<const char*>(cr) - bytes.data());
+  return at + (bytes[at + 1] == '\n' ? 2 : 1);
+}
+
+// The CRs of some bytes in order, found 64 bytes at a time: lines one after another without
+// a chain of loads from one line end to the next.
+class CrFinder {
+ public:
+  explicit CrFinder(std::string_view bytes) : bytes_(bytes) {}
+  // The position of the next CR; the size of the bytes when there is none.
+  [[gnu::always_inline]] std::size_t Next() {
+    while (mask_ == 0) {
+      if (block_ >= bytes_.size()) return bytes_.size();
+      mask_ = Mask(block_);
+      block_ += 64;
+    }
+    const auto at = block_ - 64 + static_cast<std::size_t>(__builtin_ctzll(mask_));
+    mask_ &= mask_ - 1;
+    return at;
+  }
+
+ private:
+  // Bit i: a CR at `from` + i.
+  [[nodiscard]] std::uint64_t Mask(std::size_t from) const {
+    const char* p = bytes_.data() + from;
+    std::uint64_t mask = 0;
+#if defined(__SSE2__)
+    if (bytes_.size() - from >= 64) {
+      const __m128i cr = _mm_set1_epi8('\r');
+      for (int i = 0; i < 4; ++i) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        mask |=
+            std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, cr)))}
+            << (16 * i);
+      }
+      return mask;
+    }
+#endif
+    const std::size_t n = std::min<std::size_t>(64, bytes_.size() - from);
+    for (std::size_t i = 0; i < n; ++i) mask |= std::uint64_t{p[i] == '\r'} << i;
+    return mask;
+  }
+
+  std::string_view bytes_;
+  std::size_t block_ = 0;  // where the next 64 bytes to look at begin
+  std::uint64_t mask_ = 0;
+};
 
 // A failure keeps the file it concerned.
 Status WithPath(Status status, const std::string& path) {
@@ -104,7 +186,11 @@ class Run {
   Status TruncateOutputs(const std::vector<FileId>& inputs);
   Status MatchAll();
   [[gnu::always_inline]] void Advance(InputSide& side);
-  void Pair();
+  [[gnu::always_inline]] void NoteRepeatedKey(InputSide& side);
+  [[nodiscard]] bool AdvanceBoth(PairVerdict verdict);
+  PairVerdict Pair();
+  // An equal pair; `write_line` false: its line goes to the result files later (AdvanceBoth).
+  void PairEqual(PairVerdict verdict, bool write_line = true);
   void Unmatched(InputSide& side);
   void Lone(InputSide& side);
   bool Check();
@@ -391,6 +477,10 @@ void Run::NoteLineEnds(InputSide& input) {
 
 [[gnu::always_inline]] inline void Run::Advance(InputSide& input) {
   ReadRecord(input, out_of_order_);
+  NoteRepeatedKey(input);
+}
+
+[[gnu::always_inline]] inline void Run::NoteRepeatedKey(InputSide& input) {
   if (!input.has_record || !input.repeated_key) {
     previous_repeated_[Index(input.side())] = false;
     return;
@@ -402,26 +492,97 @@ void Run::NoteLineEnds(InputSide& input) {
   for (RecordSink* sink : sinks_) sink->OnRepeatedKey(input);
 }
 
-void Run::Pair() {
+// Both sides' next records. While both files go on with the same bytes, as most of a migration
+// check does, the destination's records are taken from the source's: lines, keys and their
+// order are worked out on one side only, the pairs need no comparing, and the matching lines go
+// to their result file as one block. Only whole lines within the same bytes of both chunks at
+// hand are taken so, so the destination's reader is moved past exactly the lines it would have
+// handed out. False when Check() ends the run.
+bool Run::AdvanceBoth(PairVerdict verdict) {
   InputSide& src = side(Side::kSource);
   InputSide& dst = side(Side::kDestination);
-  PairVerdict verdict = PairVerdict::kEqual;
-  if (!ComparisonTextsEqual(src, dst)) {
-    verdict = extensions_.judge != nullptr && extensions_.judge->Accepts(src, dst)
-                  ? PairVerdict::kExpected
-                  : PairVerdict::kDiffers;
+  const bool from_files = src.source == nullptr && dst.source == nullptr;
+  const std::string_view a = from_files ? src.reader.Ahead() : std::string_view();
+  const std::string_view b = from_files ? dst.reader.Ahead() : std::string_view();
+  std::size_t end = 0;
+  if (kFastPaths && verdict == PairVerdict::kEqual && !a.empty() && !b.empty() &&
+      src.raw() == dst.raw()) {
+    end = WholeLinesIn(a, CommonPrefixLength(a, b));
   }
-  files_.OnPair(src, dst, verdict);
-  if (verdict == PairVerdict::kDiffers) {
-    ++found_[OutputKind::kSourceDiffers];
-    ++found_[OutputKind::kDestinationDiffers];
-    ++found_[OutputKind::kResultList];
-    for (RecordSink* sink : sinks_) sink->OnPair(src, dst, verdict);
-  } else {
-    ++found_[OutputKind::kMatching];
-    if (verdict == PairVerdict::kExpected) ++expected_;
-    for (RecordSink* sink : equal_sinks_) sink->OnPair(src, dst, verdict);
+  std::size_t done = 0;     // bytes of `a` read on both sides
+  std::size_t paired = 0;   // bytes of `a` whose pairs are made
+  std::size_t written = 0;  // bytes of `a` whose matching lines are in their file
+  std::int64_t unwritten = 0;
+  // Before the source's reader moves on from `a`, or the run stops.
+  const auto write_matching = [&] {
+    if (unwritten != 0) files_.PutMatching(a.substr(written, paired - written), unwritten);
+    written = paired;
+    unwritten = 0;
+  };
+  CrFinder crs(a.substr(0, end));
+  while (done < end) {
+    const std::size_t cr = crs.Next();
+    if (cr >= end) break;  // (never: `end` is a line end)
+    const std::size_t used = cr + (a[cr + 1] == '\n' ? 2 : 1);
+    const std::string_view line = a.substr(done, cr - done);
+    ReadRecordAhead(src, line, used - done, out_of_order_);
+    NoteRepeatedKey(src);
+    ReadSameRecord(dst, src, b.substr(done, line.size()), used - done);
+    NoteRepeatedKey(dst);
+    const bool crlf = used - cr == 2;
+    done = used;
+    // What MatchAll does between two pairs; the keys are equal, the lines the same.
+    if (list_ && list_->stop_requested()) stop_ = true;
+    if (out_of_order_ || stop_) {
+      write_matching();
+      return true;
+    }
+    if (--until_check_ == 0 && !Check()) {
+      write_matching();
+      return false;
+    }
+    // A line ended otherwise than with CR LF is written as result files write lines.
+    if (!crlf) write_matching();
+    PairEqual(PairVerdict::kEqual, !crlf);
+    paired = used;
+    if (crlf) {
+      ++unwritten;
+    } else {
+      written = paired;
+    }
   }
+  write_matching();
+  Advance(src);
+  Advance(dst);
+  return true;
+}
+
+PairVerdict Run::Pair() {
+  InputSide& src = side(Side::kSource);
+  InputSide& dst = side(Side::kDestination);
+  if (ComparisonTextsEqual(src, dst)) {
+    PairEqual(PairVerdict::kEqual);
+    return PairVerdict::kEqual;
+  }
+  if (extensions_.judge != nullptr && extensions_.judge->Accepts(src, dst)) {
+    PairEqual(PairVerdict::kExpected);
+    return PairVerdict::kExpected;
+  }
+  files_.OnPair(src, dst, PairVerdict::kDiffers);
+  ++found_[OutputKind::kSourceDiffers];
+  ++found_[OutputKind::kDestinationDiffers];
+  ++found_[OutputKind::kResultList];
+  for (RecordSink* sink : sinks_) sink->OnPair(src, dst, PairVerdict::kDiffers);
+  return PairVerdict::kDiffers;
+}
+
+void Run::PairEqual(PairVerdict verdict, bool write_line) {
+  InputSide& src = side(Side::kSource);
+  InputSide& dst = side(Side::kDestination);
+  if (write_line) files_.OnPair(src, dst, verdict);
+  ++found_[OutputKind::kMatching];
+  if (verdict == PairVerdict::kExpected) ++expected_;
+  for (RecordSink* sink : equal_sinks_) sink->OnPair(src, dst, verdict);
 }
 
 void Run::Unmatched(InputSide& input) {
@@ -491,19 +652,15 @@ Status Run::MatchAll() {
       } else if (order < 0) {
         Unmatched(src);
         Advance(src);
-      } else {
-        Pair();
-        Advance(src);
-        Advance(dst);
+      } else if (!AdvanceBoth(Pair())) {
+        return error_;
       }
     } else if (job_.UseKey) {
       InputSide& input = src.has_record ? src : dst;
       Unmatched(input);
       Advance(input);
     } else if (src.has_record && dst.has_record) {
-      Pair();
-      Advance(src);
-      Advance(dst);
+      if (!AdvanceBoth(Pair())) return error_;
     } else {
       // Line mode past the end of one file: the other's lines have no partner.
       InputSide& input = src.has_record ? src : dst;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "engine/messages.h"
 #include "tests/engine/recording_observer.h"
@@ -317,6 +318,190 @@ TEST_F(ComparisonRunTest, StopRequestedByTheHostEndsAfterTheEntry) {
   const std::string list = Result(5);
   EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 4);  // one whole entry
   EXPECT_EQ(Written(s)[5], 1);
+}
+
+// Files that go on with the same bytes are read on one side only as far as both read chunks
+// hold the same bytes; what comes out must be what reading both sides line by line gives,
+// across chunk ends that fall in different places on the two sides.
+class SameBytesTest : public ComparisonRunTest {
+ protected:
+  struct Record {
+    std::string line;
+    std::string end = "\r\n";
+  };
+  static std::string Join(const std::vector<Record>& records) {
+    std::string bytes;
+    for (const Record& r : records) bytes += r.line + r.end;
+    return bytes;
+  }
+  // Lines of result files: each line as read and CR LF.
+  static std::string Lines(const std::vector<const Record*>& records) {
+    std::string bytes;
+    for (const Record* r : records) bytes += r->line + "\r\n";
+    return bytes;
+  }
+  // About 3 MiB of records keyed 0, 2, 4, ... in columns 1-8: some end with a CR alone, some
+  // hold a lone LF, one's CR is the last byte of the first MiB (its LF starts the next read),
+  // and the last has no line end.
+  static std::vector<Record> Source() {
+    std::vector<Record> records;
+    std::size_t size = 0;
+    for (int i = 0; size < (std::size_t{3} << 20); ++i) {
+      char key[16];
+      std::snprintf(key, sizeof key, "%08d", 2 * i);
+      Record r{std::string(key) + "payload" + std::to_string(i % 97)};
+      if (i % 7 == 3) r.end = "\r";
+      if (i % 11 == 5) r.line += "\nmore";
+      const std::size_t mib = std::size_t{1} << 20;
+      if (size < mib && size + r.line.size() + 40 >= mib) {
+        r.line.append(mib - 1 - size - r.line.size(), 'x');  // the CR at byte 1 MiB - 1
+        r.end = "\r\n";
+      }
+      size += r.line.size() + r.end.size();
+      records.push_back(std::move(r));
+    }
+    records.back().end = "";
+    return records;
+  }
+};
+
+TEST_F(SameBytesTest, KeyModeAcrossChunkEndsGivesWhatLineByLineReadingGives) {
+  const std::vector<Record> source = Source();
+  std::vector<Record> destination = source;
+  // An extra record early on moves every later chunk end of the destination; one record is
+  // missing, one changed.
+  destination.insert(destination.begin() + 11, Record{"00000021extra"});
+  destination.erase(destination.begin() + 100001);  // source record 100000
+  destination[70001].line += "changed";             // source record 70000
+  ASSERT_NE(source[100000].line.find("00200000"), std::string::npos);
+  Inputs(Join(source), Join(destination));
+  UseKey(job_, "1-8");
+  const RunSummary s = Run();
+
+  std::vector<const Record*> matching;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if (i != 100000 && i != 70000) matching.push_back(&source[i]);
+  }
+  EXPECT_EQ(Result(4), Lines(matching));
+  EXPECT_EQ(Result(0), Lines({&source[100000]}));
+  EXPECT_EQ(Result(1), Lines({&destination[11]}));
+  EXPECT_EQ(Result(2), Lines({&source[70000]}));
+  EXPECT_EQ(Result(3), Lines({&destination[70001]}));
+  EXPECT_EQ(Written(s)[4], static_cast<std::int64_t>(matching.size()));
+  EXPECT_EQ(LinesRead(s), (std::array<std::int64_t, 2>{static_cast<std::int64_t>(source.size()),
+                                                       static_cast<std::int64_t>(source.size())}));
+  EXPECT_EQ(s.inputs[0].bytes, Join(source).size());
+  EXPECT_EQ(s.inputs[1].bytes, Join(destination).size());
+}
+
+TEST_F(SameBytesTest, LineModeAcrossChunkEndsGivesWhatLineByLineReadingGives) {
+  std::vector<Record> source = Source();
+  // The same bytes from the start of a line on, on lines that differ: "...\r" + "\n" against
+  // "...\r" + "x" in the same place.
+  source[5000].end = "\r";
+  source[5001].line = "xyz";
+  std::vector<Record> destination = source;
+  destination[5001].line = "\nxyz";
+  destination[90000].line[3] = 'Z';
+  Inputs(Join(source), Join(destination));
+  const RunSummary s = Run();
+
+  // Line 5001 is "xyz" on both sides: the destination's LF belongs to the line end before it.
+  std::vector<const Record*> matching;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if (i != 90000) matching.push_back(&source[i]);
+  }
+  EXPECT_EQ(Result(4), Lines(matching));
+  EXPECT_EQ(Result(2), Lines({&source[90000]}));
+  EXPECT_EQ(Result(3), Lines({&destination[90000]}));
+  EXPECT_EQ(Written(s)[4], static_cast<std::int64_t>(source.size()) - 1);
+}
+
+// Sees every record the run hands to sinks.
+class SeenRecords : public RecordSink {
+ public:
+  std::vector<std::string> seen;
+  void OnPair(const vesmer::Record& a, const vesmer::Record& b, PairVerdict verdict) override {
+    seen.push_back("pair " + Describe(a) + " " + Describe(b) +
+                   (verdict == PairVerdict::kEqual ? " equal" : " differs"));
+  }
+  void OnRepeatedKey(const vesmer::Record& r) override {
+    seen.push_back(std::string(r.side() == Side::kSource ? "repeat A " : "repeat B ") +
+                   Describe(r));
+  }
+  [[nodiscard]] bool WantsEqualPairs() const override { return true; }
+
+ private:
+  static std::string Describe(const vesmer::Record& r) {
+    return std::to_string(r.line_number()) + ":" + std::string(r.raw()) + "/" +
+           std::string(r.key());
+  }
+};
+
+TEST_F(SameBytesTest, SinksSeeEveryPairAndRepeatedKeyOnBothSides) {
+  const std::vector<std::string> lines = {"1a", "1b", "2a", "3a", "3b", "3c", "4a"};
+  Inputs(CrLf(lines), CrLf(lines) + "5a\r\n");
+  UseKey(job_, "1-1");
+  SeenRecords sink;
+  RunExtensions extensions;
+  extensions.sinks.push_back(&sink);
+  const RunSummary s = RunComparison(job_, observer_, extensions);
+
+  std::vector<std::string> expected;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string n = std::to_string(i + 1);
+    const std::string record = n + ":" + lines[i] + "/" + lines[i].substr(0, 1);
+    if (i > 0 && lines[i][0] == lines[i - 1][0]) {
+      expected.push_back("repeat A " + record);
+      expected.push_back("repeat B " + record);
+    }
+    expected.push_back("pair " + record + " " + record + " equal");
+  }
+  EXPECT_EQ(sink.seen, expected);
+  for (const InputSummary& input : s.inputs) {
+    EXPECT_EQ(input.repeated_records, 3);
+    EXPECT_EQ(input.repeated_keys, 2);
+  }
+  EXPECT_EQ(Result(1), CrLf({"5a"}));
+}
+
+TEST_F(SameBytesTest, DecreaseWithinTheSameBytesStopsBothSidesAtIt) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 50; ++i) lines.push_back(std::to_string(10 + i));
+  lines[30] = "99";  // "99" then "41": a decrease at line 32
+  Inputs(CrLf(lines), CrLf(lines));
+  UseKey(job_, "1-2");
+  const RunSummary s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kOutOfOrder);
+  EXPECT_EQ(Result(4), CrLf({lines.begin(), lines.begin() + 31}));
+  EXPECT_EQ(Written(s)[4], 31);
+  EXPECT_EQ(LinesRead(s), (std::array<std::int64_t, 2>{32, 32}));
+}
+
+// Asks the run to stop the first time it is asked.
+class StopAtOnce : public RecordingObserver {
+ public:
+  bool StopRequested() override { return true; }
+};
+
+TEST_F(SameBytesTest, StopWithinTheSameBytesKeepsEveryPairMadeWritten) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 20000; ++i) lines.push_back(std::to_string(100000 + i));
+  Inputs(CrLf(lines), CrLf(lines));
+  for (const bool key : {false, true}) {
+    if (key) UseKey(job_, "1-6");
+    StopAtOnce stop;
+    const RunSummary s = RunComparison(job_, stop);
+    EXPECT_EQ(s.outcome, RunOutcome::kStopped);
+    // The run looks for a stop every few thousand records, with the next records read but not
+    // yet paired: every pair made by then is written, no more and no less.
+    const std::int64_t written = Written(s)[4];
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, 20000);
+    EXPECT_EQ(s.outputs[OutputKind::kMatching].found, written);
+    EXPECT_EQ(LinesRead(s), (std::array<std::int64_t, 2>{written + 1, written + 1}));
+    EXPECT_EQ(Result(4), CrLf({lines.begin(), lines.begin() + written}));
+  }
 }
 
 }  // namespace
