@@ -509,7 +509,7 @@ bool Run::AdvanceBoth(PairVerdict verdict) {
       src.raw() == dst.raw()) {
     end = WholeLinesIn(a, CommonPrefixLength(a, b));
   }
-  std::size_t done = 0;     // bytes of `a` read on both sides
+  std::size_t done = 0;     // bytes of `a` whose lines are read or looked at
   std::size_t paired = 0;   // bytes of `a` whose pairs are made
   std::size_t written = 0;  // bytes of `a` whose matching lines are in their file
   std::int64_t unwritten = 0;
@@ -519,27 +519,85 @@ bool Run::AdvanceBoth(PairVerdict verdict) {
     written = paired;
     unwritten = 0;
   };
+  // The destination reads its records only when something looks at them: sinks where a key
+  // repeats or that want every pair, progress, and the end.
+  std::size_t taken = 0;  // bytes of `b` the destination has read
+  std::int64_t behind = 0;
+  const auto catch_up = [&] {
+    if (behind == 0) return;
+    const auto at = static_cast<std::size_t>(src.raw().data() - a.data());
+    ReadSameRecord(dst, src, b.substr(at, src.raw().size()), done - taken, behind);
+    // The records passed over repeat no key: a repeat is caught up with at once.
+    if (behind > 1) previous_repeated_[Index(Side::kDestination)] = false;
+    NoteRepeatedKey(dst);
+    taken = done;
+    behind = 0;
+  };
+  // Nor does the source, for lines that end with CR LF and whose short keys (or none, in line
+  // mode) go up: those are looked at here, from their bytes alone. Its record is made when a
+  // line needs more.
+  const bool each_pair = !equal_sinks_.empty();
+  const KeyBuilder& keys = src.key_builder();
+  const std::size_t key_size = keys.short_key_size();
+  std::uint64_t high = 0, low = 0;  // the source's last key
+  bool short_key = !job_.UseKey || src.key_text().WordsOfSize(key_size, high, low);
+  std::size_t read = 0;  // bytes of `a` the source's reader has been moved past
+  std::int64_t looked_at = 0;
+  std::string_view last;  // the last of them
+  const auto make_source = [&] {
+    if (looked_at == 0) return;
+    ReadRecordsAhead(src, last, done - read, looked_at);
+    NoteRepeatedKey(src);
+    read = done;
+    looked_at = 0;
+  };
   CrFinder crs(a.substr(0, end));
   while (done < end) {
     const std::size_t cr = crs.Next();
     if (cr >= end) break;  // (never: `end` is a line end)
     const std::size_t used = cr + (a[cr + 1] == '\n' ? 2 : 1);
     const std::string_view line = a.substr(done, cr - done);
+    const bool crlf = used - cr == 2;
+    if (crlf && short_key && !each_pair && until_check_ > 1 &&
+        !(list_ && list_->stop_requested())) {
+      std::uint64_t h = 0, l = 0;
+      if (!job_.UseKey ||
+          (keys.ShortKeyWords(line, h, l) && (h > high || (h == high && l > low)))) {
+        // An equal pair, in order, with no repeated key: counted, and written with the others.
+        high = h;
+        low = l;
+        last = line;
+        ++looked_at;
+        ++behind;
+        done = used;
+        --until_check_;
+        ++found_[OutputKind::kMatching];
+        paired = used;
+        ++unwritten;
+        continue;
+      }
+    }
+    make_source();
     ReadRecordAhead(src, line, used - done, out_of_order_);
     NoteRepeatedKey(src);
-    ReadSameRecord(dst, src, b.substr(done, line.size()), used - done);
-    NoteRepeatedKey(dst);
-    const bool crlf = used - cr == 2;
     done = used;
+    read = used;
+    ++behind;
+    short_key = !job_.UseKey || src.key_text().WordsOfSize(key_size, high, low);
+    if (each_pair || src.repeated_key) catch_up();
     // What MatchAll does between two pairs; the keys are equal, the lines the same.
     if (list_ && list_->stop_requested()) stop_ = true;
     if (out_of_order_ || stop_) {
+      catch_up();
       write_matching();
       return true;
     }
-    if (--until_check_ == 0 && !Check()) {
-      write_matching();
-      return false;
+    if (--until_check_ == 0) {
+      catch_up();
+      if (!Check()) {
+        write_matching();
+        return false;
+      }
     }
     // A line ended otherwise than with CR LF is written as result files write lines.
     if (!crlf) write_matching();
@@ -551,6 +609,8 @@ bool Run::AdvanceBoth(PairVerdict verdict) {
       written = paired;
     }
   }
+  make_source();
+  catch_up();
   write_matching();
   Advance(src);
   Advance(dst);

@@ -163,14 +163,28 @@ void ReadRecordAhead(InputSide& side, std::string_view line, std::size_t bytes,
   TakeLine(side, line, side.lines_read + 1, out_of_order);
 }
 
-void ReadSameRecord(InputSide& side, const InputSide& from, std::string_view line,
-                    std::size_t bytes) {
+void ReadRecordsAhead(InputSide& side, std::string_view line, std::size_t bytes,
+                      std::int64_t records) {
   side.reader.Skip(bytes);
   side.has_record = true;
-  ++side.lines_read;
+  side.lines_read += records;
   side.Reset(line, side.lines_read);
   if (side.job_->UseKey) {
-    // The previous records were the same line too, so the order check comes out the same.
+    side.key_builder_.Build(line, side.keys_[1 - side.current_key_], side.key_scratch_);
+    side.repeated_key = false;
+    side.has_previous_ = true;
+    side.current_key_ = 1 - side.current_key_;
+  }
+}
+
+void ReadSameRecord(InputSide& side, const InputSide& from, std::string_view line,
+                    std::size_t bytes, std::int64_t records) {
+  side.reader.Skip(bytes);
+  side.has_record = true;
+  side.lines_read += records;
+  side.Reset(line, side.lines_read);
+  if (side.job_->UseKey) {
+    // The records before were the same lines too, so the order check comes out the same.
     side.keys_[1 - side.current_key_].AssignFrom(from.key_text());
     side.repeated_key = from.repeated_key;
     side.has_previous_ = true;

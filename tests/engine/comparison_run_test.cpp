@@ -465,17 +465,45 @@ TEST_F(SameBytesTest, SinksSeeEveryPairAndRepeatedKeyOnBothSides) {
   EXPECT_EQ(Result(1), CrLf({"5a"}));
 }
 
+TEST_F(SameBytesTest, RepeatedKeysAreCountedOnBothSides) {
+  // Keys 1 1 2 3 3 3 4 5 5 and so on: four repeated records of three keys in every nine.
+  std::vector<std::string> lines;
+  for (int block = 0; block < 1000; ++block) {
+    for (const int k : {1, 1, 2, 3, 3, 3, 4, 5, 5}) {
+      char line[32];
+      std::snprintf(line, sizeof line, "%08d%d", block * 10 + k, k);
+      lines.push_back(line);
+    }
+  }
+  Inputs(CrLf(lines), CrLf(lines));
+  // A key of short records, taken from the line's bytes; and one that is not.
+  for (const char* key : {"1-8", "2-8"}) {
+    SCOPED_TRACE(key);
+    UseKey(job_, key);
+    const RunSummary s = Run();
+    for (const InputSummary& input : s.inputs) {
+      EXPECT_EQ(input.repeated_records, 4000);
+      EXPECT_EQ(input.repeated_keys, 3000);
+    }
+    EXPECT_EQ(Written(s)[4], 9000);
+  }
+}
+
 TEST_F(SameBytesTest, DecreaseWithinTheSameBytesStopsBothSidesAtIt) {
   std::vector<std::string> lines;
-  for (int i = 0; i < 50; ++i) lines.push_back(std::to_string(10 + i));
-  lines[30] = "99";  // "99" then "41": a decrease at line 32
+  for (int i = 0; i < 50; ++i) lines.push_back(std::to_string(10000010 + i));
+  lines[30] = "99999999";  // then "10000041": a decrease at line 32
   Inputs(CrLf(lines), CrLf(lines));
-  UseKey(job_, "1-2");
-  const RunSummary s = Run();
-  EXPECT_EQ(s.outcome, RunOutcome::kOutOfOrder);
-  EXPECT_EQ(Result(4), CrLf({lines.begin(), lines.begin() + 31}));
-  EXPECT_EQ(Written(s)[4], 31);
-  EXPECT_EQ(LinesRead(s), (std::array<std::int64_t, 2>{32, 32}));
+  // A key of short records, taken from the line's bytes; and one that is not.
+  for (const char* key : {"1-8", "1-7"}) {
+    SCOPED_TRACE(key);
+    UseKey(job_, key);
+    const RunSummary s = Run();
+    EXPECT_EQ(s.outcome, RunOutcome::kOutOfOrder);
+    EXPECT_EQ(Result(4), CrLf({lines.begin(), lines.begin() + 31}));
+    EXPECT_EQ(Written(s)[4], 31);
+    EXPECT_EQ(LinesRead(s), (std::array<std::int64_t, 2>{32, 32}));
+  }
 }
 
 // Asks the run to stop the first time it is asked.
@@ -486,10 +514,11 @@ class StopAtOnce : public RecordingObserver {
 
 TEST_F(SameBytesTest, StopWithinTheSameBytesKeepsEveryPairMadeWritten) {
   std::vector<std::string> lines;
-  for (int i = 0; i < 20000; ++i) lines.push_back(std::to_string(100000 + i));
+  for (int i = 0; i < 20000; ++i) lines.push_back(std::to_string(10000000 + i));
   Inputs(CrLf(lines), CrLf(lines));
-  for (const bool key : {false, true}) {
-    if (key) UseKey(job_, "1-6");
+  for (const char* key : {"", "1-8", "1-7"}) {
+    SCOPED_TRACE(key);
+    if (*key != '\0') UseKey(job_, key);
     StopAtOnce stop;
     const RunSummary s = RunComparison(job_, stop);
     EXPECT_EQ(s.outcome, RunOutcome::kStopped);
@@ -502,6 +531,40 @@ TEST_F(SameBytesTest, StopWithinTheSameBytesKeepsEveryPairMadeWritten) {
     EXPECT_EQ(LinesRead(s), (std::array<std::int64_t, 2>{written + 1, written + 1}));
     EXPECT_EQ(Result(4), CrLf({lines.begin(), lines.begin() + written}));
   }
+}
+
+TEST_F(SameBytesTest, KeysThatAreNotShortBetweenShortOnesAreBuiltAndOrderedAsEver) {
+  // Key columns 1-8: lines too short to hold them, double-byte characters in them, and lines
+  // after each that order after them only by the whole key.
+  const std::vector<std::string> lines = {"00000001aa",
+                                          "00000002aa",
+                                          "0000001",
+                                          "00000010aa",
+                                          "0000\x82\xa0"
+                                          "05aa",
+                                          "0000\x82\xa0"
+                                          "06aa",
+                                          "00010000aa",
+                                          "00010001aa",
+                                          "0001001",
+                                          "00010010aa"};
+  std::vector<std::string> destination = lines;
+  destination.push_back("00020000zz");
+  Inputs(CrLf(lines), CrLf(destination));
+  UseKey(job_, "1-8");
+  const RunSummary s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kDifferences);
+  EXPECT_EQ(Result(4), CrLf(lines));
+  EXPECT_EQ(Result(1), CrLf({"00020000zz"}));
+  EXPECT_EQ(LinesRead(s), (std::array<std::int64_t, 2>{10, 11}));
+
+  // "00000005" orders after "00000002" but before the short key "0000001" between them.
+  const std::vector<std::string> decreasing = {"00000001aa", "00000002aa", "0000001", "00000005aa",
+                                               "00000006aa"};
+  Inputs(CrLf(decreasing), CrLf(decreasing));
+  UseKey(job_, "1-8");
+  EXPECT_EQ(Run().outcome, RunOutcome::kOutOfOrder);
+  EXPECT_EQ(Result(4), CrLf({"00000001aa", "00000002aa", "0000001"}));
 }
 
 }  // namespace

@@ -53,31 +53,30 @@ class KeyText {
       heap_.assign(bytes);
       return;
     }
-    const char* p = bytes.data();
-    // The bytes as two little-endian words, without reading past them.
-    std::uint64_t lo = 0, hi = 0;
-    if (n >= 8) {
-      std::memcpy(&lo, p, 8);
-      if (n > 8) {
-        std::memcpy(&hi, p + n - 8, 8);
-        hi >>= 8 * (16 - n);
-      }
-    } else if (n >= 4) {
-      std::uint32_t first, last;
-      std::memcpy(&first, p, 4);
-      std::memcpy(&last, p + n - 4, 4);
-      lo = first | (std::uint64_t{last} << (8 * (n - 4)));
-    } else {
-      for (std::size_t i = 0; i < n; ++i) {
-        lo |= std::uint64_t{static_cast<std::uint8_t>(p[i])} << (8 * i);
-      }
-    }
+    std::uint64_t lo, hi;
+    Pack(bytes, lo, hi);
     std::memcpy(bytes_, &lo, 8);
     std::memcpy(bytes_ + 8, &hi, 8);
     high_ = __builtin_bswap64(lo);
     low_ = __builtin_bswap64(hi);
     size_ = n;
     packed_ = true;
+  }
+  // The words a key of up to 16 bytes compares by, most significant byte first (as Compare()
+  // takes them from two keys of the same size).
+  [[gnu::always_inline]] static void Words(std::string_view bytes, std::uint64_t& high,
+                                           std::uint64_t& low) {
+    std::uint64_t lo, hi;
+    Pack(bytes, lo, hi);
+    high = __builtin_bswap64(lo);
+    low = __builtin_bswap64(hi);
+  }
+  // This key's words when it is held in them and is `size` bytes long.
+  [[nodiscard]] bool WordsOfSize(std::size_t size, std::uint64_t& high, std::uint64_t& low) const {
+    if (!packed_ || size_ != size) return false;
+    high = high_;
+    low = low_;
+    return true;
   }
   // The same key as `other`, without working it out again.
   [[gnu::always_inline]] void AssignFrom(const KeyText& other) {
@@ -116,6 +115,31 @@ class KeyText {
   }
 
  private:
+  // Up to 16 bytes as two little-endian words, zero past them, without reading past them.
+  [[gnu::always_inline]] static void Pack(std::string_view bytes, std::uint64_t& lo,
+                                          std::uint64_t& hi) {
+    const std::size_t n = bytes.size();
+    const char* p = bytes.data();
+    lo = 0;
+    hi = 0;
+    if (n >= 8) {
+      std::memcpy(&lo, p, 8);
+      if (n > 8) {
+        std::memcpy(&hi, p + n - 8, 8);
+        hi >>= 8 * (16 - n);
+      }
+    } else if (n >= 4) {
+      std::uint32_t first, last;
+      std::memcpy(&first, p, 4);
+      std::memcpy(&last, p + n - 4, 4);
+      lo = first | (std::uint64_t{last} << (8 * (n - 4)));
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        lo |= std::uint64_t{static_cast<std::uint8_t>(p[i])} << (8 * i);
+      }
+    }
+  }
+
   std::uint64_t high_ = 0, low_ = 0;  // bytes 1-8 and 9-16, zero past the end
   char bytes_[16] = {};
   std::size_t size_ = 0;
@@ -133,21 +157,33 @@ class KeyBuilder {
   // The key of the raw line as read.
   [[gnu::always_inline]] void Build(std::string_view raw, KeyText& key,
                                     std::string& scratch) const {
-    // Short records want this in place: one key range that ends within the first 16 bytes of a
-    // line long enough to hold it, those bytes ASCII (two words that may overlap).
-    if (kFastPaths && used_ == 1 && last_ >= 8 && last_ <= 16 && raw.size() >= last_) {
-      std::uint64_t head, tail;
-      std::memcpy(&head, raw.data(), 8);
-      std::memcpy(&tail, raw.data() + last_ - 8, 8);
-      if (((head | tail) & 0x8080808080808080ull) == 0) {
-        key.Assign(std::string_view(raw.data() + first_start_, first_length_));
-        return;
-      }
+    if (IsShort(raw)) {
+      key.Assign(std::string_view(raw.data() + first_start_, first_length_));
+      return;
     }
     BuildAny(raw, key, scratch);
   }
+  // When the key of `raw` is a short one (see IsShort): its words (KeyText::Words), and the
+  // size every short key has.
+  [[gnu::always_inline]] bool ShortKeyWords(std::string_view raw, std::uint64_t& high,
+                                            std::uint64_t& low) const {
+    if (!IsShort(raw)) return false;
+    KeyText::Words(std::string_view(raw.data() + first_start_, first_length_), high, low);
+    return true;
+  }
+  [[nodiscard]] std::size_t short_key_size() const { return first_length_; }
 
  private:
+  // Short records want their key in place: one key range that ends within the first 16 bytes
+  // of a line long enough to hold it, those bytes ASCII (two words that may overlap). Such a
+  // key is those bytes themselves.
+  [[gnu::always_inline]] bool IsShort(std::string_view raw) const {
+    if (!kFastPaths || used_ != 1 || last_ < 8 || last_ > 16 || raw.size() < last_) return false;
+    std::uint64_t head, tail;
+    std::memcpy(&head, raw.data(), 8);
+    std::memcpy(&tail, raw.data() + last_ - 8, 8);
+    return ((head | tail) & 0x8080808080808080ull) == 0;
+  }
   void BuildAny(std::string_view raw, KeyText& key, std::string& scratch) const;
 
   const RangeList& ranges_;

@@ -57,8 +57,10 @@ class Record {
 
  protected:
   friend void ReadRecord(InputSide&, bool&);
-  friend void ReadSameRecord(InputSide&, const InputSide&, std::string_view, std::size_t);
+  friend void ReadSameRecord(InputSide&, const InputSide&, std::string_view, std::size_t,
+                             std::int64_t);
   friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
+  friend void ReadRecordsAhead(InputSide&, std::string_view, std::size_t, std::int64_t);
   friend void AlignRecordLengths(InputSide&, InputSide&);
   friend void PrepareLineBytes(const Record&, const Record&);
   void SetLineBytes(bool round_trips) const;
@@ -98,6 +100,7 @@ class InputSide : public Record {
   bool repeated_key = false;
 
   [[nodiscard]] std::string_view previous_key() const { return keys_[1 - current_key_].view(); }
+  [[nodiscard]] const KeyBuilder& key_builder() const { return key_builder_; }
   // Forgets the keys of an earlier run (and takes the job's key ranges anew).
   void ClearKeys() {
     keys_[0].clear();
@@ -117,8 +120,10 @@ class InputSide : public Record {
 
  private:
   friend void ReadRecord(InputSide&, bool&);
-  friend void ReadSameRecord(InputSide&, const InputSide&, std::string_view, std::size_t);
+  friend void ReadSameRecord(InputSide&, const InputSide&, std::string_view, std::size_t,
+                             std::int64_t);
   friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
+  friend void ReadRecordsAhead(InputSide&, std::string_view, std::size_t, std::int64_t);
   bool has_previous_ = false;
   KeyBuilder key_builder_;
   std::string key_scratch_;
@@ -134,12 +139,21 @@ void ReadRecord(InputSide& side, bool& out_of_order);
 // LineReader::Skip takes them) and the rest is as ReadRecord does it.
 void ReadRecordAhead(InputSide& side, std::string_view line, std::size_t bytes, bool& out_of_order);
 
-// Reads the next record of `side` knowing it is `from`'s current line byte for byte, as its
-// current record is `from`'s previous one: `line`, which starts Ahead() of the side's reader,
-// moved past with `bytes` (the line and its end, as LineReader::Skip takes them). The key and
-// how it orders after the previous one are `from`'s, not worked out again.
+// Reads the next `records` records of `side` at once, from lines the caller found in Ahead() of
+// its reader and whose keys it saw to increase, each over the one before: the reader is moved
+// past `bytes` (the lines and their ends, as LineReader::Skip takes them) and the record
+// becomes `line`, the last of them. Only that record is made.
+void ReadRecordsAhead(InputSide& side, std::string_view line, std::size_t bytes,
+                      std::int64_t records);
+
+// Reads the next `records` records of `side` knowing they are the lines `from` read last, byte
+// for byte, the last of them `from`'s current line: the side's current record must be the
+// same line as the one `from` had before them. The side's reader is moved past `bytes` (the
+// lines and their ends, as LineReader::Skip takes them), and its record becomes `line`, the
+// last of them, found in its reader's Ahead(). The key and how it orders after the one before
+// are `from`'s, not worked out again.
 void ReadSameRecord(InputSide& side, const InputSide& from, std::string_view line,
-                    std::size_t bytes);
+                    std::size_t bytes, std::int64_t records);
 
 // Makes the line bytes of two records at once (a pair that differs), their common beginning
 // checked once; nothing when either has them already.
