@@ -187,9 +187,11 @@ class Run {
   Status MatchAll();
   [[gnu::always_inline]] void Advance(InputSide& side);
   [[gnu::always_inline]] void NoteRepeatedKey(InputSide& side);
-  [[nodiscard]] bool AdvanceBoth(PairVerdict verdict);
+  [[gnu::always_inline]] [[nodiscard]] bool AdvanceBoth(PairVerdict verdict);
+  [[nodiscard]] bool AdvanceOverSameBytes();
   PairVerdict Pair();
-  // An equal pair; `write_line` false: its line goes to the result files later (AdvanceBoth).
+  // An equal pair; `write_line` false: its line goes to the result files later
+  // (AdvanceOverSameBytes).
   void PairEqual(PairVerdict verdict, bool write_line = true);
   void Unmatched(InputSide& side);
   void Lone(InputSide& side);
@@ -492,21 +494,28 @@ void Run::NoteLineEnds(InputSide& input) {
   for (RecordSink* sink : sinks_) sink->OnRepeatedKey(input);
 }
 
-// Both sides' next records. While both files go on with the same bytes, as most of a migration
-// check does, the destination's records are taken from the source's: lines, keys and their
-// order are worked out on one side only, the pairs need no comparing, and the matching lines go
-// to their result file as one block. Only whole lines within the same bytes of both chunks at
-// hand are taken so, so the destination's reader is moved past exactly the lines it would have
-// handed out. False when Check() ends the run.
-bool Run::AdvanceBoth(PairVerdict verdict) {
+// Both sides' next records after a pair. False when Check() ends the run.
+[[gnu::always_inline]] inline bool Run::AdvanceBoth(PairVerdict verdict) {
+  if (kFastPaths && verdict == PairVerdict::kEqual) return AdvanceOverSameBytes();
+  Advance(side(Side::kSource));
+  Advance(side(Side::kDestination));
+  return true;
+}
+
+// After an equal pair. While both files go on with the same bytes, as most of a migration check
+// does, the destination's records are taken from the source's: lines, keys and their order are
+// worked out on one side only, the pairs need no comparing, and the matching lines go to their
+// result file as one block. Only whole lines within the same bytes of both chunks at hand are
+// taken so, so the destination's reader is moved past exactly the lines it would have handed
+// out.
+bool Run::AdvanceOverSameBytes() {
   InputSide& src = side(Side::kSource);
   InputSide& dst = side(Side::kDestination);
   const bool from_files = src.source == nullptr && dst.source == nullptr;
   const std::string_view a = from_files ? src.reader.Ahead() : std::string_view();
   const std::string_view b = from_files ? dst.reader.Ahead() : std::string_view();
   std::size_t end = 0;
-  if (kFastPaths && verdict == PairVerdict::kEqual && !a.empty() && !b.empty() &&
-      src.raw() == dst.raw()) {
+  if (!a.empty() && !b.empty() && src.raw() == dst.raw()) {
     end = WholeLinesIn(a, CommonPrefixLength(a, b));
   }
   std::size_t done = 0;     // bytes of `a` whose lines are read or looked at
