@@ -112,8 +112,8 @@ class LineReader {
   // still to be finished first. Lets a caller look at the lines ahead without reading them.
   [[nodiscard]] std::string_view Ahead() const { return skip_lf_ ? std::string_view() : chunk_; }
   // Moves past the first `bytes` bytes of Ahead(), as reading lines would have. They must be
-  // whole lines as Next() hands them out, each with its line end, and the byte after the last
-  // line end must be in Ahead() too (so a CR there is known not to be followed by an LF).
+  // whole lines as Next() hands them out, each with its line end: a CR, and the LF after it
+  // when there is one, so the byte after every CR must be in Ahead() too.
   void Skip(std::size_t bytes) {
     consumed_ += bytes;
     chunk_.remove_prefix(bytes);
