@@ -22,6 +22,7 @@
 #include "engine/result_list.h"
 #include "engine/sorted_input.h"
 #include "engine/utf8_input.h"
+#include "platform/bytes.h"
 #include "platform/files.h"
 #include "platform/unique_fd.h"
 
@@ -80,22 +81,6 @@ bool StartsWithLfLineEnds(const std::string& path) {
   if (got <= 0) return false;
   head.resize(static_cast<std::size_t>(got));
   return head.find('\n') != std::string::npos && head.find('\r') == std::string::npos;
-}
-
-// How many bytes at the start of `a` and `b` are the same.
-std::size_t CommonPrefixLength(std::string_view a, std::string_view b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  for (; i + 16 <= n; i += 16) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a.data() + i));
-    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.data() + i));
-    const auto differ = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFFu;
-    if (differ != 0) return i + static_cast<std::size_t>(__builtin_ctz(differ));
-  }
-#endif
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
 }
 
 // How much of the first `same` bytes of `bytes` is whole lines whose line ends are known from

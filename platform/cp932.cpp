@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cp932_table.h"
+#include "platform/bytes.h"
 #include "platform/fast_paths.h"
 #include "platform/unicode.h"
 
@@ -227,12 +228,7 @@ void RoundTripsBoth(std::string_view a, std::string_view b, bool& a_round_trips,
   const auto* pa = reinterpret_cast<const std::uint8_t*>(a.data());
   const auto* pb = reinterpret_cast<const std::uint8_t*>(b.data());
   // The common beginning is walked once; it ends at the first byte that differs.
-  const std::size_t shorter = std::min(a.size(), b.size());
-  std::size_t same = 0;
-  for (; same + 8 <= shorter; same += 8) {
-    if (std::memcmp(pa + same, pb + same, 8) != 0) break;
-  }
-  while (same < shorter && pa[same] == pb[same]) ++same;
+  const std::size_t same = CommonPrefixLength(a, b);
   const Walked common = Walk(pa, 0, same, false);
   if (!common.ok) {
     a_round_trips = b_round_trips = false;
