@@ -51,7 +51,24 @@ constexpr const char* kSideNames[2] = {"比較元", "比較先"};
 // column is only known to differ or not.
 constexpr std::size_t kReportColumns = std::size_t{1} << 20;
 
-// The control a refused start names, by the window's object name.
+// What a refused start asks to correct, as the command line names it.
+std::string_view FocusArgument(Focus focus) {
+  switch (focus) {
+    case Focus::kSelectSource:
+      return "比較元";
+    case Focus::kSelectDestination:
+      return "比較先";
+    case Focus::kKeyRange:
+      return "--key";
+    case Focus::kOmitRange:
+      return "--omit";
+    case Focus::kNone:
+      break;
+  }
+  return "";
+}
+
+// The control a refused start names, by the window's object name (the JSON's `focus`).
 std::string_view FocusName(Focus focus) {
   switch (focus) {
     case Focus::kSelectSource:
@@ -68,8 +85,14 @@ std::string_view FocusName(Focus focus) {
   return "";
 }
 
-const char* OutcomeName(RunOutcome outcome) {
-  switch (outcome) {
+// Every differing pair was accepted by the rules: the files differ, as expected.
+bool OnlyExpectedDifferences(const RunSummary& summary) {
+  return summary.outcome == RunOutcome::kNoDifferences && summary.expected_pairs != 0;
+}
+
+const char* OutcomeName(const RunSummary& summary) {
+  if (OnlyExpectedDifferences(summary)) return "expected-differences";
+  switch (summary.outcome) {
     case RunOutcome::kNoDifferences:
       return "no-differences";
     case RunOutcome::kDifferences:
@@ -87,6 +110,45 @@ const char* OutcomeName(RunOutcome outcome) {
 
 bool Failed(const RunSummary& summary) {
   return summary.outcome == RunOutcome::kSetupFailed || summary.outcome == RunOutcome::kIoFailed;
+}
+
+// The status line the batch tool ends with: the window's, but for differences the rules
+// accepted, which are no "no differences", and for a stopped run, which the window does not
+// report.
+std::string BatchStatus(const RunSummary& summary) {
+  if (OnlyExpectedDifferences(summary)) {
+    return "☆差異は " + std::to_string(summary.expected_pairs) +
+           " 組ありましたが、すべて規則で許容されました";
+  }
+  if (summary.outcome == RunOutcome::kStopped) return kStoppedText;
+  return std::string(StatusText(summary));
+}
+
+// Differences found and not written (-o 4): the window's status says there were none, which
+// this line puts right. "" when there is nothing to say.
+std::string UnwrittenNote(const RunSummary& summary) {
+  const bool completed =
+      summary.outcome == RunOutcome::kNoDifferences || summary.outcome == RunOutcome::kDifferences;
+  if (!completed || !summary.DifferencesFound() || summary.DifferencesWritten()) return {};
+  const std::int64_t pairs = summary.outputs[OutputKind::kResultList].found;
+  const std::int64_t unmatched = summary.outputs[OutputKind::kSourceUnmatched].found +
+                                 summary.outputs[OutputKind::kDestinationUnmatched].found;
+  std::string note;
+  if (pairs != 0) note = "差異のある組が " + std::to_string(pairs) + " 組";
+  if (unmatched != 0) {
+    note += (note.empty() ? "" : "、") + std::string("キーの一致しないレコードが ") +
+            std::to_string(unmatched) + " 件";
+  }
+  return note + "ありましたが、その結果ファイルは出力しない設定です";
+}
+
+// Whether this run ended before it replaced any of its result files: they hold what an
+// earlier run left.
+bool NothingWritten(const RunSummary& summary) {
+  for (const OutputKind kind : kAllOutputKinds) {
+    if (summary.outputs[kind].created) return false;
+  }
+  return true;
 }
 
 // Draws a progress bar on a terminal (sorting, then comparing) and turns SIGINT / SIGTERM into
@@ -199,42 +261,6 @@ void PrepareValues(const BatchOptions& o, Prepared& p) {
   }
 }
 
-// The files the batch tool writes besides the result files: none may be an input or a result
-// file, nor two of them the same.
-std::string CheckOwnOutputs(const BatchOptions& o, const ComparisonJob& job) {
-  std::vector<std::string> paths;
-  for (const auto& p : {o.duplicates, o.expected, o.report, o.summary_csv}) {
-    if (p) paths.push_back(*p);
-  }
-  std::vector<FileId> taken;
-  std::vector<std::string> taken_paths;
-  for (const Side s : kSides) {
-    taken.push_back(IdOfPath(job.Input(s)));
-    taken_paths.push_back(job.Input(s));
-    if (job.Utf8[Index(s)]) {
-      const Utf8InputNames names = MakeUtf8InputNames(job.Input(s));
-      taken_paths.push_back(names.backup);
-      taken_paths.push_back(names.converted);
-      taken.push_back(IdOfPath(names.backup));
-    }
-  }
-  for (const OutputKind kind : kAllOutputKinds) {
-    if (!job.OutputSelected[kind]) continue;
-    taken.push_back(IdOfPath(job.Result(kind)));
-    taken_paths.push_back(job.Result(kind));
-  }
-  for (const std::string& path : paths) {
-    const FileId id = IdOfPath(path);
-    bool clash = false;
-    for (const FileId& t : taken) clash = clash || id == t;
-    for (const std::string& t : taken_paths) clash = clash || path == t;
-    if (clash) return "★入力ファイルや結果ファイルと同じファイルには書き出せません: " + path;
-    taken.push_back(id);
-    taken_paths.push_back(path);
-  }
-  return {};
-}
-
 std::vector<std::string> Warnings(const RunSummary& summary) {
   std::vector<std::string> warnings;
   for (const Side s : kSides) {
@@ -264,6 +290,12 @@ struct Gathered {
   const DifferenceStats* stats = nullptr;
   const RulesJudge* judge = nullptr;
   std::array<std::unique_ptr<Sha256>, 2> hashes, original_hashes;
+  // The files written besides the result files, by the run and after it, in the JSON's words.
+  struct Extra {
+    const char* name;
+    OutputSummary summary;
+  };
+  std::vector<Extra> extras;
 };
 
 // The hash of input `i` when it saw exactly the bytes the run counts for that input. A run that
@@ -271,16 +303,23 @@ struct Gathered {
 // much as happened to be read: neither the file's hash nor the same from one run to the next.
 const Sha256* WholeHash(const Gathered& g, std::size_t i) {
   const Sha256* hash = g.hashes[i].get();
+  if (g.summary.inputs[i].changed) return nullptr;  // a hash of neither the old nor the new file
   return hash != nullptr && hash->bytes() == g.summary.inputs[i].bytes ? hash : nullptr;
+}
+
+// Whether an output holds all this run meant to write there: it was written, no write to it
+// failed, and the run was not stopped before its end.
+bool Complete(const RunSummary& summary, const OutputSummary& o) {
+  return o.created && o.complete && summary.outcome != RunOutcome::kStopped;
 }
 
 Json SummaryJson(const Gathered& g) {
   const RunSummary& summary = g.summary;
   Json j;
-  j["outcome"] = OutcomeName(summary.outcome);
+  j["outcome"] = OutcomeName(summary);
   // The window shows nothing new when it closes during a run; the batch tool says it stopped.
-  j["status"] = summary.outcome == RunOutcome::kStopped ? std::string(kStoppedText)
-                                                        : std::string(StatusText(summary));
+  j["status"] = BatchStatus(summary);
+  if (const std::string note = UnwrittenNote(summary); !note.empty()) j["note"] = note;
   j["inputs"] = Json::array();
   for (const Side s : kSides) {
     const InputSummary& in = summary.inputs[Index(s)];
@@ -301,8 +340,22 @@ Json SummaryJson(const Gathered& g) {
                {"selected", o.selected},
                {"count", o.written},
                {"found", o.found}};
-    if (o.created) entry["complete"] = o.complete;
+    if (o.selected) {
+      entry["written"] = o.created;
+      entry["complete"] = Complete(summary, o);
+    }
     j["outputs"].push_back(entry);
+  }
+  if (!g.extras.empty()) {
+    j["extra_outputs"] = Json::array();  // in the order they are written
+    for (const Gathered::Extra& extra : g.extras) {
+      // A run that could not set itself up lists only what it wrote, as for result files.
+      if (summary.outcome == RunOutcome::kSetupFailed && !extra.summary.created) continue;
+      j["extra_outputs"].push_back(Json{{"name", extra.name},
+                                        {"path", extra.summary.path},
+                                        {"written", extra.summary.created},
+                                        {"complete", Complete(summary, extra.summary)}});
+    }
   }
   if (g.stats != nullptr) {
     if (g.layout != nullptr) {
@@ -350,6 +403,11 @@ void PrintError(std::ostream& err, const RunSummary& summary) {
 
 void PrintPlain(std::ostream& out, const Gathered& g) {
   const RunSummary& summary = g.summary;
+  // A run that could not set itself up read nothing and wrote nothing: no counts to show.
+  if (summary.outcome == RunOutcome::kSetupFailed) return;
+  if (summary.outcome == RunOutcome::kStopped && NothingWritten(summary)) {
+    out << "中止したため、結果ファイルには書き込んでいません（前のままです）\n";
+  }
   for (const Side s : kSides) {
     const InputSummary& in = summary.inputs[Index(s)];
     out << kSideNames[Index(s)] << ' ' << in.lines << " 行  " << in.path << '\n';
@@ -357,9 +415,11 @@ void PrintPlain(std::ostream& out, const Gathered& g) {
   for (const OutputKind kind : kAllOutputKinds) {
     const OutputSummary& o = summary.outputs[kind];
     const std::size_t k = Index(kind);
-    if (o.selected && (!Failed(summary) || o.created)) {
+    if (o.selected && o.created) {
       out << k << ' ' << kKindNames[k] << "  " << o.written << "  " << o.path
-          << (o.complete ? "" : "  （書き込みは途中まで）") << '\n';
+          << (Complete(summary, o) ? "" : "  （書き込みは途中まで）") << '\n';
+    } else if (o.selected && !Failed(summary)) {
+      out << k << ' ' << kKindNames[k] << "  " << o.path << "  （書き込んでいません）\n";
     } else if (!o.selected && o.found != 0) {
       out << k << ' ' << kKindNames[k] << "  " << o.found << "  （出力しない設定）\n";
     }
@@ -436,8 +496,8 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
       {"規則", o.rules.value_or("")},
       {"スケール", job.Scale},
   };
-  r.outcome = OutcomeName(summary.outcome);
-  r.status = std::string(StatusText(summary));
+  r.outcome = OutcomeName(summary);
+  r.status = BatchStatus(summary);
   if (!summary.error.ok()) r.error = summary.error.path() + ": " + summary.error.reason();
   for (const Side s : kSides) {
     const std::size_t i = Index(s);
@@ -510,6 +570,50 @@ std::string CommandLine(int argc, const char* const* argv) {
   return line;
 }
 
+// Writes the report and the summary CSV. A file that cannot be written fails the run, as a
+// result file would. A stop request that comes while they are made stops the run as anywhere
+// else: what is not yet written is left as it was. (A run stopped before still gets its
+// evidence, which says it was stopped.)
+void WriteEvidence(Gathered& g, const BatchOptions& o, const std::string& command,
+                   std::ostream& err) {
+  RunSummary& summary = g.summary;
+  const bool stopped_before = StopFlag().load();
+  const ReportData report = MakeReport(g, o, command);
+  const struct {
+    const std::optional<std::string>& path;
+    const char* name;
+    const char* failure;
+    std::string (*render)(const ReportData&);
+  } evidence[] = {
+      {o.report, "report", "★報告書を書けませんでした", RenderReportHtml},
+      {o.summary_csv, "summary-csv", "★集計の CSV を書けませんでした", RenderSummaryCsv},
+  };
+  // Stopped while the evidence is made, not before.
+  const auto stop_came = [&] { return !stopped_before && StopFlag().load(); };
+  bool failed = false;
+  for (const auto& e : evidence) {
+    if (!e.path) continue;
+    OutputSummary written;
+    written.path = *e.path;
+    written.selected = true;
+    if (!failed && !stop_came()) {
+      const std::string content = e.render(report);
+      if (stop_came()) break;
+      const Status s = ReplaceWholeFile(*e.path, content, Durability::kWriteBack);
+      if (s.ok()) {
+        written.created = true;
+      } else if (!stop_came()) {
+        err << e.failure << '\n';
+        summary.outcome = RunOutcome::kIoFailed;
+        summary.error = s;
+        failed = true;
+      }
+    }
+    g.extras.push_back({e.name, written});
+  }
+  if (stop_came()) summary.outcome = RunOutcome::kStopped;
+}
+
 }  // namespace
 
 int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -530,16 +634,19 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
 
   Prepared prepared;
   PrepareValues(o, prepared);
-  auto refuse = [&](const std::string& message, std::string_view focus = {}) {
+  auto refuse = [&](std::string message, Focus focus = Focus::kNone) {
+    // Every refusal is an error, marked as the window marks errors (the window shows its
+    // over-the-limit messages without the mark).
+    if (message.rfind("★", 0) != 0) message = "★" + message;
     if (o.json) {
       Json j{{"outcome", "refused"}, {"status", message}};
-      if (!focus.empty()) j["focus"] = focus;
+      if (focus != Focus::kNone) j["focus"] = FocusName(focus);
       j["inputs"] = Json::array();
       j["outputs"] = Json::array();
       PrintJson(out, j);
     }
     err << message;
-    if (!focus.empty()) err << " (" << focus << ")";
+    if (focus != Focus::kNone) err << " (" << FocusArgument(focus) << ")";
     err << '\n';
     return 2;
   };
@@ -548,13 +655,12 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   StartRequest request = StartRequestFromSettings(values);
   RangeList key, omit;
   const StartCheckResult check = RunStartChecks(request, key, omit, nullptr);
-  if (!check.passed) return refuse(check.message, FocusName(check.focus));
+  if (!check.passed) return refuse(check.message, check.focus);
   values.KeyRange = request.key_text;
   values.OmitRange = request.omit_text;
   const ComparisonJob job = JobFromSettings(values, key, omit);
   if (o.sort && !job.UseKey)
     return refuse("★--sort は、キーで比較するとき（--key）に指定してください");
-  if (const std::string clash = CheckOwnOutputs(o, job); !clash.empty()) return refuse(clash);
 
   Gathered g;
   g.job = &job;
@@ -562,6 +668,12 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   g.rules = prepared.rules ? &*prepared.rules : nullptr;
   RunExtensions extensions;
   extensions.interrupt = &StopFlag();
+  // The run checks that none of its outputs is a file it reads, before it touches any.
+  if (o.layout) extensions.reads.push_back({*o.layout, "レイアウト"});
+  if (o.rules) extensions.reads.push_back({*o.rules, "規則"});
+  if (o.settings) extensions.reads.push_back({*o.settings, "設定"});
+  if (o.report) extensions.later_outputs.push_back({*o.report, "報告書"});
+  if (o.summary_csv) extensions.later_outputs.push_back({*o.summary_csv, "集計の CSV"});
 
   // Statistics when a summary, a layout or a report asks for them: they cost only on pairs
   // that differ.
@@ -594,12 +706,12 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   std::optional<DuplicatesSink> duplicates;
   std::optional<ExpectedListSink> expected;
   if (o.duplicates) {
-    extensions.outputs.push_back({*o.duplicates, &duplicates_file});
+    extensions.outputs.push_back({*o.duplicates, &duplicates_file, "キー重複の一覧"});
     duplicates.emplace(duplicates_file);
     extensions.sinks.push_back(&*duplicates);
   }
   if (o.expected) {
-    extensions.outputs.push_back({*o.expected, &expected_file});
+    extensions.outputs.push_back({*o.expected, &expected_file, "許容された差異の一覧"});
     expected.emplace(expected_file, cp932::FromUtf8(job.Scale));
     extensions.sinks.push_back(&*expected);
   }
@@ -615,48 +727,36 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   BatchObserver observer(err, progress_allowed && !o.quiet && !o.json);
   g.summary = RunComparison(job, observer, extensions);
   observer.Clear();
-  const RunSummary& summary = g.summary;
+  RunSummary& summary = g.summary;
+  for (std::size_t i = 0; i < summary.extra_outputs.size(); ++i) {
+    const bool is_duplicates = o.duplicates && i == 0;
+    g.extras.push_back({is_duplicates ? "duplicates" : "expected", summary.extra_outputs[i]});
+  }
+  // The evidence, for every run that ran: a failed or stopped one says so itself.
+  if (reporting && summary.outcome != RunOutcome::kSetupFailed) {
+    WriteEvidence(g, o, CommandLine(argc, argv), err);
+  }
+
   g.warnings = Warnings(summary);
   for (const std::string& w : g.warnings) err << "vesmer-batch: 警告: " << w << '\n';
-
-  const std::string status(StatusText(summary));
+  const std::string status = BatchStatus(summary);
   const bool completed =
       summary.outcome == RunOutcome::kNoDifferences || summary.outcome == RunOutcome::kDifferences;
-  if (!completed && !status.empty()) err << status << '\n';
+  if (!completed && summary.outcome != RunOutcome::kStopped) err << status << '\n';
   PrintError(err, summary);
   if (summary.outcome == RunOutcome::kOutOfOrder && !o.sort) {
     err << "ヒント: --sort を付けると、両ファイルをキーの順に整列してから比較します（元の"
            "ファイルは変更しません）\n";
   }
-  int exit_status = ExitStatus(summary);
-
-  // The evidence, for every run that ran: a failed or stopped one says so itself.
-  if (reporting && summary.outcome != RunOutcome::kSetupFailed) {
-    const ReportData report = MakeReport(g, o, CommandLine(argc, argv));
-    if (o.report) {
-      if (Status s = ReplaceWholeFile(*o.report, RenderReportHtml(report), Durability::kWriteBack);
-          !s.ok()) {
-        err << "★報告書を書けませんでした: " << s.path() << ": " << s.reason() << '\n';
-        exit_status = 2;
-      }
-    }
-    if (o.summary_csv) {
-      if (Status s =
-              ReplaceWholeFile(*o.summary_csv, RenderSummaryCsv(report), Durability::kWriteBack);
-          !s.ok()) {
-        err << "★集計の CSV を書けませんでした: " << s.path() << ": " << s.reason() << '\n';
-        exit_status = 2;
-      }
-    }
-  }
-
+  const std::string note = UnwrittenNote(summary);
   if (o.json) {
     PrintJson(out, SummaryJson(g));
   } else {
     if (completed) out << status << '\n';
+    if (!note.empty()) out << note << '\n';
     PrintPlain(out, g);
   }
-  return exit_status;
+  return ExitStatus(summary);
 }
 
 }  // namespace vesmer

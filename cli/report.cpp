@@ -482,6 +482,7 @@ std::string OutcomeText(const std::string& outcome) {
   static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
       {"no-differences", "差異なし"},
       {"differences", "差異あり"},
+      {"expected-differences", "規則で許容された差異のみ"},
       {"out-of-order", "キーの順序誤り"},
       {"stopped", "中止"},
       {"failed", "失敗"},

@@ -157,7 +157,7 @@ class Run {
 
  private:
   Status SetUp();
-  Status CheckOutputsAreNoInputs(const std::vector<FileId>& protect);
+  Status CheckOwnFiles();
   Status OpenInput(Side side);
   Status LockInput(Side side);
   Status SortInputs();
@@ -190,6 +190,8 @@ class Run {
   void ReportProgress();
   void NoteLineEnds(InputSide& side);
   Status CloseAll();
+  // Fails naming the first input that is not the file it was when it was opened.
+  Status CheckInputsUnchanged();
 
   InputSide& side(Side s) { return sides_[Index(s)]; }
 
@@ -208,6 +210,9 @@ class Run {
   PerKind<bool> created_;
   std::array<FileId, 2> input_ids_;
   std::array<UniqueFd, 2> input_locks_;
+  std::array<std::optional<FileStamp>, 2> input_stamps_;  // regular files read as they are
+  std::array<bool, 2> changed_{};
+  std::vector<bool> extras_created_;
   std::array<std::unique_ptr<SortedInput>, 2> sorted_;
   std::array<std::unique_ptr<LineSource>, 2> sources_;
   bool set_up_ = false;
@@ -219,24 +224,30 @@ class Run {
   std::chrono::steady_clock::time_point next_progress_;
 };
 
-Status Run::CheckOutputsAreNoInputs(const std::vector<FileId>& protect) {
-  // A result file that is an input, or a file a UTF-8 conversion keeps or writes, would be
-  // destroyed by creating it: refuse before any file is touched.
+Status Run::CheckOwnFiles() {
+  // An output that is a file the run reads would be destroyed by creating it, and two outputs
+  // that are one file would each end up with what the other wrote: refuse before any file is
+  // touched. The conversion of a UTF-8 input writes its converted text and keeps the original.
+  std::vector<NamedFile> reads;
+  for (const Side s : kSides) {
+    const std::string side = s == Side::kSource ? "比較元" : "比較先";
+    reads.push_back({job_.Input(s), side});
+    if (job_.Utf8[Index(s)]) {
+      const Utf8InputNames names = MakeUtf8InputNames(job_.Input(s));
+      reads.push_back({names.backup, side + "の UTF-8 の元ファイル"});
+      reads.push_back({names.converted, side + "の変換中のファイル"});
+    }
+  }
+  for (const NamedFile& read : extensions_.reads) reads.push_back(read);
+  std::vector<NamedFile> writes;
   for (const OutputKind kind : kAllOutputKinds) {
-    if (!job_.OutputSelected[kind]) continue;
-    const std::string& path = job_.Result(kind);
-    const FileId id = IdOfPath(path);
-    for (const FileId& p : protect) {
-      if (id == p) return Status::Error(EEXIST, "result file is an input", path);
+    if (job_.OutputSelected[kind]) {
+      writes.push_back({job_.Result(kind), "結果ファイル " + std::to_string(Index(kind))});
     }
   }
-  for (const ExtraOutput& extra : extensions_.outputs) {
-    const FileId id = IdOfPath(extra.path);
-    for (const FileId& p : protect) {
-      if (id == p) return Status::Error(EEXIST, "output file is an input", extra.path);
-    }
-  }
-  return {};
+  for (const ExtraOutput& extra : extensions_.outputs) writes.push_back({extra.path, extra.role});
+  for (const NamedFile& later : extensions_.later_outputs) writes.push_back(later);
+  return vesmer::CheckOwnFiles(reads, writes);
 }
 
 Status Run::OpenInput(Side s) {
@@ -279,6 +290,7 @@ Status Run::LockInput(Side s) {
   }
   if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) return Status::Error(errno, "lock", path);
   input_locks_[Index(s)] = std::move(fd);
+  input_stamps_[Index(s)] = StampOf(st);
   return {};
 }
 
@@ -376,13 +388,17 @@ Status Run::TruncateOutputs(const std::vector<FileId>& inputs) {
     if (Status s = outputs_[kind].Truncate(); !s.ok()) return WithPath(s, job_.Result(kind));
     created_[kind] = true;
   }
-  for (const ExtraOutput& extra : extensions_.outputs) {
+  for (std::size_t i = 0; i < extensions_.outputs.size(); ++i) {
+    const ExtraOutput& extra = extensions_.outputs[i];
     if (Status s = extra.file->Truncate(); !s.ok()) return WithPath(s, extra.path);
+    extras_created_[i] = true;
   }
   return {};
 }
 
 Status Run::SetUp() {
+  extras_created_.assign(extensions_.outputs.size(), false);
+  if (Status s = CheckOwnFiles(); !s.ok()) return s;
   std::vector<FileId> protect;
   for (const Side s : kSides) {
     protect.push_back(IdOfPath(job_.Input(s)));
@@ -392,7 +408,6 @@ Status Run::SetUp() {
       protect.push_back(IdOfPath(names.converted));
     }
   }
-  if (Status s = CheckOutputsAreNoInputs(protect); !s.ok()) return s;
   // Inputs that need no conversion open first: a missing one refuses the run untouched.
   for (const Side s : kSides) {
     if (!job_.Utf8[Index(s)]) {
@@ -749,6 +764,24 @@ Status Run::CloseAll() {
   return first;
 }
 
+Status Run::CheckInputsUnchanged() {
+  for (const Side s : kSides) {
+    const std::size_t i = Index(s);
+    if (!input_stamps_[i]) continue;
+    // The descriptor read from must still be the file at the path (not renamed over), and
+    // neither of them written, truncated or stamped since the run opened it.
+    struct stat held, named;
+    const bool same = ::fstat(input_locks_[i].get(), &held) == 0 &&
+                      ::stat(job_.Input(s).c_str(), &named) == 0 &&
+                      StampOf(held) == *input_stamps_[i] && StampOf(named) == *input_stamps_[i];
+    if (!same) {
+      changed_[i] = true;
+      return Status::Error(ESTALE, "changed", job_.Input(s));
+    }
+  }
+  return {};
+}
+
 RunSummary Run::Execute() {
   RunSummary summary;
   next_progress_ = std::chrono::steady_clock::now() + kProgressInterval;
@@ -761,6 +794,10 @@ RunSummary Run::Execute() {
     } else if (Status m = MatchAll(); !m.ok()) {
       summary.outcome = RunOutcome::kIoFailed;
       summary.error = m;
+    } else if (Status c = stop_ ? Status() : CheckInputsUnchanged(); !c.ok()) {
+      // Whatever the comparison found, it was of bytes that are neither file.
+      summary.outcome = RunOutcome::kIoFailed;
+      summary.error = c;
     } else if (out_of_order_) {
       summary.outcome = RunOutcome::kOutOfOrder;
     } else if (stop_) {
@@ -785,6 +822,10 @@ RunSummary Run::Execute() {
     in.path = job_.Input(s);
     in.lines = input.lines_read;
     in.bytes = input.consumed();
+    // A sorted input finds out for itself, and fails its run so.
+    in.changed = changed_[Index(s)] ||
+                 (summary.error.error_number() == ESTALE &&
+                  summary.error.operation() == "changed" && summary.error.path() == in.path);
   }
   for (const OutputKind kind : kAllOutputKinds) {
     OutputSummary& out = summary.outputs[kind];
@@ -799,6 +840,14 @@ RunSummary Run::Execute() {
         kind == OutputKind::kResultList
             ? (list_ ? list_->entries_reached() : 0)
             : files_.written(kind) - static_cast<std::int64_t>(outputs_[kind].lines_lost());
+  }
+  for (std::size_t i = 0; i < extensions_.outputs.size(); ++i) {
+    OutputSummary out;
+    out.path = extensions_.outputs[i].path;
+    out.selected = true;
+    out.created = extras_created_[i];
+    out.complete = extras_created_[i] && extensions_.outputs[i].file->status().ok();
+    summary.extra_outputs.push_back(out);
   }
   summary.expected_pairs = expected_;
   if (summary.outcome == RunOutcome::kNoDifferences && summary.DifferencesFound()) {
@@ -835,6 +884,9 @@ std::string_view StatusText(const RunSummary& summary) {
       return summary.error.error_number() == ENOMEM ? messages::kOutOfMemory
                                                     : messages::kCannotOpen;
     case RunOutcome::kIoFailed:
+      if (summary.error.error_number() == ESTALE && summary.error.operation() == "changed") {
+        return messages::kInputChanged;
+      }
       return summary.error.error_number() == ENOMEM ? messages::kOutOfMemory
                                                     : messages::kReadWriteFailed;
     case RunOutcome::kStopped:

@@ -40,29 +40,12 @@ constexpr std::size_t kPrefetchDistance = 8;  // records ahead while a block is 
 constexpr auto kReportInterval = std::chrono::milliseconds(100);
 constexpr std::uint64_t kMaxField = std::numeric_limits<std::uint32_t>::max();
 
-// What identifies the input's content well enough to tell it was not changed in between. The
-// modification time can be set back (touch -r); the change time cannot, and moves with it.
-struct Stamp {
-  FileId id;
-  std::uint64_t size = 0;
-  std::int64_t mtime_ns = 0;
-  std::int64_t ctime_ns = 0;
-  bool regular = false;
-  friend bool operator==(const Stamp& a, const Stamp& b) {
-    return a.id == b.id && a.size == b.size && a.mtime_ns == b.mtime_ns && a.ctime_ns == b.ctime_ns;
-  }
-};
+using Stamp = FileStamp;
 
 Status StampOf(const std::string& path, Stamp& stamp) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return Status::Error(errno, "stat", path);
-  stamp.id = {st.st_dev, st.st_ino, true};
-  stamp.size = static_cast<std::uint64_t>(st.st_size);
-  stamp.mtime_ns =
-      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-  stamp.ctime_ns =
-      static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
-  stamp.regular = S_ISREG(st.st_mode);
+  stamp = vesmer::StampOf(st);
   return {};
 }
 

@@ -59,6 +59,18 @@ FileId IdOfPath(const std::string& path) {
   return {st.st_dev, st.st_ino, true};
 }
 
+FileStamp StampOf(const struct stat& st) {
+  FileStamp stamp;
+  stamp.id = {st.st_dev, st.st_ino, true};
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.mtime_ns =
+      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  stamp.ctime_ns =
+      static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+  stamp.regular = S_ISREG(st.st_mode);
+  return stamp;
+}
+
 namespace {
 
 // A Status for `error_number` that keeps `path` when memory allows; never throws, so it can

@@ -59,6 +59,6 @@ std::string ReasonText(int error_number) {
                          : std::string("エラー ") + std::to_string(error_number);
 }
 
-std::string Status::reason() const { return ReasonText(errno_); }
+std::string Status::reason() const { return reason_.empty() ? ReasonText(errno_) : reason_; }
 
 }  // namespace vesmer

@@ -79,28 +79,31 @@ TEST_F(BatchTest, OutOfOrderKeysExitTwo) {
   EXPECT_EQ(j["status"], messages::kOutOfOrder);
 }
 
+// The JSON names the window's control; standard error the option or argument to correct, and
+// every refusal carries the error mark.
 TEST_F(BatchTest, RefusedStartsNameTheMessageAndFocus) {
   struct Case {
     std::vector<std::string> args;
-    std::string message, focus;
+    std::string message, focus, argument;
   };
   WriteFile(dir_ / "a.prn", "x");
   const std::string a = dir_ / "a.prn";
   const std::vector<Case> cases = {
-      {{"", a}, messages::kNoSource, "cmdSelInput(0)"},
-      {{a, ""}, messages::kNoDestination, "cmdSelInput(1)"},
-      {{a, a}, messages::kSameFile, "cmdSelInput(0)"},
-      {{"-k", "　", a, "b"}, messages::kNoKeyRange, "txtKeyRange"},
-      {{"-x", "", a, "b"}, messages::kNoOmitRange, "txtOmitRange"},
-      {{"-k", "5-3", a, "b"}, messages::kBadKeyRange, "txtKeyRange"},
-      {{"-x", "a-5", a, "b"}, messages::kBadOmitRange, "txtOmitRange"},
+      {{"", a}, messages::kNoSource, "cmdSelInput(0)", "比較元"},
+      {{a, ""}, messages::kNoDestination, "cmdSelInput(1)", "比較先"},
+      {{a, a}, messages::kSameFile, "cmdSelInput(0)", "比較元"},
+      {{"-k", "　", a, "b"}, messages::kNoKeyRange, "txtKeyRange", "--key"},
+      {{"-x", "", a, "b"}, messages::kNoOmitRange, "txtOmitRange", "--omit"},
+      {{"-k", "5-3", a, "b"}, messages::kBadKeyRange, "txtKeyRange", "--key"},
+      {{"-x", "a-5", a, "b"}, messages::kBadOmitRange, "txtOmitRange", "--omit"},
       {{"-k",
         "1-1,2-2,3-3,4-4,5-5,6-6,7-7,8-8,9-9,10-10,11-11,12-12,13-13,14-14,15-15,16-16,"
         "17-17,18-18,19-19,20-20,21-21",
         a, "b"},
-       messages::kKeyRangeOverLimit,
-       "txtKeyRange"},
-      {{"-k", "1-10", "-x", "10-12", a, "b"}, messages::kRangesOverlap, "txtOmitRange"},
+       std::string("★") + messages::kKeyRangeOverLimit,
+       "txtKeyRange",
+       "--key"},
+      {{"-k", "1-10", "-x", "10-12", a, "b"}, messages::kRangesOverlap, "txtOmitRange", "--omit"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
@@ -111,7 +114,7 @@ TEST_F(BatchTest, RefusedStartsNameTheMessageAndFocus) {
     EXPECT_EQ(j["outcome"], "refused");
     EXPECT_EQ(j["status"], c.message);
     EXPECT_EQ(j["focus"], c.focus);
-    EXPECT_EQ(r.err, c.message + " (" + c.focus + ")\n");
+    EXPECT_EQ(r.err, c.message + " (" + c.argument + ")\n");
   }
   EXPECT_FALSE(Exists(dir_ / "a_2.TXT"));
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/job.h"
+#include "engine/own_files.h"
 #include "engine/record_reader.h"
 #include "engine/record_sink.h"
 #include "engine/run_observer.h"
@@ -40,6 +41,9 @@ struct InputSummary {
   // distinct keys repeat so.
   std::int64_t repeated_records = 0;
   std::int64_t repeated_keys = 0;
+  // The file was changed, truncated or replaced while the run read it: what was read is
+  // neither the old file nor the new one.
+  bool changed = false;
 };
 
 struct OutputSummary {
@@ -56,7 +60,8 @@ struct RunSummary {
   Status error;  // what ended a failed run: the operation, the file and the system's reason
   std::array<InputSummary, 2> inputs;
   PerKind<OutputSummary> outputs;
-  std::int64_t expected_pairs = 0;  // differing pairs the judge accepted
+  std::vector<OutputSummary> extra_outputs;  // those of RunExtensions::outputs, in order
+  std::int64_t expected_pairs = 0;           // differing pairs the judge accepted
 
   // Whether the files differ, from what was found, whatever was selected for writing.
   [[nodiscard]] bool DifferencesFound() const;
@@ -74,12 +79,19 @@ struct RunSummary {
 struct ExtraOutput {
   std::string path;
   OutputFile* file = nullptr;
+  std::string role;  // what it is to the user, for a refusal ("キー重複の一覧")
 };
 
 // What a front end adds to a run.
 struct RunExtensions {
   std::vector<RecordSink*> sinks;  // more outputs: statistics, reports; after the result files
   std::vector<ExtraOutput> outputs;
+  // Files the run reads besides its inputs (a layout, rules, a settings file), and files the
+  // front end writes once the run has ended (a report): none of the run's outputs may be one of
+  // the former, and none of the latter may be a file the run reads or writes. Checked with the
+  // run's own files before any file is touched.
+  std::vector<NamedFile> reads;
+  std::vector<NamedFile> later_outputs;
   PairJudge* judge = nullptr;  // decides expected differences; none: every difference is real
   // Set from a signal handler: the run stops as when the observer asks it to, also while it
   // waits for input that is slow to come (a pipe).

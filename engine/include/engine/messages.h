@@ -24,6 +24,7 @@ inline constexpr const char* kOutOfOrder =
     "★キーを指定する場合、ファイルは昇順に整列されている必要があります";
 inline constexpr const char* kCannotOpen = "★ファイルを開けませんでした";
 inline constexpr const char* kReadWriteFailed = "★ファイルの読み書きに失敗しました";
+inline constexpr const char* kInputChanged = "★比較の途中で入力ファイルが変更されました";
 inline constexpr const char* kOutOfMemory = "★メモリが足りないため、処理を中止しました";
 inline constexpr const char* kEditorNotFound =
     "☆指定したエディタが見つかりませんでしたので、既定のエディタで開きます";

@@ -2,6 +2,7 @@
 // text helpers (FileExists, CutNull, extension removal, renaming without replacing).
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -38,6 +39,23 @@ struct FileId {
 
 // Identity of the file at `path`; `valid` is false when it does not exist.
 [[nodiscard]] FileId IdOfPath(const std::string& path);
+
+// What tells a file's content was not changed in between, well enough for a run: its identity,
+// size and times. The modification time can be set back (touch -r); the change time cannot,
+// and moves with it.
+struct FileStamp {
+  FileId id;
+  std::uint64_t size = 0;
+  std::int64_t mtime_ns = 0;
+  std::int64_t ctime_ns = 0;
+  bool regular = false;
+  friend bool operator==(const FileStamp& a, const FileStamp& b) {
+    return a.id == b.id && a.size == b.size && a.mtime_ns == b.mtime_ns && a.ctime_ns == b.ctime_ns;
+  }
+};
+
+// The stamp of what stat() or fstat() told.
+[[nodiscard]] FileStamp StampOf(const struct stat& st);
 
 // Sees every chunk a LineReader reads, in file order, on the reader's read-ahead thread: to
 // hash the input while it is read, without a second pass and without slowing the caller.

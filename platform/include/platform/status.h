@@ -20,6 +20,13 @@ class [[nodiscard]] Status {
     return s;
   }
 
+  // The same failure told in the user's words where no error number says it ("the layout file
+  // this run reads").
+  [[nodiscard]] Status WithReason(std::string reason) && {
+    reason_ = std::move(reason);
+    return std::move(*this);
+  }
+
   [[nodiscard]] bool ok() const { return ok_; }
   [[nodiscard]] int error_number() const { return errno_; }
   [[nodiscard]] const std::string& operation() const { return operation_; }
@@ -36,6 +43,7 @@ class [[nodiscard]] Status {
   int errno_ = 0;
   std::string operation_;
   std::string path_;
+  std::string reason_;
 };
 
 // The reason an OS error number stands for, in Japanese for the errors a user meets with files
