@@ -7,6 +7,12 @@
 // The first piece also names the settings file (a "/" in it becomes "_"; a name starting with
 // "!" is not written, one starting with "#" is a folder) and everything after the first NUL is
 // the file's content.
+//
+// Then the same bytes choose a run over a folder of fixed files: which extra outputs, layout,
+// rules and settings file it gets, each named after one of the run's own files (as given, in
+// another spelling, through a symbolic or a hard link) or a new name. Whatever is chosen, no
+// file the run reads changes, and a run refused at setup leaves every file as it was.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,10 +21,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/batch.h"
 #include "cli/batch_options.h"
 #include "platform/files.h"
 #include "settings/settings_store.h"
@@ -147,11 +156,135 @@ void CheckSettingsFile(std::string_view all) {
   if (removed != 0 && !(missing && errno == ENOENT)) Fail("remove " + path);
 }
 
+// The run's own files, fresh for every input: inputs that differ, a layout, rules, a settings
+// file, and links to them.
+const std::map<std::string, std::string>& OwnFiles() {
+  static const std::map<std::string, std::string> files = {
+      {"a.prn", "0001 aaa\r\n0002 bbb\r\n0002 bbb\r\n"},
+      {"b.prn", "0001 aaa\r\n0002 bbc\r\n0003 ccc\r\n"},
+      {"lay.csv", "k,1,4\nv,6,3\n"},
+      {"rules.csv", "v,\xE7\x84\xA1\xE8\xA6\x96\n"},  // 無視
+      {"s.ini", "[vesmer]\r\nOutputData=001111\r\n"},
+  };
+  return files;
+}
+
+const std::vector<std::string>& Names() {
+  static const std::vector<std::string> names = {
+      "a.prn",   "b.prn",    "lay.csv",   "rules.csv",  "s.ini",    "./a.prn",     "./lay.csv",
+      "a.link",  "lay.link", "s.link",    "rules.hard", "b.hard",   "a_0.TXT",     "a_2.TXT",
+      "a_4.TXT", "a_5.TXT",  "new1.html", "new2.csv",   "new3.txt", "../x/lay.csv"};
+  return names;
+}
+
+std::string Slurp(const std::string& path) {
+  std::string bytes;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return "(none)";
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) != 0;) {
+    bytes.append(buffer, got);
+  }
+  std::fclose(file);
+  return bytes;
+}
+
+// Every entry of the folder and its bytes (a link by what it points to).
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+  std::map<std::string, std::string> entries;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) Fail("opendir " + folder);
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    entries[name] = Slurp(folder + "/" + name);
+  }
+  ::closedir(dir);
+  return entries;
+}
+
+void ResetOwnFiles(const std::string& folder) {
+  for (const auto& [name, bytes] : Snapshot(folder)) {
+    (void)bytes;
+    if (::unlink((folder + "/" + name).c_str()) != 0) Fail("unlink " + name);
+  }
+  for (const auto& [name, bytes] : OwnFiles()) WriteWhole(folder + "/" + name, bytes);
+  const auto in = [&](const char* name) { return folder + "/" + name; };
+  if (::symlink("a.prn", in("a.link").c_str()) != 0 ||
+      ::symlink("lay.csv", in("lay.link").c_str()) != 0 ||
+      ::symlink(in("s.ini").c_str(), in("s.link").c_str()) != 0 ||
+      ::link(in("rules.csv").c_str(), in("rules.hard").c_str()) != 0 ||
+      ::link(in("b.prn").c_str(), in("b.hard").c_str()) != 0) {
+    Fail("links");
+  }
+}
+
+void CheckOwnFilesAreNeverWritten(std::string_view all) {
+  static const std::string folder = [] {
+    const std::string f = Folder() + "/run";
+    if (::mkdir(f.c_str(), 0700) != 0) Fail("mkdir " + f);
+    std::atexit([] {
+      const std::string run = Folder() + "/run";
+      for (const auto& [name, bytes] : Snapshot(run)) ::unlink((run + "/" + name).c_str());
+      ::rmdir(run.c_str());
+    });
+    return f;
+  }();
+  ResetOwnFiles(folder);
+  std::size_t at = 0;
+  const auto next = [&]() -> unsigned {
+    return at < all.size() ? static_cast<unsigned char>(all[all.size() - 1 - at++]) : 0u;
+  };
+  const auto name = [&] { return folder + "/" + Names()[next() % Names().size()]; };
+  std::vector<std::string> args = {"vesmer-batch", "--json", "-q", "-k", "1-4"};
+  const unsigned choose = next() | (next() << 8);
+  const char* const outputs[] = {"--report", "--summary-csv", "--duplicates", "--expected"};
+  const char* const reads[] = {"--layout", "--rules", "--settings"};
+  bool rules = false;
+  for (int i = 0; i < 3; ++i) {
+    if ((choose & (1u << i)) == 0) continue;
+    args.insert(args.end(), {reads[i], name()});
+    rules = rules || i == 1;
+  }
+  // Rules name fields: they need the layout.
+  if (rules && (choose & 1u) == 0) args.insert(args.end(), {"--layout", folder + "/lay.csv"});
+  for (int i = 0; i < 4; ++i) {
+    if ((choose & (1u << (3 + i))) == 0) continue;
+    if (i == 3 && !rules) continue;  // --expected needs --rules
+    args.insert(args.end(), {outputs[i], name()});
+  }
+  if ((choose & (1u << 8)) != 0) args.push_back("--sort");
+  if ((choose & (1u << 9)) != 0) args.insert(args.end(), {"-o", "2345"});
+  const std::string source = (choose & (1u << 10)) != 0 ? "a.link" : "a.prn";
+  const std::string destination = (choose & (1u << 11)) != 0 ? "b.hard" : "b.prn";
+  args.push_back(folder + "/" + source);
+  args.push_back(folder + "/" + destination);
+
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  const auto before = Snapshot(folder);
+  std::ostringstream out, err;
+  const int status = vesmer::RunBatch(static_cast<int>(argv.size()), argv.data(), out, err, false);
+  const auto after = Snapshot(folder);
+  std::string command;
+  for (const std::string& a : args) command += " " + a;
+  // Whatever the run did, its own files hold what they held.
+  for (const auto& [file, bytes] : OwnFiles()) {
+    Check(after.at(file) == bytes, file + " was written by" + command);
+  }
+  if (status == 2 && out.str().find("\"outcome\":\"failed\"") != std::string::npos &&
+      out.str().find("\"written\":true") == std::string::npos) {
+    Check(after == before, "a refused run touched the folder:" + command + "\n" + err.str());
+  }
+  Check(status == 0 || status == 1 || status == 2, "exit status " + std::to_string(status));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view all(reinterpret_cast<const char*>(data), size);
   CheckArguments(all);
   CheckSettingsFile(all);
+  CheckOwnFilesAreNeverWritten(all);
   return 0;
 }
