@@ -10,8 +10,9 @@
 namespace vesmer {
 namespace {
 
-// The names a path goes by: as given made absolute and normal, and the file a write to it
-// lands on. A path that cannot be made absolute keeps its own text.
+// The names a path goes by: as given, made absolute and normal; and the file a write to it
+// lands on, with every link on the way followed as far as the path exists (a folder reached
+// through a link is one folder).
 struct Names {
   std::string given, target;
   FileId id;
@@ -23,11 +24,17 @@ std::string Normal(const std::string& path) {
   return error ? path : absolute.lexically_normal().string();
 }
 
+std::string Canonical(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
+  return error ? Normal(path) : canonical.lexically_normal().string();
+}
+
 Names NamesOf(const std::string& path) {
   Names names;
   names.given = Normal(path);
   std::string target;
-  names.target = ResolveLinks(path, target).ok() ? Normal(target) : names.given;
+  names.target = Canonical(ResolveLinks(path, target).ok() ? target : path);
   names.id = IdOfPath(path);
   return names;
 }

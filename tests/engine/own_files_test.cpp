@@ -1,6 +1,7 @@
 #include "engine/own_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/test_util.h"
@@ -19,6 +20,10 @@ TEST(OwnFilesTest, NamesThatLeadToOneFileAreOneFile) {
   ASSERT_EQ(::symlink("target.html", (dir / "dangling").c_str()), 0);
   EXPECT_TRUE(SameFile(dir / "dangling", dir / "target.html"));
   EXPECT_FALSE(SameFile(dir / "new.html", dir / "target.html"));
+  // A new file in a folder reached through a link.
+  ASSERT_EQ(::mkdir((dir / "d1").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink("d1", (dir / "d2").c_str()), 0);
+  EXPECT_TRUE(SameFile(dir / "d1/r.html", dir / "d2/r.html"));
   WriteFile(dir / "a", "x");
   ASSERT_EQ(::link((dir / "a").c_str(), (dir / "hard").c_str()), 0);
   EXPECT_TRUE(SameFile(dir / "a", dir / "hard"));
