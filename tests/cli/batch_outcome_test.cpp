@@ -222,13 +222,14 @@ TEST_F(BatchOutcomeTest, ASignalWhileTheReportIsWrittenStopsTheRun) {
   }
   WriteFile(Path("a.prn"), a);
   WriteFile(Path("b.prn"), b);
-  const std::vector<std::string> args = {"--json",   "-o",           "5",
+  const std::vector<std::string> args = {"--json",   "-o",           "35",
                                          "--report", Path("r.html"), "--report-pairs",
                                          "60000",    Path("a.prn"),  Path("b.prn")};
   ASSERT_EQ(RunBatchExe(args).exit_code, 1);
   const off_t list_size = static_cast<off_t>(ReadFile(Path("a_5.TXT")).size());
   WriteFile(Path("r.html"), "the report before");
   for (const int sig : {SIGINT, SIGTERM}) {
+    ASSERT_EQ(::unlink(Path("a_5.TXT").c_str()), 0);  // so that the new one is waited for
     testing::BatchProcess batch(args);
     ASSERT_TRUE(batch.WaitUntilCatching(sig));
     // Once the result list is whole, the run is at its end or making the report.
