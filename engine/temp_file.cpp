@@ -3,36 +3,24 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/nameless_file.h"
+
 namespace vesmer {
-namespace {
 
-std::atomic<bool> force_named{false};
-
-// Errors of an O_TMPFILE open that mean the file system or the kernel cannot do it, rather
-// than that the folder is unusable.
-bool TmpFileUnsupported(int error) {
-  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOSYS;
-}
-
-}  // namespace
-
-void ForceNamedTempFilesForTesting(bool on) { force_named.store(on); }
+void ForceNamedTempFilesForTesting(bool on) { ForceNamedFilesForTesting(on); }
 
 Status TempFile::Create(const std::string& dir) {
   Close();
   dir_ = dir;
-  if (!force_named.load()) {
-    const int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      fd_ = fd;
-      return {};
-    }
-    if (!TmpFileUnsupported(errno)) return Status::Error(errno, "create temporary file", dir);
+  // O_EXCL: this file is never to get a name.
+  if (const int fd = OpenNamelessFile(dir, O_RDWR | O_EXCL, 0600); fd >= 0) {
+    fd_ = fd;
+    return {};
   }
+  if (!NamelessFileUnsupported(errno)) return Status::Error(errno, "create temporary file", dir);
   std::string name = dir;
   if (name.empty() || name.back() != '/') name += '/';
   name += ".vesmer-sort-XXXXXX";

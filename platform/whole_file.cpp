@@ -1,17 +1,26 @@
 #include "platform/whole_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
+
+#include "platform/nameless_file.h"
+#include "platform/unique_fd.h"
 
 namespace vesmer {
 namespace {
 
 // As many links as the kernel follows in one path before it gives up with ELOOP.
 constexpr int kMaxLinks = 40;
+
+// Names tried for a finished file before giving up: only a folder crowded with hidden files of
+// that pattern ever needs a second one.
+constexpr int kNameTries = 100;
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -25,6 +34,24 @@ std::string TemporaryPattern(const std::string& target) {
   const std::size_t slash = target.rfind('/');
   const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
   return target.substr(0, name) + "." + target.substr(name) + ".XXXXXX";
+}
+
+// Replaces the "XXXXXX" at the end of `name` by letters and digits no other process can guess.
+void FillRandomSuffix(std::string& name) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char random[6] = {};
+  if (::getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+    // No entropy yet (early boot): any name that differs from the last will do, since a name
+    // taken is only tried again.
+    static std::atomic<unsigned> counter{0};
+    const unsigned seed = static_cast<unsigned>(::getpid()) * 2654435761u + counter++;
+    for (std::size_t i = 0; i < sizeof random; ++i)
+      random[i] = static_cast<unsigned char>(seed >> (i * 5));
+  }
+  for (std::size_t i = 0; i < sizeof random; ++i) {
+    name[name.size() - sizeof random + i] = kLetters[random[i] % (sizeof kLetters - 1)];
+  }
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -128,32 +155,48 @@ Status ReplaceWholeFile(const std::string& path, std::string_view content, Durab
     return Status::Error(S_ISDIR(old.st_mode) ? EISDIR : EINVAL, "replace", target);
   }
 
-  std::string temp = TemporaryPattern(target);
-  // mkostemp creates the file with O_EXCL: a file of that name that exists is never reused.
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return Status::Error(errno, "create", target);
-  bool open = true;
+  // The bytes go to a file without a name, so a process killed while it writes leaves nothing
+  // behind; the file gets a (temporary) name only once it is complete.
+  const std::string folder = FolderOf(target);
+  UniqueFd fd(OpenNamelessFile(folder, O_WRONLY, 0600));
+  std::string temp;  // the temporary name, once the file has one
+  if (!fd.valid()) {
+    if (!NamelessFileUnsupported(errno)) return Status::Error(errno, "create", target);
+    temp = TemporaryPattern(target);
+    // mkostemp creates the file with O_EXCL: a file of that name that exists is never reused.
+    fd.Reset(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.valid()) return Status::Error(errno, "create", target);
+  }
   const auto fail = [&](int error, const char* operation) {
-    if (open) ::close(fd);
-    ::unlink(temp.c_str());
+    fd.Reset();
+    if (!temp.empty()) ::unlink(temp.c_str());
     return Status::Error(error, operation, target);
   };
   if (exists) {
     // Only root may give a file away; anyone else ends up owning the new file, as with any
     // editor that saves through a new file.
     if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-        ::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) {
+        ::fchown(fd.get(), old.st_uid, old.st_gid) != 0 && errno != EPERM) {
       return fail(errno, "chown");
     }
   }
-  if (::fchmod(fd, exists ? (old.st_mode & 07777) : 0644) != 0) return fail(errno, "chmod");
-  if (!WriteAll(fd, content)) return fail(errno, "write");
+  if (::fchmod(fd.get(), exists ? (old.st_mode & 07777) : 0644) != 0) return fail(errno, "chmod");
+  if (!WriteAll(fd.get(), content)) return fail(errno, "write");
   const bool sync = durability == Durability::kSynced;
-  if (sync && ::fsync(fd) != 0) return fail(errno, "fsync");
-  open = false;
-  if (::close(fd) != 0) return fail(errno, "close");
+  if (sync && ::fsync(fd.get()) != 0) return fail(errno, "fsync");
+  if (temp.empty()) {
+    for (int tries = 0;; ++tries) {
+      temp = TemporaryPattern(target);
+      FillRandomSuffix(temp);
+      const int error = LinkNamelessFile(fd.get(), temp);
+      if (error == 0) break;
+      temp.clear();  // not ours to remove
+      if (error != EEXIST || tries == kNameTries) return fail(error, "link");
+    }
+  }
+  if (const int error = fd.Close(); error != 0) return fail(error, "close");
   if (::rename(temp.c_str(), target.c_str()) != 0) return fail(errno, "rename");
-  return sync ? SyncFolder(FolderOf(target)) : Status{};
+  return sync ? SyncFolder(folder) : Status{};
 }
 
 Status MakeFolders(const std::string& folder, mode_t mode) {

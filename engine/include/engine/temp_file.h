@@ -40,7 +40,8 @@ class TempFile {
   std::string dir_;
 };
 
-// Seam for tests: while on, Create() takes the named way even where O_TMPFILE works.
+// Seam for tests: while on, Create() takes the named way even where O_TMPFILE works (so does
+// every nameless file of the process: see ForceNamedFilesForTesting).
 void ForceNamedTempFilesForTesting(bool on);
 
 }  // namespace vesmer
