@@ -34,6 +34,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kUsage = "使い方: vesmer-batch [オプション] 比較元 比較先\n";
+constexpr const char* kHelpHint = "詳しくは vesmer-batch --help を見てください\n";
 constexpr const char* kStoppedText = "☆中止しました";
 
 constexpr const char* kKindNames[kOutputKinds] = {
@@ -499,6 +500,16 @@ int ExitStatus(const RunSummary& summary) {
   }
 }
 
+// Whether --json is among the arguments, read without the parser (which may have failed).
+bool JsonAsked(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") break;
+    if (arg == "--json" || arg.starts_with("--json=")) return true;
+  }
+  return false;
+}
+
 std::string CommandLine(int argc, const char* const* argv) {
   std::string line;
   for (int i = 0; i < argc; ++i) {
@@ -516,7 +527,10 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
              bool progress_allowed) {
   BatchOptions o;
   if (const std::string problem = ParseBatchOptions(argc, argv, o); !problem.empty()) {
-    err << "vesmer-batch: " << problem << '\n' << kUsage;
+    // A script that asked for JSON gets it even when the arguments did not parse.
+    if (JsonAsked(argc, argv))
+      PrintJson(out, Json{{"outcome", "usage-error"}, {"status", problem}});
+    err << "vesmer-batch: " << problem << '\n' << kUsage << kHelpHint;
     return 2;
   }
   if (o.help) {
