@@ -20,6 +20,7 @@
 #include "engine/rules.h"
 #include "engine/rules_judge.h"
 #include "engine/start_checks.h"
+#include "engine/temp_file.h"
 #include "engine/utf8_input.h"
 #include "platform/cp932.h"
 #include "platform/sha256.h"
@@ -344,6 +345,7 @@ Json SummaryJson(const Gathered& g) {
 void PrintError(std::ostream& err, const RunSummary& summary) {
   if (summary.outcome == RunOutcome::kStopped) err << kStoppedText << '\n';
   if (!summary.error.ok()) {
+    if (IsTemporaryFolderFailure(summary.error)) err << "一時フォルダ ";
     err << summary.error.path() << (summary.error.path().empty() ? "" : ": ")
         << summary.error.reason() << '\n';
   }

@@ -9,6 +9,17 @@
 #include "platform/nameless_file.h"
 
 namespace vesmer {
+namespace {
+
+// Operations of the failures IsTemporaryFolderFailure recognises.
+constexpr const char* kCreate = "create temporary file";
+constexpr const char* kWrite = "write temporary file";
+
+}  // namespace
+
+bool IsTemporaryFolderFailure(const Status& status) {
+  return !status.ok() && (status.operation() == kCreate || status.operation() == kWrite);
+}
 
 void ForceNamedTempFilesForTesting(bool on) { ForceNamedFilesForTesting(on); }
 
@@ -20,12 +31,12 @@ Status TempFile::Create(const std::string& dir) {
     fd_ = fd;
     return {};
   }
-  if (!NamelessFileUnsupported(errno)) return Status::Error(errno, "create temporary file", dir);
+  if (!NamelessFileUnsupported(errno)) return Status::Error(errno, kCreate, dir);
   std::string name = dir;
   if (name.empty() || name.back() != '/') name += '/';
   name += ".vesmer-sort-XXXXXX";
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return Status::Error(errno, "create temporary file", dir);
+  if (fd < 0) return Status::Error(errno, kCreate, dir);
   // The name lives only between these two calls.
   if (::unlink(name.c_str()) != 0) {
     const int error = errno;
@@ -41,7 +52,7 @@ Status TempFile::WriteAt(std::uint64_t offset, const char* data, std::size_t n) 
     const ssize_t put = ::pwrite(fd_, data, n, static_cast<off_t>(offset));
     if (put < 0) {
       if (errno == EINTR) continue;
-      return Status::Error(errno, "write", dir_);
+      return Status::Error(errno, kWrite, dir_);
     }
     // A write cut short by a full disk or a size limit reports why on the next call.
     data += put;
@@ -56,9 +67,9 @@ Status TempFile::ReadAt(std::uint64_t offset, char* data, std::size_t n) const {
     const ssize_t got = ::pread(fd_, data, n, static_cast<off_t>(offset));
     if (got < 0) {
       if (errno == EINTR) continue;
-      return Status::Error(errno, "read", dir_);
+      return Status::Error(errno, "read temporary file", dir_);
     }
-    if (got == 0) return Status::Error(EIO, "read", dir_);
+    if (got == 0) return Status::Error(EIO, "read temporary file", dir_);
     data += got;
     n -= static_cast<std::size_t>(got);
     offset += static_cast<std::uint64_t>(got);

@@ -1,6 +1,6 @@
-// vesmer-batch's messages about what the user gave it: arguments, layout and rules files. Each
-// says what is wrong in Japanese, names what it is about, and shows no more of the user's text
-// than a terminal can take.
+// vesmer-batch's messages about what the user gave it: arguments, layout and rules files, the
+// sort's temporary folder. Each says what is wrong in Japanese, names what it is about, and
+// shows no more of the user's text than a terminal can take.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/batch_options.h"
+#include "engine/messages.h"
 #include "tests/test_util.h"
 
 namespace vesmer {
@@ -182,6 +183,55 @@ TEST_F(BatchFileMessagesTest, AFieldNameThatIsNotUtf8IsShownByItsBytes) {
   const ProcessResult r =
       Refused({"--layout", Path("layout.csv"), "--key-fields", "\x83\x4C\x81\x5B,社員番号"});
   EXPECT_EQ(r.err, "★レイアウトにない項目です: \\x83L\\x81[\n");
+}
+
+class BatchTempFolderTest : public BatchFileMessagesTest {
+ protected:
+  // Inputs the sort cannot hold in 1 MiB: it needs its temporary folder.
+  void WriteUnsortedInputs() {
+    std::string lines;
+    for (int i = 0; i < 60000; ++i) lines += std::to_string(100000 - i) + " record data\r\n";
+    WriteFile(Path("a.prn"), lines);
+    WriteFile(Path("b.prn"), lines);
+  }
+  std::vector<std::string> SortArgs(const std::string& temp_dir, bool json) {
+    std::vector<std::string> args = {"--sort", "--sort-memory", "1",
+                                     "-k",     "1-6",           "--temp-dir",
+                                     temp_dir, Path("a.prn"),   Path("b.prn")};
+    if (json) args.insert(args.begin(), "--json");
+    return args;
+  }
+};
+
+TEST_F(BatchTempFolderTest, AMissingFolderIsNamed) {
+  WriteUnsortedInputs();
+  const std::string missing = Path("no-such-folder");
+  ProcessResult r = RunBatchExe(SortArgs(missing, false));
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, std::string(messages::kTempFolderFailed) + "\n一時フォルダ " + missing +
+                       ": ファイルまたはフォルダがありません\n");
+  r = RunBatchExe(SortArgs(missing, true));
+  EXPECT_EQ(r.exit_code, 2);
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["outcome"], "failed");
+  EXPECT_EQ(j["status"], messages::kTempFolderFailed);
+  EXPECT_EQ(j["error"],
+            (json{{"path", missing}, {"reason", "ファイルまたはフォルダがありません"}}));
+}
+
+TEST_F(BatchTempFolderTest, AFullFolderIsNamed) {
+  WriteUnsortedInputs();
+  // A file size limit fails the writes as a full disk does (with EFBIG rather than ENOSPC).
+  const ProcessResult r = RunBatchExe(SortArgs(dir_.path(), true), {.file_size = 64 * 1024});
+  EXPECT_EQ(r.exit_code, 2);
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["outcome"], "failed");
+  EXPECT_EQ(j["status"], messages::kTempFolderFailed);
+  EXPECT_EQ(j["error"], (json{{"path", dir_.path()}, {"reason", "ファイルが大きすぎます"}}));
+  EXPECT_NE(r.err.find(std::string(messages::kTempFolderFailed) + "\n一時フォルダ " + dir_.path() +
+                       ": ファイルが大きすぎます\n"),
+            std::string::npos)
+      << r.err;
 }
 
 }  // namespace
