@@ -25,7 +25,7 @@ void AppendUtf16(char32_t cp, std::u16string& out);
 inline constexpr std::size_t kShownCharacters = 80;
 
 // `text` (meant to be UTF-8) as a message on a terminal may echo it: each control character
-// (C0, DEL, C1) and each byte that is not part of well-formed UTF-8 becomes `\xNN` per byte,
+// (C0, DEL, C1) and each byte outside well-formed UTF-8 becomes `\xNN` per byte,
 // so nothing reaches the terminal raw and no byte is lost from view; and a text longer than
 // `max_characters` (an escape counting as its four) is cut at a character boundary and ends
 // in "…".
