@@ -20,6 +20,7 @@
 #include "engine/rules.h"
 #include "engine/rules_judge.h"
 #include "engine/start_checks.h"
+#include "engine/temp_file.h"
 #include "engine/utf8_input.h"
 #include "platform/cp932.h"
 #include "platform/sha256.h"
@@ -34,6 +35,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kUsage = "使い方: vesmer-batch [オプション] 比較元 比較先\n";
+constexpr const char* kHelpHint = "詳しくは vesmer-batch --help を見てください\n";
 constexpr const char* kStoppedText = "☆中止しました";
 
 constexpr const char* kKindNames[kOutputKinds] = {
@@ -396,6 +398,7 @@ Json SummaryJson(const Gathered& g) {
 void PrintError(std::ostream& err, const RunSummary& summary) {
   if (summary.outcome == RunOutcome::kStopped) err << kStoppedText << '\n';
   if (!summary.error.ok()) {
+    if (IsTemporaryFolderFailure(summary.error)) err << "一時フォルダ ";
     err << summary.error.path() << (summary.error.path().empty() ? "" : ": ")
         << summary.error.reason() << '\n';
   }
@@ -559,6 +562,16 @@ int ExitStatus(const RunSummary& summary) {
   }
 }
 
+// Whether --json is among the arguments, read without the parser (which may have failed).
+bool JsonAsked(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") break;
+    if (arg == "--json" || arg.starts_with("--json=")) return true;
+  }
+  return false;
+}
+
 std::string CommandLine(int argc, const char* const* argv) {
   std::string line;
   for (int i = 0; i < argc; ++i) {
@@ -577,7 +590,7 @@ std::string CommandLine(int argc, const char* const* argv) {
 void WriteEvidence(Gathered& g, const BatchOptions& o, const std::string& command,
                    std::ostream& err) {
   RunSummary& summary = g.summary;
-  const bool stopped_before = StopFlag().load();
+  const bool stopped_before = summary.outcome == RunOutcome::kStopped;
   const ReportData report = MakeReport(g, o, command);
   const struct {
     const std::optional<std::string>& path;
@@ -599,7 +612,8 @@ void WriteEvidence(Gathered& g, const BatchOptions& o, const std::string& comman
     if (!failed && !stop_came()) {
       const std::string content = e.render(report);
       if (stop_came()) break;
-      const Status s = ReplaceWholeFile(*e.path, content, Durability::kWriteBack);
+      const Status s = ReplaceWholeFile(*e.path, content, Durability::kWriteBack,
+                                        stopped_before ? nullptr : &StopFlag());
       if (s.ok()) {
         written.created = true;
       } else if (!stop_came()) {
@@ -620,7 +634,10 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
              bool progress_allowed) {
   BatchOptions o;
   if (const std::string problem = ParseBatchOptions(argc, argv, o); !problem.empty()) {
-    err << "vesmer-batch: " << problem << '\n' << kUsage;
+    // A script that asked for JSON gets it even when the arguments did not parse.
+    if (JsonAsked(argc, argv))
+      PrintJson(out, Json{{"outcome", "usage-error"}, {"status", problem}});
+    err << "vesmer-batch: " << problem << '\n' << kUsage << kHelpHint;
     return 2;
   }
   if (o.help) {
@@ -728,6 +745,11 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   g.summary = RunComparison(job, observer, extensions);
   observer.Clear();
   RunSummary& summary = g.summary;
+  // A signal after the run last looked is a stop all the same: the run says so.
+  const auto stop_after_run = [&] {
+    if (StopFlag().load() && !Failed(summary)) summary.outcome = RunOutcome::kStopped;
+  };
+  stop_after_run();
   for (std::size_t i = 0; i < summary.extra_outputs.size(); ++i) {
     const bool is_duplicates = o.duplicates && i == 0;
     g.extras.push_back({is_duplicates ? "duplicates" : "expected", summary.extra_outputs[i]});
@@ -735,6 +757,7 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   // The evidence, for every run that ran: a failed or stopped one says so itself.
   if (reporting && summary.outcome != RunOutcome::kSetupFailed) {
     WriteEvidence(g, o, CommandLine(argc, argv), err);
+    stop_after_run();
   }
 
   g.warnings = Warnings(summary);

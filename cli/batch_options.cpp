@@ -1,6 +1,11 @@
 #include "cli/batch_options.h"
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <charconv>
+#include <limits>
+#include <optional>
 #include <sstream>
 
 #include "platform/unicode.h"
@@ -56,7 +61,12 @@ constexpr const char* kFooter =
     "終了コード: 0 差異なし, 1 差異あり, 2 開始できない・失敗・キーの順序誤り・使い方の誤り,\n"
     "           130 / 143 割り込み（SIGINT / SIGTERM）で中止";
 
-void Define(CLI::App& app, BatchOptions& o) {
+// Numbers taken as text and converted here, so that every message about them is our own.
+struct NumberTexts {
+  std::optional<std::string> report_pairs, sort_memory;
+};
+
+void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
   app.description(kDescription);
   app.footer(kFooter);
   app.formatter(std::make_shared<JapaneseFormatter>());
@@ -107,14 +117,15 @@ void Define(CLI::App& app, BatchOptions& o) {
                  "証跡の報告書を HTML で書く（入力の SHA-256、設定、件数、項目別・桁別の差異、\n"
                  "差異の明細）")
       ->option_text("ファイル");
-  app.add_option("--report-pairs", o.report_pairs, "報告書に載せる差異の明細の件数（既定: 1000）")
+  app.add_option("--report-pairs", numbers.report_pairs,
+                 "報告書に載せる差異の明細の件数（既定: 1000）")
       ->option_text("件数");
   app.add_option("--summary-csv", o.summary_csv, "報告書の数値を CSV（UTF-8、BOM 付き）で書く")
       ->option_text("ファイル");
   app.add_flag("--sort", o.sort,
                "比較の前に両ファイルをキーの順に整列する（--key が必要。元のファイルは\n"
                "変更しない）");
-  app.add_option("--sort-memory", o.sort_memory_mib, "整列に使うメモリの上限（MiB、既定: 256）")
+  app.add_option("--sort-memory", numbers.sort_memory, "整列に使うメモリの上限（MiB、既定: 256）")
       ->option_text("MiB");
   app.add_option("--temp-dir", o.temp_dir,
                  "整列の一時ファイルを置くフォルダ（既定: $TMPDIR、なければ /tmp）")
@@ -140,19 +151,108 @@ std::string OptionOf(const std::string& what) {
   return colon == std::string::npos ? what : what.substr(0, colon);
 }
 
+// The name a message gives an option: its long name where it has one.
+std::string NameOf(const CLI::Option& option) {
+  if (!option.get_lnames().empty()) return "--" + option.get_lnames().front();
+  return option.get_snames().empty() ? option.get_name() : "-" + option.get_snames().front();
+}
+
+bool IsFlag(const CLI::Option& option) { return option.get_expected_max() == 0; }
+
+// A flag written with a value ("--json=yes"): CLI11 would read the value as true or false.
+// Arguments after "--" are file names.
+std::string FlagGivenAValue(const CLI::App& app, int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") break;
+    const std::size_t equals = arg.find('=');
+    if (!arg.starts_with("--") || equals == std::string_view::npos) continue;
+    const CLI::Option* option = app.get_option_no_throw(std::string(arg.substr(0, equals)));
+    if (option != nullptr && IsFlag(*option)) {
+      return NameOf(*option) + " には値を指定できません: " + ShownText(arg);
+    }
+  }
+  return {};
+}
+
+enum class Number { kValid, kNotANumber, kTooLarge };
+
+// Decimal digits, with a '-' in front for a negative number.
+Number ParseNumber(const std::string& text, long long& value) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (stop != end || text.empty()) return Number::kNotANumber;
+  if (error == std::errc::result_out_of_range) {
+    if (text.front() != '-') return Number::kTooLarge;
+    value = std::numeric_limits<long long>::min();
+    return Number::kValid;
+  }
+  return error == std::errc() ? Number::kValid : Number::kNotANumber;
+}
+
+// The memory of this machine in MiB: a sort cannot hold more. 0 when the system does not say.
+long long PhysicalMemoryMib() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long page_size = ::sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return 0;
+  return static_cast<long long>(
+      static_cast<unsigned long long>(pages) * static_cast<unsigned long long>(page_size) >> 20);
+}
+
+std::string CheckReportPairs(const std::string& text, long long& pairs) {
+  switch (ParseNumber(text, pairs)) {
+    case Number::kNotANumber:
+      return "--report-pairs には数値を指定してください: " + ShownText(text);
+    case Number::kTooLarge:
+      return "--report-pairs の値が大きすぎます: " + ShownText(text);
+    case Number::kValid:
+      break;
+  }
+  if (pairs < 0) return "--report-pairs には 0 以上の件数を指定してください: " + ShownText(text);
+  return {};
+}
+
+std::string CheckSortMemory(const std::string& text, long long& mib) {
+  const Number number = ParseNumber(text, mib);
+  if (number == Number::kNotANumber) {
+    return "--sort-memory には数値を指定してください: " + ShownText(text);
+  }
+  if (number == Number::kValid && mib < 1) {
+    return "--sort-memory には 1 以上の MiB を指定してください: " + ShownText(text);
+  }
+  // Beyond what the machine has, the sort would not run out of room but the machine would.
+  const long long physical = PhysicalMemoryMib();
+  const long long limit = physical > 0 ? physical : (1LL << 30);
+  if (number == Number::kTooLarge || mib > limit) {
+    return "--sort-memory の値が大きすぎます: " + ShownText(text) + "（" +
+           (physical > 0 ? "この機械のメモリは " + std::to_string(physical) + " MiB です。" : "") +
+           "1～" + std::to_string(limit) + " の MiB を指定してください）";
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string BatchHelp() {
   BatchOptions o;
+  NumberTexts numbers;
   CLI::App app{"", "vesmer-batch"};
-  Define(app, o);
+  Define(app, o, numbers);
   return app.help();
 }
 
 std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o) {
   CLI::App app{"", "vesmer-batch"};
-  Define(app, o);
+  NumberTexts numbers;
+  Define(app, o, numbers);
   app.allow_extras();
+  // An option given twice is counted after parsing, rather than left to CLI11's own message.
+  for (CLI::Option* option : app.get_options()) {
+    if (!option->get_positional() && !IsFlag(*option)) {
+      option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    }
+  }
+  if (std::string problem = FlagGivenAValue(app, argc, argv); !problem.empty()) return problem;
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -160,29 +260,48 @@ std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o
     return {};
   } catch (const CLI::ArgumentMismatch& e) {
     return OptionOf(e.what()) + " には値を指定してください";
-  } catch (const CLI::ConversionError& e) {
-    return std::string("数値を指定してください: ") + e.what();
-  } catch (const CLI::ParseError& e) {
-    return std::string("引数を解釈できません: ") + e.what();
+  } catch (const CLI::ParseError&) {
+    return "引数を解釈できません";
   }
   for (const std::string& extra : app.remaining()) {
-    if (!extra.empty() && extra[0] == '-' && extra != "-") return "不明なオプションです: " + extra;
-    return "比較元と比較先のほかに余分な引数があります: " + extra;
+    if (!extra.empty() && extra[0] == '-' && extra != "-") {
+      return "不明なオプションです: " + ShownText(extra);
+    }
+    return "比較元と比較先のほかに余分な引数があります: " + ShownText(extra);
+  }
+  for (const CLI::Option* option : app.get_options()) {
+    if (!option->get_positional() && !IsFlag(*option) && option->count() > 1) {
+      return NameOf(*option) + " が " + std::to_string(option->count()) +
+             " 回指定されています（1 回だけ指定してください）";
+    }
+  }
+  if (o.paths.size() > 2) {
+    return "ファイルが多すぎます（比較元と比較先の 2 つだけを指定してください）: 3 つ目は " +
+           ShownText(o.paths[2]);
   }
   if (o.help || o.version) return {};
   if (o.outputs) {
     for (const char c : *o.outputs) {
       if (c < '2' || c > '5') {
-        return "--outputs には 2～5 の数字を指定してください: " + *o.outputs;
+        return "--outputs には 2～5 の数字を指定してください: " + ShownText(*o.outputs);
       }
     }
   }
   if ((o.key_fields || o.omit_fields) && !o.layout) {
     return "--key-fields と --omit-fields には --layout が必要です";
   }
-  if (o.report_pairs < 0) return "--report-pairs には 0 以上の件数を指定してください";
-  if (o.sort_memory_mib < 1 || o.sort_memory_mib > (1LL << 30)) {
-    return "--sort-memory には 1 以上の MiB を指定してください";
+  if (numbers.report_pairs) {
+    if (std::string problem = CheckReportPairs(*numbers.report_pairs, o.report_pairs);
+        !problem.empty()) {
+      return problem;
+    }
+  }
+  if (numbers.sort_memory) {
+    if (std::string problem = CheckSortMemory(*numbers.sort_memory, o.sort_memory_mib);
+        !problem.empty()) {
+      return problem;
+    }
+    if (!o.sort) return "--sort-memory は --sort と一緒に指定してください";
   }
   if (o.expected && !o.rules) return "--expected には --rules が必要です";
   if (o.paths.size() != 2 && !(o.settings && o.paths.empty())) {

@@ -21,6 +21,7 @@
 #include "engine/messages.h"
 #include "engine/result_list.h"
 #include "engine/sorted_input.h"
+#include "engine/temp_file.h"
 #include "engine/utf8_input.h"
 #include "platform/bytes.h"
 #include "platform/files.h"
@@ -881,14 +882,15 @@ std::string_view StatusText(const RunSummary& summary) {
     case RunOutcome::kOutOfOrder:
       return messages::kOutOfOrder;
     case RunOutcome::kSetupFailed:
-      return summary.error.error_number() == ENOMEM ? messages::kOutOfMemory
-                                                    : messages::kCannotOpen;
     case RunOutcome::kIoFailed:
+      if (summary.error.error_number() == ENOMEM) return messages::kOutOfMemory;
       if (summary.error.error_number() == ESTALE && summary.error.operation() == "changed") {
         return messages::kInputChanged;
       }
-      return summary.error.error_number() == ENOMEM ? messages::kOutOfMemory
-                                                    : messages::kReadWriteFailed;
+      // The sort's own files: the user's files are fine, the temporary folder is not.
+      if (IsTemporaryFolderFailure(summary.error)) return messages::kTempFolderFailed;
+      return summary.outcome == RunOutcome::kSetupFailed ? messages::kCannotOpen
+                                                         : messages::kReadWriteFailed;
     case RunOutcome::kStopped:
       break;
   }

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "engine/ranges.h"
+#include "platform/unicode.h"
 #include "table_file.h"
 
 namespace vesmer {
@@ -74,7 +75,7 @@ std::string ParseFieldLine(const std::vector<std::string_view>& columns, Field& 
   if (start + length - 1 > kColumnLimit) return "項目が 2147483647 桁目を超えています";
   char attribute = 'X';
   if (columns.size() > 3 && !ParseAttribute(columns[3], attribute)) {
-    return "属性「" + std::string(columns[3]) + "」が正しくありません（X、9、N のいずれかです）";
+    return "属性「" + ShownText(columns[3]) + "」が正しくありません（X、9、N のいずれかです）";
   }
   field.name = std::string(columns[0]);
   field.start = static_cast<std::int32_t>(start);
@@ -118,8 +119,8 @@ bool ParseLayoutText(std::string_view bytes, const std::string& path_for_message
     if (problem.empty()) {
       const auto [it, inserted] = lines_by_name.emplace(field.name, line);
       if (!inserted) {
-        problem =
-            "項目名「" + field.name + "」は " + std::to_string(it->second) + " 行目にもあります";
+        problem = "項目名「" + ShownText(field.name) + "」は " + std::to_string(it->second) +
+                  " 行目にもあります";
       }
     }
     if (!problem.empty()) {
@@ -179,7 +180,7 @@ bool FieldNamesToRangeText(const Layout& layout, std::string_view names, std::st
   message = "★レイアウトにない項目です: ";
   for (std::size_t i = 0; i < unknown.size(); ++i) {
     if (i > 0) message += ", ";
-    message += unknown[i];
+    message += ShownText(unknown[i]);
   }
   return false;
 }

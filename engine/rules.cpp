@@ -8,6 +8,7 @@
 
 #include "engine/ranges.h"
 #include "platform/cp932.h"
+#include "platform/unicode.h"
 #include "table_file.h"
 
 namespace vesmer {
@@ -214,16 +215,16 @@ std::string ResolveField(std::string_view text, const Layout* layout, std::int32
   if (LooksLikeRange(normalised)) {
     RangeList list;
     if (ParseRangeText(normalised, list) != ParseOutcome::kValid || list.UsedPrefix() != 1) {
-      return "範囲「" + std::string(text) + "」が正しくありません（開始-終了 と書きます）";
+      return "範囲「" + ShownText(text) + "」が正しくありません（開始-終了 と書きます）";
     }
     start = list[0].Start;
     length = list[0].End - list[0].Start + 1;
     return {};
   }
   if (layout == nullptr) {
-    return "項目名「" + std::string(text) + "」を使うにはレイアウトファイルが要ります";
+    return "項目名「" + ShownText(text) + "」を使うにはレイアウトファイルが要ります";
   }
-  return "項目「" + std::string(text) + "」はレイアウトにありません";
+  return "項目「" + ShownText(text) + "」はレイアウトにありません";
 }
 
 // The checks of one data line; "" when it holds a rule, else what is wrong with it.
@@ -243,7 +244,7 @@ std::string ParseRuleLine(const std::vector<std::string_view>& columns, const La
   const auto known = std::find_if(kRuleNames.begin(), kRuleNames.end(),
                                   [name](const RuleName& r) { return r.name == name; });
   if (known == kRuleNames.end()) {
-    return "規則「" + std::string(name) +
+    return "規則「" + ShownText(name) +
            "」はありません（無視、全半角、かなカナ、前後空白、数値 のいずれかです）";
   }
   rule.kind = known->kind;
@@ -252,10 +253,10 @@ std::string ParseRuleLine(const std::vector<std::string_view>& columns, const La
     if (value.empty()) {
       rule.tolerance = "0";
     } else if (!ParseTolerance(value, rule.tolerance)) {
-      return "許容差「" + std::string(value) + "」が 0 以上の数値ではありません";
+      return "許容差「" + ShownText(value) + "」が 0 以上の数値ではありません";
     }
   } else if (!value.empty()) {
-    return "規則「" + std::string(name) + "」に値は書けません";
+    return "規則「" + ShownText(name) + "」に値は書けません";
   }
   return {};
 }

@@ -169,7 +169,8 @@ class RunSource final : public Source {
     const std::size_t held = end_ - begin_;
     if (held >= n) return true;
     if (n - held > left_) {
-      status_ = Status::Error(EIO, "read", file_.dir());  // a record cut short: cannot happen
+      // A record cut short: cannot happen.
+      status_ = Status::Error(EIO, "read temporary file", file_.dir());
       return false;
     }
     if (n > buffer_.size()) {

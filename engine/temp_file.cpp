@@ -3,41 +3,40 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+
+#include "platform/nameless_file.h"
 
 namespace vesmer {
 namespace {
 
-std::atomic<bool> force_named{false};
-
-// Errors of an O_TMPFILE open that mean the file system or the kernel cannot do it, rather
-// than that the folder is unusable.
-bool TmpFileUnsupported(int error) {
-  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOSYS;
-}
+// Operations of the failures IsTemporaryFolderFailure recognises.
+constexpr const char* kCreate = "create temporary file";
+constexpr const char* kWrite = "write temporary file";
 
 }  // namespace
 
-void ForceNamedTempFilesForTesting(bool on) { force_named.store(on); }
+bool IsTemporaryFolderFailure(const Status& status) {
+  return !status.ok() && (status.operation() == kCreate || status.operation() == kWrite);
+}
+
+void ForceNamedTempFilesForTesting(bool on) { ForceNamedFilesForTesting(on); }
 
 Status TempFile::Create(const std::string& dir) {
   Close();
   dir_ = dir;
-  if (!force_named.load()) {
-    const int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      fd_ = fd;
-      return {};
-    }
-    if (!TmpFileUnsupported(errno)) return Status::Error(errno, "create temporary file", dir);
+  // O_EXCL: this file is never to get a name.
+  if (const int fd = OpenNamelessFile(dir, O_RDWR | O_EXCL, 0600); fd >= 0) {
+    fd_ = fd;
+    return {};
   }
+  if (!NamelessFileUnsupported(errno)) return Status::Error(errno, kCreate, dir);
   std::string name = dir;
   if (name.empty() || name.back() != '/') name += '/';
   name += ".vesmer-sort-XXXXXX";
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return Status::Error(errno, "create temporary file", dir);
+  if (fd < 0) return Status::Error(errno, kCreate, dir);
   // The name lives only between these two calls.
   if (::unlink(name.c_str()) != 0) {
     const int error = errno;
@@ -53,7 +52,7 @@ Status TempFile::WriteAt(std::uint64_t offset, const char* data, std::size_t n) 
     const ssize_t put = ::pwrite(fd_, data, n, static_cast<off_t>(offset));
     if (put < 0) {
       if (errno == EINTR) continue;
-      return Status::Error(errno, "write", dir_);
+      return Status::Error(errno, kWrite, dir_);
     }
     // A write cut short by a full disk or a size limit reports why on the next call.
     data += put;
@@ -68,9 +67,9 @@ Status TempFile::ReadAt(std::uint64_t offset, char* data, std::size_t n) const {
     const ssize_t got = ::pread(fd_, data, n, static_cast<off_t>(offset));
     if (got < 0) {
       if (errno == EINTR) continue;
-      return Status::Error(errno, "read", dir_);
+      return Status::Error(errno, "read temporary file", dir_);
     }
-    if (got == 0) return Status::Error(EIO, "read", dir_);
+    if (got == 0) return Status::Error(EIO, "read temporary file", dir_);
     data += got;
     n -= static_cast<std::size_t>(got);
     offset += static_cast<std::uint64_t>(got);

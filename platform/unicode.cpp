@@ -110,4 +110,36 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
   return out;
 }
 
+std::string ShownText(std::string_view text, std::size_t max_characters) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t taken = 0;
+    const char32_t cp = DecodeUtf8(text.data() + i, text.size() - i, taken);
+    // U+FFFD written out is a character like any other; made up by the decoder it stands for
+    // bytes that are not UTF-8.
+    const bool malformed = cp == kReplacementChar && text.substr(i, 3) != "\xEF\xBF\xBD";
+    const bool control = cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+    const std::size_t width = malformed || control ? 4 * taken : 1;
+    if (characters + width > max_characters) {
+      shown += "…";
+      break;
+    }
+    characters += width;
+    if (malformed || control) {
+      for (std::size_t k = i; k < i + taken; ++k) {
+        const auto b = static_cast<unsigned char>(text[k]);
+        shown += "\\x";
+        shown += kHex[b >> 4];
+        shown += kHex[b & 0xF];
+      }
+    } else {
+      shown.append(text, i, taken);
+    }
+    i += taken;
+  }
+  return shown;
+}
+
 }  // namespace vesmer

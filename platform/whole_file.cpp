@@ -1,17 +1,27 @@
 #include "platform/whole_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
+
+#include "platform/nameless_file.h"
+#include "platform/unique_fd.h"
 
 namespace vesmer {
 namespace {
 
 // As many links as the kernel follows in one path before it gives up with ELOOP.
 constexpr int kMaxLinks = 40;
+
+// Names tried for a finished file before giving up: only a folder crowded with hidden files of
+// that pattern ever needs a second one.
+constexpr int kNameTries = 100;
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -27,9 +37,34 @@ std::string TemporaryPattern(const std::string& target) {
   return target.substr(0, name) + "." + target.substr(name) + ".XXXXXX";
 }
 
-bool WriteAll(int fd, std::string_view data) {
+// Replaces the "XXXXXX" at the end of `name` by letters and digits no other process can guess.
+void FillRandomSuffix(std::string& name) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char random[6] = {};
+  if (::getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+    // No entropy yet (early boot): any name that differs from the last will do, since a name
+    // taken is only tried again.
+    static std::atomic<unsigned> counter{0};
+    const unsigned seed = static_cast<unsigned>(::getpid()) * 2654435761u + counter++;
+    for (std::size_t i = 0; i < sizeof random; ++i)
+      random[i] = static_cast<unsigned char>(seed >> (i * 5));
+  }
+  for (std::size_t i = 0; i < sizeof random; ++i) {
+    name[name.size() - sizeof random + i] = kLetters[random[i] % (sizeof kLetters - 1)];
+  }
+}
+
+// Writes all of `data`, a step at a time so that a stop request is heard within one step; false
+// with errno set on a failure, or EINTR when `stop` was set.
+bool WriteAll(int fd, std::string_view data, const std::atomic<bool>* stop) {
+  constexpr std::size_t kStep = std::size_t{8} << 20;
   while (!data.empty()) {
-    const ssize_t put = ::write(fd, data.data(), data.size());
+    if (stop != nullptr && stop->load()) {
+      errno = EINTR;
+      return false;
+    }
+    const ssize_t put = ::write(fd, data.data(), std::min(data.size(), kStep));
     if (put < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -118,7 +153,8 @@ Status ResolveLinks(const std::string& path, std::string& target) {
   }
 }
 
-Status ReplaceWholeFile(const std::string& path, std::string_view content, Durability durability) {
+Status ReplaceWholeFile(const std::string& path, std::string_view content, Durability durability,
+                        const std::atomic<bool>* stop) {
   std::string target;
   if (Status resolved = ResolveLinks(path, target); !resolved.ok()) return resolved;
   struct stat old;
@@ -128,32 +164,50 @@ Status ReplaceWholeFile(const std::string& path, std::string_view content, Durab
     return Status::Error(S_ISDIR(old.st_mode) ? EISDIR : EINVAL, "replace", target);
   }
 
-  std::string temp = TemporaryPattern(target);
-  // mkostemp creates the file with O_EXCL: a file of that name that exists is never reused.
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return Status::Error(errno, "create", target);
-  bool open = true;
+  // The bytes go to a file without a name, so a process killed while it writes leaves nothing
+  // behind; the file gets a (temporary) name only once it is complete.
+  const std::string folder = FolderOf(target);
+  UniqueFd fd(OpenNamelessFile(folder, O_WRONLY, 0600));
+  std::string temp;  // the temporary name, once the file has one
+  if (!fd.valid()) {
+    if (!NamelessFileUnsupported(errno)) return Status::Error(errno, "create", target);
+    temp = TemporaryPattern(target);
+    // mkostemp creates the file with O_EXCL: a file of that name that exists is never reused.
+    fd.Reset(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.valid()) return Status::Error(errno, "create", target);
+  }
   const auto fail = [&](int error, const char* operation) {
-    if (open) ::close(fd);
-    ::unlink(temp.c_str());
+    fd.Reset();
+    if (!temp.empty()) ::unlink(temp.c_str());
     return Status::Error(error, operation, target);
   };
   if (exists) {
     // Only root may give a file away; anyone else ends up owning the new file, as with any
     // editor that saves through a new file.
     if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-        ::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) {
+        ::fchown(fd.get(), old.st_uid, old.st_gid) != 0 && errno != EPERM) {
       return fail(errno, "chown");
     }
   }
-  if (::fchmod(fd, exists ? (old.st_mode & 07777) : 0644) != 0) return fail(errno, "chmod");
-  if (!WriteAll(fd, content)) return fail(errno, "write");
+  if (::fchmod(fd.get(), exists ? (old.st_mode & 07777) : 0644) != 0) return fail(errno, "chmod");
+  if (!WriteAll(fd.get(), content, stop)) return fail(errno, "write");
   const bool sync = durability == Durability::kSynced;
-  if (sync && ::fsync(fd) != 0) return fail(errno, "fsync");
-  open = false;
-  if (::close(fd) != 0) return fail(errno, "close");
+  if (sync && ::fsync(fd.get()) != 0) return fail(errno, "fsync");
+  if (temp.empty()) {
+    for (int tries = 0;; ++tries) {
+      temp = TemporaryPattern(target);
+      FillRandomSuffix(temp);
+      const int error = LinkNamelessFile(fd.get(), temp);
+      if (error == 0) break;
+      temp.clear();  // not ours to remove
+      if (error != EEXIST || tries == kNameTries) return fail(error, "link");
+    }
+  }
+  if (const int error = fd.Close(); error != 0) return fail(error, "close");
+  // The last moment a stop can still leave the old file as it was.
+  if (stop != nullptr && stop->load()) return fail(EINTR, "write");
   if (::rename(temp.c_str(), target.c_str()) != 0) return fail(errno, "rename");
-  return sync ? SyncFolder(FolderOf(target)) : Status{};
+  return sync ? SyncFolder(folder) : Status{};
 }
 
 Status MakeFolders(const std::string& folder, mode_t mode) {

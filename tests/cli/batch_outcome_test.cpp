@@ -211,8 +211,9 @@ TEST_F(BatchOutcomeTest, ARunStoppedBeforeItWritesSaysSo) {
   }
 }
 
-// A signal while the report is made stops the run as anywhere else; the report is then either
-// left as it was or says itself that the run was stopped.
+// A signal while the report is made stops the run as anywhere else. The report is then left as
+// it was, or says itself that the run was stopped, or (the signal came as it was done) is whole
+// and marked as not complete.
 TEST_F(BatchOutcomeTest, ASignalWhileTheReportIsWrittenStopsTheRun) {
   std::string a, b;
   for (int i = 0; i < 60000; ++i) {

@@ -626,7 +626,7 @@ TEST_P(SortedInputTempFileTest, FullTempFolderFailsWithItsPath) {
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(report, std::to_string(EFBIG) + "|write|" + temp_ + "|0");
+  EXPECT_EQ(report, std::to_string(EFBIG) + "|write temporary file|" + temp_ + "|0");
   EXPECT_EQ(ReadFile(path), bytes);
   EXPECT_EQ(EntriesIn(temp_), 0u);
 }

@@ -2,16 +2,19 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/nameless_file.h"
 #include "tests/forked_child.h"
 #include "tests/test_util.h"
 
@@ -37,6 +40,48 @@ std::string LinkText(const std::string& path) {
 
 void Symlink(const std::string& target, const std::string& link) {
   ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
+}
+
+// What a watched write showed of the file being written.
+struct SeenWrite {
+  bool caught = false;  // seen holding some of the bytes but not all
+  std::string name;     // the file's name as /proc shows it: "(deleted)" when it has none
+  int exit_code = -1;   // the child's, 128 + the signal when killed
+};
+
+// Replaces `path` by `bytes` bytes of content in a child process and watches the child's open
+// files from this one: once the file it writes in `path`'s folder holds some of the bytes but
+// not all, notes its name and, with `kill`, kills the child with SIGKILL right there. With
+// `named`, the child writes as on a file system without nameless files.
+SeenWrite WatchReplace(const std::string& path, std::size_t bytes, bool kill, bool named) {
+  SeenWrite seen;
+  const std::string folder = std::filesystem::path(path).parent_path().string() + "/";
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) return seen;
+  if (pid == 0) {
+    ForceNamedFilesForTesting(named);
+    const std::string content(bytes, 'r');
+    ::_exit(ReplaceWholeFile(path, content, Durability::kWriteBack).ok() ? 0 : 1);
+  }
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (seen.caught) continue;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(fds, ec)) {
+      const std::string name = LinkText(entry.path().string());
+      struct stat st;
+      if (name.rfind(folder, 0) != 0 || ::stat(entry.path().c_str(), &st) != 0) continue;
+      if (st.st_size <= 0 || static_cast<std::size_t>(st.st_size) >= bytes) continue;
+      seen.caught = true;
+      seen.name = name.substr(folder.size());
+      if (kill) ::kill(pid, SIGKILL);
+      break;
+    }
+  }
+  seen.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return seen;
 }
 
 TEST(WholeFileTest, ReadsEveryByte) {
@@ -183,6 +228,42 @@ TEST(WholeFileTest, DanglingLinkGetsItsTargetCreated) {
   EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"link.ini", "target.ini"}));
 }
 
+TEST(WholeFileTest, KilledWhileWritingLeavesNoFileBehind) {
+  TempDir dir;
+  const std::string path = dir / "r.html";
+  WriteFile(path, "old report");
+  // The larger the content, the longer the write: grow it until the kill lands inside.
+  SeenWrite seen;
+  for (std::size_t bytes = std::size_t{64} << 20; !seen.caught && bytes <= (std::size_t{512} << 20);
+       bytes *= 2) {
+    seen = WatchReplace(path, bytes, /*kill=*/true, /*named=*/false);
+  }
+  ASSERT_TRUE(seen.caught) << "the write always ended before it could be seen";
+  EXPECT_EQ(seen.exit_code, 128 + SIGKILL);
+  EXPECT_NE(seen.name.find("(deleted)"), std::string::npos) << seen.name;
+  EXPECT_EQ(ReadFile(path), "old report");
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"r.html"});
+}
+
+TEST(WholeFileTest, WithoutNamelessFilesTheNewFileIsWrittenUnderAHiddenName) {
+  TempDir dir;
+  const std::string path = dir / "r.html";
+  WriteFile(path, "old report");
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  SeenWrite seen;
+  std::size_t bytes = std::size_t{64} << 20;
+  for (; !seen.caught && bytes <= (std::size_t{512} << 20); bytes *= 2) {
+    seen = WatchReplace(path, bytes, /*kill=*/false, /*named=*/true);
+  }
+  ASSERT_TRUE(seen.caught) << "the write always ended before it could be seen";
+  EXPECT_EQ(seen.exit_code, 0);
+  EXPECT_EQ(seen.name.rfind(".r.html.", 0), 0u) << seen.name;
+  EXPECT_EQ(seen.name.size(), std::string(".r.html.XXXXXX").size()) << seen.name;
+  EXPECT_EQ(ReadFile(path), std::string(bytes / 2, 'r'));
+  EXPECT_EQ(ModeOf(path) & 07777, 0640u);
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"r.html"});
+}
+
 TEST(WholeFileTest, WhatCannotBeReplacedIsLeftAlone) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder");
@@ -214,6 +295,26 @@ TEST(WholeFileTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(code, 0);
     EXPECT_EQ(ReadFile(path), old);
     EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"v.ini"});
+  }
+}
+
+// A stop request gives the replacement up: the old file stays, and nothing else is left, with
+// a nameless file or a named one.
+TEST(WholeFileTest, AStopLeavesTheOldFileAsItWas) {
+  for (const bool named : {false, true}) {
+    ForceNamedFilesForTesting(named);
+    TempDir dir;
+    const std::string path = dir / "r.html";
+    WriteFile(path, "old");
+    std::atomic<bool> stop{true};
+    const Status s = ReplaceWholeFile(path, "new", Durability::kWriteBack, &stop);
+    ForceNamedFilesForTesting(false);
+    EXPECT_EQ(s.error_number(), EINTR) << named;
+    EXPECT_EQ(ReadFile(path), "old");
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"r.html"});
+    stop = false;
+    EXPECT_TRUE(ReplaceWholeFile(path, "new", Durability::kWriteBack, &stop).ok());
+    EXPECT_EQ(ReadFile(path), "new");
   }
 }
 

@@ -23,6 +23,8 @@ inline constexpr const char* kCompletedNoDifferences =
 inline constexpr const char* kOutOfOrder =
     "★キーを指定する場合、ファイルは昇順に整列されている必要があります";
 inline constexpr const char* kCannotOpen = "★ファイルを開けませんでした";
+inline constexpr const char* kTempFolderFailed =
+    "★整列の一時ファイルを作れませんでした（一時フォルダがないか、いっぱいです）";
 inline constexpr const char* kReadWriteFailed = "★ファイルの読み書きに失敗しました";
 inline constexpr const char* kInputChanged = "★比較の途中で入力ファイルが変更されました";
 inline constexpr const char* kOutOfMemory = "★メモリが足りないため、処理を中止しました";

@@ -40,7 +40,12 @@ class TempFile {
   std::string dir_;
 };
 
-// Seam for tests: while on, Create() takes the named way even where O_TMPFILE works.
+// True when `status` says a temporary file could not be created or written: its folder is
+// missing, full or closed to us. The status's path is then the folder.
+[[nodiscard]] bool IsTemporaryFolderFailure(const Status& status);
+
+// Seam for tests: while on, Create() takes the named way even where O_TMPFILE works (so does
+// every nameless file of the process: see ForceNamedFilesForTesting).
 void ForceNamedTempFilesForTesting(bool on);
 
 }  // namespace vesmer
