@@ -1,5 +1,6 @@
 #include "cli/batch.h"
 
+#include <cerrno>
 #include <csignal>
 #include <ctime>
 #include <memory>
@@ -611,15 +612,16 @@ void WriteEvidence(Gathered& g, const BatchOptions& o, const std::string& comman
     written.selected = true;
     if (!failed && !stop_came()) {
       const std::string content = e.render(report);
-      if (stop_came()) break;
-      const Status s = ReplaceWholeFile(*e.path, content, Durability::kWriteBack,
-                                        stopped_before ? nullptr : &StopFlag());
+      const Status s = stop_came() ? Status::Error(EINTR, "write", *e.path)
+                                   : ReplaceWholeFile(*e.path, content, Durability::kWriteBack,
+                                                      stopped_before ? nullptr : &StopFlag());
       if (s.ok()) {
         written.created = true;
       } else if (!stop_came()) {
         err << e.failure << '\n';
+        // The first failure is the one that ended the run.
+        if (summary.error.ok()) summary.error = s;
         summary.outcome = RunOutcome::kIoFailed;
-        summary.error = s;
         failed = true;
       }
     }

@@ -247,6 +247,7 @@ TEST_F(BatchOutcomeTest, ASignalWhileTheReportIsWrittenStopsTheRun) {
     const std::string report = ReadFile(Path("r.html"));
     EXPECT_TRUE(report == "the report before" ||
                 report.find("中止（stopped）") != std::string::npos);
+    ASSERT_EQ(j.value("extra_outputs", json::array()).size(), 1u) << r.out;
     EXPECT_FALSE(j["extra_outputs"][0]["complete"].get<bool>());
   }
 }
