@@ -212,6 +212,7 @@ class Run {
   std::array<std::unique_ptr<LineSource>, 2> sources_;
   bool set_up_ = false;
   std::int64_t expected_ = 0;
+  std::int64_t same_text_other_bytes_ = 0;
   bool out_of_order_ = false;
   bool stop_ = false;
   Status error_;
@@ -614,7 +615,15 @@ bool Run::AdvanceOverSameBytes() {
 PairVerdict Run::Pair() {
   InputSide& src = side(Side::kSource);
   InputSide& dst = side(Side::kDestination);
-  if (ComparisonTextsEqual(src, dst)) {
+  const TextMatch match = MatchComparisonTexts(src, dst);
+  if (match == TextMatch::kSameLines) {
+    PairEqual(PairVerdict::kEqual);
+    return PairVerdict::kEqual;
+  }
+  if (match == TextMatch::kEqual) {
+    // Lines that are not the same bytes, of equal texts: counted when their comparison bytes
+    // differ.
+    if (!RawComparisonBytesEqual(src, dst)) ++same_text_other_bytes_;
     PairEqual(PairVerdict::kEqual);
     return PairVerdict::kEqual;
   }
@@ -801,6 +810,7 @@ RunSummary Run::Execute() {
             : files_.written(kind) - static_cast<std::int64_t>(outputs_[kind].lines_lost());
   }
   summary.expected_pairs = expected_;
+  summary.same_text_other_bytes = same_text_other_bytes_;
   if (summary.outcome == RunOutcome::kNoDifferences && summary.DifferencesFound()) {
     summary.outcome = RunOutcome::kDifferences;
   }
