@@ -620,14 +620,19 @@ PairVerdict Run::Pair() {
     PairEqual(PairVerdict::kEqual);
     return PairVerdict::kEqual;
   }
-  if (match == TextMatch::kEqual) {
-    // Lines that are not the same bytes, of equal texts: counted when their comparison bytes
-    // differ.
-    if (!RawComparisonBytesEqual(src, dst)) ++same_text_other_bytes_;
-    PairEqual(PairVerdict::kEqual);
-    return PairVerdict::kEqual;
+  // Lines that are not the same bytes: their comparison bytes are looked at when their texts are
+  // equal (such pairs are counted), or when bytes decide.
+  const bool texts_equal = match == TextMatch::kEqual;
+  if (texts_equal || job_.CompareBytes) {
+    const bool bytes_equal = RawComparisonBytesEqual(src, dst);
+    if (texts_equal && !bytes_equal) ++same_text_other_bytes_;
+    if (job_.CompareBytes ? bytes_equal : texts_equal) {
+      PairEqual(PairVerdict::kEqual);
+      return PairVerdict::kEqual;
+    }
   }
-  if (extensions_.judge != nullptr && extensions_.judge->Accepts(src, dst)) {
+  // The rules accept differences of text; equal texts leave them nothing to accept.
+  if (!texts_equal && extensions_.judge != nullptr && extensions_.judge->Accepts(src, dst)) {
     PairEqual(PairVerdict::kExpected);
     return PairVerdict::kExpected;
   }

@@ -62,6 +62,7 @@ class Record {
   [[nodiscard]] std::string_view RawComparisonBytes() const;
   // The raw comparison bytes before alignment.
   [[nodiscard]] std::string_view FullRawComparisonBytes() const;
+  [[nodiscard]] const ComparisonJob& job() const { return *job_; }
 
  protected:
   friend void ReadRecord(InputSide&, bool&);
