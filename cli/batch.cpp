@@ -246,6 +246,11 @@ std::vector<std::string> Warnings(const RunSummary& summary) {
                          in.path);
     }
   }
+  if (summary.same_text_other_bytes > 0) {
+    warnings.push_back("文字としては一致するがバイトが異なる組が " +
+                       std::to_string(summary.same_text_other_bytes) +
+                       " 組あります（--compare-bytes でバイトを比較できます）");
+  }
   return warnings;
 }
 
@@ -303,6 +308,9 @@ Json SummaryJson(const Gathered& g) {
                {"found", o.found}};
     if (o.created) entry["complete"] = o.complete;
     j["outputs"].push_back(entry);
+  }
+  if (summary.outcome != RunOutcome::kSetupFailed) {
+    j["same_text_other_bytes"] = summary.same_text_other_bytes;
   }
   if (g.stats != nullptr) {
     if (g.layout != nullptr) {
@@ -469,6 +477,7 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
     }
   }
   r.differing_pairs = g.stats->pairs();
+  r.same_text_other_bytes = summary.same_text_other_bytes;
   r.column_counts = g.stats->column_counts();
   r.scale = cp932::FromUtf8(job.Scale);
   for (const KeptPair& kept : g.stats->kept()) r.pairs.push_back(ToReportPair(kept));
