@@ -235,7 +235,7 @@ std::string CheckOwnOutputs(const BatchOptions& o, const ComparisonJob& job) {
   return {};
 }
 
-std::vector<std::string> Warnings(const RunSummary& summary) {
+std::vector<std::string> Warnings(const RunSummary& summary, const ComparisonJob& job) {
   std::vector<std::string> warnings;
   for (const Side s : kSides) {
     const InputSummary& in = summary.inputs[Index(s)];
@@ -246,7 +246,8 @@ std::vector<std::string> Warnings(const RunSummary& summary) {
                          in.path);
     }
   }
-  if (summary.same_text_other_bytes > 0) {
+  // Comparing bytes, such pairs are differences already.
+  if (summary.same_text_other_bytes > 0 && !job.CompareBytes) {
     warnings.push_back("文字としては一致するがバイトが異なる組が " +
                        std::to_string(summary.same_text_other_bytes) +
                        " 組あります（--compare-bytes でバイトを比較できます）");
@@ -436,6 +437,7 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
       {"除外する項目", o.omit_fields.value_or("")},
       {"全角スペース１個と半角スペース２個は一致と見なす", OnOff(job.SpaceCompare)},
       {"レコード長が異なるとき、短い方にあわせる", OnOff(job.ArrangeLength)},
+      {"文字ではなくバイトで比較", OnOff(job.CompareBytes)},
       {"比較元は UTF-8", OnOff(job.Utf8[0])},
       {"比較先は UTF-8", OnOff(job.Utf8[1])},
       {"キーの順に整列してから比較", OnOff(o.sort)},
@@ -560,7 +562,8 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   if (!check.passed) return refuse(check.message, FocusName(check.focus));
   values.KeyRange = request.key_text;
   values.OmitRange = request.omit_text;
-  const ComparisonJob job = JobFromSettings(values, key, omit);
+  ComparisonJob job = JobFromSettings(values, key, omit);
+  job.CompareBytes = o.compare_bytes;
   if (o.sort && !job.UseKey)
     return refuse("★--sort は、キーで比較するとき（--key）に指定してください");
   if (const std::string clash = CheckOwnOutputs(o, job); !clash.empty()) return refuse(clash);
@@ -625,7 +628,7 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   g.summary = RunComparison(job, observer, extensions);
   observer.Clear();
   const RunSummary& summary = g.summary;
-  g.warnings = Warnings(summary);
+  g.warnings = Warnings(summary, job);
   for (const std::string& w : g.warnings) err << "vesmer-batch: 警告: " << w << '\n';
 
   const std::string status(StatusText(summary));

@@ -133,6 +133,7 @@ TEST_F(BatchTest, HelpAndVersion) {
   auto r = RunBatchExe({"--help"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_NE(r.out.find("--key"), std::string::npos);
+  EXPECT_NE(r.out.find("--compare-bytes"), std::string::npos);
   EXPECT_NE(r.out.find("終了コード"), std::string::npos);
   r = RunBatchExe({"--version"});
   EXPECT_EQ(r.exit_code, 0);
