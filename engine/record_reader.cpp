@@ -57,22 +57,29 @@ void MaskOmitted(std::string& bytes, const RangeList& ranges) {
 // becomes the whole default character) is blanked whole when any of its columns is omitted.
 void MaskOmittedOfRaw(std::string_view raw, std::size_t canonical_size, const RangeList& ranges,
                       std::string& out) {
-  std::string omitted(canonical_size, '\0');
-  for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
-    const ColumnRange& r = ranges[i];
-    if (static_cast<std::uint64_t>(r.End) > canonical_size) continue;
-    std::memset(omitted.data() + r.Start - 1, 1, static_cast<std::size_t>(r.End - r.Start + 1));
-  }
-  std::string scratch;
+  const std::size_t used = ranges.UsedPrefix();
+  // Whether 0-based column `c` of the line bytes is blanked: a range reaching past their end
+  // is skipped whole, as MaskOmitted does.
+  const auto omitted = [&](std::size_t c) {
+    for (std::size_t i = 0; i < used; ++i) {
+      const ColumnRange& r = ranges[i];
+      if (static_cast<std::uint64_t>(r.End) <= canonical_size &&
+          c + 1 >= static_cast<std::uint64_t>(r.Start) &&
+          c + 1 <= static_cast<std::uint64_t>(r.End)) {
+        return true;
+      }
+    }
+    return false;
+  };
   for (std::size_t at = 0, column = 0; at < raw.size() && column < canonical_size;) {
     const std::size_t n = cp932::CharLength(raw.data() + at, raw.size() - at);
-    const std::size_t width =
-        std::min(cp932::Canonical(raw.substr(at, n), scratch).size(), canonical_size - column);
+    const std::size_t width = std::min(cp932::CanonicalCharLength(raw.data() + at, raw.size() - at),
+                                       canonical_size - column);
     if (width == n) {
       for (std::size_t k = 0; k < n; ++k) {
-        if (omitted[column + k] != 0) out[at + k] = ' ';
+        if (omitted(column + k)) out[at + k] = ' ';
       }
-    } else if (std::memchr(omitted.data() + column, 1, width) != nullptr) {
+    } else if (omitted(column) || (width > 1 && omitted(column + 1))) {
       std::memset(out.data() + at, ' ', n);
     }
     at += n;
@@ -164,7 +171,13 @@ void Record::PrepareRaw() const {
     raw_comparison_store_.assign(raw_);
     if (job_->SpaceCompare) ReplaceFullWidthSpaces(raw_comparison_store_);
     if (job_->UseOmit && AnyOmitRangeInside(job_->OmitColumns, line.size())) {
-      MaskOmittedOfRaw(raw_, line.size(), job_->OmitColumns, raw_comparison_store_);
+      // No character is shorter in the line bytes and only a lead byte alone is longer, so a
+      // line as long as its line bytes has the same columns.
+      if (raw_.size() == line.size()) {
+        MaskOmitted(raw_comparison_store_, job_->OmitColumns);
+      } else {
+        MaskOmittedOfRaw(raw_, line.size(), job_->OmitColumns, raw_comparison_store_);
+      }
     }
     raw_comparison_ = raw_comparison_store_;
   }
