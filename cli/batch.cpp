@@ -264,7 +264,7 @@ void PrepareValues(const BatchOptions& o, Prepared& p) {
   }
 }
 
-std::vector<std::string> Warnings(const RunSummary& summary) {
+std::vector<std::string> Warnings(const RunSummary& summary, const ComparisonJob& job) {
   std::vector<std::string> warnings;
   for (const Side s : kSides) {
     const InputSummary& in = summary.inputs[Index(s)];
@@ -274,6 +274,12 @@ std::vector<std::string> Warnings(const RunSummary& summary) {
                          "1 行として読みました: " +
                          in.path);
     }
+  }
+  // Comparing bytes, such pairs are differences already.
+  if (summary.same_text_other_bytes > 0 && !job.CompareBytes) {
+    warnings.push_back("文字としては一致するがバイトが異なる組が " +
+                       std::to_string(summary.same_text_other_bytes) +
+                       " 組あります（--compare-bytes でバイトを比較できます）");
   }
   return warnings;
 }
@@ -359,6 +365,9 @@ Json SummaryJson(const Gathered& g) {
                                         {"written", extra.summary.created},
                                         {"complete", Complete(summary, extra.summary)}});
     }
+  }
+  if (summary.outcome != RunOutcome::kSetupFailed) {
+    j["same_text_other_bytes"] = summary.same_text_other_bytes;
   }
   if (g.stats != nullptr) {
     if (g.layout != nullptr) {
@@ -492,6 +501,7 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
       {"除外する項目", o.omit_fields.value_or("")},
       {"全角スペース１個と半角スペース２個は一致と見なす", OnOff(job.SpaceCompare)},
       {"レコード長が異なるとき、短い方にあわせる", OnOff(job.ArrangeLength)},
+      {"文字ではなくバイトで比較", OnOff(job.CompareBytes)},
       {"比較元は UTF-8", OnOff(job.Utf8[0])},
       {"比較先は UTF-8", OnOff(job.Utf8[1])},
       {"キーの順に整列してから比較", OnOff(o.sort)},
@@ -533,6 +543,7 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
     }
   }
   r.differing_pairs = g.stats->pairs();
+  r.same_text_other_bytes = summary.same_text_other_bytes;
   r.column_counts = g.stats->column_counts();
   r.scale = cp932::FromUtf8(job.Scale);
   for (const KeptPair& kept : g.stats->kept()) r.pairs.push_back(ToReportPair(kept));
@@ -677,7 +688,8 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   if (!check.passed) return refuse(check.message, check.focus);
   values.KeyRange = request.key_text;
   values.OmitRange = request.omit_text;
-  const ComparisonJob job = JobFromSettings(values, key, omit);
+  ComparisonJob job = JobFromSettings(values, key, omit);
+  job.CompareBytes = o.compare_bytes;
   if (o.sort && !job.UseKey)
     return refuse("★--sort は、キーで比較するとき（--key）に指定してください");
 
@@ -762,7 +774,7 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     stop_after_run();
   }
 
-  g.warnings = Warnings(summary);
+  g.warnings = Warnings(summary, job);
   for (const std::string& w : g.warnings) err << "vesmer-batch: 警告: " << w << '\n';
   const std::string status = BatchStatus(summary);
   const bool completed =

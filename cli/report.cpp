@@ -498,6 +498,7 @@ void Document::Results() {
   Row("結果", OutcomeText(data_.outcome));
   Row("状態", Text(data_.status));
   Row("差異のある組", Grouped(data_.differing_pairs) + " 組");
+  Row("文字としては一致するがバイトが異なる組", Grouped(data_.same_text_other_bytes) + " 組");
   if (!data_.rules_path.empty()) Row("許容された組", Grouped(data_.expected_pairs) + " 組");
   out_ += "</table>\n";
   if (!data_.error.empty()) {
@@ -919,6 +920,7 @@ std::string RenderSummaryCsv(const ReportData& data) {
   csv.Text("状態").Text(data.status).EndRow();
   csv.Text("エラー").Text(data.error).EndRow();
   csv.Text("差異のある組").Number(data.differing_pairs).EndRow();
+  csv.Text("文字としては一致するがバイトが異なる組").Number(data.same_text_other_bytes).EndRow();
   csv.Text("差異のある桁").Number(columns).EndRow();
   csv.Text("明細の件数").Number(static_cast<std::int64_t>(data.pairs.size())).EndRow();
   csv.Text("レイアウトファイル").Text(data.layout_path).EndRow();

@@ -218,6 +218,7 @@ class Run {
   std::array<std::unique_ptr<LineSource>, 2> sources_;
   bool set_up_ = false;
   std::int64_t expected_ = 0;
+  std::int64_t same_text_other_bytes_ = 0;
   bool out_of_order_ = false;
   bool stop_ = false;
   Status error_;
@@ -630,11 +631,24 @@ bool Run::AdvanceOverSameBytes() {
 PairVerdict Run::Pair() {
   InputSide& src = side(Side::kSource);
   InputSide& dst = side(Side::kDestination);
-  if (ComparisonTextsEqual(src, dst)) {
+  const TextMatch match = MatchComparisonTexts(src, dst);
+  if (match == TextMatch::kSameLines) {
     PairEqual(PairVerdict::kEqual);
     return PairVerdict::kEqual;
   }
-  if (extensions_.judge != nullptr && extensions_.judge->Accepts(src, dst)) {
+  // Lines that are not the same bytes: their comparison bytes are looked at when their texts are
+  // equal (such pairs are counted), or when bytes decide.
+  const bool texts_equal = match == TextMatch::kEqual;
+  if (texts_equal || job_.CompareBytes) {
+    const bool bytes_equal = RawComparisonBytesEqual(src, dst);
+    if (texts_equal && !bytes_equal) ++same_text_other_bytes_;
+    if (job_.CompareBytes ? bytes_equal : texts_equal) {
+      PairEqual(PairVerdict::kEqual);
+      return PairVerdict::kEqual;
+    }
+  }
+  // The rules accept differences of text; equal texts leave them nothing to accept.
+  if (!texts_equal && extensions_.judge != nullptr && extensions_.judge->Accepts(src, dst)) {
     PairEqual(PairVerdict::kExpected);
     return PairVerdict::kExpected;
   }
@@ -851,6 +865,7 @@ RunSummary Run::Execute() {
     summary.extra_outputs.push_back(out);
   }
   summary.expected_pairs = expected_;
+  summary.same_text_other_bytes = same_text_other_bytes_;
   if (summary.outcome == RunOutcome::kNoDifferences && summary.DifferencesFound()) {
     summary.outcome = RunOutcome::kDifferences;
   }

@@ -51,6 +51,42 @@ void MaskOmitted(std::string& bytes, const RangeList& ranges) {
   }
 }
 
+// Blanks, in `out` (a copy of `raw`), the bytes that stand for the omitted columns of the line
+// bytes, `canonical_size` bytes that hold raw's characters one for one. A character whose
+// length is kept is blanked byte for byte; one whose length changes (a lone lead byte that
+// becomes the whole default character) is blanked whole when any of its columns is omitted.
+void MaskOmittedOfRaw(std::string_view raw, std::size_t canonical_size, const RangeList& ranges,
+                      std::string& out) {
+  const std::size_t used = ranges.UsedPrefix();
+  // Whether 0-based column `c` of the line bytes is blanked: a range reaching past their end
+  // is skipped whole, as MaskOmitted does.
+  const auto omitted = [&](std::size_t c) {
+    for (std::size_t i = 0; i < used; ++i) {
+      const ColumnRange& r = ranges[i];
+      if (static_cast<std::uint64_t>(r.End) <= canonical_size &&
+          c + 1 >= static_cast<std::uint64_t>(r.Start) &&
+          c + 1 <= static_cast<std::uint64_t>(r.End)) {
+        return true;
+      }
+    }
+    return false;
+  };
+  for (std::size_t at = 0, column = 0; at < raw.size() && column < canonical_size;) {
+    const std::size_t n = cp932::CharLength(raw.data() + at, raw.size() - at);
+    const std::size_t width = std::min(cp932::CanonicalCharLength(raw.data() + at, raw.size() - at),
+                                       canonical_size - column);
+    if (width == n) {
+      for (std::size_t k = 0; k < n; ++k) {
+        if (omitted(column + k)) out[at + k] = ' ';
+      }
+    } else if (omitted(column) || (width > 1 && omitted(column + 1))) {
+      std::memset(out.data() + at, ' ', n);
+    }
+    at += n;
+    column += width;
+  }
+}
+
 }  // namespace
 
 void Record::Reset(std::string_view raw, std::int64_t line_number) {
@@ -58,6 +94,7 @@ void Record::Reset(std::string_view raw, std::int64_t line_number) {
   line_number_ = line_number;
   line_ready_ = false;
   prepared_ = false;
+  raw_prepared_ = false;
 }
 
 void Record::SetLineBytes(bool round_trips) const {
@@ -121,6 +158,40 @@ bool Record::ComparisonIsCanonical() const {
   Prepare();
   // A cut may split a double-byte character.
   return comparison_canonical_ && aligned_length_ == comparison_.size();
+}
+
+void Record::PrepareRaw() const {
+  if (raw_prepared_) return;
+  raw_prepared_ = true;
+  const std::string_view line = LineBytes();
+  if (line.data() == raw_.data() && line.size() == raw_.size()) {
+    // The line is its own line bytes, as nearly every line is: the comparison bytes are these.
+    raw_comparison_ = FullComparisonBytes();
+  } else {
+    raw_comparison_store_.assign(raw_);
+    if (job_->SpaceCompare) ReplaceFullWidthSpaces(raw_comparison_store_);
+    if (job_->UseOmit && AnyOmitRangeInside(job_->OmitColumns, line.size())) {
+      // No character is shorter in the line bytes and only a lead byte alone is longer, so a
+      // line as long as its line bytes has the same columns.
+      if (raw_.size() == line.size()) {
+        MaskOmitted(raw_comparison_store_, job_->OmitColumns);
+      } else {
+        MaskOmittedOfRaw(raw_, line.size(), job_->OmitColumns, raw_comparison_store_);
+      }
+    }
+    raw_comparison_ = raw_comparison_store_;
+  }
+  raw_aligned_length_ = raw_comparison_.size();
+}
+
+std::string_view Record::RawComparisonBytes() const {
+  PrepareRaw();
+  return std::string_view(raw_comparison_.data(), raw_aligned_length_);
+}
+
+std::string_view Record::FullRawComparisonBytes() const {
+  PrepareRaw();
+  return raw_comparison_;
 }
 
 // The rest of reading a record once its line is known.
@@ -222,21 +293,35 @@ bool SameBytes(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-bool ComparisonTextsEqual(InputSide& source, InputSide& destination) {
+TextMatch MatchComparisonTexts(InputSide& source, InputSide& destination) {
   // Identical lines give identical comparison texts whatever the options.
-  if (kFastPaths && SameBytes(source.raw(), destination.raw())) return true;
+  if (kFastPaths && SameBytes(source.raw(), destination.raw())) return TextMatch::kSameLines;
   PrepareLineBytes(source, destination);
   AlignRecordLengths(source, destination);
   const std::string_view a = source.ComparisonBytes();
   const std::string_view b = destination.ComparisonBytes();
-  if (kFastPaths && SameBytes(a, b)) return true;
+  if (kFastPaths && SameBytes(a, b)) return TextMatch::kEqual;
   // Canonical bytes are the only encoding of their text, so different bytes mean different
   // texts. Otherwise (a column blanked or a length cut inside a double-byte character) bytes
   // can differ and still decode alike: only the texts decide.
   if (kFastPaths && source.ComparisonIsCanonical() && destination.ComparisonIsCanonical()) {
-    return false;
+    return TextMatch::kDiffers;
   }
-  return cp932::DecodesEqual(a, b);
+  return cp932::DecodesEqual(a, b) ? TextMatch::kEqual : TextMatch::kDiffers;
+}
+
+void AlignRawLengths(InputSide& source, InputSide& destination) {
+  const std::size_t a = source.FullRawComparisonBytes().size();
+  const std::size_t b = destination.FullRawComparisonBytes().size();
+  const std::size_t n = source.job_->ArrangeLength ? std::min(a, b) : SIZE_MAX;
+  source.raw_aligned_length_ = std::min(a, n);
+  destination.raw_aligned_length_ = std::min(b, n);
+}
+
+bool RawComparisonBytesEqual(InputSide& source, InputSide& destination) {
+  PrepareLineBytes(source, destination);
+  AlignRawLengths(source, destination);
+  return SameBytes(source.RawComparisonBytes(), destination.RawComparisonBytes());
 }
 
 }  // namespace vesmer

@@ -30,15 +30,23 @@ bool CutCarriesPadded(std::string_view line, std::size_t p) {
 
 ListedPair ListedPair::Of(const Record* source, const Record* destination, std::int64_t number) {
   ListedPair pair;
+  // When bytes decide, the marks go under the bytes as read, which a line's own bytes (not its
+  // text's) number.
+  const auto comparison = [](const Record& r) {
+    return r.job().CompareBytes ? r.RawComparisonBytes() : r.ComparisonBytes();
+  };
+  const auto width = [](const Record& r) {
+    return r.job().CompareBytes ? r.raw().size() : r.LineBytes().size();
+  };
   if (source != nullptr) {
     pair.source_line = source->raw();
-    pair.source_comparison = source->ComparisonBytes();
-    pair.source_width = source->LineBytes().size();
+    pair.source_comparison = comparison(*source);
+    pair.source_width = width(*source);
   }
   if (destination != nullptr) {
     pair.destination_line = destination->raw();
-    pair.destination_comparison = destination->ComparisonBytes();
-    pair.destination_width = destination->LineBytes().size();
+    pair.destination_comparison = comparison(*destination);
+    pair.destination_width = width(*destination);
   }
   pair.number = number;
   return pair;

@@ -238,6 +238,12 @@ void RoundTripsBoth(std::string_view a, std::string_view b, bool& a_round_trips,
   b_round_trips = Walk(pb, common.at, b.size(), true).ok;
 }
 
+std::size_t CanonicalCharLength(const char* p, std::size_t n) {
+  std::size_t taken;
+  const char16_t unit = UnitAt(reinterpret_cast<const std::uint8_t*>(p), 0, n, taken);
+  return GetTables().encode[unit] > 0xFF ? 2 : 1;
+}
+
 std::string_view Canonical(std::string_view bytes, std::string& scratch) {
   if (RoundTrips(bytes)) return bytes;
   std::u16string text;

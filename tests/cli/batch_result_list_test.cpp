@@ -93,6 +93,47 @@ TEST_F(BatchResultListTest, WhichKindsFeedTheList) {
   EXPECT_EQ(r.exit_code, 1);
 }
 
+TEST_F(BatchResultListTest, ComparingBytesListsEqualTextsOfOtherBytes) {
+  // Pairs that are no character, lone lead bytes, and two codes of one character.
+  const std::string source = CrLf({"0001 \x85\x40 100", "A\x81", "0002 \xED\x40", "same"});
+  const std::string destination = CrLf({"0001 \x81\x7F 100", "A\x82", "0002 \xFA\x5C", "same"});
+  WriteFile(dir_ / "a.prn", source);
+  WriteFile(dir_ / "b.prn", destination);
+  auto r = RunBatchExe(
+      {"--json", "--compare-bytes", "--report", dir_ / "r.html", dir_ / "a.prn", dir_ / "b.prn"});
+  EXPECT_EQ(r.exit_code, 1);
+  nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["outcome"], "differences");
+  EXPECT_EQ(j["same_text_other_bytes"], 3);
+  // They are differences: nothing is left to warn about.
+  EXPECT_EQ(r.err, "");
+  const std::string report = ReadFile(dir_ / "r.html");
+  EXPECT_NE(report.find("<th>文字ではなくバイトで比較</th><td class=\"m\">する</td>"),
+            std::string::npos);
+  EXPECT_NE(report.find("<th>文字としては一致するがバイトが異なる組</th><td>3 組</td>"),
+            std::string::npos);
+  EXPECT_EQ(ReadFile(dir_ / "a_2.TXT"), CrLf({"0001 \x85\x40 100", "A\x81", "0002 \xED\x40"}));
+  EXPECT_EQ(ReadFile(dir_ / "a_3.TXT"), CrLf({"0001 \x81\x7F 100", "A\x82", "0002 \xFA\x5C"}));
+  EXPECT_EQ(ReadFile(dir_ / "a_4.TXT"), CrLf({"same"}));
+  EXPECT_EQ(List(),
+            CrLf(Concat(
+                {Segment("0000001", "000", "0001 \x85\x40 100", "0001 \x81\x7F 100", "     ??    "),
+                 Segment("0000002", "000", "A\x81", "A\x82", " ?"),
+                 Segment("0000003", "000", "0002 \xED\x40", "0002 \xFA\x5C", "     ??")})));
+
+  // The options apply to the bytes: the first and third pairs differ only in omitted columns.
+  r = RunBatchExe({"--json", "--compare-bytes", "-x", "6-7", dir_ / "a.prn", dir_ / "b.prn"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(ReadFile(dir_ / "a_4.TXT"), CrLf({"0001 \x85\x40 100", "0002 \xED\x40", "same"}));
+  EXPECT_EQ(List(), CrLf(Segment("0000002", "000", "A\x81", "A\x82", " ?")));
+
+  // Without the option they are equal pairs.
+  r = RunBatchExe({dir_ / "a.prn", dir_ / "b.prn"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(ReadFile(dir_ / "a_4.TXT"), source);
+  EXPECT_EQ(List(), "");
+}
+
 TEST_F(BatchResultListTest, KeyModeNumbersWithTheSourceLine) {
   Run(CrLf({"1", "2", "3", "4", "5", "6", "7x"}), CrLf({"1", "3", "7y"}), {"-k", "1-1"});
   EXPECT_EQ(List(), CrLf(Segment("0000007", "000", "7x", "7y", " ?")));

@@ -136,6 +136,7 @@ TEST_F(BatchTest, HelpAndVersion) {
   auto r = RunBatchExe({"--help"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_NE(r.out.find("--key"), std::string::npos);
+  EXPECT_NE(r.out.find("--compare-bytes"), std::string::npos);
   EXPECT_NE(r.out.find("終了コード"), std::string::npos);
   r = RunBatchExe({"--version"});
   EXPECT_EQ(r.exit_code, 0);
@@ -179,6 +180,41 @@ TEST_F(BatchTest, OptionsReachTheRecordReader) {
   EXPECT_EQ(r.exit_code, 0);
   r = Run(CrLf({"ABCDEF"}), CrLf({"ABC"}));
   EXPECT_EQ(r.exit_code, 1);
+}
+
+TEST_F(BatchTest, EqualTextsOfOtherBytesAreCountedAndWarnedAbout) {
+  // Pairs that are no character, lone lead bytes, and two codes of one character: the texts are
+  // equal, so the files have no differences, but the files are not the same.
+  const std::vector<std::string> source = {"0001 \x85\x40 100", "A\x81", "0002 \xED\x40", "same"};
+  const std::vector<std::string> destination = {"0001 \x81\x7F 100", "A\x82", "0002 \xFA\x5C",
+                                                "same"};
+  auto r = Run(CrLf(source), CrLf(destination), {"--json", "--summary-csv", dir_ / "s.csv"});
+  EXPECT_EQ(r.exit_code, 0);
+  nlohmann::json j = Summary(r, "no-differences", messages::kCompletedNoDifferences, {4, 4},
+                             "001111", {0, 0, 0, 0, 4, 0});
+  EXPECT_EQ(Result(4), CrLf(source));
+  EXPECT_EQ(j["same_text_other_bytes"], 3);
+  const std::string warning =
+      "文字としては一致するがバイトが異なる組が 3 組あります（--compare-bytes "
+      "でバイトを比較できます）";
+  EXPECT_EQ(r.err, "vesmer-batch: 警告: " + warning + "\n");
+  EXPECT_EQ(j["warnings"], nlohmann::json::array({warning}));
+  EXPECT_NE(ReadFile(dir_ / "s.csv").find("\r\n文字としては一致するがバイトが異なる組,3\r\n"),
+            std::string::npos);
+
+  // Without --json the warning is the same.
+  r = Run(CrLf(source), CrLf(destination));
+  EXPECT_EQ(r.err, "vesmer-batch: 警告: " + warning + "\n");
+
+  // Always there, 0 when the bytes are the same or differ only where the options look away.
+  r = Run(CrLf({"0001 \x85\x40 100"}), CrLf({"0001 \x81\x7F 100"}), {"--json", "-x", "6-7"});
+  EXPECT_EQ(r.exit_code, 0);
+  j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["same_text_other_bytes"], 0);
+  EXPECT_FALSE(j.contains("warnings"));
+  EXPECT_EQ(r.err, "");
+  r = Run(CrLf({"x"}), CrLf({"y"}), {"--json"});
+  EXPECT_EQ(nlohmann::json::parse(r.out)["same_text_other_bytes"], 0);
 }
 
 TEST_F(BatchTest, LineEndsAsTheRecordReaderSplitsThem) {

@@ -194,6 +194,7 @@ ReportData Realistic() {
     data.pairs.push_back(MakePair(Record(before[i]), Record(after[i]), lines[i]));
   }
   data.differing_pairs = 4;
+  data.same_text_other_bytes = 1203;
   data.pairs_limit = 100;
   Count(data, data.pairs, true);
 
@@ -399,6 +400,8 @@ TEST(ReportHtmlTest, StatesWhatWasComparedHowAndWhatWasFound) {
   EXPECT_NE(results.find("差異あり（differences）"), std::string::npos);
   EXPECT_NE(results.find("☆処理が終了しました"), std::string::npos);
   EXPECT_NE(results.find("<th>差異のある組</th><td>4 組</td>"), std::string::npos);
+  EXPECT_NE(results.find("<th>文字としては一致するがバイトが異なる組</th><td>1,203 組</td>"),
+            std::string::npos);
   EXPECT_NE(results.find("<th>許容された組</th><td>2 組</td>"), std::string::npos);
   EXPECT_EQ(results.find("class=\"err\""), std::string::npos);
   EXPECT_NE(results.find("<tr><td class=\"n\">4</td><td>一致したレコード</td><td>しない</td>"
@@ -1014,6 +1017,7 @@ TEST(ReportCsvTest, SameFiguresAsRowsWithABomAndCrLf) {
   data.layout_path = "/d/l.csv";
   data.fields = {MakeField("番号", 1, 4, 'X', 1), MakeField("=HYPERLINK(\"x\")", 5, 3, '9', 2)};
   data.differing_pairs = 3;
+  data.same_text_other_bytes = 5;
   data.column_counts = {1, 0, 0, 0, 2, 0, 1};
   data.pairs = {MakePair("a", "b", 1)};
   data.rules_path = "/d/r.csv";
@@ -1031,6 +1035,7 @@ TEST(ReportCsvTest, SameFiguresAsRowsWithABomAndCrLf) {
       "状態,☆処理が終了しました\r\n"
       "エラー,\r\n"
       "差異のある組,3\r\n"
+      "文字としては一致するがバイトが異なる組,5\r\n"
       "差異のある桁,3\r\n"
       "明細の件数,1\r\n"
       "レイアウトファイル,/d/l.csv\r\n"

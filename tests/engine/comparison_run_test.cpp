@@ -320,6 +320,197 @@ TEST_F(ComparisonRunTest, StopRequestedByTheHostEndsAfterTheEntry) {
   EXPECT_EQ(Written(s)[5], 1);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Equal texts, other bytes
+
+// Pairs of lines whose texts are the same and whose bytes are not.
+struct OtherBytes {
+  const char* what;
+  std::string source;
+  std::string destination;
+};
+const OtherBytes kOtherBytes[] = {
+    // Two byte pairs that are no character: both decode to the default character.
+    {"pairs that are no character", "0001 \x85\x40 100", "0001 \x81\x7F 100"},
+    // A lead byte at the end of the line decodes alone to the default character.
+    {"lone lead bytes", "A\x81", "A\x82"},
+    // 纊 as the NEC-selected IBM extension and as the IBM extension.
+    {"two codes of one character", "0002 \xED\x40", "0002 \xFA\x5C"},
+};
+
+TEST_F(ComparisonRunTest, EqualTextsOfOtherBytesAreEqualPairsAndCounted) {
+  for (const bool key : {false, true}) {
+    for (const OtherBytes& pair : kOtherBytes) {
+      Inputs(CrLf({"0000 same", pair.source, "zzzz same"}),
+             CrLf({"0000 same", pair.destination, "zzzz same"}));
+      if (key) UseKey(job_, "1-1");
+      const RunSummary s = Run();
+      EXPECT_EQ(s.outcome, RunOutcome::kNoDifferences) << pair.what;
+      EXPECT_EQ(Result(4), CrLf({"0000 same", pair.source, "zzzz same"})) << pair.what;
+      EXPECT_EQ(s.same_text_other_bytes, 1) << pair.what << " key " << key;
+    }
+  }
+}
+
+TEST_F(ComparisonRunTest, SameBytesAndOtherTextsAreNotCounted) {
+  Inputs(CrLf({"0001 \x85\x40", "A\x81"}), CrLf({"0001 \x85\x40", "B\x81"}));
+  const RunSummary s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kDifferences);
+  EXPECT_EQ(s.same_text_other_bytes, 0);
+}
+
+TEST_F(ComparisonRunTest, OtherBytesOnlyInOmittedColumnsAreNotCounted) {
+  // Columns 6-7 hold the two pairs that are no character.
+  Inputs(CrLf({"0001 \x85\x40 100"}), CrLf({"0001 \x81\x7F 100"}));
+  UseOmit(job_, "6-7");
+  RunSummary s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kNoDifferences);
+  EXPECT_EQ(s.same_text_other_bytes, 0);
+
+  // The lone lead byte is column 2 of the line, columns 2-3 of its text.
+  Inputs(CrLf({"A\x81"}), CrLf({"A\x82"}));
+  UseOmit(job_, "2-3");
+  s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kNoDifferences);
+  EXPECT_EQ(s.same_text_other_bytes, 0);
+
+  // Column 2 cuts the double-byte characters; their first bytes differ and are not omitted.
+  Inputs(CrLf({"\x88\x9F"
+               "Z"}),
+         CrLf({"\x89\x9F"
+               "Z"}));
+  UseOmit(job_, "2-2");
+  s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kNoDifferences);
+  EXPECT_EQ(s.same_text_other_bytes, 1);
+}
+
+TEST_F(ComparisonRunTest, OmittedColumnsOfOtherBytesAreThoseOfTheText) {
+  // A lead byte before NUL takes one column as read and two as text: C and X are column 5 of
+  // the lines, column 6 of their texts, and the text's column is the one omitted.
+  const auto line = [](const char* bytes) { return std::string(bytes, 5); };
+  for (const bool compare_bytes : {false, true}) {
+    Inputs(CrLf({line("A\x81\x00"
+                      "BC")}),
+           CrLf({line("A\x81\x00"
+                      "BX")}));
+    UseOmit(job_, "6-6");
+    job_.CompareBytes = compare_bytes;
+    const RunSummary s = Run();
+    EXPECT_EQ(s.outcome, RunOutcome::kNoDifferences) << compare_bytes;
+    EXPECT_EQ(s.same_text_other_bytes, 0) << compare_bytes;
+  }
+  // Against the whole default character, the lone lead byte is other bytes.
+  Inputs(CrLf({line("A\x81\x00"
+                    "BC")}),
+         CrLf({std::string("A\x81\x45\x00"
+                           "BX",
+                           6)}));
+  UseOmit(job_, "6-6");
+  const RunSummary s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kNoDifferences);
+  EXPECT_EQ(s.same_text_other_bytes, 1);
+}
+
+TEST_F(ComparisonRunTest, FullWidthSpaceAsTwoSpacesIsNoOtherBytes) {
+  Inputs(CrLf({"AB\x81\x40"
+               "CD",
+               "AB\x81\x40\xED\x40"}),
+         CrLf({"AB  CD", "AB  \xFA\x5C"}));
+  job_.SpaceCompare = true;
+  const RunSummary s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kNoDifferences);
+  EXPECT_EQ(s.same_text_other_bytes, 1);  // the second pair only
+}
+
+TEST_F(ComparisonRunTest, OtherBytesPastTheShorterLengthAreNotCounted) {
+  Inputs(CrLf({"0001", "0002\x85\x40"}), CrLf({"0001\x85\x40",
+                                               "0002\x81\x7F"
+                                               "9"}));
+  job_.ArrangeLength = true;
+  const RunSummary s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kNoDifferences);
+  EXPECT_EQ(s.same_text_other_bytes, 1);  // the second pair only
+}
+
+TEST_F(ComparisonRunTest, ComparingBytesMakesEqualTextsOfOtherBytesDiffer) {
+  for (const OtherBytes& pair : kOtherBytes) {
+    Inputs(CrLf({"0000 same", pair.source}), CrLf({"0000 same", pair.destination}));
+    job_.CompareBytes = true;
+    const RunSummary s = Run();
+    EXPECT_EQ(s.outcome, RunOutcome::kDifferences) << pair.what;
+    EXPECT_EQ(Result(2), CrLf({pair.source})) << pair.what;
+    EXPECT_EQ(Result(3), CrLf({pair.destination})) << pair.what;
+    EXPECT_EQ(Result(4), CrLf({"0000 same"})) << pair.what;
+    EXPECT_EQ(Written(s)[5], 1) << pair.what;
+    EXPECT_EQ(s.same_text_other_bytes, 1) << pair.what;
+  }
+}
+
+TEST_F(ComparisonRunTest, ComparingBytesMarksTheBytesThatDiffer) {
+  job_.CompareBytes = true;
+  const auto marker = [&](const std::string& source, const std::string& destination) {
+    Inputs(CrLf({source}), CrLf({destination}));
+    job_.CompareBytes = true;
+    (void)Run();
+    const std::string list = Result(5);
+    const std::size_t at = list.find("0000001 000-R:");
+    if (at == std::string::npos) return std::string("(none)");
+    return list.substr(at + 14, list.find("\r\n", at) - at - 14);
+  };
+  EXPECT_EQ(marker("0001 \x85\x40 100", "0001 \x81\x7F 100"), "     ??    ");
+  // The line as read is two columns long, its text three.
+  EXPECT_EQ(marker("A\x81", "A\x82"), " ?");
+  EXPECT_EQ(marker("0002 \xED\x40", "0002 \xFA\x5C"), "     ??");
+  EXPECT_EQ(marker("X\xED\x40", "Y\xFA\x5C"), "???");
+  EXPECT_EQ(marker("AB", "AB\xFA\x5C"), "  ??");
+}
+
+TEST_F(ComparisonRunTest, ComparingBytesKeepsWhatTheOptionsLookAway) {
+  job_.CompareBytes = true;
+  const auto outcome = [&](const std::string& source, const std::string& destination,
+                           auto options) {
+    Inputs(CrLf({source}), CrLf({destination}));
+    job_.CompareBytes = true;
+    options(job_);
+    return Run().outcome;
+  };
+  EXPECT_EQ(outcome("0001 \x85\x40 100", "0001 \x81\x7F 100",
+                    [](ComparisonJob& job) { UseOmit(job, "6-7"); }),
+            RunOutcome::kNoDifferences);
+  EXPECT_EQ(outcome("AB\x81\x40"
+                    "CD",
+                    "AB  CD", [](ComparisonJob& job) { job.SpaceCompare = true; }),
+            RunOutcome::kNoDifferences);
+  EXPECT_EQ(outcome("0001", "0001\x85\x40", [](ComparisonJob& job) { job.ArrangeLength = true; }),
+            RunOutcome::kNoDifferences);
+  EXPECT_EQ(outcome("0001", "0001", [](ComparisonJob&) {}), RunOutcome::kNoDifferences);
+  EXPECT_EQ(outcome("0001", "0002", [](ComparisonJob&) {}), RunOutcome::kDifferences);
+}
+
+// Accepts every pair it is asked about.
+class AcceptingJudge : public PairJudge {
+ public:
+  bool Accepts(const Record&, const Record&) override {
+    ++asked;
+    return true;
+  }
+  int asked = 0;
+};
+
+TEST_F(ComparisonRunTest, ComparingBytesLeavesTheRulesOnlyDifferencesOfText) {
+  Inputs(CrLf({"A\x81", "B"}), CrLf({"A\x82", "C"}));
+  job_.CompareBytes = true;
+  AcceptingJudge judge;
+  RunExtensions extensions;
+  extensions.judge = &judge;
+  const RunSummary s = RunComparison(job_, observer_, extensions);
+  EXPECT_EQ(judge.asked, 1);
+  EXPECT_EQ(s.expected_pairs, 1);
+  EXPECT_EQ(Result(2), CrLf({"A\x81"}));
+  EXPECT_EQ(Result(4), CrLf({"B"}));
+}
+
 // Files that go on with the same bytes are read on one side only as far as both read chunks
 // hold the same bytes; what comes out must be what reading both sides line by line gives,
 // across chunk ends that fall in different places on the two sides.

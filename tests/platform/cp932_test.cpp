@@ -95,6 +95,26 @@ TEST(Cp932Test, CanonicalFormIsWhatWindowsWritesBack) {
   EXPECT_EQ(cp932::Canonical("A\x88", scratch), "A\x81\x45");
 }
 
+TEST(Cp932Test, CanonicalCharLengthIsTheLengthOfTheCanonicalForm) {
+  std::string scratch;
+  for (unsigned first = 0; first < 256; ++first) {
+    for (unsigned second = 0; second < 256; ++second) {
+      const char bytes[2] = {static_cast<char>(first), static_cast<char>(second)};
+      const std::size_t n = cp932::CharLength(bytes, 2);
+      // Never shorter: a line as long as its canonical form has the same columns.
+      ASSERT_GE(cp932::CanonicalCharLength(bytes, 2), n) << first << " " << second;
+      ASSERT_EQ(cp932::CanonicalCharLength(bytes, 2), cp932::Canonical({bytes, n}, scratch).size())
+          << first << " " << second;
+    }
+    const char alone = static_cast<char>(first);
+    ASSERT_EQ(cp932::CanonicalCharLength(&alone, 1), cp932::Canonical({&alone, 1}, scratch).size())
+        << first;
+  }
+  EXPECT_EQ(cp932::CanonicalCharLength("\x88", 1), 2u);
+  EXPECT_EQ(cp932::CanonicalCharLength("\xED\x40", 2), 2u);
+  EXPECT_EQ(cp932::CanonicalCharLength("\xB1", 1), 1u);
+}
+
 TEST(Cp932Test, Utf8Conversions) {
   EXPECT_EQ(cp932::FromUtf8("比較元"), "\x94\xe4\x8a\x72\x8c\xb3");
   EXPECT_EQ(cp932::ToUtf8("\x94\xe4\x8a\x72\x8c\xb3"), "比較元");

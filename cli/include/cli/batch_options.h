@@ -14,6 +14,7 @@ struct BatchOptions {
   bool utf8_destination = false;
   bool space_compare = false;
   bool arrange_length = false;
+  bool compare_bytes = false;  // pairs compare on their bytes, not their texts
   bool json = false;
   bool quiet = false;
   bool help = false;

@@ -77,6 +77,8 @@ struct ReportData {
   std::string layout_path;            // "" without a layout
   std::vector<ReportField> fields;
   std::int64_t differing_pairs = 0;  // pairs (and lone lines) counted in the statistics
+  // Pairs whose texts are equal and whose comparison bytes are not.
+  std::int64_t same_text_other_bytes = 0;
   // The number of differing pairs with a "?" in each column, 1-based column c at index c - 1;
   // as long as the longest differing line.
   std::vector<std::int64_t> column_counts;

@@ -62,6 +62,9 @@ struct RunSummary {
   PerKind<OutputSummary> outputs;
   std::vector<OutputSummary> extra_outputs;  // those of RunExtensions::outputs, in order
   std::int64_t expected_pairs = 0;           // differing pairs the judge accepted
+  // Pairs whose comparison texts are equal and whose raw comparison bytes are not (see
+  // Record::RawComparisonBytes): the files differ there although the texts do not.
+  std::int64_t same_text_other_bytes = 0;
 
   // Whether the files differ, from what was found, whatever was selected for writing.
   [[nodiscard]] bool DifferencesFound() const;

@@ -79,6 +79,9 @@ struct ComparisonJob {
   bool Display = false;  // the progress display shows the listed pairs
   bool SpaceCompare = false;
   bool ArrangeLength = false;
+  // Pairs compare on their raw comparison bytes instead of their texts (keys stay text): two
+  // codes of one character differ. The batch tool's alone; the window never sets it.
+  bool CompareBytes = false;
   bool OpenResult = false;
   bool Editor = false;
   std::string EditorName;

@@ -54,6 +54,15 @@ class Record {
   // True when the comparison bytes come back unchanged from a decode and encode, so bytes that
   // differ mean texts that differ.
   [[nodiscard]] bool ComparisonIsCanonical() const;
+  // The same options applied on the line as read instead of on its text: full-width spaces
+  // 0x81 0x40 (at a character boundary) made two spaces (SpaceCompare), the bytes that stand for
+  // the omitted columns of the line bytes blanked, the length aligned to the partner
+  // (ArrangeLength, by AlignRawLengths). Two lines whose comparison texts are equal can still
+  // differ here: bytes that are no character, or two codes of one character.
+  [[nodiscard]] std::string_view RawComparisonBytes() const;
+  // The raw comparison bytes before alignment.
+  [[nodiscard]] std::string_view FullRawComparisonBytes() const;
+  [[nodiscard]] const ComparisonJob& job() const { return *job_; }
 
  protected:
   friend void ReadRecord(InputSide&, bool&);
@@ -63,9 +72,11 @@ class Record {
   friend void ReadRecordsAhead(InputSide&, std::string_view, std::size_t, std::int64_t);
   friend void AlignRecordLengths(InputSide&, InputSide&);
   friend void PrepareLineBytes(const Record&, const Record&);
+  friend void AlignRawLengths(InputSide&, InputSide&);
   void SetLineBytes(bool round_trips) const;
   void Reset(std::string_view raw, std::int64_t line_number);
   void Prepare() const;
+  void PrepareRaw() const;
 
   Side side_;
   const ComparisonJob* job_;
@@ -83,6 +94,10 @@ class Record {
   mutable std::size_t aligned_length_ = 0;
   mutable std::string canonical_;         // the re-encoded line, when it differs from raw
   mutable std::string comparison_store_;  // the comparison bytes, when they differ from the line
+  mutable bool raw_prepared_ = false;
+  mutable std::string_view raw_comparison_;
+  mutable std::size_t raw_aligned_length_ = 0;
+  mutable std::string raw_comparison_store_;  // when the line is not its own line bytes
 };
 
 // The run's state for one input.
@@ -163,8 +178,26 @@ void PrepareLineBytes(const Record& a, const Record& b);
 // pair starts from the records' own full comparison bytes, so a cut never outlives its pair.
 void AlignRecordLengths(InputSide& source, InputSide& destination);
 
+// The raw comparison bytes' counterpart of AlignRecordLengths.
+void AlignRawLengths(InputSide& source, InputSide& destination);
+
+enum class TextMatch {
+  kSameLines,  // the lines are the same bytes: equal whatever is compared
+  kEqual,      // the comparison texts are equal, the lines are not
+  kDiffers,
+};
+
+// Compares the two current comparison texts code unit for code unit, the pair aligned first.
+// kSameLines is a shortcut: without fast paths, identical lines give kEqual.
+[[nodiscard]] TextMatch MatchComparisonTexts(InputSide& source, InputSide& destination);
+
 // True when the two current comparison texts are identical code unit for code unit. Aligns
 // the pair first.
-[[nodiscard]] bool ComparisonTextsEqual(InputSide& source, InputSide& destination);
+[[nodiscard]] inline bool ComparisonTextsEqual(InputSide& source, InputSide& destination) {
+  return MatchComparisonTexts(source, destination) != TextMatch::kDiffers;
+}
+
+// True when the two current raw comparison bytes are identical, the pair aligned first.
+[[nodiscard]] bool RawComparisonBytesEqual(InputSide& source, InputSide& destination);
 
 }  // namespace vesmer

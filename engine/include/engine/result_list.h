@@ -19,9 +19,13 @@ namespace vesmer {
 struct ListedPair {
   std::string_view source_line;  // the bytes shown, as read
   std::string_view destination_line;
-  std::string_view source_comparison;  // the bytes differences are judged on
+  // The bytes differences are judged on: the comparison bytes, or the raw comparison bytes when
+  // the job compares bytes.
+  std::string_view source_comparison;
   std::string_view destination_comparison;
-  std::size_t source_width = 0;  // the length of the line bytes (the line re-encoded)
+  // The length of the line bytes (the line re-encoded), or of the line as read when the job
+  // compares bytes.
+  std::size_t source_width = 0;
   std::size_t destination_width = 0;
   std::int64_t number = 0;  // the line number printed on every line of the entry
 

@@ -62,6 +62,10 @@ void EncodeAppend(std::u16string_view text, std::string& out);
 void RoundTripsBoth(std::string_view a, std::string_view b, bool& a_round_trips,
                     bool& b_round_trips);
 
+// Canonical(x).size() for the character x at `p` (CharLength(p, n) bytes, `n` > 0 bytes being
+// left): 1 or 2, without building it. A lone lead byte gives the default character's 2.
+[[nodiscard]] std::size_t CanonicalCharLength(const char* p, std::size_t n);
+
 // The bytes as Windows holds the same text: Encode(Decode(bytes)). Returns `bytes` itself when
 // it round-trips; otherwise builds the canonical form in `scratch` and returns a view of it.
 [[nodiscard]] std::string_view Canonical(std::string_view bytes, std::string& scratch);
