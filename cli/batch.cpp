@@ -1,7 +1,11 @@
 #include "cli/batch.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -466,6 +470,41 @@ std::string Now() {
 
 std::string OnOff(bool on) { return on ? "する" : "しない"; }
 
+// Where the run was made, for evidence that stands alone: each is "" when the system cannot
+// tell.
+std::string RealPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return {};
+  std::string text = resolved;
+  std::free(resolved);
+  return text;
+}
+
+std::string WorkingFolder() {
+  char* folder = ::getcwd(nullptr, 0);
+  if (folder == nullptr) return {};
+  std::string text = folder;
+  std::free(folder);
+  return text;
+}
+
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+std::string UserName() {
+  const uid_t uid = ::geteuid();
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+    return found->pw_name;
+  }
+  return "uid " + std::to_string(uid);
+}
+
 ReportPair ToReportPair(const KeptPair& kept) {
   ReportPair pair;
   pair.source_line = kept.source_line;
@@ -484,7 +523,11 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
   r.title = "Vesmer 比較結果報告書";
   r.generated_at = Now();
   r.version = std::string("vesmer-batch ") + version::kText;
+  r.build = version::kBuild;
   r.command_line = command;
+  r.working_folder = WorkingFolder();
+  r.host = HostName();
+  r.user = UserName();
   auto ranges = [](const RangeList& list) {
     std::string text;
     for (std::size_t i = 0; i < list.UsedPrefix(); ++i) {
@@ -519,6 +562,7 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
     ReportInput& input = r.inputs[i];
     input.label = kSideNames[i];
     input.path = in.path;
+    input.absolute_path = RealPath(in.path);
     input.size = in.bytes;
     input.lines = in.lines;
     if (const Sha256* hash = WholeHash(g, i)) input.sha256 = hash->Hex();
@@ -547,6 +591,11 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
   r.column_counts = g.stats->column_counts();
   r.scale = cp932::FromUtf8(job.Scale);
   for (const KeptPair& kept : g.stats->kept()) r.pairs.push_back(ToReportPair(kept));
+  for (const Side s : kSides) {
+    for (const KeptRecord& kept : g.stats->kept_unmatched()[Index(s)]) {
+      r.unmatched[Index(s)].push_back(ReportRecord{kept.number, kept.line});
+    }
+  }
   r.pairs_limit = o.report_pairs;
   if (g.rules != nullptr) {
     r.rules_path = g.rules->path;

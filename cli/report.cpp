@@ -303,8 +303,23 @@ table.kv th:first-child { width: 12em; }
 .bar { display: block; height: 9px; background: #1f3a5f; }
 .barbox { display: inline-block; width: 120px; height: 9px; margin-left: 8px; background: #e8edf3;
   vertical-align: middle; text-align: left; }
-section.pg { break-before: page; }
-.hm { width: 100%; max-width: 1000px; height: auto; display: block; }
+h2 + *, h3 + * { break-before: avoid; }
+table.kv, .verdict { break-inside: avoid; }
+.cmd { font-family: MONO; font-size: 13px; white-space: pre-wrap; word-break: normal;
+  overflow-wrap: normal; }
+.verdict { margin: 10px 0 14px; padding: 10px 16px; border: 4px solid #333; }
+.verdict .vt { font-size: 30px; font-weight: bold; line-height: 1.2; }
+.verdict .vt .sym { display: inline-block; width: 1.3em; }
+.verdict .vf { margin-top: 4px; font-size: 14px; }
+.verdict .vf span { margin-right: 18px; white-space: nowrap; }
+.v-ok { border-color: #2e7d32; background: #e8f5e9; color: #1b5e20; }
+.v-ng { border-style: double; border-width: 6px; border-color: #c62828; background: #fdecea;
+  color: #8e0000; }
+.v-accepted { border-style: dashed; border-color: #a15c00; background: #fff4e0; color: #6d3d00; }
+.v-error { border-width: 6px; border-color: #212121; background: #eceff1; color: #000; }
+.v-halt { border-style: dotted; border-color: #555; background: #f5f5f5; color: #333; }
+.hmw { overflow-x: auto; }
+.hm { display: block; max-width: none; }
 .hm text { font-family: MONO; font-size: 10px; fill: #333; }
 .hm .rl { text-anchor: end; fill: #555; }
 .hm .hf { fill: none; stroke: #9aa5b1; stroke-width: 0.6; }
@@ -332,7 +347,8 @@ section.pg { break-before: page; }
   nav { display: none; }
   h2 { margin-top: 0; }
   .ls { font-size: 8pt; overflow: visible; }
-  .hm { max-width: 100%; }
+  .hmw { overflow: visible; }
+  .hm { width: 100%; height: auto; }
 }
 )";
 
@@ -343,16 +359,26 @@ class Document {
 
  private:
   void Header();
+  void Banner();
   void Settings();
   void Inputs();
   void Results();
   void Fields();
   void Columns();
   void Pairs();
+  void Unmatched();
   void Rules();
   void Listing(const std::vector<ReportPair>& pairs, bool accepted);
   void Pair(const ReportPair& pair, std::size_t index, bool accepted);
   void Ruler();
+  // Records of kinds 0 and 1 found: records without a partner.
+  [[nodiscard]] std::int64_t UnmatchedFound(int side = -1) const {
+    std::int64_t n = 0;
+    for (const ReportOutput& o : data_.outputs) {
+      if ((o.kind == 0 || o.kind == 1) && (side < 0 || o.kind == side)) n += o.found;
+    }
+    return n;
+  }
   // <tr><th>label</th><td>value</td></tr>, the value already HTML.
   void Row(std::string_view label, const std::string& value_html, const char* td_class = nullptr);
 
@@ -387,6 +413,9 @@ std::string Document::Render() {
   if (!data_.fields.empty()) Fields();
   Columns();
   Pairs();
+  if (!data_.unmatched[0].empty() || !data_.unmatched[1].empty() || UnmatchedFound() != 0) {
+    Unmatched();
+  }
   if (!data_.rules_path.empty()) Rules();
   out_ += "</body>\n</html>\n";
   return std::move(out_);
@@ -409,16 +438,75 @@ void Document::Row(std::string_view label, const std::string& value_html, const 
 void Document::Header() {
   out_ += "<header>\n<h1>";
   out_ += Text(data_.title);
-  out_ += "</h1>\n<table class=\"kv\">\n";
+  out_ += "</h1>\n";
+  Banner();
+  out_ += "<table class=\"kv\">\n";
   Row("作成日時", Text(data_.generated_at));
-  Row("プログラム", Text(data_.version));
-  Row("コマンドライン", Text(data_.command_line), "m");
+  Row("プログラム",
+      Text(data_.version) + (data_.build.empty() ? "" : "（" + Text(data_.build) + "）"));
+  if (!data_.host.empty() || !data_.user.empty()) {
+    Row("実行したマシンと利用者", Text(data_.host) + "　" + Text(data_.user));
+  }
+  if (!data_.working_folder.empty()) Row("作業フォルダ", Text(data_.working_folder), "m");
+  Row("コマンドライン", Text(data_.command_line), "cmd");
   out_ += "</table>\n<nav>";
   out_ += "<a href=\"#settings\">設定</a><a href=\"#inputs\">入力</a><a href=\"#results\">結果</a>";
   if (!data_.fields.empty()) out_ += "<a href=\"#fields\">項目別</a>";
   out_ += "<a href=\"#columns\">桁別</a><a href=\"#pairs\">差異の明細</a>";
+  if (!data_.unmatched[0].empty() || !data_.unmatched[1].empty()) {
+    out_ += "<a href=\"#unmatched\">キー不一致</a>";
+  }
   if (!data_.rules_path.empty()) out_ += "<a href=\"#accepted\">許容された差異</a>";
   out_ += "</nav>\n</header>\n";
+}
+
+// What the evidence concludes, at a glance: the verdict in large type, marked by a symbol, a
+// border and a colour each (so that it reads in black and white too), and the figures that
+// decide it.
+void Document::Banner() {
+  struct Verdict {
+    std::string_view outcome, css, symbol, text;
+  };
+  static constexpr Verdict kVerdicts[] = {
+      {"no-differences", "v-ok", "○", "一致"},
+      {"differences", "v-ng", "×", "差異あり"},
+      {"expected-differences", "v-accepted", "△", "許容された差異のみ"},
+      {"stopped", "v-halt", "―", "中止"},
+  };
+  Verdict verdict{"", "v-error", "！", "失敗"};  // failed, refused, out of key order
+  for (const Verdict& v : kVerdicts) {
+    if (data_.outcome == v.outcome) verdict = v;
+  }
+  out_ += "<div class=\"verdict ";
+  out_ += verdict.css;
+  out_ += "\" role=\"status\"><div class=\"vt\"><span class=\"sym\">";
+  out_ += verdict.symbol;
+  out_ += "</span>";
+  out_ += verdict.text;
+  out_ += "</div>\n<div class=\"vf\">";
+  const auto figure = [&](std::string_view label, const std::string& value) {
+    out_ += "<span>";
+    out_ += Text(label);
+    out_ += "：<b>";
+    out_ += value;
+    out_ += "</b></span>";
+  };
+  figure("差異のある組", Grouped(data_.differing_pairs) + " 組");
+  figure("比較元だけのレコード", Grouped(UnmatchedFound(0)) + " 件");
+  figure("比較先だけのレコード", Grouped(UnmatchedFound(1)) + " 件");
+  if (!data_.rules_path.empty()) figure("許容された組", Grouped(data_.expected_pairs) + " 組");
+  const ReportInput& a = data_.inputs[0];
+  const ReportInput& b = data_.inputs[1];
+  figure("入力の SHA-256", a.sha256.empty() || b.sha256.empty() ? std::string("—（求めていません）")
+                           : a.sha256 == b.sha256               ? std::string("同じ")
+                                                                : std::string("異なる"));
+  out_ += "</div>\n";
+  if (verdict.css == "v-error" || verdict.css == "v-halt") {
+    out_ += "<div class=\"vf\">";
+    out_ += Text(data_.status);
+    out_ += "</div>\n";
+  }
+  out_ += "</div>\n";
 }
 
 void Document::Settings() {
@@ -456,6 +544,9 @@ void Document::Inputs() {
     out_ += "</tr>\n";
   };
   row("パス", "m", [](const ReportInput& i) { return Text(i.path); });
+  row("絶対パス", "m", [](const ReportInput& i) {
+    return i.absolute_path.empty() ? std::string("—") : Text(i.absolute_path);
+  });
   row("サイズ", "n",
       [](const ReportInput& i) { return Grouped(static_cast<std::int64_t>(i.size)) + " バイト"; });
   row("行数", "n", [](const ReportInput& i) { return Grouped(i.lines) + " 行"; });
@@ -477,7 +568,7 @@ void Document::Inputs() {
   out_ += "</tbody>\n</table>\n</section>\n";
 }
 
-// The outcome as the evidence states it, with the code the batch tool prints.
+// The outcome as the evidence states it, in words.
 std::string OutcomeText(const std::string& outcome) {
   static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
       {"no-differences", "差異なし"},
@@ -488,7 +579,7 @@ std::string OutcomeText(const std::string& outcome) {
       {"failed", "失敗"},
       {"refused", "開始できず"}};
   for (const auto& [code, name] : kNames) {
-    if (outcome == code) return std::string(name) + "（" + std::string(code) + "）";
+    if (outcome == code) return std::string(name);
   }
   return Text(outcome);
 }
@@ -536,7 +627,7 @@ std::string FieldColumns(const ReportField& f) {
 }
 
 void Document::Fields() {
-  out_ += "<section id=\"fields\" class=\"pg\">\n<h2>項目別</h2>\n";
+  out_ += "<section id=\"fields\">\n<h2>項目別</h2>\n";
   if (!data_.layout_path.empty()) {
     out_ += "<p>レイアウトファイル：<span class=\"m\">";
     out_ += Text(data_.layout_path);
@@ -588,7 +679,7 @@ void Document::Columns() {
     max = std::max(max, c);
     if (c > 0) ++nonzero;
   }
-  out_ += "<section id=\"columns\" class=\"pg\">\n<h2>桁別</h2>\n<p>差異のある桁：";
+  out_ += "<section id=\"columns\">\n<h2>桁別</h2>\n<p>差異のある桁：";
   out_ += Grouped(nonzero);
   out_ += " 桁（全 ";
   out_ += Grouped(static_cast<std::int64_t>(counts.size()));
@@ -609,7 +700,11 @@ void Document::Columns() {
   const int width = kLabel + static_cast<int>(kSegment) * kCell + 4;
   const int legend_y = static_cast<int>(rows) * kPitch + 8;
   const int height = legend_y + 26;
-  out_ += "<svg class=\"hm\" role=\"img\" aria-label=\"桁別の差異\" viewBox=\"0 0 ";
+  // Its natural size on a screen, scrolled sideways where the window is narrower: a cell shrunk
+  // to fit 800 pixels could not be read. Printed, it fits the page.
+  out_ +=
+      "<div class=\"hmw\">\n<svg class=\"hm\" role=\"img\" aria-label=\"桁別の差異\" viewBox=\"0 "
+      "0 ";
   out_ += Decimal(width) + " " + Decimal(height) + "\" width=\"" + Decimal(width) + "\" height=\"" +
           Decimal(height) + "\">\n";
   // The ruler's characters, decoded once: (0-based column, columns, text).
@@ -677,7 +772,7 @@ void Document::Columns() {
             label + "</text>";
     x += kBox + 16 + static_cast<int>(label.size()) * 4;
   }
-  out_ += "\n</svg>\n</section>\n";
+  out_ += "\n</svg>\n</div>\n</section>\n";
 }
 
 void Document::Ruler() {
@@ -768,7 +863,7 @@ void Document::Listing(const std::vector<ReportPair>& pairs, bool accepted) {
 }
 
 void Document::Pairs() {
-  out_ += "<section id=\"pairs\" class=\"pg\">\n<h2>差異の明細</h2>\n";
+  out_ += "<section id=\"pairs\">\n<h2>差異の明細</h2>\n";
   const auto shown = static_cast<std::int64_t>(data_.pairs.size());
   if (data_.differing_pairs == 0 && shown == 0) {
     out_ += "<p class=\"note\">差異のある組はありません。</p>\n";
@@ -798,8 +893,39 @@ void Document::Pairs() {
   out_ += "</section>\n";
 }
 
+void Document::Unmatched() {
+  out_ += "<section id=\"unmatched\">\n<h2>キー不一致のレコード</h2>\n";
+  out_ += "<p>相手のキーが見つからなかったレコードを、結果ファイルのとおりに示します。</p>\n";
+  for (int side = 0; side < 2; ++side) {
+    const std::vector<ReportRecord>& records = data_.unmatched[static_cast<std::size_t>(side)];
+    const std::int64_t found = UnmatchedFound(side);
+    out_ += "<h3>";
+    out_ += side == 0 ? "比較元だけのレコード" : "比較先だけのレコード";
+    out_ += "</h3>\n<p class=\"note\">";
+    const auto shown = static_cast<std::int64_t>(records.size());
+    if (found == 0) {
+      out_ += "ありません。";
+    } else if (shown < found) {
+      out_ += "最初の " + Grouped(shown) + " 件を表示（全 " + Grouped(found) + " 件）";
+    } else {
+      out_ += "全 " + Grouped(shown) + " 件を表示";
+    }
+    out_ += "</p>\n";
+    if (records.empty()) continue;
+    out_ += "<div class=\"ls\">\n";
+    for (const ReportRecord& record : records) {
+      LineWriter line(out_);
+      line.AddAscii(Padded(static_cast<std::uint64_t>(record.number), 7) + " ", "no");
+      AddCp932(record.line, 0, nullptr, nullptr, 0, line, scratch_);
+      line.End();
+    }
+    out_ += "</div>\n";
+  }
+  out_ += "</section>\n";
+}
+
 void Document::Rules() {
-  out_ += "<section id=\"accepted\" class=\"pg\">\n<h2>許容された差異</h2>\n";
+  out_ += "<section id=\"accepted\">\n<h2>許容された差異</h2>\n";
   out_ += "<p>規則ファイル：<span class=\"m\">";
   out_ += Text(data_.rules_path);
   out_ += "</span>　許容された組：";

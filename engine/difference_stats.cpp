@@ -33,6 +33,13 @@ void DifferenceStats::OnLoneLine(const Record& record) {
       ListedPair::Of(source ? &record : nullptr, source ? nullptr : &record, record.line_number()));
 }
 
+void DifferenceStats::OnUnmatched(const Record& record) {
+  std::vector<KeptRecord>& kept = kept_unmatched_[Index(record.side())];
+  if (kept.size() >= keep_pairs_) return;
+  kept.push_back(
+      KeptRecord{std::string(record.raw().substr(0, kept_columns_)), record.line_number()});
+}
+
 void DifferenceStats::Mark(const ListedPair& pair) {
   const std::size_t max = pair.max();
   marker_.clear();

@@ -246,7 +246,7 @@ TEST_F(BatchOutcomeTest, ASignalWhileTheReportIsWrittenStopsTheRun) {
     EXPECT_EQ(j["outcome"], "stopped");
     const std::string report = ReadFile(Path("r.html"));
     EXPECT_TRUE(report == "the report before" ||
-                report.find("中止（stopped）") != std::string::npos);
+                report.find("class=\"verdict v-halt\"") != std::string::npos);
     ASSERT_EQ(j.value("extra_outputs", json::array()).size(), 1u) << r.out;
     EXPECT_FALSE(j["extra_outputs"][0]["complete"].get<bool>());
   }
@@ -264,7 +264,7 @@ TEST_F(BatchOutcomeTest, TheOutcomeSaysWhatWasFound) {
   const std::string accepted = "☆差異は 1 組ありましたが、すべて規則で許容されました";
   EXPECT_EQ(j["outcome"], "expected-differences");
   EXPECT_EQ(j["status"], accepted);
-  EXPECT_NE(ReadFile(Path("r.html")).find("規則で許容された差異のみ（expected-differences）"),
+  EXPECT_NE(ReadFile(Path("r.html")).find("<span class=\"sym\">△</span>許容された差異のみ"),
             std::string::npos);
   EXPECT_NE(ReadFile(Path("s.csv")).find("結果,expected-differences"), std::string::npos);
   r = RunBatchExe({"--layout", Path("lay.csv"), "--key-fields", "キー", "--rules",
@@ -284,6 +284,27 @@ TEST_F(BatchOutcomeTest, TheOutcomeSaysWhatWasFound) {
   // Nothing to put right when everything found was written.
   r = RunBatchExe({"--json", "-o", "4", Path("a.prn"), Path("a.prn")});
   EXPECT_FALSE(json::parse(r.out).contains("note"));
+}
+
+// The report opens with its verdict and lists the records without a partner, numbered with
+// their lines, as the result files hold them.
+TEST_F(BatchOutcomeTest, TheReportListsRecordsWithoutAPartner) {
+  WriteFile(Path("a.prn"), CrLf({"0001 aaa", "0002 only in the source", "0003 ccc"}));
+  WriteFile(Path("b.prn"), CrLf({"0001 aaa", "0003 ccc", "0004 only in the destination"}));
+  const ProcessResult r =
+      RunBatchExe({"-k", "1-4", "--report", Path("r.html"), Path("a.prn"), Path("b.prn")});
+  EXPECT_EQ(r.exit_code, 1);
+  const std::string report = ReadFile(Path("r.html"));
+  EXPECT_NE(report.find("<span class=\"sym\">×</span>差異あり"), std::string::npos);
+  const std::size_t listed = report.find("<section id=\"unmatched\">");
+  ASSERT_NE(listed, std::string::npos);
+  EXPECT_NE(
+      report.find(">0000002 </span><span style=\"width:23ch\">0002 only in the source<", listed),
+      std::string::npos);
+  EXPECT_NE(report.find(">0000003 </span><span style=\"width:28ch\">0004 only in the "
+                        "destination<",
+                        listed),
+            std::string::npos);
 }
 
 // A run that could not set itself up read and wrote nothing: it shows no counts.

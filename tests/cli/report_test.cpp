@@ -397,7 +397,7 @@ TEST(ReportHtmlTest, StatesWhatWasComparedHowAndWhatWasFound) {
             std::string::npos);
 
   const std::string results = Section(html, "results");
-  EXPECT_NE(results.find("差異あり（differences）"), std::string::npos);
+  EXPECT_NE(results.find("<th>結果</th><td>差異あり</td>"), std::string::npos);
   EXPECT_NE(results.find("☆処理が終了しました"), std::string::npos);
   EXPECT_NE(results.find("<th>差異のある組</th><td>4 組</td>"), std::string::npos);
   EXPECT_NE(results.find("<th>文字としては一致するがバイトが異なる組</th><td>1,203 組</td>"),
@@ -427,6 +427,109 @@ TEST(ReportHtmlTest, StatesWhatWasComparedHowAndWhatWasFound) {
   EXPECT_EQ(RenderReportHtml(data), html);
 }
 
+// The page opens with the verdict in large type, its symbol, border and colour telling it in
+// black and white too, and the figures that decide it; no English outcome code anywhere.
+TEST(ReportHtmlTest, TheVerdictComesFirstForEveryOutcome) {
+  struct Case {
+    std::string outcome, css, verdict;
+  };
+  const std::vector<Case> cases = {
+      {"no-differences", "v-ok", "○</span>一致"},
+      {"differences", "v-ng", "×</span>差異あり"},
+      {"expected-differences", "v-accepted", "△</span>許容された差異のみ"},
+      {"failed", "v-error", "！</span>失敗"},
+      {"refused", "v-error", "！</span>失敗"},
+      {"out-of-order", "v-error", "！</span>失敗"},
+      {"stopped", "v-halt", "―</span>中止"},
+  };
+  for (const Case& c : cases) {
+    ReportData data = Realistic();
+    data.outcome = c.outcome;
+    const std::string html = RenderReportHtml(data);
+    const std::size_t banner = html.find("<div class=\"verdict " + c.css + "\"");
+    ASSERT_NE(banner, std::string::npos) << c.outcome;
+    // Before everything else the page holds: right under the title.
+    EXPECT_LT(banner, html.find("<table class=\"kv\">")) << c.outcome;
+    EXPECT_EQ(html.find("<div class=\"verdict", banner + 1), std::string::npos);
+    const std::string shown = html.substr(banner, html.find("</div>\n</div>", banner) - banner);
+    EXPECT_NE(shown.find(c.verdict), std::string::npos) << c.outcome;
+    EXPECT_NE(shown.find("差異のある組：<b>4 組</b>"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("比較元だけのレコード：<b>1 件</b>"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("比較先だけのレコード：<b>3 件</b>"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("許容された組：<b>2 組</b>"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("入力の SHA-256：<b>異なる</b>"), std::string::npos) << shown;
+    // The codes a script reads are for the JSON and the CSV; the command line is the user's.
+    std::string words = html;
+    words.erase(words.find(data.command_line), data.command_line.size());
+    for (const char* code :
+         {"no-differences", "differences", "out-of-order", "stopped", "failed", "refused"}) {
+      EXPECT_EQ(words.find(code), std::string::npos) << c.outcome << ": " << code;
+    }
+  }
+  ReportData data = Realistic();
+  data.inputs[1].sha256 = data.inputs[0].sha256;
+  EXPECT_NE(RenderReportHtml(data).find("入力の SHA-256：<b>同じ</b>"), std::string::npos);
+  data.inputs[1].sha256.clear();  // a run that did not read to the end
+  EXPECT_NE(RenderReportHtml(data).find("入力の SHA-256：<b>—（求めていません）</b>"),
+            std::string::npos);
+  data.rules_path.clear();
+  EXPECT_EQ(RenderReportHtml(data).find("許容された組：<b>"), std::string::npos);
+}
+
+// Records without a partner are listed as their result files hold them, up to the number asked
+// for, with how many there were.
+TEST(ReportHtmlTest, RecordsWithoutAPartnerAreListed) {
+  ReportData data = Realistic();
+  data.unmatched[0] = {{17, "000017 \x8f\x5b\x93\x63"}};  // 充田
+  data.unmatched[1] = {{5, "000005 A"}, {9, "000009 B"}};
+  const std::string section = Section(RenderReportHtml(data), "unmatched");
+  ASSERT_FALSE(section.empty());
+  const std::string source = section.substr(0, section.find("比較先だけのレコード"));
+  EXPECT_NE(source.find("全 1 件を表示"), std::string::npos);
+  EXPECT_NE(source.find("000017 充田"), std::string::npos) << source;
+  EXPECT_NE(source.find(">0000017 </span>"), std::string::npos) << source;
+  const std::string destination = section.substr(section.find("比較先だけのレコード"));
+  EXPECT_NE(destination.find("最初の 2 件を表示（全 3 件）"), std::string::npos) << destination;
+  EXPECT_LT(destination.find("000005 A"), destination.find("000009 B"));
+  // Line mode has no such records, and no section for them.
+  data.unmatched = {};
+  data.outputs[0].found = data.outputs[1].found = 0;
+  EXPECT_EQ(Section(RenderReportHtml(data), "unmatched"), "");
+}
+
+// The evidence says where, by whom and with what it was made, and names each input by an
+// absolute path too; the command line wraps between words only.
+TEST(ReportHtmlTest, EvidenceStandsAlone) {
+  ReportData data = Realistic();
+  data.build = "Release, GNU 12.2.0";
+  data.working_folder = "/srv/ikou";
+  data.host = "ikou-01";
+  data.user = "yamada";
+  data.inputs[0].absolute_path = "/mnt/data/old/SHAIN.TXT";
+  const std::string html = RenderReportHtml(data);
+  EXPECT_NE(html.find("<th>プログラム</th><td>vesmer-batch 2.0.40（Release, GNU 12.2.0）</td>"),
+            std::string::npos);
+  EXPECT_NE(html.find("<th>実行したマシンと利用者</th><td>ikou-01　yamada</td>"),
+            std::string::npos);
+  EXPECT_NE(html.find("<th>作業フォルダ</th><td class=\"m\">/srv/ikou</td>"), std::string::npos);
+  EXPECT_NE(html.find("<th>絶対パス</th><td class=\"m\">/mnt/data/old/SHAIN.TXT</td>"
+                      "<td class=\"m\">—</td>"),
+            std::string::npos);
+  EXPECT_NE(html.find("<th>コマンドライン</th><td class=\"cmd\">"), std::string::npos);
+  EXPECT_NE(html.find(".cmd { font-family:"), std::string::npos);
+  EXPECT_NE(html.find("white-space: pre-wrap; word-break: normal;"), std::string::npos);
+}
+
+// On a narrow screen the heat-map keeps the size of its cells and scrolls sideways.
+TEST(ReportHtmlTest, TheHeatMapScrollsInsteadOfShrinking) {
+  const std::string columns = Section(RenderReportHtml(Realistic()), "columns");
+  EXPECT_NE(columns.find("<div class=\"hmw\">\n<svg class=\"hm\""), std::string::npos);
+  EXPECT_NE(columns.find("width=\"856\""), std::string::npos);
+  const std::string html = RenderReportHtml(Realistic());
+  EXPECT_NE(html.find(".hmw { overflow-x: auto; }"), std::string::npos);
+  EXPECT_NE(html.find(".hm { display: block; max-width: none; }"), std::string::npos);
+}
+
 TEST(ReportHtmlTest, FailedRunShowsItsErrorAndIncompleteFilesAreMarked) {
   ReportData data = Realistic();
   data.outcome = "failed";
@@ -435,7 +538,7 @@ TEST(ReportHtmlTest, FailedRunShowsItsErrorAndIncompleteFilesAreMarked) {
   data.outputs[2].written = 3;
   data.outputs[2].complete = false;
   const std::string results = Section(RenderReportHtml(data), "results");
-  EXPECT_NE(results.find("失敗（failed）"), std::string::npos);
+  EXPECT_NE(results.find("<th>結果</th><td>失敗</td>"), std::string::npos);
   EXPECT_NE(results.find("<div class=\"err\"><b>エラー：</b>/srv/ikou/old/SHAIN_2.TXT: "
                          "デバイスに空き領域がありません</div>"),
             std::string::npos);
@@ -673,7 +776,10 @@ TEST(ReportHtmlTest, ReferencesNothingOutsideItself) {
             std::string::npos);
   EXPECT_NE(html.find("<meta charset=\"utf-8\">"), std::string::npos);
   EXPECT_NE(html.find("size: A4"), std::string::npos);
-  EXPECT_NE(html.find("section.pg { break-before: page; }"), std::string::npos);
+  // A heading never ends a page, and nothing forces a page of its own: a small run prints on
+  // few pages.
+  EXPECT_NE(html.find("h2 + *, h3 + * { break-before: avoid; }"), std::string::npos);
+  EXPECT_EQ(html.find("break-before: page"), std::string::npos);
   EXPECT_NE(html.find(".seg { break-inside: avoid;"), std::string::npos);
   EXPECT_NE(html.find(".ls { font-family: \"BIZ UDGothic\", \"MS Gothic\", \"IPAGothic\", "
                       "\"Noto Sans Mono CJK JP\", \"Noto Sans CJK JP\", monospace;"),

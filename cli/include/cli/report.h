@@ -12,8 +12,8 @@
 namespace vesmer {
 
 struct ReportInput {
-  std::string label;  // "比較元" or "比較先"
-  std::string path;
+  std::string label;       // "比較元" or "比較先"
+  std::string path;        // as given
   std::uint64_t size = 0;  // bytes of the file as compared
   std::int64_t lines = 0;
   std::string sha256;  // hex, of the file as compared
@@ -23,6 +23,9 @@ struct ReportInput {
   // Key mode: records whose key repeats the key before them, and how many keys repeat.
   std::int64_t repeated_records = 0;
   std::int64_t repeated_keys = 0;
+  // The same file by an absolute path with every link followed: the evidence names the file
+  // wherever it is read; "" when it could not be worked out.
+  std::string absolute_path;
 };
 
 struct ReportOutput {
@@ -62,11 +65,21 @@ struct ReportRule {
   std::int64_t pairs = 0;  // expected pairs in which this rule accepted a difference
 };
 
+// A record without a partner, as its result file holds it.
+struct ReportRecord {
+  std::int64_t number = 0;  // its line in the input
+  std::string line;         // code page 932 bytes
+};
+
 struct ReportData {
-  std::string title;         // "Vesmer 比較結果報告書"
-  std::string generated_at;  // local time, "2026-12-07 14:03:05 +0900"
-  std::string version;       // "vesmer-batch 2.0.40"
-  std::string command_line;  // the command as given, for the record
+  std::string title;           // "Vesmer 比較結果報告書"
+  std::string generated_at;    // local time, "2026-12-07 14:03:05 +0900"
+  std::string version;         // "vesmer-batch 2.0.40"
+  std::string command_line;    // the command as given, for the record
+  std::string build;           // how the program was built ("Release, GCC 12.2.0")
+  std::string working_folder;  // where relative paths count from
+  std::string host;            // the machine's name
+  std::string user;            // who ran it
   // Every option of the run, in order, as label and value ("キー", "1-12"; "比較モード", ...).
   std::vector<std::pair<std::string, std::string>> options;
   std::string outcome;  // "differences", "no-differences", ...
@@ -84,8 +97,10 @@ struct ReportData {
   std::vector<std::int64_t> column_counts;
   std::string scale;              // the ruler, code page 932 bytes
   std::vector<ReportPair> pairs;  // the first differing pairs, in order
-  std::int64_t pairs_limit = 0;   // how many were asked for (--report-pairs)
-  std::string rules_path;         // "" without rules
+  // Key mode: the first records without a partner of the source ([0]) and the destination ([1]).
+  std::array<std::vector<ReportRecord>, 2> unmatched;
+  std::int64_t pairs_limit = 0;  // how many were asked for (--report-pairs)
+  std::string rules_path;        // "" without rules
   std::int64_t expected_pairs = 0;
   std::vector<ReportRule> rules;
   std::vector<ReportPair> expected;  // the first expected pairs, in order

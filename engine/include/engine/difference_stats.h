@@ -3,6 +3,7 @@
 // first pairs kept whole for a report. A record sink: a run without it pays nothing.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,16 +30,24 @@ struct KeptPair {
   std::vector<int> differing_fields;  // indexes of the fields with a "?"
 };
 
+// A record whose key found no partner, kept for a report as its result file holds it.
+struct KeptRecord {
+  std::string line;  // the bytes as read, cut to the kept columns
+  std::int64_t number = 0;
+};
+
 class DifferenceStats : public RecordSink {
  public:
   // Per-column counts are kept for the first `max_counted_columns` columns (a report's
   // heat-map); beyond them a column is only known to differ or not. Up to `keep_pairs`
-  // differing and as many expected pairs are kept whole, their lines cut to `kept_columns`.
+  // differing and as many expected pairs are kept whole, and as many records without a partner
+  // on each side, their lines cut to `kept_columns`.
   DifferenceStats(std::vector<FieldSpan> fields, std::size_t max_counted_columns,
                   std::size_t keep_pairs, std::size_t kept_columns = 16384);
 
   void OnPair(const Record& source, const Record& destination, PairVerdict verdict) override;
   void OnLoneLine(const Record& record) override;
+  void OnUnmatched(const Record& record) override;
   [[nodiscard]] bool WantsEqualPairs() const override { return keep_pairs_ > 0; }
 
   // Differing pairs (and lone lines) counted.
@@ -51,6 +60,10 @@ class DifferenceStats : public RecordSink {
   [[nodiscard]] std::int64_t differing_columns() const { return differing_columns_; }
   [[nodiscard]] const std::vector<KeptPair>& kept() const { return kept_; }
   [[nodiscard]] const std::vector<KeptPair>& kept_expected() const { return kept_expected_; }
+  // The first records without a partner of the source ([0]) and of the destination ([1]).
+  [[nodiscard]] const std::array<std::vector<KeptRecord>, 2>& kept_unmatched() const {
+    return kept_unmatched_;
+  }
 
  private:
   // The marker of the pair in marker_, its differing fields in differing_.
@@ -68,6 +81,7 @@ class DifferenceStats : public RecordSink {
   std::vector<std::uint64_t> seen_;  // one bit per column: differs in some pair
   std::int64_t differing_columns_ = 0;
   std::vector<KeptPair> kept_, kept_expected_;
+  std::array<std::vector<KeptRecord>, 2> kept_unmatched_;
   std::string marker_;
   std::vector<int> differing_;  // fields of the pair at hand
 };
