@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <limits>
 #include <optional>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include "cli/terminal_text.h"
 #include "platform/unicode.h"
@@ -223,6 +226,47 @@ std::string FlagGivenAValue(const CLI::App& app, int argc, const char* const* ar
   return {};
 }
 
+// Edits (insert, delete, replace, swap two neighbours) that turn `a` into `b`.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  // Three rows of the table: the one before last, the last and the one being filled.
+  std::vector<std::size_t> before(b.size() + 1), last(b.size() + 1), row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) last[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t replace = last[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
+      row[j] = std::min({last[j] + 1, row[j - 1] + 1, replace});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        row[j] = std::min(row[j], before[j - 2] + 1);
+      }
+    }
+    std::swap(before, last);
+    std::swap(last, row);
+  }
+  return last[b.size()];
+}
+
+// The long option an unknown "--name" was most likely meant as, "" when none is close: a
+// slip of a key or two, no more than a third of what was typed, so that a word that is no
+// option at all gets no guess.
+std::string NearestOption(const CLI::App& app, std::string_view unknown) {
+  if (!unknown.starts_with("--")) return {};
+  std::string typed(unknown.substr(2, unknown.find('=') - 2));
+  for (char& c : typed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::size_t limit = std::clamp<std::size_t>(typed.size() / 3, 1, 2);
+  std::string nearest;
+  std::size_t best = limit + 1;
+  for (const CLI::Option* option : app.get_options()) {
+    for (const std::string& name : option->get_lnames()) {
+      if (const std::size_t d = EditDistance(typed, name); d < best) {
+        best = d;
+        nearest = "--" + name;
+      }
+    }
+  }
+  return nearest;
+}
+
 enum class Number { kValid, kNotANumber, kTooLarge };
 
 // Decimal digits, with a '-' in front for a negative number.
@@ -313,7 +357,9 @@ std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o
   }
   for (const std::string& extra : app.remaining()) {
     if (!extra.empty() && extra[0] == '-' && extra != "-") {
-      return "不明なオプションです: " + ShownText(extra);
+      const std::string nearest = NearestOption(app, extra);
+      return "不明なオプションです: " + ShownText(extra) +
+             (nearest.empty() ? "" : "（もしかして " + nearest + "？）");
     }
     return "比較元と比較先のほかに余分な引数があります: " + ShownText(extra);
   }
