@@ -1,8 +1,11 @@
 // End-to-end tests of vesmer-batch: the real executable on files the tests write.
+#include "cli/batch.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "engine/messages.h"
 #include "platform/cp932.h"
@@ -196,6 +199,23 @@ TEST_F(BatchTest, HelpExplainsEveryRule) {
     EXPECT_GT(help.find(rule), rules) << rule;
   }
   EXPECT_NE(help.find("金額,数値,0.01"), std::string::npos);
+}
+
+// On a terminal a sorting run numbers its steps and clears its progress line before the summary.
+TEST_F(BatchTest, ProgressOfASortingRunIsNumberedAndCleared) {
+  WriteFile(dir_ / "a.prn", CrLf({"2b", "1a"}));
+  WriteFile(dir_ / "b.prn", CrLf({"1a", "2b"}));
+  const std::string a = dir_ / "a.prn", b = dir_ / "b.prn";
+  const char* argv[] = {"vesmer-batch", "-k", "1-1", "--sort", a.c_str(), b.c_str(), nullptr};
+  std::ostringstream out, err;
+  EXPECT_EQ(RunBatch(6, argv, out, err, true), 0);
+  const std::string shown = err.str();
+  EXPECT_EQ(shown.rfind("\r整列 1/2 [", 0), 0u) << shown;
+  EXPECT_EQ(shown.find("\r整列 ["), std::string::npos) << shown;
+  const std::string clear = "\r\033[K";
+  ASSERT_GE(shown.size(), clear.size());
+  EXPECT_EQ(shown.substr(shown.size() - clear.size()), clear);
+  EXPECT_EQ(out.str().rfind(messages::kCompleted, 0), 0u);
 }
 
 TEST_F(BatchTest, PlainSummaryShowsCountsAndPaths) {
