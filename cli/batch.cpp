@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
@@ -16,6 +17,7 @@
 
 #include "cli/batch_options.h"
 #include "cli/batch_sinks.h"
+#include "cli/progress_line.h"
 #include "cli/report.h"
 #include "cli/stop_signals.h"
 #include "engine/comparison_run.h"
@@ -158,18 +160,20 @@ bool NothingWritten(const RunSummary& summary) {
   return true;
 }
 
-// Draws a progress bar on a terminal (sorting, then comparing) and turns SIGINT / SIGTERM into
+// Draws a progress line on a terminal (sorting, then comparing) and turns SIGINT / SIGTERM into
 // a stop request.
 class BatchObserver : public RunObserver {
  public:
-  BatchObserver(std::ostream& err, bool progress) : err_(err), progress_(progress) {}
+  BatchObserver(std::ostream& err, bool progress, bool sorting)
+      : err_(err), progress_(progress), sorting_(sorting) {}
   ~BatchObserver() override { Clear(); }
 
   void OnSortProgress(std::uint64_t done, std::uint64_t total) override {
-    Draw("整列", done, total);
+    Draw(RunStep::kSort, done, total, -1);  // the sort counts bytes only
   }
   void OnProgress(const RunProgress& p) override {
-    Draw("比較", p.bytes_read[0] + p.bytes_read[1], p.bytes_total[0] + p.bytes_total[1]);
+    Draw(RunStep::kCompare, p.bytes_read[0] + p.bytes_read[1], p.bytes_total[0] + p.bytes_total[1],
+         p.records_read[0] + p.records_read[1]);
   }
   bool StopRequested() override { return StopSignal() != 0; }
 
@@ -179,19 +183,30 @@ class BatchObserver : public RunObserver {
   }
 
  private:
-  void Draw(const char* what, std::uint64_t done, std::uint64_t total) {
+  void Draw(RunStep step, std::uint64_t done, std::uint64_t total, std::int64_t lines) {
     if (!progress_ || total == 0) return;
-    done = std::min(done, total);
-    constexpr int kWidth = 40;
-    const auto filled = static_cast<std::size_t>(done * kWidth / total);
-    err_ << "\r" << what << " [" << std::string(filled, '#') << std::string(kWidth - filled, ' ')
-         << "] " << done * 100 / total << "%" << std::flush;
+    // A step is timed from its first report on, with what it had done by then: the setup
+    // before a step (opening, converting UTF-8) and the first report's late coming are no part
+    // of its pace.
+    const auto now = std::chrono::steady_clock::now();
+    if (step != step_ || !shown_) {
+      step_ = step;
+      step_start_ = now;
+      since_ = {done, lines};
+    }
+    const std::chrono::duration<double> elapsed = now - step_start_;
+    err_ << "\r" << ProgressLine(step, sorting_, done, total, lines, elapsed.count(), since_)
+         << "\033[K" << std::flush;
     shown_ = true;
   }
 
   std::ostream& err_;
   bool progress_;
+  bool sorting_;
   bool shown_ = false;
+  RunStep step_ = RunStep::kSort;
+  std::chrono::steady_clock::time_point step_start_;
+  ProgressStart since_;
 };
 
 // What the options ask for, checked and read before anything runs.
@@ -804,7 +819,7 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     extensions.sort = &sort;
   }
 
-  BatchObserver observer(err, progress_allowed && !o.quiet && !o.json);
+  BatchObserver observer(err, progress_allowed && !o.quiet && !o.json, o.sort);
   g.summary = RunComparison(job, observer, extensions);
   observer.Clear();
   RunSummary& summary = g.summary;

@@ -3,63 +3,112 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <limits>
 #include <optional>
 #include <sstream>
+#include <utility>
+#include <vector>
 
+#include "cli/terminal_text.h"
 #include "platform/unicode.h"
 
 namespace vesmer {
 namespace {
 
-// Columns a text takes on a terminal: East Asian wide characters take two.
-std::size_t DisplayWidth(std::string_view text) {
-  std::size_t width = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    std::size_t taken = 0;
-    const char32_t cp = DecodeUtf8(text.data() + i, text.size() - i, taken);
-    i += taken;
-    const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
-                      (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-                      (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
-                      (cp >= 0xFFE0 && cp <= 0xFFE6);
-    width += wide ? 2 : 1;
+// The columns of a terminal the help is written for.
+constexpr std::size_t kHelpWidth = 80;
+
+// `head` followed, from `column` on, by `text` wrapped to the help's width; the head takes a
+// line of its own when it reaches the column.
+std::string Hanging(const std::string& head, std::size_t column, std::string_view text) {
+  std::string out = head;
+  const std::size_t width = DisplayWidth(head);
+  if (width >= column) {
+    out += "\n" + std::string(column, ' ');
+  } else {
+    out.append(column - width, ' ');
   }
-  return width;
+  bool first = true;
+  for (const std::string& line : WrapText(text, kHelpWidth - column)) {
+    if (!first) out += "\n" + std::string(column, ' ');
+    out += line;
+    first = false;
+  }
+  return out + "\n";
 }
 
-// CLI11's layout, with the columns counted as a terminal shows Japanese text.
+// CLI11's layout, with the columns counted as a terminal shows Japanese text and long
+// descriptions wrapped to the help's width.
 class JapaneseFormatter : public CLI::Formatter {
  public:
   std::string make_option(const CLI::Option* opt, bool is_positional) const override {
-    const std::string name = "  " + make_option_name(opt, is_positional) + make_option_opts(opt);
-    std::string out = name;
-    const std::size_t width = DisplayWidth(name);
-    const std::size_t column = get_column_width();
-    if (width >= column) {
-      out += "\n" + std::string(column, ' ');
-    } else {
-      out.append(column - width, ' ');
-    }
-    for (const char c : make_option_desc(opt)) {
-      out.push_back(c);
-      if (c == '\n') out.append(column, ' ');
-    }
-    return out + "\n";
+    return Hanging("  " + make_option_name(opt, is_positional) + make_option_opts(opt),
+                   get_column_width(), make_option_desc(opt));
   }
   std::string make_usage(const CLI::App* /*app*/, std::string name) const override {
     return get_label("Usage") + ": " + name + " [" + get_label("OPTIONS") + "] 比較元 比較先\n";
   }
+  std::string make_description(const CLI::App* app) const override {
+    std::string out;
+    for (const std::string& line : WrapText(app->get_description(), kHelpWidth)) {
+      out += line + "\n";
+    }
+    return out;
+  }
 };
 
 constexpr const char* kDescription =
-    "Shift-JIS（コードページ 932）のレコードファイル二つを、行ごとに、またはキーで比較し、\n"
+    "Shift-JIS（コードページ 932）のレコードファイル二つを、行ごとに、またはキーで比較し、"
     "差異を比較元ファイルと同じフォルダの結果ファイル（比較元名_0.TXT ～ _5.TXT）に書き出します。";
 
-constexpr const char* kFooter =
-    "終了コード: 0 差異なし, 1 差異あり, 2 開始できない・失敗・キーの順序誤り・使い方の誤り,\n"
-    "           130 / 143 割り込み（SIGINT / SIGTERM）で中止";
+// The rules of a --rules file, as the rules engine applies them.
+constexpr std::pair<const char*, const char*> kRuleHelp[] = {
+    {"無視", "その項目のどんな差異も許容する"},
+    {"全半角",
+     "全角と半角の英数字・記号、全角と半角のスペース、￥ と \\、全角と半角のカタカナ"
+     "（ｶﾞ と ガ なども）を同じと見なす"},
+    {"かなカナ", "ひらがなとカタカナを同じと見なす"},
+    {"前後空白", "前後の半角・全角スペースを除いて比べる"},
+    {"数値,許容差",
+     "両方を数値として読み、差が許容差以内なら許容する。許容差は 0 以上の小数で、省くと 0"
+     "（例: 金額,数値,0.01）。数値は半角の数字と小数点で、前後のスペースは除き、符号 + - は前にも"
+     "後ろにも付けられる。桁区切りのカンマがあると数値と見なさない。全角の数字は、前に 全半角 "
+     "を書けば数値として読む"},
+};
+
+constexpr const char* kExamples =
+    "例:\n"
+    "  # 1～4 桁目をキーにして比較する\n"
+    "  vesmer-batch -k 1-4 old/SHAIN.TXT new/SHAIN.TXT\n"
+    "  # レイアウトの項目名でキーを指定し、証跡の報告書も書く\n"
+    "  vesmer-batch --layout shain.csv --key-fields 社員番号 --report shain.html \\\n"
+    "    old/SHAIN.TXT new/SHAIN.TXT\n"
+    "  # キーの順に並んでいない両ファイルを、整列してから比較する\n"
+    "  vesmer-batch -k 1-4 --sort old/SHAIN.TXT new/SHAIN.TXT\n";
+
+constexpr std::pair<const char*, const char*> kExitCodes[] = {
+    {"0", "差異なし（規則で許容された差異だけのときも）"},
+    {"1", "差異あり"},
+    {"2", "開始できない・失敗・キーの順序誤り・使い方の誤り"},
+    {"130 / 143", "割り込み（SIGINT / SIGTERM）で中止"},
+};
+
+std::string Footer() {
+  std::string out = "--rules の規則:\n";
+  out +=
+      Hanging("", 2,
+              "規則ファイルには 1 行に 1 規則を 項目名,規則[,値] と書く。項目名はレイアウトの項目名"
+              "か、開始-終了 の桁の範囲。一つの項目に書いた規則は書いた順に重ねて当てはめ、途中で"
+              "一致すれば許容する");
+  for (const auto& [name, text] : kRuleHelp) out += Hanging("  " + std::string(name), 16, text);
+  out += std::string("\n") + kExamples + "\n終了コード:\n";
+  for (const auto& [code, text] : kExitCodes) out += Hanging("  " + std::string(code), 13, text);
+  out.pop_back();  // CLI11 ends the footer itself
+  return out;
+}
 
 // Numbers taken as text and converted here, so that every message about them is our own.
 struct NumberTexts {
@@ -68,7 +117,7 @@ struct NumberTexts {
 
 void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
   app.description(kDescription);
-  app.footer(kFooter);
+  app.footer(Footer());
   app.formatter(std::make_shared<JapaneseFormatter>());
   app.get_formatter()->column_width(27);
   app.get_formatter()->label("Usage", "使い方");
@@ -81,18 +130,20 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
   // The two paths are named in the usage line.
   app.add_option("paths", o.paths, "比較元ファイルと比較先ファイル")->group("");
   app.add_option("-k,--key", o.key,
-                 "キーで比較する。開始桁-終了桁 をカンマで区切って 20 個まで\n"
+                 "キーで比較する。開始桁-終了桁 をカンマで区切って 20 個まで"
                  "（例: 1-5,12-20）。両ファイルはキーの昇順に整列されていること")
       ->option_text("領域");
   app.add_option("-x,--omit", o.omit, "比較から除外する桁の領域")->option_text("領域");
   app.add_option("-o,--outputs", o.outputs,
-                 "出力する結果ファイルを 2～5 の数字で指定（既定: 2345）\n"
-                 "2 比較元：キー一致・内容不一致  3 比較先：キー一致・内容不一致\n"
-                 "4 キー・内容とも一致            5 比較結果リスト\n"
+                 "出力する結果ファイルを 2～5 で指定（既定: 2345）\n"
+                 "2 比較元：キー一致・内容不一致\n"
+                 "3 比較先：キー一致・内容不一致\n"
+                 "4 キー・内容とも一致\n"
+                 "5 比較結果リスト\n"
                  "0 と 1（キー不一致）は --key を指定したときに必ず出力されます")
       ->option_text("種類");
   app.add_flag("--utf8-source", o.utf8_source,
-               "比較元は UTF-8。比較の前に Shift-JIS に変換し、元のファイルは\n"
+               "比較元は UTF-8。比較の前に Shift-JIS に変換し、元のファイルは"
                "比較元名_UTF8.TXT として残します");
   app.add_flag("--utf8-destination", o.utf8_destination, "比較先は UTF-8（同上）");
   app.add_flag("-s,--space-compare", o.space_compare,
@@ -105,12 +156,12 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
   app.add_option("--scale", o.scale, "比較結果リストのスケール（既定: ....+....*....+ ...）")
       ->option_text("文字列");
   app.add_option("--settings", o.settings,
-                 "ウィンドウが保存した設定ファイル（.ini）から、比較の設定と、\n"
+                 "ウィンドウが保存した設定ファイル（.ini）から、比較の設定と、"
                  "指定がなければ比較元・比較先を読む。コマンドラインの指定が優先")
       ->option_text("ファイル");
   app.add_option("--layout", o.layout,
-                 "レコードレイアウトのファイル（1 行に 1 項目: 名前,開始桁,桁数[,属性]）。\n"
-                 "項目別の差異を数え、項目名でキーや除外を指定できるようにする")
+                 "レコードレイアウトのファイル。1 行に 1 項目を 名前,開始桁,桁数[,属性] "
+                 "と書く。項目別の差異を数え、項目名でキーや除外を指定できるようにする")
       ->option_text("ファイル");
   app.add_option("--key-fields", o.key_fields,
                  "キーにする項目の名前をカンマで区切って指定（--layout が必要）")
@@ -118,7 +169,7 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
   app.add_option("--omit-fields", o.omit_fields, "比較から除外する項目の名前（--layout が必要）")
       ->option_text("項目名");
   app.add_option("--report", o.report,
-                 "証跡の報告書を HTML で書く（入力の SHA-256、設定、件数、項目別・桁別の差異、\n"
+                 "証跡の報告書を HTML で書く（入力の SHA-256、設定、件数、項目別・桁別の差異、"
                  "差異の明細）")
       ->option_text("ファイル");
   app.add_option("--report-pairs", numbers.report_pairs,
@@ -127,7 +178,7 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
   app.add_option("--summary-csv", o.summary_csv, "報告書の数値を CSV（UTF-8、BOM 付き）で書く")
       ->option_text("ファイル");
   app.add_flag("--sort", o.sort,
-               "比較の前に両ファイルをキーの順に整列する（--key が必要。元のファイルは\n"
+               "比較の前に両ファイルをキーの順に整列する（--key が必要。元のファイルは"
                "変更しない）");
   app.add_option("--sort-memory", numbers.sort_memory, "整列に使うメモリの上限（MiB、既定: 256）")
       ->option_text("MiB");
@@ -135,12 +186,12 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
                  "整列の一時ファイルを置くフォルダ（既定: $TMPDIR、なければ /tmp）")
       ->option_text("フォルダ");
   app.add_option("--duplicates", o.duplicates,
-                 "直前のレコードとキーが同じレコードを書き出す（比較元/比較先、行番号、\n"
+                 "直前のレコードとキーが同じレコードを書き出す（比較元か比較先か、行番号、"
                  "レコードをタブで区切る）")
       ->option_text("ファイル");
   app.add_option("--rules", o.rules,
-                 "許容する差異の規則のファイル（1 行に 1 規則: 項目名,規則[,値]。\n"
-                 "規則は 無視, 全半角, かなカナ, 前後空白, 数値）")
+                 "許容する差異の規則のファイル。規則は 無視, 全半角, かなカナ, 前後空白, 数値"
+                 "（下の「--rules の規則」を参照）")
       ->option_text("ファイル");
   app.add_option("--expected", o.expected, "規則で許容された差異を比較結果リストの形で書く")
       ->option_text("ファイル");
@@ -177,6 +228,47 @@ std::string FlagGivenAValue(const CLI::App& app, int argc, const char* const* ar
     }
   }
   return {};
+}
+
+// Edits (insert, delete, replace, swap two neighbours) that turn `a` into `b`.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  // Three rows of the table: the one before last, the last and the one being filled.
+  std::vector<std::size_t> before(b.size() + 1), last(b.size() + 1), row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) last[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t replace = last[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
+      row[j] = std::min({last[j] + 1, row[j - 1] + 1, replace});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        row[j] = std::min(row[j], before[j - 2] + 1);
+      }
+    }
+    std::swap(before, last);
+    std::swap(last, row);
+  }
+  return last[b.size()];
+}
+
+// The long option an unknown "--name" was most likely meant as, "" when none is close: a
+// slip of a key or two, no more than a third of what was typed, so that a word that is no
+// option at all gets no guess.
+std::string NearestOption(const CLI::App& app, std::string_view unknown) {
+  if (!unknown.starts_with("--")) return {};
+  std::string typed(unknown.substr(2, unknown.find('=') - 2));
+  for (char& c : typed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::size_t limit = std::clamp<std::size_t>(typed.size() / 3, 1, 2);
+  std::string nearest;
+  std::size_t best = limit + 1;
+  for (const CLI::Option* option : app.get_options()) {
+    for (const std::string& name : option->get_lnames()) {
+      if (const std::size_t d = EditDistance(typed, name); d < best) {
+        best = d;
+        nearest = "--" + name;
+      }
+    }
+  }
+  return nearest;
 }
 
 enum class Number { kValid, kNotANumber, kTooLarge };
@@ -269,7 +361,9 @@ std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o
   }
   for (const std::string& extra : app.remaining()) {
     if (!extra.empty() && extra[0] == '-' && extra != "-") {
-      return "不明なオプションです: " + ShownText(extra);
+      const std::string nearest = NearestOption(app, extra);
+      return "不明なオプションです: " + ShownText(extra) +
+             (nearest.empty() ? "" : "（もしかして " + nearest + "？）");
     }
     return "比較元と比較先のほかに余分な引数があります: " + ShownText(extra);
   }

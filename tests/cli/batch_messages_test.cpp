@@ -109,6 +109,33 @@ TEST(BatchArgumentMessagesTest, AThirdFileIsNamed) {
   EXPECT_EQ(Parse({"only-one"}), "比較元と比較先を指定してください");
 }
 
+TEST(BatchArgumentMessagesTest, AnUnknownOptionSuggestsTheNearestOne) {
+  EXPECT_EQ(Parse({"--ky", "1-4", "a", "b"}), "不明なオプションです: --ky（もしかして --key？）");
+  EXPECT_EQ(Parse({"--sort", "-k", "1-2", "--sort-memroy=64", "a", "b"}),
+            "不明なオプションです: --sort-memroy=64（もしかして --sort-memory？）");
+  EXPECT_EQ(Parse({"--jsno", "a", "b"}), "不明なオプションです: --jsno（もしかして --json？）");
+  EXPECT_EQ(Parse({"--omit-field", "x", "a", "b"}),
+            "不明なオプションです: --omit-field（もしかして --omit-fields？）");
+  EXPECT_EQ(Parse({"--Report", "r.html", "a", "b"}),
+            "不明なオプションです: --Report（もしかして --report？）");
+}
+
+TEST(BatchArgumentMessagesTest, AnUnknownOptionFarFromAnyGetsNoSuggestion) {
+  EXPECT_EQ(Parse({"--bogus", "a", "b"}), "不明なオプションです: --bogus");
+  EXPECT_EQ(Parse({"--frobnicate", "a", "b"}), "不明なオプションです: --frobnicate");
+  // Two slips in a word of three letters are a different word.
+  EXPECT_EQ(Parse({"--kez", "a", "b"}), "不明なオプションです: --kez（もしかして --key？）");
+  EXPECT_EQ(Parse({"--kzz", "a", "b"}), "不明なオプションです: --kzz");
+}
+
+TEST(BatchArgumentMessagesTest, ASuggestionKeepsTheShapeOfAUsageError) {
+  const ProcessResult r = RunBatchExe({"--json", "--ky", "1-4", "a", "b"});
+  EXPECT_EQ(r.exit_code, 2);
+  const std::string message = "不明なオプションです: --ky（もしかして --key？）";
+  EXPECT_EQ(r.err, "vesmer-batch: " + message + "\n" + kUsageLines);
+  EXPECT_EQ(json::parse(r.out), (json{{"outcome", "usage-error"}, {"status", message}}));
+}
+
 TEST(BatchArgumentMessagesTest, UsageErrorsEndWithAHintToHelp) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"--bogus", "a", "b"}, {"a", "b", "c"}, {"--sort-memory", "x", "a", "b"}}) {

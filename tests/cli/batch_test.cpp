@@ -1,8 +1,11 @@
 // End-to-end tests of vesmer-batch: the real executable on files the tests write.
+#include "cli/batch.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "engine/messages.h"
 #include "platform/cp932.h"
@@ -141,6 +144,79 @@ TEST_F(BatchTest, HelpAndVersion) {
   r = RunBatchExe({"--version"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, "vesmer-batch 2.0.40\n");
+}
+
+// Terminal columns of a UTF-8 line, counted here without the program's own helper: every
+// character from U+1100 on takes two, but for the half-width forms.
+std::size_t Columns(const std::string& line) {
+  std::size_t columns = 0;
+  for (std::size_t i = 0; i < line.size();) {
+    const auto lead = static_cast<unsigned char>(line[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t cp = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    for (std::size_t k = 1; k < length && i + k < line.size(); ++k) {
+      cp = (cp << 6) | (static_cast<unsigned char>(line[i + k]) & 0x3F);
+    }
+    const bool half_width_form = cp >= 0xFF61 && cp <= 0xFFDC;
+    columns += cp >= 0x1100 && !half_width_form ? 2 : 1;
+    i += length;
+  }
+  return columns;
+}
+
+TEST_F(BatchTest, HelpFitsEightyColumns) {
+  const auto r = RunBatchExe({"--help"});
+  ASSERT_EQ(r.exit_code, 0);
+  std::size_t start = 0;
+  for (std::size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = r.out.substr(start, end - start);
+    EXPECT_LE(Columns(line), 80u) << line;
+  }
+  EXPECT_EQ(start, r.out.size());  // the last line ends too
+}
+
+TEST_F(BatchTest, HelpEndsWithExamples) {
+  const std::string help = RunBatchExe({"--help"}).out;
+  const std::size_t examples = help.find("\n例:\n");
+  ASSERT_NE(examples, std::string::npos);
+  for (const char* example :
+       {"\n  vesmer-batch -k 1-4 old/SHAIN.TXT new/SHAIN.TXT\n",
+        "\n  vesmer-batch --layout shain.csv --key-fields 社員番号 --report shain.html \\\n"
+        "    old/SHAIN.TXT new/SHAIN.TXT\n",
+        "\n  vesmer-batch -k 1-4 --sort old/SHAIN.TXT new/SHAIN.TXT\n"}) {
+    EXPECT_GT(help.find(example), examples) << example;
+  }
+  // Only the exit codes follow them.
+  EXPECT_GT(help.find("\n終了コード:\n"), examples);
+}
+
+TEST_F(BatchTest, HelpExplainsEveryRule) {
+  const std::string help = RunBatchExe({"--help"}).out;
+  const std::size_t rules = help.find("\n--rules の規則:\n");
+  ASSERT_NE(rules, std::string::npos);
+  // Each rule starts a line of its own, the number rule with its tolerance.
+  for (const char* rule :
+       {"\n  無視 ", "\n  全半角 ", "\n  かなカナ ", "\n  前後空白 ", "\n  数値,許容差 "}) {
+    EXPECT_GT(help.find(rule), rules) << rule;
+  }
+  EXPECT_NE(help.find("金額,数値,0.01"), std::string::npos);
+}
+
+// On a terminal a sorting run numbers its steps and clears its progress line before the summary.
+TEST_F(BatchTest, ProgressOfASortingRunIsNumberedAndCleared) {
+  WriteFile(dir_ / "a.prn", CrLf({"2b", "1a"}));
+  WriteFile(dir_ / "b.prn", CrLf({"1a", "2b"}));
+  const std::string a = dir_ / "a.prn", b = dir_ / "b.prn";
+  const char* argv[] = {"vesmer-batch", "-k", "1-1", "--sort", a.c_str(), b.c_str(), nullptr};
+  std::ostringstream out, err;
+  EXPECT_EQ(RunBatch(6, argv, out, err, true), 0);
+  const std::string shown = err.str();
+  EXPECT_EQ(shown.rfind("\r整列 1/2 [", 0), 0u) << shown;
+  EXPECT_EQ(shown.find("\r整列 ["), std::string::npos) << shown;
+  const std::string clear = "\r\033[K";
+  ASSERT_GE(shown.size(), clear.size());
+  EXPECT_EQ(shown.substr(shown.size() - clear.size()), clear);
+  EXPECT_EQ(out.str().rfind(messages::kCompleted, 0), 0u);
 }
 
 TEST_F(BatchTest, PlainSummaryShowsCountsAndPaths) {

@@ -1,0 +1,33 @@
+// The line vesmer-batch draws on a terminal while a run works: the step, a bar, the pace and
+// the time left.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vesmer {
+
+// The steps of a run that show progress. Sorting comes first, and only with --sort.
+enum class RunStep { kSort, kCompare };
+
+// What a step had done when its timing began.
+struct ProgressStart {
+  std::uint64_t done = 0;
+  std::int64_t lines = 0;
+};
+
+// The progress line of `step`, UTF-8, at most 79 columns wide (the last column of a terminal is
+// left free, where some terminals would wrap), without a line end.
+//
+// `sorting` says whether the run sorts first: the steps are then numbered (「整列 1/2」,
+// 「比較 2/2」); a run without a sort just compares (「比較」). `done` and `total` are the bytes of
+// the step (done beyond total counts as total), `lines` the lines read in it; a negative count
+// means the step does not count lines (the sort), and bytes per second are shown instead of
+// lines. `elapsed_seconds` is the time since the step's timing began, with `since` done by
+// then. The time left assumes the rest goes at that pace, by bytes, and is rounded up to whole
+// seconds; 「--:--」 until there is a pace.
+[[nodiscard]] std::string ProgressLine(RunStep step, bool sorting, std::uint64_t done,
+                                       std::uint64_t total, std::int64_t lines,
+                                       double elapsed_seconds, ProgressStart since = {});
+
+}  // namespace vesmer

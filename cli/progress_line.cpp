@@ -1,0 +1,81 @@
+#include "cli/progress_line.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "cli/terminal_text.h"
+
+namespace vesmer {
+namespace {
+
+constexpr std::size_t kColumns = 79;
+constexpr std::size_t kBarWidth = 30;
+// Narrower than this the bar says nothing the percentage does not.
+constexpr std::size_t kNarrowestBar = 10;
+
+// Beyond these a figure is no longer worth its columns.
+constexpr double kMostPerSecond = 999'999'999'999'999.0;
+constexpr double kMostSecondsLeft = 100.0 * 3600;
+
+std::string Grouped(std::uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (std::size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, ",");
+  return digits;
+}
+
+std::string Pace(std::uint64_t done, std::int64_t lines, double elapsed, ProgressStart since) {
+  if (lines >= 0) {
+    if (elapsed <= 0) return "-- 行/秒";
+    const double per_second =
+        std::min(static_cast<double>(std::max<std::int64_t>(lines - since.lines, 0)) / elapsed,
+                 kMostPerSecond);
+    return Grouped(static_cast<std::uint64_t>(per_second)) + " 行/秒";
+  }
+  if (elapsed <= 0) return "-- MB/秒";
+  char text[32];
+  const double bytes = done > since.done ? static_cast<double>(done - since.done) : 0.0;
+  std::snprintf(text, sizeof text, "%.1f", std::min(bytes / 1e6 / elapsed, kMostPerSecond));
+  return std::string(text) + " MB/秒";
+}
+
+std::string TimeLeft(std::uint64_t done, std::uint64_t total, double elapsed, ProgressStart since) {
+  if (done <= since.done || elapsed <= 0) return "残り --:--";
+  const double left = std::ceil(elapsed * static_cast<double>(total - done) /
+                                static_cast<double>(done - since.done));
+  if (left >= kMostSecondsLeft) return "残り 100 時間以上";
+  const auto seconds = static_cast<unsigned>(left);
+  char text[32];
+  if (seconds < 3600) {
+    std::snprintf(text, sizeof text, "%u:%02u", seconds / 60, seconds % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+  }
+  return std::string("残り ") + text;
+}
+
+}  // namespace
+
+std::string ProgressLine(RunStep step, bool sorting, std::uint64_t done, std::uint64_t total,
+                         std::int64_t lines, double elapsed_seconds, ProgressStart since) {
+  done = std::min(done, total);
+  const char* label = step == RunStep::kSort ? "整列 1/2" : (sorting ? "比較 2/2" : "比較");
+  // In long double, so that no size of file overflows the product.
+  const auto share = [&](std::size_t of) {
+    if (total == 0) return std::size_t{0};
+    return static_cast<std::size_t>(static_cast<long double>(done) * of / total);
+  };
+  const std::string percent = std::to_string(share(100)) + "%";
+  const std::string tail = std::string(4 - percent.size(), ' ') + percent + "  " +
+                           Pace(done, lines, elapsed_seconds, since) + "  " +
+                           TimeLeft(done, total, elapsed_seconds, since);
+  const std::size_t rest = DisplayWidth(label) + DisplayWidth(tail) + 4;  // " [" and "] "
+  const std::size_t bar = rest < kColumns ? std::min(kBarWidth, kColumns - rest) : 0;
+  if (bar < kNarrowestBar) return std::string(label) + " " + tail;
+  const std::size_t filled = share(bar);
+  return std::string(label) + " [" + std::string(filled, '#') + std::string(bar - filled, ' ') +
+         "] " + tail;
+}
+
+}  // namespace vesmer
