@@ -117,9 +117,11 @@ void frmVESMER::BuildControls() {
         break;
       }
       case ControlKind::kLabel:
+        w = new QLabel(caption, client);
+        break;
       case ControlKind::kCountLabel: {
-        auto* l = new QLabel(caption, client);
-        if (spec.kind == ControlKind::kCountLabel) SetBackground(l, yellow);
+        auto* l = new CountLabel(caption, client);
+        SetBackground(l, yellow);
         w = l;
         break;
       }

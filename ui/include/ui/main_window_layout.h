@@ -23,7 +23,8 @@ struct ControlSpec {
   int left, top, width, height;  // twips
 };
 
-// In creation order: frames first, so every control lies over them.
+// In creation order: frames first, so every control lies over them. The count labels reach
+// right up to their frame (825 twips, not 735): ten digits need the room.
 inline constexpr ControlSpec kMainWindowControls[] = {
     {"", ControlKind::kFrame, "", 240, 120, 10215, 1335},
     {"", ControlKind::kFrame, "", 240, 1560, 10215, 4335},
@@ -35,7 +36,7 @@ inline constexpr ControlSpec kMainWindowControls[] = {
     {"cmdSelInput(0)", ControlKind::kButton, "比較元ファイル(&O)", 360, 240, 2295, 375},
     {"chkUtf8(0)", ControlKind::kCheckBox, "UTF-8(&U)", 2760, 360, 1095, 255},
     {"lblInputData(0)", ControlKind::kPathLabel, "", 3960, 240, 5535, 520},
-    {"lblFileICount(0)", ControlKind::kCountLabel, "", 9600, 480, 735, 255},
+    {"lblFileICount(0)", ControlKind::kCountLabel, "", 9600, 480, 825, 255},
     // The path buttons stand between the two rows, left to right: 3, 0, 1, 2, 4.
     {"cmdInputChange(3)", ControlKind::kButton, "▼", 7515, 640, 295, 220},
     {"cmdInputChange(0)", ControlKind::kButton, "▼▼", 7800, 640, 495, 220},
@@ -45,7 +46,7 @@ inline constexpr ControlSpec kMainWindowControls[] = {
     {"cmdSelInput(1)", ControlKind::kButton, "比較先ファイル(&C)", 360, 840, 2295, 375},
     {"chkUtf8(1)", ControlKind::kCheckBox, "UTF-8(&R)", 2760, 960, 1095, 255},
     {"lblInputData(1)", ControlKind::kPathLabel, "", 3960, 840, 5535, 520},
-    {"lblFileICount(1)", ControlKind::kCountLabel, "", 9600, 1080, 735, 255},
+    {"lblFileICount(1)", ControlKind::kCountLabel, "", 9600, 1080, 825, 255},
 
     {"Label7", ControlKind::kLabel, "出力ファイルを指定する", 360, 1785, 3495, 255},
     {"Label8", ControlKind::kLabel, "出力ファイルは、比較元ファイルと同じフォルダに作成されます",
@@ -53,25 +54,25 @@ inline constexpr ControlSpec kMainWindowControls[] = {
     {"chkOutput(0)", ControlKind::kCheckBox, "比較元ファイル：キー不一致(&1)", 360, 2220, 3495,
      255},
     {"lblOutputData(0)", ControlKind::kPathLabel, "", 3960, 2160, 5535, 520},
-    {"lblFileOCount(0)", ControlKind::kCountLabel, "", 9600, 2160, 735, 255},
+    {"lblFileOCount(0)", ControlKind::kCountLabel, "", 9600, 2160, 825, 255},
     {"chkOutput(1)", ControlKind::kCheckBox, "比較先ファイル：キー不一致(&2)", 360, 2760, 3495,
      255},
     {"lblOutputData(1)", ControlKind::kPathLabel, "", 3960, 2760, 5535, 520},
-    {"lblFileOCount(1)", ControlKind::kCountLabel, "", 9600, 2760, 735, 255},
+    {"lblFileOCount(1)", ControlKind::kCountLabel, "", 9600, 2760, 825, 255},
     {"chkOutput(2)", ControlKind::kCheckBox, "比較元ファイル：キー一致・内容不一致(&3)", 360, 3360,
      3495, 255},
     {"lblOutputData(2)", ControlKind::kPathLabel, "", 3960, 3360, 5535, 520},
-    {"lblFileOCount(2)", ControlKind::kCountLabel, "", 9600, 3360, 735, 255},
+    {"lblFileOCount(2)", ControlKind::kCountLabel, "", 9600, 3360, 825, 255},
     {"chkOutput(3)", ControlKind::kCheckBox, "比較先ファイル：キー一致・内容不一致(&4)", 360, 3960,
      3495, 255},
     {"lblOutputData(3)", ControlKind::kPathLabel, "", 3960, 3960, 5535, 520},
-    {"lblFileOCount(3)", ControlKind::kCountLabel, "", 9600, 3960, 735, 255},
+    {"lblFileOCount(3)", ControlKind::kCountLabel, "", 9600, 3960, 825, 255},
     {"chkOutput(4)", ControlKind::kCheckBox, "キー・内容とも一致(&5)", 360, 4560, 3495, 255},
     {"lblOutputData(4)", ControlKind::kPathLabel, "", 3960, 4560, 5535, 520},
-    {"lblFileOCount(4)", ControlKind::kCountLabel, "", 9600, 4560, 735, 255},
+    {"lblFileOCount(4)", ControlKind::kCountLabel, "", 9600, 4560, 825, 255},
     {"chkOutput(5)", ControlKind::kCheckBox, "比較結果リスト(&6)", 360, 5160, 3495, 255},
     {"lblOutputData(5)", ControlKind::kPathLabel, "", 3960, 5160, 5535, 520},
-    {"lblFileOCount(5)", ControlKind::kCountLabel, "", 9600, 5160, 735, 255},
+    {"lblFileOCount(5)", ControlKind::kCountLabel, "", 9600, 5160, 825, 255},
 
     {"chkKey", ControlKind::kCheckBox, "比較のキーを指定する(&K)", 360, 6105, 3495, 255},
     {"Label1", ControlKind::kLabel, "(開始桁-終了桁.･･･20個まで)           (&L)", 480, 6360, 3135,
