@@ -64,11 +64,6 @@ void SetBackground(QWidget* w, const QColor& color) {
 
 }  // namespace
 
-void PathLabel::mouseDoubleClickEvent(QMouseEvent* event) {
-  QLabel::mouseDoubleClickEvent(event);
-  emit doubleClicked();
-}
-
 QIcon VesmerIcon() { return QIcon(QPixmap(vesmer_xpm)); }
 
 frmVESMER::frmVESMER(SettingsStore& store, SettingsLocation where, Desktop& desktop,
@@ -126,10 +121,7 @@ void frmVESMER::BuildControls() {
         break;
       }
       case ControlKind::kPathLabel: {
-        auto* l = name.startsWith("lblInputData") ? new PathLabel(client) : new QLabel(client);
-        l->setTextFormat(Qt::PlainText);
-        l->setWordWrap(true);
-        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        auto* l = new PathLabel(client);
         SetBackground(l, yellow);
         w = l;
         break;
@@ -157,6 +149,11 @@ void frmVESMER::BuildControls() {
     find("lblFileICount" + n, lblFileICount[i]);
   }
   for (int i = 0; i < 5; ++i) find(QString("cmdInputChange(%1)").arg(i), cmdInputChange[i]);
+  // The path buttons stand between the two path rows and overlap both labels: they lie on
+  // top, whole, and the paths' text keeps clear of them.
+  const QList<QWidget*> path_buttons(cmdInputChange.begin(), cmdInputChange.end());
+  for (QWidget* b : path_buttons) b->raise();
+  for (PathLabel* l : lblInputData) l->KeepClearOf(path_buttons);
   for (int k = 0; k < 6; ++k) {
     const QString n = QString("(%1)").arg(k);
     find("chkOutput" + n, chkOutput[k]);
@@ -377,7 +374,7 @@ void frmVESMER::OnChkDisplayClicked() {
 
 void frmVESMER::SetInputLabel(int index, const QString& text) {
   if (lblInputData[index]->text() == text) return;
-  lblInputData[index]->setText(text);
+  lblInputData[index]->SetPath(text);
   OnLblInputDataChange(index);
 }
 
@@ -385,7 +382,7 @@ void frmVESMER::OnLblInputDataChange(int index) {
   if (index == 0 && !store_.InputData[0].empty()) {
     result_paths_ = MakeResultPaths(store_.InputData[0]);
     for (std::size_t k = 0; k < kOutputKinds; ++k) {
-      lblOutputData[k]->setText(FromStd(result_paths_[k]));
+      lblOutputData[k]->SetPath(FromStd(result_paths_[k]));
     }
   }
   LetEventsRun();

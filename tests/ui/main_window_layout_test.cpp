@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <memory>
 
@@ -90,6 +91,110 @@ TEST_F(MainWindowLayoutTest, CountsAreDrawnWithRoomToSpare) {
       EXPECT_LT(ink.bottom(), label->contentsRect().bottom());
     }
   }
+}
+
+constexpr const char* kRealisticPath =
+    "/home/yamada/ドキュメント/現新比較/2026年度/給与システム/移行テスト/第3回/出力/"
+    "SHAIN_MASTER_20261208.TXT";
+constexpr const char* kLongPath =
+    "/home/yamada/ドキュメント/現新比較/2026年度/給与システム/移行テスト/第3回/出力/"
+    "再実行/部門別/営業本部/関東支社/横浜営業所/SHAIN_MASTER_20261208.TXT";
+
+// What a path label must show of `path`: lines inside its contents, the start of the path
+// first, and the file name whole at the end, after "…" when the middle is left out.
+void ExpectShowsPath(PathLabel* label, const QString& path) {
+  SCOPED_TRACE(label->objectName().toStdString());
+  EXPECT_EQ(label->text(), path);
+  EXPECT_EQ(label->toolTip(), path);
+  EXPECT_EQ(label->accessibleDescription(), path);
+  const QList<PathLabel::Line> lines = label->Lines();
+  ASSERT_FALSE(lines.isEmpty());
+  const QFontMetrics metrics(label->font());
+  for (const PathLabel::Line& line : lines) {
+    EXPECT_TRUE(label->contentsRect().contains(line.rect)) << line.text.toStdString();
+    EXPECT_LE(metrics.horizontalAdvance(line.text), line.rect.width()) << line.text.toStdString();
+  }
+  QString shown;
+  for (const PathLabel::Line& line : lines) shown += line.text;
+  const QString file_name = path.mid(path.lastIndexOf('/') + 1);
+  EXPECT_TRUE(lines.last().text.endsWith(file_name)) << lines.last().text.toStdString();
+  if (shown == path) return;
+  ASSERT_GE(lines.size(), 2);
+  EXPECT_TRUE(path.startsWith(lines.first().text));
+  EXPECT_TRUE(lines.last().text.startsWith(QStringLiteral("\u2026")));
+  EXPECT_TRUE(path.endsWith(lines.last().text.mid(1)));
+}
+
+// The controls a path button could hide text of: every named control but the buttons.
+bool TextUnderButton(frmVESMER& window, PathLabel* label) {
+  for (QPushButton* b : window.cmdInputChange) {
+    for (const PathLabel::Line& line : label->Lines()) {
+      if (line.rect.translated(label->pos()).intersects(b->geometry())) return true;
+    }
+  }
+  return false;
+}
+
+TEST_F(MainWindowLayoutTest, LongPathsKeepTheirFileNamesWhole) {
+  for (const QString path : {kRealisticPath, kLongPath}) {
+    desktop_.answers = {path, path};
+    window_->cmdSelInput[0]->click();
+    window_->cmdSelInput[1]->click();
+    for (PathLabel* label : window_->lblInputData) ExpectShowsPath(label, path);
+    const QString base = path.left(path.size() - 4);  // the results are named after the source
+    for (int k = 0; k < 6; ++k) {
+      ExpectShowsPath(window_->lblOutputData[k], base + QString("_%1.TXT").arg(k));
+    }
+  }
+  // The long one does not fit the two lines.
+  EXPECT_TRUE(window_->lblOutputData[0]->Lines().last().text.startsWith(QStringLiteral("\u2026")));
+}
+
+TEST_F(MainWindowLayoutTest, PathButtonsHideNoPathAndShowWhole) {
+  desktop_.answers = {kLongPath, kLongPath};
+  window_->cmdSelInput[0]->click();
+  window_->cmdSelInput[1]->click();
+  for (PathLabel* label : window_->lblInputData) {
+    EXPECT_FALSE(TextUnderButton(*window_, label)) << label->objectName().toStdString();
+  }
+  QWidget* client = window_->centralWidget();
+  for (QPushButton* b : window_->cmdInputChange) {
+    // The buttons' sides touch; their middles from top to bottom edge are their own.
+    const QRect g = b->geometry();
+    const int x = g.center().x();
+    for (const QPoint p : {QPoint(x, g.top()), g.center(), QPoint(x, g.bottom())}) {
+      EXPECT_EQ(client->childAt(p), b) << b->objectName().toStdString();
+    }
+  }
+}
+
+TEST(BreakPathTest, ShortPathsStayWholeAndBreakAfterAFolder) {
+  const QFontMetrics metrics(QFont("IPAPGothic"));
+  const int wide = metrics.horizontalAdvance("/home/user/data/");
+  EXPECT_EQ(BreakPath("/home/user/data/a.txt", metrics, {1000, 1000}),
+            QStringList{"/home/user/data/a.txt"});
+  EXPECT_EQ(BreakPath("/home/user/data/a.txt", metrics, {wide + 2, 1000}),
+            (QStringList{"/home/user/data/", "a.txt"}));
+  EXPECT_TRUE(BreakPath("", metrics, {100}).isEmpty());
+}
+
+TEST(BreakPathTest, TooLongLosesItsMiddleNotItsFileName) {
+  const QFontMetrics metrics(QFont("IPAPGothic"));
+  const QString path = "/srv/a/very/long/folder/chain/that/goes/on/and/on/REPORT_2026.TXT";
+  const int width = metrics.horizontalAdvance("/srv/a/very/long/folder/c");
+  const QStringList lines = BreakPath(path, metrics, {width, width});
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_TRUE(path.startsWith(lines[0]));
+  EXPECT_TRUE(lines[1].startsWith(QStringLiteral("\u2026")));
+  EXPECT_TRUE(lines[1].endsWith("/REPORT_2026.TXT"));
+  EXPECT_TRUE(path.endsWith(lines[1].mid(1)));
+  for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), width);
+  // One line: the path's start, "…", the file name.
+  const QStringList one = BreakPath(path, metrics, {width * 2});
+  ASSERT_EQ(one.size(), 1);
+  EXPECT_TRUE(one[0].startsWith("/srv/"));
+  EXPECT_TRUE(one[0].endsWith(QStringLiteral("\u2026REPORT_2026.TXT")));
+  EXPECT_LE(metrics.horizontalAdvance(one[0]), width * 2);
 }
 
 }  // namespace

@@ -25,18 +25,6 @@ namespace vesmer {
 class ComparisonController;
 class Registry;
 
-// A label that reports double clicks (the path labels show their file in the file manager).
-class PathLabel : public QLabel {
-  Q_OBJECT
- public:
-  using QLabel::QLabel;
- signals:
-  void doubleClicked();
-
- protected:
-  void mouseDoubleClickEvent(QMouseEvent* event) override;
-};
-
 class frmVESMER : public QMainWindow {
   Q_OBJECT
  public:
@@ -69,7 +57,7 @@ class frmVESMER : public QMainWindow {
   QLabel* Label7 = nullptr;
   QLabel* Label8 = nullptr;
   std::array<QCheckBox*, 6> chkOutput{};
-  std::array<QLabel*, 6> lblOutputData{};
+  std::array<PathLabel*, 6> lblOutputData{};
   std::array<CountLabel*, 6> lblFileOCount{};
   QCheckBox* chkKey = nullptr;
   QLabel* Label1 = nullptr;
