@@ -28,7 +28,7 @@ namespace vesmer {
 namespace {
 
 constexpr int kClientWidth = 10590;
-constexpr int kClientHeight = 9360;
+constexpr int kClientHeight = 9450;  // 9360 on Windows: see the layout table
 constexpr int kStatusBarHeight = 20;
 constexpr const char* kDisplayWarning = "☆処理状況を表示すると、速度はそれなりに遅くなります";
 
@@ -165,6 +165,8 @@ void frmVESMER::BuildControls() {
     lblRecord[i]->setTextFormat(Qt::PlainText);
   }
   find("Label7", Label7);
+  // Label7 and its box share their left edge; the heading starts clear of the box's line.
+  Label7->setContentsMargins(3, 0, 0, 0);
   find("Label8", Label8);
   find("chkKey", chkKey);
   find("Label1", Label1);

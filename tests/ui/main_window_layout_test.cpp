@@ -2,11 +2,17 @@
 // whole, long paths with their file names, and no text under another control or a frame line.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QFrame>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
+#include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "platform/registry.h"
 #include "tests/test_util.h"
@@ -20,7 +26,7 @@ namespace {
 using testing::FakeDesktop;
 using testing::TempDir;
 
-// The columns of `image` inside `area` that hold a pixel darker than the label's light yellow.
+// The pixels of `image` inside `area` darker than a label's light yellow or grey background.
 QRect InkBounds(const QImage& image, const QRect& area) {
   QRect ink;
   for (int y = area.top(); y <= area.bottom(); ++y) {
@@ -166,6 +172,106 @@ TEST_F(MainWindowLayoutTest, PathButtonsHideNoPathAndShowWhole) {
       EXPECT_EQ(client->childAt(p), b) << b->objectName().toStdString();
     }
   }
+}
+
+// Where a control puts its text, in the client area: a button's caption, a check box's whole
+// grey band, a text box's whole box, the lines of a path, a count as its font sets it, the ink
+// of any other label.
+QList<QRect> TextRects(QWidget* w) {
+  const QRect g = w->geometry();
+  if (auto* path = qobject_cast<PathLabel*>(w)) {
+    QList<QRect> rects;
+    for (const PathLabel::Line& line : path->Lines()) rects << line.rect.translated(g.topLeft());
+    return rects;
+  }
+  if (qobject_cast<QCheckBox*>(w) != nullptr || qobject_cast<QLineEdit*>(w) != nullptr) {
+    return {g};
+  }
+  if (auto* b = qobject_cast<QPushButton*>(w)) {
+    const QString caption = QString(b->text()).remove('&');
+    return {
+        b->fontMetrics().boundingRect(b->rect(), Qt::AlignCenter, caption).translated(g.topLeft())};
+  }
+  if (auto* count = qobject_cast<CountLabel*>(w); count != nullptr && !count->text().isEmpty()) {
+    const QFontMetrics metrics(count->ShownFont());
+    return {metrics
+                .boundingRect(count->contentsRect(), static_cast<int>(count->alignment()),
+                              count->text())
+                .translated(g.topLeft())};
+  }
+  if (auto* l = qobject_cast<QLabel*>(w); l != nullptr && !l->text().isEmpty()) {
+    // As drawn: the ink of the glyphs and of an access key's underline.
+    const QRect ink = InkBounds(l->grab().toImage(), l->rect());
+    if (!ink.isEmpty()) return {ink.translated(g.topLeft())};
+  }
+  return {};
+}
+
+// The four one-pixel lines of every box drawn behind the controls.
+QList<QRect> FrameLines(QWidget* client) {
+  QList<QRect> lines;
+  for (QFrame* f : client->findChildren<QFrame*>(Qt::FindDirectChildrenOnly)) {
+    if (!f->objectName().isEmpty()) continue;
+    const QRect g = f->geometry();
+    lines << QRect(g.left(), g.top(), g.width(), 1) << QRect(g.left(), g.bottom(), g.width(), 1)
+          << QRect(g.left(), g.top(), 1, g.height()) << QRect(g.right(), g.top(), 1, g.height());
+  }
+  return lines;
+}
+
+class MainWindowFilledTest : public MainWindowLayoutTest {
+ protected:
+  void SetUp() override {
+    MainWindowLayoutTest::SetUp();
+    desktop_.answers = {kLongPath, kLongPath};
+    window_->cmdSelInput[0]->click();
+    window_->cmdSelInput[1]->click();
+    for (CountLabel* label : CountLabels()) label->setText("4294967295");
+    for (QLabel* r : window_->lblRecord) r->setText(QString(100, 'X'));
+    client_ = window_->centralWidget();
+    for (QWidget* w : client_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (w->objectName().isEmpty() || w == static_cast<QWidget*>(window_->sbrStatus)) continue;
+      for (const QRect& r : TextRects(w)) texts_ << std::pair{w->objectName(), r};
+    }
+  }
+  QWidget* client_ = nullptr;
+  QList<std::pair<QString, QRect>> texts_;
+};
+
+TEST_F(MainWindowFilledTest, NoTextTouchesAFrameLine) {
+  ASSERT_GT(texts_.size(), 48);
+  for (const auto& [name, rect] : texts_) {
+    for (const QRect& line : FrameLines(client_)) {
+      // At least one pixel of room: a glyph against a line reads as cut by it.
+      EXPECT_FALSE(rect.adjusted(-1, -1, 1, 1).intersects(line))
+          << name.toStdString() << " crosses a line at y " << line.top() << ", x " << line.left();
+    }
+  }
+}
+
+TEST_F(MainWindowFilledTest, NoTwoTextsOverlap) {
+  for (qsizetype i = 0; i < texts_.size(); ++i) {
+    for (qsizetype j = i + 1; j < texts_.size(); ++j) {
+      if (texts_[i].first == texts_[j].first) continue;
+      EXPECT_FALSE(texts_[i].second.intersects(texts_[j].second))
+          << texts_[i].first.toStdString() << " and " << texts_[j].first.toStdString();
+    }
+  }
+}
+
+TEST_F(MainWindowFilledTest, TheOutputHeadingStandsInTheMiddleOfItsBox) {
+  const QRect text = TextRects(window_->Label7).first();
+  QRect box;
+  for (QFrame* f : client_->findChildren<QFrame*>(Qt::FindDirectChildrenOnly)) {
+    if (f->objectName().isEmpty() && f->geometry().contains(window_->Label7->geometry()) &&
+        (box.isNull() || box.contains(f->geometry()))) {
+      box = f->geometry();
+    }
+  }
+  ASSERT_FALSE(box.isNull());
+  const int above = text.top() - (box.top() + 1);
+  const int below = (box.bottom() - 1) - text.bottom();
+  EXPECT_LE(std::abs(above - below), 2) << above << " pixels above, " << below << " below";
 }
 
 TEST(BreakPathTest, ShortPathsStayWholeAndBreakAfterAFolder) {

@@ -24,14 +24,18 @@ struct ControlSpec {
 };
 
 // In creation order: frames first, so every control lies over them. The count labels reach
-// right up to their frame (825 twips, not 735): ten digits need the room.
+// right up to their frame (825 twips, not 735): ten digits need the room. The fonts standing
+// in for the Windows ones are a pixel or two taller, so three boxes are 3 to 5 pixels taller
+// than on Windows and what lies below them moves down by as much (90 twips in all): the box
+// behind Label7 (450, not 375), the range box (1260, not 1215), whose second hint would sit on
+// its bottom line, and the display option's box (540, not 495), whose check box band would.
 inline constexpr ControlSpec kMainWindowControls[] = {
     {"", ControlKind::kFrame, "", 240, 120, 10215, 1335},
     {"", ControlKind::kFrame, "", 240, 1560, 10215, 4335},
-    {"", ControlKind::kFrame, "", 240, 6000, 10215, 1215},
-    {"", ControlKind::kFrame, "", 240, 7320, 6495, 495},
-    {"", ControlKind::kFrame, "", 240, 7800, 10215, 1095},
-    {"", ControlKind::kFrame, "", 360, 1680, 3495, 375},
+    {"", ControlKind::kFrame, "", 240, 6000, 10215, 1260},
+    {"", ControlKind::kFrame, "", 240, 7365, 6495, 540},
+    {"", ControlKind::kFrame, "", 240, 7890, 10215, 1095},
+    {"", ControlKind::kFrame, "", 360, 1680, 3495, 450},
 
     {"cmdSelInput(0)", ControlKind::kButton, "比較元ファイル(&O)", 360, 240, 2295, 375},
     {"chkUtf8(0)", ControlKind::kCheckBox, "UTF-8(&U)", 2760, 360, 1095, 255},
@@ -83,16 +87,16 @@ inline constexpr ControlSpec kMainWindowControls[] = {
      255},
     {"txtOmitRange", ControlKind::kTextBox, "", 3960, 6720, 6375, 375},
 
-    {"cmdStart", ControlKind::kButton, "ファイルの比較を開始する(&S)", 6840, 7320, 3495, 375},
-    {"chkDisplay", ControlKind::kCheckBox, "処理状況を表示する(&V)", 360, 7560, 3495, 255},
+    {"cmdStart", ControlKind::kButton, "ファイルの比較を開始する(&S)", 6840, 7365, 3495, 375},
+    {"chkDisplay", ControlKind::kCheckBox, "処理状況を表示する(&V)", 360, 7605, 3495, 255},
     // The ruler's caption is the default ruler of the result list.
-    {"lblDisplay1", ControlKind::kLabel, "", 1110, 7845, 9135, 135},
-    {"lblDisplay2", ControlKind::kLabel, "比較元", 360, 8040, 615, 255},
-    {"lblRecord(0)", ControlKind::kLabel, "", 1080, 8040, 9255, 255},
-    {"lblDisplay3", ControlKind::kLabel, "比較先", 360, 8280, 615, 255},
-    {"lblRecord(1)", ControlKind::kLabel, "", 1080, 8280, 9255, 255},
-    {"lblDisplay4", ControlKind::kLabel, "結果", 360, 8520, 615, 255},
-    {"lblRecord(2)", ControlKind::kLabel, "", 1080, 8520, 9255, 255},
+    {"lblDisplay1", ControlKind::kLabel, "", 1110, 7935, 9135, 135},
+    {"lblDisplay2", ControlKind::kLabel, "比較元", 360, 8130, 615, 255},
+    {"lblRecord(0)", ControlKind::kLabel, "", 1080, 8130, 9255, 255},
+    {"lblDisplay3", ControlKind::kLabel, "比較先", 360, 8370, 615, 255},
+    {"lblRecord(1)", ControlKind::kLabel, "", 1080, 8370, 9255, 255},
+    {"lblDisplay4", ControlKind::kLabel, "結果", 360, 8610, 615, 255},
+    {"lblRecord(2)", ControlKind::kLabel, "", 1080, 8610, 9255, 255},
 };
 
 }  // namespace vesmer
