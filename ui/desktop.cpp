@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QSortFilterProxyModel>
 #include <QStandardPaths>
@@ -24,6 +25,7 @@ namespace {
 
 // Hides files the user cannot run while the "executables" filter entry is selected, and writes
 // sizes and dates in the chooser's own locale: Qt's file model would follow the desktop's.
+// Other columns are Qt's own.
 class ChooserModel : public QSortFilterProxyModel {
  public:
   ChooserModel(const QLocale& locale, QObject* parent)
@@ -32,11 +34,15 @@ class ChooserModel : public QSortFilterProxyModel {
 
   QVariant data(const QModelIndex& index, int role) const override {
     auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
-    if (role != Qt::DisplayRole || files == nullptr ||
-        (index.column() != kSize && index.column() != kDate)) {
+    if (role != Qt::DisplayRole || files == nullptr || index.column() == 0) {
       return QSortFilterProxyModel::data(index, role);
     }
     const QModelIndex source = mapToSource(index);
+    if (index.column() == kType) {
+      // Qt's translation lacks the word for a folder; the MIME database has it.
+      if (!files->isDir(source)) return QSortFilterProxyModel::data(index, role);
+      return QMimeDatabase().mimeTypeForName(QStringLiteral("inode/directory")).comment();
+    }
     if (index.column() == kDate) {
       return locale_.toString(files->lastModified(source), QLocale::ShortFormat);
     }
@@ -54,6 +60,7 @@ class ChooserModel : public QSortFilterProxyModel {
 
  private:
   static constexpr int kSize = 1;  // QFileSystemModel's columns
+  static constexpr int kType = 2;
   static constexpr int kDate = 3;
   QLocale locale_;
 };

@@ -41,6 +41,7 @@ class FileChooserTest : public ::testing::Test {
     ASSERT_NE(translator_, nullptr);
     WriteFile(dir_ / "売上_2024.prn", std::string(171, 'x'));
     path_ = QString::fromStdString(dir_ / "売上_2024.prn");
+    ASSERT_EQ(::mkdir((dir_ / "folder").c_str(), 0755), 0);
   }
   void TearDown() override {
     QCoreApplication::removeTranslator(translator_);
@@ -52,14 +53,14 @@ class FileChooserTest : public ::testing::Test {
     auto* details = dialog.findChild<QTreeView*>("treeView");
     if (details == nullptr) return nullptr;
     const bool listed =
-        QTest::qWaitFor([&] { return details->model()->rowCount(details->rootIndex()) > 0; }, 5000);
+        QTest::qWaitFor([&] { return details->model()->rowCount(details->rootIndex()) > 1; }, 5000);
     return listed ? details : nullptr;
   }
-  QModelIndex Row(QTreeView* details, int column) {
+  QModelIndex Row(QTreeView* details, int column, const QString& name = "売上_2024.prn") {
     const QAbstractItemModel* model = details->model();
     for (int row = 0; row < model->rowCount(details->rootIndex()); ++row) {
       const QModelIndex index = model->index(row, column, details->rootIndex());
-      if (model->index(row, 0, details->rootIndex()).data().toString() == "売上_2024.prn") {
+      if (model->index(row, 0, details->rootIndex()).data().toString() == name) {
         return index;
       }
     }
@@ -99,8 +100,11 @@ TEST_F(FileChooserTest, NamesFileTypesInJapaneseInTheProgramsLocale) {
   QString type;
   (void)QTest::qWaitFor([&] { return !(type = Row(details, 2).data().toString()).isEmpty(); });
   EXPECT_EQ(type, QMimeDatabase().mimeTypeForFile(path_).comment());
+  const QString folder = Row(details, 2, "folder").data().toString();
+  EXPECT_EQ(folder, QMimeDatabase().mimeTypeForName("inode/directory").comment());
   QLocale::setDefault(QLocale::c());
   EXPECT_NE(type, QMimeDatabase().mimeTypeForFile(path_).comment()) << "an English name";
+  EXPECT_NE(folder, "Folder");
 }
 
 TEST_F(FileChooserTest, ShowsEveryColumnWhole) {
