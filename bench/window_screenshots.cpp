@@ -1,26 +1,29 @@
-// Takes the README's pictures of the window: the main window in the middle of a run (locked,
-// progress bar and display lines showing) and the Japanese file chooser.
+// Takes the README's pictures of the window: the main window after a key comparison of the
+// sample files kept deep in a Japanese folder tree, the main window in the middle of a run
+// (locked, progress bar and display lines showing) and the Japanese file chooser.
 //
 //   window_screenshots DOCS_DIR [--gen PATH]
 //
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise (under
-// `xvfb-run -s "-screen 0 1280x1024x24"` it may be xcb), in the Japanese locale. The inputs are
-// made by gen_records, looked for beside this program unless given, in a temporary folder that is
-// removed at the end.
+// `xvfb-run -s "-screen 0 1280x1024x24"` it may be xcb), in whatever locale it is given, as the
+// program does. The inputs of the run are made by gen_records, looked for beside this program
+// unless given, in a temporary folder that is removed at the end.
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeView>
 #include <cstdio>
 #include <deque>
 #include <string>
@@ -80,10 +83,9 @@ int main(int argc, char** argv) {
   gen = gen.substr(0, gen.rfind('/') + 1) + "gen_records";
   if (argc > 3 && std::string(argv[2]) == "--gen") gen = argv[3];
   if (getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  // As on a Japanese desktop: the chooser's dates and file types follow the system locale.
-  setenv("LC_ALL", "ja_JP.UTF-8", 1);
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
+  vesmer::UseJapaneseLocale();
   vesmer::InstallQtTranslations();
 
   QTemporaryDir work;
@@ -96,6 +98,33 @@ int main(int argc, char** argv) {
   vesmer::SettingsStore store;
   QueueDesktop desktop;
   vesmer::MemoryRegistry registry;
+
+  // The main window after a key comparison of the samples, their paths too long for the labels.
+  {
+    const QString deep =
+        work.filePath("yamada/ドキュメント/現新比較/2026年度/給与システム/移行テスト/第3回/出力");
+    const QString source = deep + "/source.prn", destination = deep + "/destination.prn";
+    if (!QDir().mkpath(deep) || !QFile::copy(VESMER_SAMPLES "/source.prn", source) ||
+        !QFile::copy(VESMER_SAMPLES "/destination.prn", destination)) {
+      std::fprintf(stderr, "window_screenshots: cannot copy the samples\n");
+      return 2;
+    }
+    vesmer::frmVESMER window(store,
+                             vesmer::SettingsLocationFor(work.filePath("sample").toStdString()),
+                             desktop, registry);
+    window.show();
+    desktop.answers = {source, destination};
+    window.cmdSelInput[0]->click();
+    window.cmdSelInput[1]->click();
+    window.chkKey->setChecked(true);
+    window.txtKeyRange->setText("1-4");
+    window.cmdStart->click();
+    QCoreApplication::processEvents();
+    if (!Save(&window, QDir(docs).filePath("main-window.png"))) return 1;
+    window.close();
+  }
+
+  store = vesmer::SettingsStore{};
   vesmer::frmVESMER window(
       store, vesmer::SettingsLocationFor(work.filePath("vesmer").toStdString()), desktop, registry);
   window.show();
@@ -135,10 +164,6 @@ int main(int argc, char** argv) {
       return;
     }
     chooser.stop();
-    dialog->resize(760, 420);  // wide enough that no column is cut short
-    if (auto* details = dialog->findChild<QTreeView*>("treeView")) {
-      for (int column = 1; column < 4; ++column) details->resizeColumnToContents(column);
-    }
     QCoreApplication::processEvents();
     ok = Save(dialog, QDir(docs).filePath("file-chooser.png")) && ok;
     dialog->reject();

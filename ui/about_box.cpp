@@ -6,6 +6,7 @@
 
 #include "platform/cp932.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/version.h"
 #include "ui/desktop.h"
 #include "ui/form_support.h"
@@ -15,6 +16,10 @@ namespace {
 
 constexpr const char* kAppTitle = "VESMER";
 constexpr const char* kNoSysInfo = "現時点ではｼｽﾃﾑ情報を使用できません";
+// What Linux desktops offer in place of MSINFO32, those that tell most about the machine first.
+constexpr const char* kDesktopSysInfo[] = {
+    "hardinfo2",           "hardinfo",          "kinfocenter", "gnome-system-monitor",
+    "mate-system-monitor", "xfce4-taskmanager", "lxtask"};
 
 }  // namespace
 
@@ -121,6 +126,12 @@ void frmAbout::StartSysInfo() {
     }
   }
   if (!path.empty() && desktop_.StartProgram({QString::fromStdString(path)})) return;
+  // No registry names one on Linux: the desktop's own program, found on PATH now (it may have
+  // been installed since the program started), stands in.
+  for (const char* program : kDesktopSysInfo) {
+    const std::string found = FindOnPath(program);
+    if (!found.empty() && desktop_.StartProgram({QString::fromStdString(found)})) return;
+  }
   desktop_.ShowMessage(this, kAppTitle, kNoSysInfo);
 }
 

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QPainter>
 #include <QPointer>
 #include <QStyleFactory>
@@ -68,6 +69,8 @@ void UseFormStyle(QWidget* form) {
   form->setStyle(style);
   for (QWidget* w : form->findChildren<QWidget*>()) w->setStyle(style);
 }
+
+void UseJapaneseLocale() { QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan)); }
 
 QTranslator* InstallQtTranslations(const QString& folder) {
   // Loaded by its full name: given a bare name, QTranslator would fall back to "qtbase.qm".

@@ -13,6 +13,7 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // Qt's own dialogs in Japanese like the windows; without the file they stay English.
+  vesmer::UseJapaneseLocale();
   vesmer::InstallQtTranslations();
   try {
     vesmer::SettingsStore store;

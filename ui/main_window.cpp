@@ -28,7 +28,7 @@ namespace vesmer {
 namespace {
 
 constexpr int kClientWidth = 10590;
-constexpr int kClientHeight = 9360;
+constexpr int kClientHeight = 9450;  // 9360 on Windows: see the layout table
 constexpr int kStatusBarHeight = 20;
 constexpr const char* kDisplayWarning = "☆処理状況を表示すると、速度はそれなりに遅くなります";
 
@@ -63,11 +63,6 @@ void SetBackground(QWidget* w, const QColor& color) {
 }
 
 }  // namespace
-
-void PathLabel::mouseDoubleClickEvent(QMouseEvent* event) {
-  QLabel::mouseDoubleClickEvent(event);
-  emit doubleClicked();
-}
 
 QIcon VesmerIcon() { return QIcon(QPixmap(vesmer_xpm)); }
 
@@ -117,17 +112,16 @@ void frmVESMER::BuildControls() {
         break;
       }
       case ControlKind::kLabel:
+        w = new QLabel(caption, client);
+        break;
       case ControlKind::kCountLabel: {
-        auto* l = new QLabel(caption, client);
-        if (spec.kind == ControlKind::kCountLabel) SetBackground(l, yellow);
+        auto* l = new CountLabel(caption, client);
+        SetBackground(l, yellow);
         w = l;
         break;
       }
       case ControlKind::kPathLabel: {
-        auto* l = name.startsWith("lblInputData") ? new PathLabel(client) : new QLabel(client);
-        l->setTextFormat(Qt::PlainText);
-        l->setWordWrap(true);
-        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        auto* l = new PathLabel(client);
         SetBackground(l, yellow);
         w = l;
         break;
@@ -155,6 +149,11 @@ void frmVESMER::BuildControls() {
     find("lblFileICount" + n, lblFileICount[i]);
   }
   for (int i = 0; i < 5; ++i) find(QString("cmdInputChange(%1)").arg(i), cmdInputChange[i]);
+  // The path buttons stand between the two path rows and overlap both labels: they lie on
+  // top, whole, and the paths' text keeps clear of them.
+  const QList<QWidget*> path_buttons(cmdInputChange.begin(), cmdInputChange.end());
+  for (QWidget* b : path_buttons) b->raise();
+  for (PathLabel* l : lblInputData) l->KeepClearOf(path_buttons);
   for (int k = 0; k < 6; ++k) {
     const QString n = QString("(%1)").arg(k);
     find("chkOutput" + n, chkOutput[k]);
@@ -166,6 +165,8 @@ void frmVESMER::BuildControls() {
     lblRecord[i]->setTextFormat(Qt::PlainText);
   }
   find("Label7", Label7);
+  // Label7 and its box share their left edge; the heading starts clear of the box's line.
+  Label7->setContentsMargins(3, 0, 0, 0);
   find("Label8", Label8);
   find("chkKey", chkKey);
   find("Label1", Label1);
@@ -375,7 +376,7 @@ void frmVESMER::OnChkDisplayClicked() {
 
 void frmVESMER::SetInputLabel(int index, const QString& text) {
   if (lblInputData[index]->text() == text) return;
-  lblInputData[index]->setText(text);
+  lblInputData[index]->SetPath(text);
   OnLblInputDataChange(index);
 }
 
@@ -383,7 +384,7 @@ void frmVESMER::OnLblInputDataChange(int index) {
   if (index == 0 && !store_.InputData[0].empty()) {
     result_paths_ = MakeResultPaths(store_.InputData[0]);
     for (std::size_t k = 0; k < kOutputKinds; ++k) {
-      lblOutputData[k]->setText(FromStd(result_paths_[k]));
+      lblOutputData[k]->SetPath(FromStd(result_paths_[k]));
     }
   }
   LetEventsRun();

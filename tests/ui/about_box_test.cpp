@@ -1,11 +1,15 @@
 #include "ui/about_box.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <cstdlib>
+#include <string>
 
+#include "tests/test_util.h"
 #include "tests/ui/fake_desktop.h"
 #include "ui/main_window.h"
 
@@ -13,6 +17,37 @@ namespace vesmer {
 namespace {
 
 using testing::FakeDesktop;
+using testing::TempDir;
+using testing::WriteFile;
+
+// PATH set to `folder` (and a missing one) while the object lives.
+class ScopedPath {
+ public:
+  explicit ScopedPath(const std::string& folder) {
+    const char* old = std::getenv("PATH");
+    had_ = old != nullptr;
+    if (had_) saved_ = old;
+    ::setenv("PATH", ("/nonexistent:" + folder).c_str(), 1);
+  }
+  ~ScopedPath() {
+    if (had_) {
+      ::setenv("PATH", saved_.c_str(), 1);
+    } else {
+      ::unsetenv("PATH");
+    }
+  }
+  ScopedPath(const ScopedPath&) = delete;
+  ScopedPath& operator=(const ScopedPath&) = delete;
+
+ private:
+  bool had_ = false;
+  std::string saved_;
+};
+
+void WriteProgram(const std::string& path) {
+  WriteFile(path, "#!/bin/sh\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
+}
 
 constexpr const char* kMsinfo = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
 constexpr const char* kLocation = "SOFTWARE\\Microsoft\\Shared Tools Location";
@@ -35,6 +70,8 @@ TEST(AboutBoxTest, ShowsTheSameTextsEachTime) {
 }
 
 TEST(AboutBoxTest, SystemInformationWithoutAProgram) {
+  TempDir empty;
+  ScopedPath path(empty.path());
   FakeDesktop desktop;
   MemoryRegistry registry;
   frmAbout about(desktop, registry);
@@ -45,6 +82,8 @@ TEST(AboutBoxTest, SystemInformationWithoutAProgram) {
 }
 
 TEST(AboutBoxTest, SystemInformationStartsTheRegisteredProgram) {
+  TempDir empty;
+  ScopedPath path(empty.path());
   FakeDesktop desktop;
   MemoryRegistry registry;
   registry.SetString(RegistryRoot::kLocalMachine, kMsinfo, "PATH", "/usr/bin/hardinfo");
@@ -59,6 +98,8 @@ TEST(AboutBoxTest, SystemInformationStartsTheRegisteredProgram) {
 }
 
 TEST(AboutBoxTest, SecondLookupNeedsTheProgramInTheFolder) {
+  TempDir empty;
+  ScopedPath path(empty.path());
   FakeDesktop desktop;
   MemoryRegistry registry;
   registry.SetString(RegistryRoot::kLocalMachine, kLocation, "MSINFO", "/nonexistent");
@@ -66,6 +107,38 @@ TEST(AboutBoxTest, SecondLookupNeedsTheProgramInTheFolder) {
   about.StartSysInfo();
   EXPECT_TRUE(desktop.started.isEmpty());
   EXPECT_EQ(desktop.messages.size(), 1);
+}
+
+TEST(AboutBoxTest, SystemInformationStartsTheDesktopsProgramOnPath) {
+  TempDir bin;
+  WriteProgram(bin / "xfce4-taskmanager");
+  WriteFile(bin / "gnome-system-monitor", "not a program\n");  // not executable: passed over
+  ScopedPath path(bin.path());
+  FakeDesktop desktop;
+  MemoryRegistry registry;
+  frmAbout about(desktop, registry);
+  QTest::mouseClick(about.findChild<QPushButton*>("cmdSysInfo"), Qt::LeftButton);
+  EXPECT_EQ(desktop.started,
+            QList<QStringList>{{QString::fromStdString(bin / "xfce4-taskmanager")}});
+  EXPECT_TRUE(desktop.messages.isEmpty());
+}
+
+TEST(AboutBoxTest, SystemInformationTriesEachProgramOnPathThenGivesUp) {
+  TempDir bin;
+  WriteProgram(bin / "kinfocenter");
+  WriteProgram(bin / "gnome-system-monitor");
+  ScopedPath path(bin.path());
+  FakeDesktop desktop;
+  desktop.start_succeeds = false;
+  MemoryRegistry registry;
+  registry.SetString(RegistryRoot::kLocalMachine, kMsinfo, "PATH", "/opt/broken/msinfo");
+  frmAbout about(desktop, registry);
+  about.StartSysInfo();
+  EXPECT_EQ(desktop.started,
+            (QList<QStringList>{{"/opt/broken/msinfo"},
+                                {QString::fromStdString(bin / "kinfocenter")},
+                                {QString::fromStdString(bin / "gnome-system-monitor")}}));
+  EXPECT_EQ(desktop.messages, QStringList{"VESMER|現時点ではｼｽﾃﾑ情報を使用できません"});
 }
 
 TEST(AboutBoxTest, GetKeyValueReadsStringsAndNumbers) {

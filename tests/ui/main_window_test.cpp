@@ -116,10 +116,10 @@ TEST_F(MainWindowTest, OpensWithDefaultsWithoutASettingsFile) {
   EXPECT_EQ(Label("lblDisplay1")->text(),
             "....+....*....+....*....+....*....+....*....+....*....+....*....+....*....+....*"
             "....+....*....+....#");
-  // Client area of 10590 x 9360 twips, fixed.
-  EXPECT_EQ(window_->centralWidget()->size(), QSize(706, 624));
+  // Client area of 10590 x 9450 twips, fixed.
+  EXPECT_EQ(window_->centralWidget()->size(), QSize(706, 630));
   EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
-  EXPECT_EQ(Button("cmdStart")->geometry(), QRect(456, 488, 233, 25));
+  EXPECT_EQ(Button("cmdStart")->geometry(), QRect(456, 491, 233, 25));
   // Every control at its place in twips, 15 to a pixel, with its caption.
   int named = 0;
   for (const ControlSpec& spec : kMainWindowControls) {

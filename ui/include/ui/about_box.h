@@ -27,7 +27,8 @@ class frmAbout : public QDialog {
 
   // Sets the texts and the main window's icon, as the opening handler does.
   void Fill(const QIcon& icon);
-  // Starts the system-information program, or says that none is there.
+  // Starts the system-information program the registry names, else the first desktop
+  // system-information program on PATH, or says that none is there.
   void StartSysInfo();
 
   QLabel* lblTitle = nullptr;

@@ -6,8 +6,10 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <string_view>
 
+class QFileDialog;
 class QWidget;
 
 namespace vesmer {
@@ -47,6 +49,14 @@ class Desktop {
 // separated), NUL, ... as one text; the result is "" when the user cancels.
 QString ShowOpenDialog(Desktop& desktop, QWidget* owner, std::u16string_view filter,
                        const QString& initial);
+
+// The modal chooser of SystemDesktop, ready to exec(): Qt's own dialog (the same on every
+// desktop) with `filters`, the first preselected, opening at `initial`, in Japanese: its texts
+// through Qt's translation when installed, its sizes and dates in the Japanese locale whatever
+// the desktop's, at a size that shows every column whole.
+[[nodiscard]] std::unique_ptr<QFileDialog> MakeFileChooser(QWidget* owner,
+                                                           const QList<FileFilter>& filters,
+                                                           const QString& initial);
 
 // The desktop of this machine.
 class SystemDesktop : public Desktop {

@@ -70,6 +70,11 @@ class WholeAreaButton : public Button {
 using FormCheckBox = WholeAreaButton<QCheckBox>;
 using FormRadioButton = WholeAreaButton<QRadioButton>;
 
+// Makes Japanese the locale of everything Qt formats for the program, whatever the desktop's:
+// the file chooser's type names come from the MIME database in that language. Call once, before
+// any window opens (Qt reads it from other threads).
+void UseJapaneseLocale();
+
 // Installs Qt's Japanese translation (qtbase_ja.qm from `folder`, whatever the locale) so the
 // file chooser, message boxes and standard buttons speak Japanese like the program's own
 // windows. Returns the installed translator, owned by the application, or nullptr (and changes

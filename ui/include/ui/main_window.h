@@ -11,6 +11,7 @@
 #include "engine/job.h"
 #include "settings/settings_store.h"
 #include "ui/desktop.h"
+#include "ui/form_labels.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -23,18 +24,6 @@ namespace vesmer {
 
 class ComparisonController;
 class Registry;
-
-// A label that reports double clicks (the path labels show their file in the file manager).
-class PathLabel : public QLabel {
-  Q_OBJECT
- public:
-  using QLabel::QLabel;
- signals:
-  void doubleClicked();
-
- protected:
-  void mouseDoubleClickEvent(QMouseEvent* event) override;
-};
 
 class frmVESMER : public QMainWindow {
   Q_OBJECT
@@ -63,13 +52,13 @@ class frmVESMER : public QMainWindow {
   std::array<QPushButton*, 2> cmdSelInput{};
   std::array<QCheckBox*, 2> chkUtf8{};
   std::array<PathLabel*, 2> lblInputData{};
-  std::array<QLabel*, 2> lblFileICount{};
+  std::array<CountLabel*, 2> lblFileICount{};
   std::array<QPushButton*, 5> cmdInputChange{};
   QLabel* Label7 = nullptr;
   QLabel* Label8 = nullptr;
   std::array<QCheckBox*, 6> chkOutput{};
-  std::array<QLabel*, 6> lblOutputData{};
-  std::array<QLabel*, 6> lblFileOCount{};
+  std::array<PathLabel*, 6> lblOutputData{};
+  std::array<CountLabel*, 6> lblFileOCount{};
   QCheckBox* chkKey = nullptr;
   QLabel* Label1 = nullptr;
   QLineEdit* txtKeyRange = nullptr;
