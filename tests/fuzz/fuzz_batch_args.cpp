@@ -239,8 +239,8 @@ void CheckOwnFilesAreNeverWritten(std::string_view all) {
   std::vector<std::string> read;
   const auto own = [&](const std::string& given) {
     static const std::map<std::string, std::string> leads_to = {
-        {"./a.prn", "a.prn"},     {"./lay.csv", "lay.csv"},   {"a.link", "a.prn"},
-        {"lay.link", "lay.csv"},  {"s.link", "s.ini"},        {"rules.hard", "rules.csv"},
+        {"./a.prn", "a.prn"},    {"./lay.csv", "lay.csv"}, {"a.link", "a.prn"},
+        {"lay.link", "lay.csv"}, {"s.link", "s.ini"},      {"rules.hard", "rules.csv"},
         {"b.hard", "b.prn"}};
     const auto found = leads_to.find(given);
     const std::string file = found != leads_to.end() ? found->second : given;
