@@ -14,6 +14,7 @@
 
 namespace vesmer {
 namespace {
+using namespace std::string_literals;
 
 using nlohmann::json;
 using testing::ProcessResult;
@@ -180,12 +181,12 @@ class BatchFileMessagesTest : public ::testing::Test {
 };
 
 TEST_F(BatchFileMessagesTest, ANulInAFieldNameIsShownAsItsByte) {
-  WriteFile(Path("layout.csv"), std::string("A\0B,1,2\r\nA\0B,3,2\r\n", 20));
+  WriteFile(Path("layout.csv"), "A\0B,1,2\r\nA\0B,3,2\r\n"s);
   ProcessResult r = Refused({"--layout", Path("layout.csv")});
   EXPECT_EQ(r.err, "★レイアウトファイル " + Path("layout.csv") +
                        " の 2 行目: 項目名「A\\x00B」は 1 行目にもあります\n");
   WriteFile(Path("good.csv"), "AB,1,2\r\n");
-  WriteFile(Path("rules.csv"), std::string("A\0B,無視\r\n", 13));
+  WriteFile(Path("rules.csv"), "A\0B,無視\r\n"s);
   r = Refused({"--layout", Path("good.csv"), "--rules", Path("rules.csv")});
   EXPECT_EQ(r.err, "★規則ファイル " + Path("rules.csv") +
                        " の 1 行目: 項目「A\\x00B」はレイアウトにありません\n");
