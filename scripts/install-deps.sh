@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libssl-dev
   fonts-ipafont-gothic fonts-noto-cjk
+  # The report's print test: Chromium prints the page to PDF, poppler reads the PDF back.
+  chromium poppler-utils
   # The fuzz targets: clang with its sanitizer and libFuzzer runtimes.
   clang libclang-rt-14-dev
 )

@@ -63,8 +63,9 @@ std::string CrLf(const std::vector<std::string>& lines) {
 
 namespace {
 
-pid_t StartBatch(const std::vector<std::string>& args, const ProcessLimits& limits,
-                 const std::string& out_path, const std::string& err_path) {
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
+                   const ProcessLimits& limits, const std::string& out_path,
+                   const std::string& err_path) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -80,10 +81,10 @@ pid_t StartBatch(const std::vector<std::string>& args, const ProcessLimits& limi
       const rlimit r{limits.address_space, limits.address_space};
       ::setrlimit(RLIMIT_AS, &r);
     }
-    std::vector<char*> argv{const_cast<char*>(VESMER_BATCH_EXE)};
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
   return pid;
@@ -106,11 +107,31 @@ ProcessResult Collect(pid_t pid, const std::string& out_path, const std::string&
 ProcessResult RunBatchExe(const std::vector<std::string>& args, const ProcessLimits& limits) {
   TempDir capture;
   const std::string out_path = capture / "out", err_path = capture / "err";
-  return Collect(StartBatch(args, limits, out_path, err_path), out_path, err_path);
+  return Collect(StartProgram(VESMER_BATCH_EXE, args, limits, out_path, err_path), out_path,
+                 err_path);
+}
+
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  TempDir capture;
+  const std::string out_path = capture / "out", err_path = capture / "err";
+  return Collect(StartProgram(program, args, {}, out_path, err_path), out_path, err_path);
+}
+
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string folders = path != nullptr ? path : "";
+  for (std::size_t start = 0; start <= folders.size();) {
+    std::size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    const std::string folder = end > start ? folders.substr(start, end - start) : ".";
+    if (::access((folder + "/" + program).c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
 }
 
 BatchProcess::BatchProcess(const std::vector<std::string>& args, const ProcessLimits& limits)
-    : pid_(StartBatch(args, limits, capture_ / "out", capture_ / "err")) {}
+    : pid_(StartProgram(VESMER_BATCH_EXE, args, limits, capture_ / "out", capture_ / "err")) {}
 
 BatchProcess::~BatchProcess() {
   if (pid_ > 0) {

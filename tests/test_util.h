@@ -45,6 +45,12 @@ struct ProcessLimits {
 [[nodiscard]] ProcessResult RunBatchExe(const std::vector<std::string>& args,
                                         const ProcessLimits& limits = {});
 
+// Runs `program` (looked up on PATH) with `args` and collects its exit status and output.
+[[nodiscard]] ProcessResult RunProgram(const std::string& program,
+                                       const std::vector<std::string>& args);
+// Whether `program` is an executable file in a folder on PATH.
+[[nodiscard]] bool OnPath(const std::string& program);
+
 // vesmer-batch started in the background, for tests that signal it or run two at once.
 class BatchProcess {
  public:

@@ -143,7 +143,8 @@ ReportData Realistic() {
                     "",
                     "",
                     0,
-                    0};
+                    0,
+                    ""};
   data.inputs[1] = {"比較先",
                     "/srv/ikou/new/SHAIN.TXT",
                     1483456,
@@ -152,7 +153,8 @@ ReportData Realistic() {
                     "/srv/ikou/new/SHAIN_UTF8.TXT",
                     "0d4e2c9b8a7f6e5d4c3b2a19f8e7d6c5b4a3928170f6e5d4c3b2a1908f7e6d5c",
                     2,
-                    1};
+                    1,
+                    ""};
   const char* names[6] = {"比較元ファイル：キー不一致",
                           "比較先ファイル：キー不一致",
                           "比較元ファイル：キー一致・内容不一致",
@@ -1105,8 +1107,8 @@ TEST(ReportCsvTest, SameFiguresAsRowsWithABomAndCrLf) {
   data.options = {{"キー", "1-4"}, {"出力", "2,3,5"}};
   data.outcome = "differences";
   data.status = "☆処理が終了しました";
-  data.inputs[0] = {"比較元", "/d/a,\"b\".prn", 120, 3, "aa11", "", "", 0, 0};
-  data.inputs[1] = {"比較先", "/d/b.prn", 130, 4, "bb22", "/d/b_UTF8.TXT", "cc33", 2, 1};
+  data.inputs[0] = {"比較元", "/d/a,\"b\".prn", 120, 3, "aa11", "", "", 0, 0, ""};
+  data.inputs[1] = {"比較先", "/d/b.prn", 130, 4, "bb22", "/d/b_UTF8.TXT", "cc33", 2, 1, ""};
   ReportOutput o2;
   o2.kind = 2;
   o2.name = "比較元ファイル：キー一致・内容不一致";
