@@ -124,6 +124,26 @@ std::string Text(std::string_view utf8) {
   return out;
 }
 
+// A command line whose lines break only at its spaces: each word is a box of its own, broken only
+// when it is wider than the line itself (a browser would otherwise break after any hyphen, so
+// "--report" could end a line with "--").
+std::string CommandText(std::string_view utf8) {
+  std::string out;
+  std::size_t start = 0;
+  while (start <= utf8.size()) {
+    std::size_t end = utf8.find(' ', start);
+    if (end == std::string_view::npos) end = utf8.size();
+    if (end > start) {
+      out += "<span class=\"w\">";
+      AppendText(utf8.substr(start, end - start), out);
+      out += "</span>";
+    }
+    if (end < utf8.size()) out += ' ';
+    start = end + 1;
+  }
+  return out;
+}
+
 std::string Attr(std::string_view utf8) {
   std::string out;
   AppendText(utf8, out, true);
@@ -307,6 +327,7 @@ h2 + *, h3 + * { break-before: avoid; }
 table.kv, .verdict { break-inside: avoid; }
 .cmd { font-family: MONO; font-size: 13px; white-space: pre-wrap; word-break: normal;
   overflow-wrap: normal; }
+.cmd .w { display: inline-block; max-width: 100%; overflow-wrap: anywhere; }
 .verdict { margin: 10px 0 14px; padding: 10px 16px; border: 4px solid #333; }
 .verdict .vt { font-size: 30px; font-weight: bold; line-height: 1.2; }
 .verdict .vt .sym { display: inline-block; width: 1.3em; }
@@ -448,7 +469,7 @@ void Document::Header() {
     Row("実行したマシンと利用者", Text(data_.host) + "　" + Text(data_.user));
   }
   if (!data_.working_folder.empty()) Row("作業フォルダ", Text(data_.working_folder), "m");
-  Row("コマンドライン", Text(data_.command_line), "cmd");
+  Row("コマンドライン", CommandText(data_.command_line), "cmd");
   out_ += "</table>\n<nav>";
   out_ += "<a href=\"#settings\">設定</a><a href=\"#inputs\">入力</a><a href=\"#results\">結果</a>";
   if (!data_.fields.empty()) out_ += "<a href=\"#fields\">項目別</a>";

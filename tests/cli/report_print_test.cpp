@@ -3,9 +3,11 @@
 // (CI installs both).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -55,7 +57,9 @@ class ReportPrintTest : public ::testing::Test {
 
   // Compares `records` records of which every `differ_every`-th differs and a few are on one
   // side only, writes the report and prints it; returns the text of each page.
-  std::vector<std::string> PrintedPages(int records, int differ_every, int report_pairs) {
+  std::vector<std::string> PrintedPages(int records, int differ_every, int report_pairs,
+                                        const std::string& name_a = "a.prn",
+                                        const std::string& name_b = "b.prn") {
     std::string a, b;
     for (int i = 1; i <= records; ++i) {
       a += Record(i, i * 1000);
@@ -63,13 +67,21 @@ class ReportPrintTest : public ::testing::Test {
       b += Record(i, i * 1000 + (i % differ_every == 1 ? 7 : 0));
     }
     b += Record(records + 1, 0);  // on the destination side only
-    WriteFile(dir_ / "a.prn", a);
-    WriteFile(dir_ / "b.prn", b);
+    WriteFile(dir_ / name_a, a);
+    WriteFile(dir_ / name_b, b);
     WriteFile(dir_ / "lay.csv", cp932::FromUtf8(kLayout));
-    const ProcessResult run =
-        RunBatchExe({"-q", "--layout", dir_ / "lay.csv", "--key-fields", "社員番号", "--report",
-                     dir_ / "r.html", "--report-pairs", std::to_string(report_pairs),
-                     dir_ / "a.prn", dir_ / "b.prn"});
+    arguments_ = {"-q",
+                  "--layout",
+                  dir_ / "lay.csv",
+                  "--key-fields",
+                  "社員番号",
+                  "--report",
+                  dir_ / "r.html",
+                  "--report-pairs",
+                  std::to_string(report_pairs),
+                  dir_ / name_a,
+                  dir_ / name_b};
+    const ProcessResult run = RunBatchExe(arguments_);
     EXPECT_EQ(run.exit_code, 1) << run.err;
     html_ = ReadFile(dir_ / "r.html");
     const ProcessResult print =
@@ -125,6 +137,7 @@ class ReportPrintTest : public ::testing::Test {
 
   TempDir dir_;
   std::string chromium_, html_;
+  std::vector<std::string> arguments_;
 };
 
 TEST_F(ReportPrintTest, ASmallRunPrintsOnFewPagesEachStartingWithAHeading) {
@@ -143,6 +156,28 @@ TEST_F(ReportPrintTest, ASmallRunPrintsOnFewPagesEachStartingWithAHeading) {
     EXPECT_FALSE(headings.count(lines.back()))
         << "page " << i + 1 << " ends with the heading \"" << lines.back() << "\"";
   }
+}
+
+TEST_F(ReportPrintTest, TheCommandLineWrapsBetweenItsWordsNeverInsideOne) {
+  // Names of many short parts between hyphens, where a browser may break a line by default;
+  // each word still fits the line.
+  const std::vector<std::string> pages = PrintedPages(
+      20, 5, 100, "old-pay-extract-2026-12-a-b-c-d.prn", "new-pay-extract-2026-12-e-f-g-h.prn");
+  ASSERT_FALSE(pages.empty());
+  // The words as printed: from the program's name to the first heading.
+  const std::vector<std::string> lines = Lines(pages.front());
+  auto at = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.find("vesmer-batch -q ") != std::string::npos;
+  });
+  ASSERT_NE(at, lines.end()) << pages.front();
+  std::string printed;
+  for (; at != lines.end() && *at != "設定"; ++at) printed += *at + "\n";
+  std::vector<std::string> words;
+  std::istringstream split(printed);
+  for (std::string word; split >> word;) words.push_back(word);
+  ASSERT_FALSE(words.empty());
+  words.erase(words.begin());  // the program's path
+  EXPECT_EQ(words, arguments_) << "as printed:\n" << printed;
 }
 
 TEST_F(ReportPrintTest, ALongListingRunsOverPagesWithoutLeavingAHeadingAtTheFoot) {

@@ -369,7 +369,11 @@ TEST(ReportHtmlTest, StatesWhatWasComparedHowAndWhatWasFound) {
   EXPECT_NE(html.find("<h1>Vesmer 比較結果報告書</h1>"), std::string::npos);
   EXPECT_NE(html.find("2026-12-07 14:03:05 +0900"), std::string::npos);
   EXPECT_NE(html.find("vesmer-batch 2.0.40"), std::string::npos);
-  EXPECT_NE(html.find(data.command_line), std::string::npos);
+  // Shown as given, each word a box of its own so that lines break only between words.
+  EXPECT_NE(StripTags(html).find(data.command_line), std::string::npos);
+  EXPECT_NE(html.find("<td class=\"cmd\"><span class=\"w\">vesmer-batch</span> <span "
+                      "class=\"w\">"),
+            std::string::npos);
 
   const std::string settings = Section(html, "settings");
   for (const auto& [label, value] : data.options) {
@@ -462,7 +466,9 @@ TEST(ReportHtmlTest, TheVerdictComesFirstForEveryOutcome) {
     EXPECT_NE(shown.find("入力の SHA-256：<b>異なる</b>"), std::string::npos) << shown;
     // The codes a script reads are for the JSON and the CSV; the command line is the user's.
     std::string words = html;
-    words.erase(words.find(data.command_line), data.command_line.size());
+    const std::size_t command = words.find("<td class=\"cmd\">");
+    ASSERT_NE(command, std::string::npos);
+    words.erase(command, words.find("</td>", command) - command);
     for (const char* code :
          {"no-differences", "differences", "out-of-order", "stopped", "failed", "refused"}) {
       EXPECT_EQ(words.find(code), std::string::npos) << c.outcome << ": " << code;
@@ -671,8 +677,8 @@ TEST(ReportHtmlTest, HostileTextsAndRecordBytesProduceNoMarkup) {
   EXPECT_EQ(hostile.find("<img"), std::string::npos);
   EXPECT_EQ(hostile.find("<script"), std::string::npos);
   EXPECT_NE(hostile.find("/tmp/&lt;/script&gt;&lt;img src=x&gt;.prn"), std::string::npos);
-  EXPECT_NE(hostile.find("vesmer-batch &quot;&lt;/script&gt;&lt;img src=x&gt;&quot; "
-                         "&#39;a&amp;b&#39; &lt;in &gt;out"),
+  EXPECT_NE(StripTags(hostile).find("vesmer-batch &quot;&lt;/script&gt;&lt;img src=x&gt;&quot; "
+                                    "&#39;a&amp;b&#39; &lt;in &gt;out"),
             std::string::npos);
   EXPECT_NE(hostile.find("/tmp/&quot;q&quot;&amp;&#39;a&#39;.txt"), std::string::npos);
   EXPECT_NE(hostile.find("&amp;#x3C;"), std::string::npos);
@@ -706,7 +712,8 @@ TEST(ReportHtmlTest, ControlAndHiddenCharactersAreShownNeverWritten) {
             std::string::npos);
   EXPECT_EQ(html.find("\xE2\x80\xAE"), std::string::npos);
   EXPECT_NE(html.find("/tmp/<span class=\"ctl\">U+202E</span>txt.exe"), std::string::npos);
-  EXPECT_NE(html.find("vesmer-batch /tmp/\xEF\xBF\xBD\xEF\xBF\xBD.prn"), std::string::npos);
+  EXPECT_NE(StripTags(html).find("vesmer-batch /tmp/\xEF\xBF\xBD\xEF\xBF\xBD.prn"),
+            std::string::npos);
 
   const auto pairs = ListedPairs(Section(html, "pairs"));
   ASSERT_EQ(pairs.size(), 1u);
