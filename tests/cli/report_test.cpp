@@ -793,7 +793,8 @@ TEST(ReportHtmlTest, ReferencesNothingOutsideItself) {
   EXPECT_NE(html.find(".ls { font-family: \"BIZ UDGothic\", \"MS Gothic\", \"IPAGothic\", "
                       "\"Noto Sans Mono CJK JP\", \"Noto Sans CJK JP\", monospace;"),
             std::string::npos);
-  // With VESMER_REPORT_SAMPLE set, the page is kept there to be looked at (docs/report.png).
+  // With VESMER_REPORT_SAMPLE set, the page is kept there to be looked at
+  // (scripts/report-pictures.sh makes the README's pictures).
   if (const char* keep = std::getenv("VESMER_REPORT_SAMPLE")) {
     WriteFile(keep, html);
     WriteFile(std::string(keep) + ".csv", RenderSummaryCsv(Realistic()));
