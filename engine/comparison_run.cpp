@@ -203,8 +203,9 @@ class Run {
   PerKind<OutputFile> outputs_;
   ResultFileSink files_;
   std::optional<ResultListSink> list_;
-  std::vector<RecordSink*> sinks_;        // after the result files, in order
-  std::vector<RecordSink*> equal_sinks_;  // those of them that want equal pairs
+  std::vector<RecordSink*> sinks_;           // after the result files, in order
+  std::vector<RecordSink*> equal_sinks_;     // those of them that want equal pairs
+  std::vector<RecordSink*> expected_sinks_;  // and those that want expected pairs
   PerKind<std::int64_t> found_;
   std::array<InputSummary, 2> inputs_;
   std::array<bool, 2> previous_repeated_{};
@@ -452,6 +453,7 @@ Status Run::SetUp() {
   for (RecordSink* sink : extensions_.sinks) sinks_.push_back(sink);
   for (RecordSink* sink : sinks_) {
     if (sink->WantsEqualPairs()) equal_sinks_.push_back(sink);
+    if (sink->WantsExpectedPairs()) expected_sinks_.push_back(sink);
   }
   for (InputSide& input : sides_) {
     input.ClearKeys();
@@ -666,7 +668,8 @@ void Run::PairEqual(PairVerdict verdict, bool write_line) {
   if (write_line) files_.OnPair(src, dst, verdict);
   ++found_[OutputKind::kMatching];
   if (verdict == PairVerdict::kExpected) ++expected_;
-  for (RecordSink* sink : equal_sinks_) sink->OnPair(src, dst, verdict);
+  const auto& sinks = verdict == PairVerdict::kExpected ? expected_sinks_ : equal_sinks_;
+  for (RecordSink* sink : sinks) sink->OnPair(src, dst, verdict);
 }
 
 void Run::Unmatched(InputSide& input) {

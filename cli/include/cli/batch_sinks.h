@@ -27,7 +27,7 @@ class ExpectedListSink : public RecordSink {
   ExpectedListSink(OutputFile& file, std::string scale_cp932)
       : writer_(file, std::move(scale_cp932), false, quiet_) {}
   void OnPair(const Record& source, const Record& destination, PairVerdict verdict) override;
-  [[nodiscard]] bool WantsEqualPairs() const override { return true; }
+  [[nodiscard]] bool WantsExpectedPairs() const override { return true; }
 
  private:
   RunObserver quiet_;  // shows nothing, never stops the run

@@ -48,7 +48,8 @@ class DifferenceStats : public RecordSink {
   void OnPair(const Record& source, const Record& destination, PairVerdict verdict) override;
   void OnLoneLine(const Record& record) override;
   void OnUnmatched(const Record& record) override;
-  [[nodiscard]] bool WantsEqualPairs() const override { return keep_pairs_ > 0; }
+  // Equal pairs tell nothing; expected ones are kept.
+  [[nodiscard]] bool WantsExpectedPairs() const override { return keep_pairs_ > 0; }
 
   // Differing pairs (and lone lines) counted.
   [[nodiscard]] std::int64_t pairs() const { return pairs_; }

@@ -20,14 +20,18 @@ class RecordSink {
   // Key mode: a record whose key finds no partner on the other side.
   virtual void OnUnmatched(const Record& /*record*/) {}
   // A pair: equal keys, or the same line number. Equal and expected pairs reach only sinks that
-  // want them.
+  // want them (below).
   virtual void OnPair(const Record& /*source*/, const Record& /*destination*/,
                       PairVerdict /*verdict*/) {}
   // Line mode: a line past the end of the other file, without a partner.
   virtual void OnLoneLine(const Record& /*record*/) {}
   // Key mode: a record read whose key equals the key of the record before it on its side.
   virtual void OnRepeatedKey(const Record& /*record*/) {}
+  // Whether OnPair wants pairs whose texts are equal (kEqual), and pairs the rules accept
+  // (kExpected). Pairs of the same bytes make up most of a migration check: a sink that does
+  // not want them lets the run take such lines together without making records of them.
   [[nodiscard]] virtual bool WantsEqualPairs() const { return false; }
+  [[nodiscard]] virtual bool WantsExpectedPairs() const { return WantsEqualPairs(); }
   // Once, when the run ends on whatever path: flush what is held. A failure ends a run that
   // would otherwise complete as failed.
   [[nodiscard]] virtual Status Finish() { return {}; }
