@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/record_key.h"
-#include "engine/result_list.h"
+#include "core/record_key.h"
+#include "core/result_list.h"
 #include "platform/cp932.h"
 #include "tests/utf8_reference.h"
 

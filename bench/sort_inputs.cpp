@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/ranges.h"
-#include "engine/sorted_input.h"
+#include "core/ranges.h"
 #include "platform/files.h"
+#include "sort/sorted_input.h"
 
 namespace {
 

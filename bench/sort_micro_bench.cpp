@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/record_block.h"
-#include "engine/record_key.h"
+#include "core/record_key.h"
+#include "features/sort/record_block.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/utf8_input.h"
+#include "core/utf8_input.h"
 #include "platform/files.h"
 
 int main(int argc, char** argv) {

@@ -20,21 +20,22 @@
 #include "cli/progress_line.h"
 #include "cli/report.h"
 #include "cli/stop_signals.h"
-#include "engine/comparison_run.h"
-#include "engine/difference_stats.h"
-#include "engine/layout.h"
-#include "engine/messages.h"
-#include "engine/rules.h"
-#include "engine/rules_judge.h"
-#include "engine/start_checks.h"
-#include "engine/temp_file.h"
-#include "engine/utf8_input.h"
+#include "core/comparison_run.h"
+#include "core/messages.h"
+#include "core/start_checks.h"
+#include "core/utf8_input.h"
+#include "layout/layout.h"
 #include "platform/cp932.h"
 #include "platform/sha256.h"
+#include "platform/temp_file.h"
 #include "platform/version.h"
 #include "platform/whole_file.h"
+#include "rules/rules.h"
+#include "rules/rules_judge.h"
 #include "settings/job_from_settings.h"
 #include "settings/settings_store.h"
+#include "sort/key_order.h"
+#include "stats/difference_stats.h"
 
 namespace vesmer {
 namespace {
@@ -811,12 +812,13 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     extensions.sinks.push_back(&*expected);
   }
   if (stats) extensions.sinks.push_back(&*stats);
-  SortOptions sort;
+  std::optional<KeyOrderSort> sort;
   if (o.sort) {
     // Both inputs are sorted at once: each gets half of what the sort may hold.
-    sort.memory_bytes = static_cast<std::size_t>(o.sort_memory_mib) << 19;
-    sort.temp_dir = o.temp_dir.value_or("");
-    extensions.sort = &sort;
+    SortOptions options;
+    options.memory_bytes = static_cast<std::size_t>(o.sort_memory_mib) << 19;
+    options.temp_dir = o.temp_dir.value_or("");
+    extensions.sort = &sort.emplace(std::move(options));
   }
 
   BatchObserver observer(err, progress_allowed && !o.quiet && !o.json, o.sort);

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/result_list.h"
+#include "core/result_list.h"
 #include "platform/cp932.h"
 #include "platform/unicode.h"
 

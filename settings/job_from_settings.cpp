@@ -1,6 +1,6 @@
 #include "settings/job_from_settings.h"
 
-#include "engine/result_names.h"
+#include "core/result_names.h"
 
 namespace vesmer {
 

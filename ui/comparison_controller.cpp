@@ -6,8 +6,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "engine/messages.h"
-#include "engine/result_list.h"
+#include "core/messages.h"
+#include "core/result_list.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "settings/job_from_settings.h"

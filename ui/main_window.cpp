@@ -15,7 +15,7 @@
 #include <QScreen>
 #include <QStatusBar>
 
-#include "engine/result_names.h"
+#include "core/result_names.h"
 #include "platform/files.h"
 #include "resources/vesmer.xpm"
 #include "ui/about_box.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/batch_options.h"
-#include "engine/messages.h"
+#include "core/messages.h"
 #include "tests/test_util.h"
 
 namespace vesmer {

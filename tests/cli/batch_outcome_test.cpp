@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "engine/messages.h"
+#include "core/messages.h"
 #include "platform/sha256.h"
 #include "tests/test_util.h"
 

@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "engine/messages.h"
+#include "core/messages.h"
 #include "tests/test_util.h"
 
 namespace vesmer {

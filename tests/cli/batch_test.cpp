@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "engine/messages.h"
+#include "core/messages.h"
 #include "platform/cp932.h"
 #include "tests/test_util.h"
 

@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "engine/messages.h"
+#include "core/messages.h"
 #include "platform/cp932.h"
 #include "tests/test_util.h"
 

@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/result_list.h"
-#include "engine/run_observer.h"
+#include "core/result_list.h"
+#include "core/run_observer.h"
 #include "platform/cp932.h"
 #include "platform/files.h"
 #include "tests/test_util.h"

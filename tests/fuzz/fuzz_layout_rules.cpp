@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/layout.h"
-#include "engine/ranges.h"
-#include "engine/rules.h"
+#include "core/ranges.h"
+#include "layout/layout.h"
 #include "platform/cp932.h"
+#include "rules/rules.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/ranges.h"
+#include "core/ranges.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -30,7 +30,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/result_list.h"
+#include "core/result_list.h"
 #include "platform/files.h"
 #include "tests/fuzz/listed_entries.h"
 #include "tests/fuzz/scratch_folder.h"

@@ -27,9 +27,9 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/comparison_run.h"
-#include "engine/job.h"
-#include "engine/result_names.h"
+#include "core/comparison_run.h"
+#include "core/job.h"
+#include "core/result_names.h"
 #include "platform/cp932.h"
 #include "tests/fuzz/listed_entries.h"
 #include "tests/fuzz/scratch_folder.h"

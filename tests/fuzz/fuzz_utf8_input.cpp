@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/utf8_input.h"
+#include "core/utf8_input.h"
 #include "platform/cp932.h"
 #include "tests/utf8_reference.h"
 

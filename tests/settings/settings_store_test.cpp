@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/job.h"
+#include "core/job.h"
 #include "tests/forked_child.h"
 #include "tests/test_util.h"
 

@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "engine/messages.h"
+#include "core/messages.h"
 #include "platform/registry.h"
 #include "tests/test_util.h"
 #include "tests/ui/fake_desktop.h"

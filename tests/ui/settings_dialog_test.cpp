@@ -10,7 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "engine/job.h"
+#include "core/job.h"
 #include "tests/test_util.h"
 #include "tests/ui/fake_desktop.h"
 

@@ -2,8 +2,8 @@
 // the rules accepted as result-list entries.
 #pragma once
 
-#include "engine/record_sink.h"
-#include "engine/result_list.h"
+#include "core/record_sink.h"
+#include "core/result_list.h"
 #include "platform/files.h"
 
 namespace vesmer {

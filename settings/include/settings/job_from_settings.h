@@ -3,8 +3,8 @@
 // checks judge and, once they pass, the comparison job.
 #pragma once
 
-#include "engine/job.h"
-#include "engine/start_checks.h"
+#include "core/job.h"
+#include "core/start_checks.h"
 #include "settings/settings_store.h"
 
 namespace vesmer {

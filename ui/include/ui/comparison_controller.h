@@ -7,9 +7,9 @@
 #include <QString>
 #include <string>
 
-#include "engine/comparison_run.h"
-#include "engine/ranges.h"
-#include "engine/start_checks.h"
+#include "core/comparison_run.h"
+#include "core/ranges.h"
+#include "core/start_checks.h"
 
 namespace vesmer {
 

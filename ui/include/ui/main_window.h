@@ -8,7 +8,7 @@
 #include <array>
 #include <memory>
 
-#include "engine/job.h"
+#include "core/job.h"
 #include "settings/settings_store.h"
 #include "ui/desktop.h"
 #include "ui/form_labels.h"

@@ -1,0 +1,203 @@
+// The record reader: turns the next line of one input into the images the run compares and
+// writes (line bytes, key, comparison bytes), and aligns two records' comparison lengths.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/job.h"
+#include "core/record_key.h"
+#include "platform/files.h"
+#include "platform/status.h"
+
+namespace vesmer {
+
+// Where a side's lines come from when not straight from its file (a sorted stream of it).
+class LineSource {
+ public:
+  virtual ~LineSource() = default;
+  // The next line without its end, and its 1-based number in the file as the user gave it. The
+  // view stays valid until the next call. False at the end or on a failure (then status()).
+  [[nodiscard]] virtual bool Next(std::string_view& line, std::int64_t& line_number) = 0;
+  [[nodiscard]] virtual const Status& status() const = 0;
+  // Progress: bytes handed out so far, of `size()` (0 when unknown).
+  [[nodiscard]] virtual std::uint64_t consumed() const = 0;
+  [[nodiscard]] virtual std::uint64_t size() const = 0;
+};
+
+class InputSide;
+
+// The current record of one side as sinks see it: the line as read, and the images made from it
+// when first asked for (most records are decided by their raw bytes alone).
+class Record {
+ public:
+  Record(Side side, const ComparisonJob& job) : side_(side), job_(&job) {}
+
+  [[nodiscard]] Side side() const { return side_; }
+  // The line's number in the file as the user gave it.
+  [[nodiscard]] std::int64_t line_number() const { return line_number_; }
+  // The line as read, without its line end: what result files receive.
+  [[nodiscard]] std::string_view raw() const { return raw_; }
+  // The key (key mode only), as BuildKey makes it.
+  [[nodiscard]] std::string_view key() const { return keys_[current_key_].view(); }
+  [[nodiscard]] const KeyText& key_text() const { return keys_[current_key_]; }
+  // The line as Windows holds its text, the raw line decoded and encoded again: columns count
+  // these bytes. The raw line itself when it comes back unchanged, as nearly every line does.
+  [[nodiscard]] std::string_view LineBytes() const;
+  // The comparison bytes as far as the current pair compares them: the line bytes with
+  // full-width spaces made two spaces (SpaceCompare), omitted columns blanked and the length
+  // aligned to the partner (ArrangeLength).
+  [[nodiscard]] std::string_view ComparisonBytes() const;
+  // The comparison bytes before alignment.
+  [[nodiscard]] std::string_view FullComparisonBytes() const;
+  // True when the comparison bytes come back unchanged from a decode and encode, so bytes that
+  // differ mean texts that differ.
+  [[nodiscard]] bool ComparisonIsCanonical() const;
+  // The same options applied on the line as read instead of on its text: full-width spaces
+  // 0x81 0x40 (at a character boundary) made two spaces (SpaceCompare), the bytes that stand for
+  // the omitted columns of the line bytes blanked, the length aligned to the partner
+  // (ArrangeLength, by AlignRawLengths). Two lines whose comparison texts are equal can still
+  // differ here: bytes that are no character, or two codes of one character.
+  [[nodiscard]] std::string_view RawComparisonBytes() const;
+  // The raw comparison bytes before alignment.
+  [[nodiscard]] std::string_view FullRawComparisonBytes() const;
+  [[nodiscard]] const ComparisonJob& job() const { return *job_; }
+
+ protected:
+  friend void ReadRecord(InputSide&, bool&);
+  friend void ReadSameRecord(InputSide&, const InputSide&, std::string_view, std::size_t,
+                             std::int64_t);
+  friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
+  friend void ReadRecordsAhead(InputSide&, std::string_view, std::size_t, std::int64_t);
+  friend void AlignRecordLengths(InputSide&, InputSide&);
+  friend void PrepareLineBytes(const Record&, const Record&);
+  friend void AlignRawLengths(InputSide&, InputSide&);
+  void SetLineBytes(bool round_trips) const;
+  void Reset(std::string_view raw, std::int64_t line_number);
+  void Prepare() const;
+  void PrepareRaw() const;
+
+  Side side_;
+  const ComparisonJob* job_;
+  std::int64_t line_number_ = 0;
+  std::string_view raw_;
+  KeyText keys_[2];
+  int current_key_ = 0;
+
+  // Made on demand for the current record.
+  mutable bool line_ready_ = false;
+  mutable bool prepared_ = false;
+  mutable bool comparison_canonical_ = true;
+  mutable std::string_view line_bytes_;
+  mutable std::string_view comparison_;
+  mutable std::size_t aligned_length_ = 0;
+  mutable std::string canonical_;         // the re-encoded line, when it differs from raw
+  mutable std::string comparison_store_;  // the comparison bytes, when they differ from the line
+  mutable bool raw_prepared_ = false;
+  mutable std::string_view raw_comparison_;
+  mutable std::size_t raw_aligned_length_ = 0;
+  mutable std::string raw_comparison_store_;  // when the line is not its own line bytes
+};
+
+// The run's state for one input.
+class InputSide : public Record {
+ public:
+  InputSide(Side side, const ComparisonJob& job)
+      : Record(side, job), key_builder_(job.KeyColumns) {}
+
+  LineReader reader;
+  LineSource* source = nullptr;  // when set, lines come from here instead of `reader`
+  std::int64_t lines_read = 0;
+  bool has_record = false;
+  bool read_failed = false;
+  // The current key equals the key of the record before it (key mode).
+  bool repeated_key = false;
+
+  [[nodiscard]] std::string_view previous_key() const { return keys_[1 - current_key_].view(); }
+  [[nodiscard]] const KeyBuilder& key_builder() const { return key_builder_; }
+  // Forgets the keys of an earlier run (and takes the job's key ranges anew).
+  void ClearKeys() {
+    keys_[0].clear();
+    keys_[1].clear();
+    has_previous_ = false;
+    key_builder_.Reset();
+  }
+  [[nodiscard]] const Status& status() const {
+    return source != nullptr ? source->status() : reader.status();
+  }
+  [[nodiscard]] std::uint64_t consumed() const {
+    return source != nullptr ? source->consumed() : reader.consumed();
+  }
+  [[nodiscard]] std::uint64_t size() const {
+    return source != nullptr ? source->size() : reader.size();
+  }
+
+ private:
+  friend void ReadRecord(InputSide&, bool&);
+  friend void ReadSameRecord(InputSide&, const InputSide&, std::string_view, std::size_t,
+                             std::int64_t);
+  friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
+  friend void ReadRecordsAhead(InputSide&, std::string_view, std::size_t, std::int64_t);
+  bool has_previous_ = false;
+  KeyBuilder key_builder_;
+  std::string key_scratch_;
+};
+
+// Reads the next record of `side` and builds its key, or marks the side exhausted
+// (has_record false; read_failed too when the read failed). Sets `out_of_order` when a key
+// decreases.
+void ReadRecord(InputSide& side, bool& out_of_order);
+
+// Reads the next record of `side` from `line`, which starts Ahead() of the side's reader where
+// the caller found it: the reader is moved past `bytes` (the line and its end, as
+// LineReader::Skip takes them) and the rest is as ReadRecord does it.
+void ReadRecordAhead(InputSide& side, std::string_view line, std::size_t bytes, bool& out_of_order);
+
+// Reads the next `records` records of `side` at once, from lines the caller found in Ahead() of
+// its reader and whose keys it saw to increase, each over the one before: the reader is moved
+// past `bytes` (the lines and their ends, as LineReader::Skip takes them) and the record
+// becomes `line`, the last of them. Only that record is made.
+void ReadRecordsAhead(InputSide& side, std::string_view line, std::size_t bytes,
+                      std::int64_t records);
+
+// Reads the next `records` records of `side` knowing they are the lines `from` read last, byte
+// for byte, the last of them `from`'s current line: the side's current record must be the
+// same line as the one `from` had before them. The side's reader is moved past `bytes` (the
+// lines and their ends, as LineReader::Skip takes them), and its record becomes `line`, the
+// last of them, found in its reader's Ahead(). The key and how it orders after the one before
+// are `from`'s, not worked out again.
+void ReadSameRecord(InputSide& side, const InputSide& from, std::string_view line,
+                    std::size_t bytes, std::int64_t records);
+
+// Makes the line bytes of two records at once (a pair that differs), their common beginning
+// checked once; nothing when either has them already.
+void PrepareLineBytes(const Record& a, const Record& b);
+
+// With ArrangeLength on, both current records compare at the shorter comparison length. Each
+// pair starts from the records' own full comparison bytes, so a cut never outlives its pair.
+void AlignRecordLengths(InputSide& source, InputSide& destination);
+
+// The raw comparison bytes' counterpart of AlignRecordLengths.
+void AlignRawLengths(InputSide& source, InputSide& destination);
+
+enum class TextMatch {
+  kSameLines,  // the lines are the same bytes: equal whatever is compared
+  kEqual,      // the comparison texts are equal, the lines are not
+  kDiffers,
+};
+
+// Compares the two current comparison texts code unit for code unit, the pair aligned first.
+// kSameLines is a shortcut: without fast paths, identical lines give kEqual.
+[[nodiscard]] TextMatch MatchComparisonTexts(InputSide& source, InputSide& destination);
+
+// True when the two current comparison texts are identical code unit for code unit. Aligns
+// the pair first.
+[[nodiscard]] inline bool ComparisonTextsEqual(InputSide& source, InputSide& destination) {
+  return MatchComparisonTexts(source, destination) != TextMatch::kDiffers;
+}
+
+// True when the two current raw comparison bytes are identical, the pair aligned first.
+[[nodiscard]] bool RawComparisonBytesEqual(InputSide& source, InputSide& destination);
+
+}  // namespace vesmer

@@ -1,0 +1,327 @@
+#include "core/record_reader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/cp932.h"
+#include "platform/fast_paths.h"
+
+namespace vesmer {
+namespace {
+
+// U+3000 is 0x81 0x40; on line bytes (canonical) a character walk finds each one. Returns
+// whether the bytes hold one.
+bool HasFullWidthSpace(std::string_view bytes) {
+  const void* first = bytes.empty() ? nullptr : std::memchr(bytes.data(), '\x81', bytes.size());
+  if (first == nullptr) return false;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t n = cp932::CharLength(bytes.data() + i, bytes.size() - i);
+    if (n == 2 && bytes[i] == '\x81' && bytes[i + 1] == '\x40') return true;
+    i += n;
+  }
+  return false;
+}
+
+void ReplaceFullWidthSpaces(std::string& bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t n = cp932::CharLength(bytes.data() + i, bytes.size() - i);
+    if (n == 2 && bytes[i] == '\x81' && bytes[i + 1] == '\x40') {
+      bytes[i] = ' ';
+      bytes[i + 1] = ' ';
+    }
+    i += n;
+  }
+}
+
+// Whether any omit range lies inside a record of `size` bytes: a range reaching past the end
+// of the record is skipped whole.
+bool AnyOmitRangeInside(const RangeList& ranges, std::size_t size) {
+  for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
+    if (static_cast<std::uint64_t>(ranges[i].End) <= size) return true;
+  }
+  return false;
+}
+
+void MaskOmitted(std::string& bytes, const RangeList& ranges) {
+  for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
+    const ColumnRange& r = ranges[i];
+    if (static_cast<std::uint64_t>(r.End) > bytes.size()) continue;
+    std::memset(bytes.data() + r.Start - 1, ' ', static_cast<std::size_t>(r.End - r.Start + 1));
+  }
+}
+
+// Blanks, in `out` (a copy of `raw`), the bytes that stand for the omitted columns of the line
+// bytes, `canonical_size` bytes that hold raw's characters one for one. A character whose
+// length is kept is blanked byte for byte; one whose length changes (a lone lead byte that
+// becomes the whole default character) is blanked whole when any of its columns is omitted.
+void MaskOmittedOfRaw(std::string_view raw, std::size_t canonical_size, const RangeList& ranges,
+                      std::string& out) {
+  const std::size_t used = ranges.UsedPrefix();
+  // Whether 0-based column `c` of the line bytes is blanked: a range reaching past their end
+  // is skipped whole, as MaskOmitted does.
+  const auto omitted = [&](std::size_t c) {
+    for (std::size_t i = 0; i < used; ++i) {
+      const ColumnRange& r = ranges[i];
+      if (static_cast<std::uint64_t>(r.End) <= canonical_size &&
+          c + 1 >= static_cast<std::uint64_t>(r.Start) &&
+          c + 1 <= static_cast<std::uint64_t>(r.End)) {
+        return true;
+      }
+    }
+    return false;
+  };
+  for (std::size_t at = 0, column = 0; at < raw.size() && column < canonical_size;) {
+    const std::size_t n = cp932::CharLength(raw.data() + at, raw.size() - at);
+    const std::size_t width = std::min(cp932::CanonicalCharLength(raw.data() + at, raw.size() - at),
+                                       canonical_size - column);
+    if (width == n) {
+      for (std::size_t k = 0; k < n; ++k) {
+        if (omitted(column + k)) out[at + k] = ' ';
+      }
+    } else if (omitted(column) || (width > 1 && omitted(column + 1))) {
+      std::memset(out.data() + at, ' ', n);
+    }
+    at += n;
+    column += width;
+  }
+}
+
+}  // namespace
+
+void Record::Reset(std::string_view raw, std::int64_t line_number) {
+  raw_ = raw;
+  line_number_ = line_number;
+  line_ready_ = false;
+  prepared_ = false;
+  raw_prepared_ = false;
+}
+
+void Record::SetLineBytes(bool round_trips) const {
+  line_ready_ = true;
+  line_bytes_ = round_trips ? raw_ : cp932::Canonical(raw_, canonical_);
+}
+
+void PrepareLineBytes(const Record& a, const Record& b) {
+  if (!kFastPaths || a.line_ready_ || b.line_ready_) return;
+  bool a_round_trips = false, b_round_trips = false;
+  cp932::RoundTripsBoth(a.raw_, b.raw_, a_round_trips, b_round_trips);
+  a.SetLineBytes(a_round_trips);
+  b.SetLineBytes(b_round_trips);
+}
+
+std::string_view Record::LineBytes() const {
+  if (!line_ready_) {
+    line_ready_ = true;
+    line_bytes_ = cp932::Canonical(raw_, canonical_);
+    // Give back what a huge line took once lines are short again.
+    if (line_bytes_.data() == raw_.data() && canonical_.capacity() > (1u << 20)) {
+      std::string().swap(canonical_);
+    }
+  }
+  return line_bytes_;
+}
+
+void Record::Prepare() const {
+  if (prepared_) return;
+  prepared_ = true;
+  const std::string_view line = LineBytes();
+  const bool spaces = job_->SpaceCompare && HasFullWidthSpace(line);
+  const bool omit = job_->UseOmit && AnyOmitRangeInside(job_->OmitColumns, line.size());
+  if (!spaces && !omit) {
+    comparison_ = line;
+    comparison_canonical_ = true;
+    if (comparison_store_.capacity() > (1u << 20)) std::string().swap(comparison_store_);
+  } else {
+    comparison_store_.assign(line);
+    if (spaces) ReplaceFullWidthSpaces(comparison_store_);
+    // Two spaces for a full-width space keep the bytes canonical; a blanked column may cut a
+    // double-byte character.
+    if (omit) MaskOmitted(comparison_store_, job_->OmitColumns);
+    comparison_ = comparison_store_;
+    comparison_canonical_ = !omit;
+  }
+  aligned_length_ = comparison_.size();
+}
+
+std::string_view Record::ComparisonBytes() const {
+  Prepare();
+  return std::string_view(comparison_.data(), aligned_length_);  // never past its end
+}
+
+std::string_view Record::FullComparisonBytes() const {
+  Prepare();
+  return comparison_;
+}
+
+bool Record::ComparisonIsCanonical() const {
+  Prepare();
+  // A cut may split a double-byte character.
+  return comparison_canonical_ && aligned_length_ == comparison_.size();
+}
+
+void Record::PrepareRaw() const {
+  if (raw_prepared_) return;
+  raw_prepared_ = true;
+  const std::string_view line = LineBytes();
+  if (line.data() == raw_.data() && line.size() == raw_.size()) {
+    // The line is its own line bytes, as nearly every line is: the comparison bytes are these.
+    raw_comparison_ = FullComparisonBytes();
+  } else {
+    raw_comparison_store_.assign(raw_);
+    if (job_->SpaceCompare) ReplaceFullWidthSpaces(raw_comparison_store_);
+    if (job_->UseOmit && AnyOmitRangeInside(job_->OmitColumns, line.size())) {
+      // No character is shorter in the line bytes and only a lead byte alone is longer, so a
+      // line as long as its line bytes has the same columns.
+      if (raw_.size() == line.size()) {
+        MaskOmitted(raw_comparison_store_, job_->OmitColumns);
+      } else {
+        MaskOmittedOfRaw(raw_, line.size(), job_->OmitColumns, raw_comparison_store_);
+      }
+    }
+    raw_comparison_ = raw_comparison_store_;
+  }
+  raw_aligned_length_ = raw_comparison_.size();
+}
+
+std::string_view Record::RawComparisonBytes() const {
+  PrepareRaw();
+  return std::string_view(raw_comparison_.data(), raw_aligned_length_);
+}
+
+std::string_view Record::FullRawComparisonBytes() const {
+  PrepareRaw();
+  return raw_comparison_;
+}
+
+// The rest of reading a record once its line is known.
+[[gnu::always_inline]] inline void TakeLine(InputSide& side, std::string_view line,
+                                            std::int64_t number, bool& out_of_order) {
+  side.has_record = true;
+  ++side.lines_read;
+  side.Reset(line, number);
+
+  const ComparisonJob& job = *side.job_;
+  if (job.UseKey) {
+    KeyText& key = side.keys_[1 - side.current_key_];
+    side.key_builder_.Build(line, key, side.key_scratch_);
+    const KeyText& previous = side.keys_[side.current_key_];
+    const int order = side.has_previous_ ? Compare(previous, key) : -1;
+    // An empty previous key is not checked: a short line before a longer one is no decrease.
+    if (order > 0 && !previous.empty()) out_of_order = true;
+    side.repeated_key = order == 0;
+    side.has_previous_ = true;
+    side.current_key_ = 1 - side.current_key_;
+  }
+}
+
+void ReadRecord(InputSide& side, bool& out_of_order) {
+  std::string_view line;
+  std::int64_t number = side.lines_read + 1;
+  const bool got = side.source != nullptr ? side.source->Next(line, number)
+                                          : side.reader.is_open() && side.reader.Next(line);
+  if (!got) {
+    side.has_record = false;
+    side.read_failed = !side.status().ok();
+    return;
+  }
+  TakeLine(side, line, number, out_of_order);
+}
+
+void ReadRecordAhead(InputSide& side, std::string_view line, std::size_t bytes,
+                     bool& out_of_order) {
+  side.reader.Skip(bytes);
+  TakeLine(side, line, side.lines_read + 1, out_of_order);
+}
+
+void ReadRecordsAhead(InputSide& side, std::string_view line, std::size_t bytes,
+                      std::int64_t records) {
+  side.reader.Skip(bytes);
+  side.has_record = true;
+  side.lines_read += records;
+  side.Reset(line, side.lines_read);
+  if (side.job_->UseKey) {
+    side.key_builder_.Build(line, side.keys_[1 - side.current_key_], side.key_scratch_);
+    side.repeated_key = false;
+    side.has_previous_ = true;
+    side.current_key_ = 1 - side.current_key_;
+  }
+}
+
+void ReadSameRecord(InputSide& side, const InputSide& from, std::string_view line,
+                    std::size_t bytes, std::int64_t records) {
+  side.reader.Skip(bytes);
+  side.has_record = true;
+  side.lines_read += records;
+  side.Reset(line, side.lines_read);
+  if (side.job_->UseKey) {
+    // The records before were the same lines too, so the order check comes out the same.
+    side.keys_[1 - side.current_key_].AssignFrom(from.key_text());
+    side.repeated_key = from.repeated_key;
+    side.has_previous_ = true;
+    side.current_key_ = 1 - side.current_key_;
+  }
+}
+
+void AlignRecordLengths(InputSide& source, InputSide& destination) {
+  const std::size_t a = source.FullComparisonBytes().size();
+  const std::size_t b = destination.FullComparisonBytes().size();
+  const std::size_t n = source.job_->ArrangeLength ? std::min(a, b) : SIZE_MAX;
+  source.aligned_length_ = std::min(a, n);
+  destination.aligned_length_ = std::min(b, n);
+}
+
+namespace {
+
+// a == b, without the call the library's comparison costs on short records: up to 16 bytes
+// compare as two words that may overlap.
+bool SameBytes(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size();
+  if (n != b.size()) return false;
+  const char* p = a.data();
+  const char* q = b.data();
+  if (n >= 8 && n <= 16) {
+    std::uint64_t p1, p2, q1, q2;
+    std::memcpy(&p1, p, 8);
+    std::memcpy(&p2, p + n - 8, 8);
+    std::memcpy(&q1, q, 8);
+    std::memcpy(&q2, q + n - 8, 8);
+    return ((p1 ^ q1) | (p2 ^ q2)) == 0;
+  }
+  return n == 0 || std::memcmp(p, q, n) == 0;
+}
+
+}  // namespace
+
+TextMatch MatchComparisonTexts(InputSide& source, InputSide& destination) {
+  // Identical lines give identical comparison texts whatever the options.
+  if (kFastPaths && SameBytes(source.raw(), destination.raw())) return TextMatch::kSameLines;
+  PrepareLineBytes(source, destination);
+  AlignRecordLengths(source, destination);
+  const std::string_view a = source.ComparisonBytes();
+  const std::string_view b = destination.ComparisonBytes();
+  if (kFastPaths && SameBytes(a, b)) return TextMatch::kEqual;
+  // Canonical bytes are the only encoding of their text, so different bytes mean different
+  // texts. Otherwise (a column blanked or a length cut inside a double-byte character) bytes
+  // can differ and still decode alike: only the texts decide.
+  if (kFastPaths && source.ComparisonIsCanonical() && destination.ComparisonIsCanonical()) {
+    return TextMatch::kDiffers;
+  }
+  return cp932::DecodesEqual(a, b) ? TextMatch::kEqual : TextMatch::kDiffers;
+}
+
+void AlignRawLengths(InputSide& source, InputSide& destination) {
+  const std::size_t a = source.FullRawComparisonBytes().size();
+  const std::size_t b = destination.FullRawComparisonBytes().size();
+  const std::size_t n = source.job_->ArrangeLength ? std::min(a, b) : SIZE_MAX;
+  source.raw_aligned_length_ = std::min(a, n);
+  destination.raw_aligned_length_ = std::min(b, n);
+}
+
+bool RawComparisonBytesEqual(InputSide& source, InputSide& destination) {
+  PrepareLineBytes(source, destination);
+  AlignRawLengths(source, destination);
+  return SameBytes(source.RawComparisonBytes(), destination.RawComparisonBytes());
+}
+
+}  // namespace vesmer

@@ -1,0 +1,36 @@
+// Expected differences in a run: a pair whose every marked difference lies in fields whose
+// rules accept it is expected, not differing, and each rule line counts the pairs it accepted.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/record_sink.h"
+#include "rules/rules.h"
+
+namespace vesmer {
+
+class RulesJudge : public PairJudge {
+ public:
+  // `rules` must outlive the judge.
+  explicit RulesJudge(const RuleSet& rules);
+
+  // For a pair whose comparison texts differ: the columns its result-list marker marks with
+  // "?" are each covered by a field of the rules whose bytes (of the line bytes, cut to the
+  // field's columns) differ and whose rules accept that difference. Keys are not touched: the
+  // pair was matched before it is judged.
+  [[nodiscard]] bool Accepts(const Record& source, const Record& destination) override;
+
+  // For each rule line of the RuleSet, the expected pairs in which it accepted a difference.
+  [[nodiscard]] const std::vector<std::int64_t>& rule_pairs() const { return rule_pairs_; }
+
+ private:
+  const RuleSet& rules_;
+  std::vector<std::int64_t> rule_pairs_;
+  std::string marker_;
+  std::vector<int> accepting_;  // per field of the pair at hand: the rule line, or < 0
+  RuleScratch scratch_;
+};
+
+}  // namespace vesmer
