@@ -62,34 +62,34 @@ constexpr const char* kSideNames[2] = {"比較元", "比較先"};
 constexpr std::size_t kReportColumns = std::size_t{1} << 20;
 
 // What a refused start asks to correct, as the command line names it.
-std::string_view FocusArgument(Focus focus) {
-  switch (focus) {
-    case Focus::kSelectSource:
+std::string_view ItemArgument(StartItem item) {
+  switch (item) {
+    case StartItem::kSource:
       return "比較元";
-    case Focus::kSelectDestination:
+    case StartItem::kDestination:
       return "比較先";
-    case Focus::kKeyRange:
+    case StartItem::kKeyRange:
       return "--key";
-    case Focus::kOmitRange:
+    case StartItem::kOmitRange:
       return "--omit";
-    case Focus::kNone:
+    case StartItem::kNone:
       break;
   }
   return "";
 }
 
 // The control a refused start names, by the window's object name (the JSON's `focus`).
-std::string_view FocusName(Focus focus) {
-  switch (focus) {
-    case Focus::kSelectSource:
+std::string_view FocusName(StartItem item) {
+  switch (item) {
+    case StartItem::kSource:
       return "cmdSelInput(0)";
-    case Focus::kSelectDestination:
+    case StartItem::kDestination:
       return "cmdSelInput(1)";
-    case Focus::kKeyRange:
+    case StartItem::kKeyRange:
       return "txtKeyRange";
-    case Focus::kOmitRange:
+    case StartItem::kOmitRange:
       return "txtOmitRange";
-    case Focus::kNone:
+    case StartItem::kNone:
       break;
   }
   return "";
@@ -729,19 +729,19 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
 
   Prepared prepared;
   PrepareValues(o, prepared);
-  auto refuse = [&](std::string message, Focus focus = Focus::kNone) {
+  auto refuse = [&](std::string message, StartItem focus = StartItem::kNone) {
     // Every refusal is an error, marked as the window marks errors (the window shows its
     // over-the-limit messages without the mark).
     if (message.rfind("★", 0) != 0) message = "★" + message;
     if (o.json) {
       Json j{{"outcome", "refused"}, {"status", message}};
-      if (focus != Focus::kNone) j["focus"] = FocusName(focus);
+      if (focus != StartItem::kNone) j["focus"] = FocusName(focus);
       j["inputs"] = Json::array();
       j["outputs"] = Json::array();
       PrintJson(out, j);
     }
     err << message;
-    if (focus != Focus::kNone) err << " (" << FocusArgument(focus) << ")";
+    if (focus != StartItem::kNone) err << " (" << ItemArgument(focus) << ")";
     err << '\n';
     return 2;
   };
@@ -750,7 +750,7 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   StartRequest request = StartRequestFromSettings(values);
   RangeList key, omit;
   const StartCheckResult check = RunStartChecks(request, key, omit, nullptr);
-  if (!check.passed) return refuse(check.message, check.focus);
+  if (!check.passed) return refuse(check.message, check.failed);
   values.KeyRange = request.key_text;
   values.OmitRange = request.omit_text;
   ComparisonJob job = JobFromSettings(values, key, omit);

@@ -205,7 +205,9 @@ bool ResultListWriter::Write(const ListedPair& pair) {
 }
 
 ResultListSink::ResultListSink(const ComparisonJob& job, OutputFile& file, RunObserver& observer)
-    : job_(job), file_(file), writer_(file, cp932::FromUtf8(job.Scale), job.Display, observer) {}
+    : job_(job),
+      file_(file),
+      writer_(file, cp932::FromUtf8(job.Scale), observer.ShowsListedPairs(), observer) {}
 
 void ResultListSink::Write(const ListedPair& pair) {
   if (!writer_.Write(pair)) stop_ = true;

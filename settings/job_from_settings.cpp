@@ -30,13 +30,8 @@ ComparisonJob JobFromSettings(const SettingsStore& values, const RangeList& key,
   job.KeyColumns = key;
   job.UseOmit = IsOn(values.Omit);
   job.OmitColumns = omit;
-  job.Display = IsOn(values.Display);
   job.SpaceCompare = IsOn(values.SpaceCompare);
   job.ArrangeLength = IsOn(values.ArrangeLength);
-  job.OpenResult = IsOn(values.OpenResult);
-  // Anything but "0" opens the list with the named editor.
-  job.Editor = values.Editor != "0";
-  job.EditorName = values.EditorName;
   job.Scale = values.Scale;
   return job;
 }

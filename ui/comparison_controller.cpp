@@ -59,20 +59,20 @@ void ComparisonController::Start() {
   if (!check.passed) {
     form_.SetStatusText(FromStd(check.message));
     QWidget* focus = nullptr;
-    switch (check.focus) {
-      case Focus::kSelectSource:
+    switch (check.failed) {
+      case StartItem::kSource:
         focus = form_.cmdSelInput[0];
         break;
-      case Focus::kSelectDestination:
+      case StartItem::kDestination:
         focus = form_.cmdSelInput[1];
         break;
-      case Focus::kKeyRange:
+      case StartItem::kKeyRange:
         focus = form_.txtKeyRange;
         break;
-      case Focus::kOmitRange:
+      case StartItem::kOmitRange:
         focus = form_.txtOmitRange;
         break;
-      case Focus::kNone:
+      case StartItem::kNone:
         break;
     }
     if (focus != nullptr) focus->setFocus();
@@ -87,7 +87,13 @@ void ComparisonController::Start() {
   form_.SetStatusText(messages::kRunning);
   form_.ApplyControlStates(false);
   // Taken after locking: the lock re-applies the key rule to the first two outputs.
-  const ComparisonJob job = JobFromSettings(form_.CollectValues(), key_ranges_, omit_ranges_);
+  const SettingsStore values = form_.CollectValues();
+  const ComparisonJob job = JobFromSettings(values, key_ranges_, omit_ranges_);
+  options_.display = IsOn(values.Display);
+  options_.open_result = IsOn(values.OpenResult);
+  // Anything but "0" opens the list with the named editor.
+  options_.editor = values.Editor != "0";
+  options_.editor_name = values.EditorName;
   for (QLabel* l : form_.lblFileICount) l->setText("");
   for (QLabel* l : form_.lblFileOCount) l->setText("");
   for (QLabel* l : form_.lblRecord) l->setText("");
@@ -112,9 +118,9 @@ void ComparisonController::Start() {
   running_ = false;
   if ((summary.outcome == RunOutcome::kDifferences ||
        summary.outcome == RunOutcome::kNoDifferences) &&
-      summary.DifferencesWritten() && job.OpenResult &&
+      summary.DifferencesWritten() && options_.open_result &&
       job.OutputSelected[OutputKind::kResultList]) {
-    OpenResultList(job);
+    OpenResultList(job.Result(OutputKind::kResultList));
   }
 }
 
@@ -127,13 +133,13 @@ void ComparisonController::ShowCounts(const RunSummary& summary) {
   }
 }
 
-void ComparisonController::OpenResultList(const ComparisonJob& job) {
-  const QString path = FromStd(job.Result(OutputKind::kResultList));
-  if (!job.Editor) {
+void ComparisonController::OpenResultList(const std::string& list) {
+  const QString path = FromStd(list);
+  if (!options_.editor) {
     form_.desktop().OpenDocument(path);
     return;
   }
-  const std::string editor = FindEditor(job.EditorName);
+  const std::string editor = FindEditor(options_.editor_name);
   if (!editor.empty()) {
     (void)form_.desktop().StartProgram({FromStd(editor), path});
     return;

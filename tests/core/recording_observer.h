@@ -19,6 +19,9 @@ class RecordingObserver : public RunObserver {
   int segments_written = 0;
   int progress_reports = 0;
   int stop_after_segments = -1;  // StopRequested() answers true from this count on
+  bool shows_listed_pairs = false;
+
+  [[nodiscard]] bool ShowsListedPairs() const override { return shows_listed_pairs; }
 
   void OnProgress(const RunProgress&) override { ++progress_reports; }
   void OnListedSegment(std::string_view source, std::string_view destination,

@@ -33,7 +33,7 @@ class ResultListDisplayTest : public ::testing::Test {
     WriteFile(dir_ / "a.prn", source);
     WriteFile(dir_ / "b.prn", destination);
     ComparisonJob job = MakeJob(dir_ / "a.prn", dir_ / "b.prn");
-    job.Display = display_;
+    observer_.shows_listed_pairs = display_;
     return RunComparison(job, observer_);
   }
   TempDir dir_;

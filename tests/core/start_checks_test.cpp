@@ -7,7 +7,7 @@
 namespace vesmer {
 namespace {
 
-class Recorder : public StartCheckHost {
+class Recorder : public RangeTextListener {
  public:
   std::vector<std::string> calls;
   void KeyTextNormalised(const std::string& text) override { calls.push_back("key:" + text); }
@@ -28,15 +28,15 @@ TEST(StartChecksTest, PathsAreCheckedFirst) {
   r.destination.clear();
   auto result = RunStartChecks(r, key, omit, nullptr);
   EXPECT_EQ(result.message, messages::kNoSource);
-  EXPECT_EQ(result.focus, Focus::kSelectSource);
+  EXPECT_EQ(result.failed, StartItem::kSource);
   r.source = "/d/a.prn";
   result = RunStartChecks(r, key, omit, nullptr);
   EXPECT_EQ(result.message, messages::kNoDestination);
-  EXPECT_EQ(result.focus, Focus::kSelectDestination);
+  EXPECT_EQ(result.failed, StartItem::kDestination);
   r.destination = "/d/a.prn";
   result = RunStartChecks(r, key, omit, nullptr);
   EXPECT_EQ(result.message, messages::kSameFile);
-  EXPECT_EQ(result.focus, Focus::kSelectSource);
+  EXPECT_EQ(result.failed, StartItem::kSource);
   r.destination = "/d/A.prn";  // letter case counts
   EXPECT_TRUE(RunStartChecks(r, key, omit, nullptr).passed);
 }
@@ -50,7 +50,7 @@ TEST(StartChecksTest, EmptyKeyTextStopsBeforeTheOmitTextIsTouched) {
   Recorder host;
   const auto result = RunStartChecks(r, key, omit, &host);
   EXPECT_EQ(result.message, messages::kNoKeyRange);
-  EXPECT_EQ(result.focus, Focus::kKeyRange);
+  EXPECT_EQ(result.failed, StartItem::kKeyRange);
   EXPECT_EQ(host.calls, (std::vector<std::string>{"key:"}));
   EXPECT_EQ(r.omit_text, " １-2");
 }
@@ -71,19 +71,20 @@ TEST(StartChecksTest, RangeChecksInOrder) {
     bool use_key, use_omit;
     const char *key, *omit;
     std::string message;
-    Focus focus;
+    StartItem failed;
   };
   const Case cases[] = {
-      {false, true, "", "", messages::kNoOmitRange, Focus::kOmitRange},
-      {true, true, "5-3", "", messages::kNoOmitRange, Focus::kOmitRange},
-      {true, true, "5-3", "x", messages::kBadKeyRange, Focus::kKeyRange},
+      {false, true, "", "", messages::kNoOmitRange, StartItem::kOmitRange},
+      {true, true, "5-3", "", messages::kNoOmitRange, StartItem::kOmitRange},
+      {true, true, "5-3", "x", messages::kBadKeyRange, StartItem::kKeyRange},
       {true, true,
        "1-1,2-2,3-3,4-4,5-5,6-6,7-7,8-8,9-9,10-10,11-11,12-12,13-13,14-14,15-15,"
        "16-16,17-17,18-18,19-19,20-20,21-21",
-       "x", messages::kKeyRangeOverLimit, Focus::kKeyRange},
-      {true, true, "1-5", "x", messages::kBadOmitRange, Focus::kOmitRange},
-      {false, true, "", ",,,,,,,,,,,,,,,,,,,,", messages::kOmitRangeOverLimit, Focus::kOmitRange},
-      {true, true, "1-10", "10-12", messages::kRangesOverlap, Focus::kOmitRange},
+       "x", messages::kKeyRangeOverLimit, StartItem::kKeyRange},
+      {true, true, "1-5", "x", messages::kBadOmitRange, StartItem::kOmitRange},
+      {false, true, "", ",,,,,,,,,,,,,,,,,,,,", messages::kOmitRangeOverLimit,
+       StartItem::kOmitRange},
+      {true, true, "1-10", "10-12", messages::kRangesOverlap, StartItem::kOmitRange},
   };
   for (const Case& c : cases) {
     RangeList key, omit;
@@ -95,7 +96,7 @@ TEST(StartChecksTest, RangeChecksInOrder) {
     const auto result = RunStartChecks(r, key, omit, nullptr);
     EXPECT_FALSE(result.passed);
     EXPECT_EQ(result.message, c.message) << c.key << " / " << c.omit;
-    EXPECT_EQ(result.focus, c.focus) << c.key << " / " << c.omit;
+    EXPECT_EQ(result.failed, c.failed) << c.key << " / " << c.omit;
   }
 }
 

@@ -70,7 +70,14 @@ void Remove(const std::string& path) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) Fail("unlink " + path);
 }
 
-class SilentObserver : public vesmer::RunObserver {};
+class SilentObserver : public vesmer::RunObserver {
+ public:
+  explicit SilentObserver(bool display = false) : display_(display) {}
+  [[nodiscard]] bool ShowsListedPairs() const override { return display_; }
+
+ private:
+  bool display_;
+};
 
 // ---- The model -------------------------------------------------------------------------------
 
@@ -525,7 +532,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   job.SpaceCompare = (options & 16) != 0;
   job.ArrangeLength = (options & 32) != 0;
-  job.Display = (options & 64) != 0;
+  const bool display = (options & 64) != 0;
   job.Scale = (options & 128) != 0 ? kWideRulerUtf8 : kRuler;
   const std::string ruler_line =
       std::string(14, ' ') + ((options & 128) != 0 ? kWideRulerCp932 : kRuler);
@@ -539,7 +546,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   WriteWhole(job.InputData[1], destination);
   const Model model = ModelRun(job, source, destination).Run();
 
-  SilentObserver observer;
+  SilentObserver observer(display);
   const RunSummary first = vesmer::RunComparison(job, observer);
   const Outcome first_outcome = Collect(first, job);
   CheckRun(first, first_outcome, job, model, ruler_line);

@@ -76,15 +76,11 @@ struct ComparisonJob {
   RangeList KeyColumns;
   bool UseOmit = false;
   RangeList OmitColumns;
-  bool Display = false;  // the progress display shows the listed pairs
   bool SpaceCompare = false;
   bool ArrangeLength = false;
   // Pairs compare on their raw comparison bytes instead of their texts (keys stay text): two
   // codes of one character differ. The batch tool's alone; the window never sets it.
   bool CompareBytes = false;
-  bool OpenResult = false;
-  bool Editor = false;
-  std::string EditorName;
   std::string Scale;  // the ruler of the result list
 
   [[nodiscard]] const std::string& Input(Side side) const { return InputData[Index(side)]; }

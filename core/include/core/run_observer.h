@@ -24,7 +24,10 @@ class RunObserver {
   // While the inputs are sorted by key (before any record is compared): bytes of both inputs
   // sorted so far, of their total.
   virtual void OnSortProgress(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
-  // With the display option on, each segment of a listed pair as it is written into the result
+  // Whether OnListedSegment shows the pairs listed (the window's display option); asked once,
+  // when the run starts.
+  [[nodiscard]] virtual bool ShowsListedPairs() const { return false; }
+  // When ShowsListedPairs(), each segment of a listed pair as it is written into the result
   // list: the code page 932 bytes of the source, destination and marker segment.
   virtual void OnListedSegment(std::string_view /*source*/, std::string_view /*destination*/,
                                std::string_view /*marker*/) {}

@@ -1,5 +1,5 @@
-// The checks of the start button, in their fixed order, without any window: they hand back the
-// message, the control to focus and the normalised range texts.
+// The checks a run's request passes before it starts, in their fixed order: they hand back the
+// message, the input or range that failed and the normalised range texts.
 #pragma once
 
 #include <string>
@@ -9,8 +9,8 @@
 
 namespace vesmer {
 
-// The control a refused start moves the focus to.
-enum class Focus { kNone, kSelectSource, kSelectDestination, kKeyRange, kOmitRange };
+// What a refused start is about.
+enum class StartItem { kNone, kSource, kDestination, kKeyRange, kOmitRange };
 
 struct StartRequest {
   std::string source;
@@ -21,10 +21,10 @@ struct StartRequest {
   std::string omit_text;  // likewise
 };
 
-// Told of each rewritten range text, so a window can show it and let its events run.
-class StartCheckHost {
+// Told of each range text as soon as it is rewritten, before the checks go on.
+class RangeTextListener {
  public:
-  virtual ~StartCheckHost() = default;
+  virtual ~RangeTextListener() = default;
   virtual void KeyTextNormalised(const std::string& text) = 0;
   virtual void OmitTextNormalised(const std::string& text) = 0;
 };
@@ -32,12 +32,12 @@ class StartCheckHost {
 struct StartCheckResult {
   bool passed = false;
   std::string message;  // the status text to show; "" when passed
-  Focus focus = Focus::kNone;
+  StartItem failed = StartItem::kNone;
 };
 
 // Runs the checks in order and stops at the first refusal. Parses into `key` and `omit` only
 // when their option is on; a list whose option is off keeps what it held. `host` may be null.
 [[nodiscard]] StartCheckResult RunStartChecks(StartRequest& request, RangeList& key,
-                                              RangeList& omit, StartCheckHost* host);
+                                              RangeList& omit, RangeTextListener* host);
 
 }  // namespace vesmer

@@ -15,7 +15,16 @@ namespace vesmer {
 
 class frmVESMER;
 
-class ComparisonController : public RunObserver, public StartCheckHost {
+// What the window does around a run besides the run itself: show the pairs as they are listed,
+// and open the result list once it holds differences, with the desktop's viewer or an editor.
+struct WindowRunOptions {
+  bool display = false;
+  bool open_result = false;
+  bool editor = false;
+  std::string editor_name;
+};
+
+class ComparisonController : public RunObserver, public RangeTextListener {
  public:
   explicit ComparisonController(frmVESMER& form) : form_(form) {}
 
@@ -31,8 +40,9 @@ class ComparisonController : public RunObserver, public StartCheckHost {
                        std::string_view marker) override;
   void OnSegmentWritten() override;
   bool StopRequested() override { return stop_; }
+  [[nodiscard]] bool ShowsListedPairs() const override { return options_.display; }
 
-  // StartCheckHost
+  // RangeTextListener
   void KeyTextNormalised(const std::string& text) override;
   void OmitTextNormalised(const std::string& text) override;
 
@@ -41,11 +51,12 @@ class ComparisonController : public RunObserver, public StartCheckHost {
   void LetAllEventsRun();
   void ShowCounts(const RunSummary& summary);
   void ShowSegment();
-  void OpenResultList(const ComparisonJob& job);
+  void OpenResultList(const std::string& path);
 
   frmVESMER& form_;
   RangeList key_ranges_;
   RangeList omit_ranges_;
+  WindowRunOptions options_;
   bool running_ = false;
   bool stop_ = false;
   // The display shows the pair being listed at most every so often: a person cannot read
