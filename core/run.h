@@ -1,0 +1,167 @@
+// The run's own parts, shared by the files that make it up (the match loop and its setup, the
+// same-bytes path): the run's state, and the steps every record takes, inline.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/comparison_run.h"
+#include "core/result_list.h"
+#include "output_set.h"
+#include "platform/unique_fd.h"
+
+namespace vesmer::detail {
+
+constexpr std::uint32_t kRecordsPerCheck = 4096;
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+
+// Result files of kinds 0 to 4: each record's line as read, ended by CR LF.
+class ResultFileSink final : public RecordSink {
+ public:
+  ResultFileSink(const ComparisonJob& job, PerKind<OutputFile>& files) : job_(job), files_(files) {}
+
+  void OnUnmatched(const Record& record) override { Put(UnmatchedKind(record.side()), record); }
+  void OnPair(const Record& source, const Record& destination, PairVerdict verdict) override {
+    if (verdict == PairVerdict::kDiffers) {
+      Put(OutputKind::kSourceDiffers, source);
+      Put(OutputKind::kDestinationDiffers, destination);
+    } else {
+      Put(OutputKind::kMatching, source);
+    }
+  }
+  void OnLoneLine(const Record& record) override { Put(DiffersKind(record.side()), record); }
+  [[nodiscard]] bool WantsEqualPairs() const override { return true; }
+  // The lines of `count` equal pairs, each ended with CR LF as the file writes them.
+  void PutMatching(std::string_view lines, std::int64_t count) {
+    if (!job_.OutputSelected[OutputKind::kMatching]) return;
+    files_[OutputKind::kMatching].Append(lines);
+    written_[OutputKind::kMatching] += count;
+  }
+
+  [[nodiscard]] std::int64_t written(OutputKind kind) const { return written_[kind]; }
+
+ private:
+  void Put(OutputKind kind, const Record& record) {
+    if (!job_.OutputSelected[kind]) return;
+    files_[kind].AppendLine(record.raw());
+    ++written_[kind];
+  }
+
+  const ComparisonJob& job_;
+  PerKind<OutputFile>& files_;
+  PerKind<std::int64_t> written_;
+};
+
+class Run {
+ public:
+  Run(const ComparisonJob& job, RunObserver& observer, const RunExtensions& extensions)
+      : job_(job),
+        observer_(observer),
+        extensions_(extensions),
+        sides_{InputSide(Side::kSource, job), InputSide(Side::kDestination, job)},
+        files_(job, outputs_),
+        output_set_(job, outputs_, extensions.outputs) {}
+
+  RunSummary Execute();
+
+ private:
+  Status SetUp();
+  Status CheckOwnFiles();
+  Status OpenInput(Side side);
+  Status LockInput(Side side);
+  Status SortInputs();
+  Status MatchAll();
+  [[gnu::always_inline]] void Advance(InputSide& side);
+  [[gnu::always_inline]] void NoteRepeatedKey(InputSide& side);
+  [[gnu::always_inline]] [[nodiscard]] bool AdvanceBoth(PairVerdict verdict);
+  [[nodiscard]] bool AdvanceOverSameBytes();
+  PairVerdict Pair();
+  // An equal pair; `write_line` false: its line goes to the result files later
+  // (AdvanceOverSameBytes).
+  void PairEqual(PairVerdict verdict, bool write_line = true);
+  void Unmatched(InputSide& side);
+  void Lone(InputSide& side);
+  bool Check();
+  // A read given up because the run was interrupted: the run stops.
+  bool Interrupted(const InputSide& input) {
+    if (!input.read_failed || input.status().error_number() != EINTR) return false;
+    stop_ = true;
+    return true;
+  }
+  void ReportProgress();
+  void NoteLineEnds(InputSide& side);
+  Status CloseAll();
+  // Fails naming the first input that is not the file it was when it was opened.
+  Status CheckInputsUnchanged();
+
+  InputSide& side(Side s) { return sides_[Index(s)]; }
+
+  const ComparisonJob& job_;
+  RunObserver& observer_;
+  const RunExtensions& extensions_;
+  std::array<InputSide, 2> sides_;
+  PerKind<OutputFile> outputs_;
+  ResultFileSink files_;
+  OutputSet output_set_;
+  std::optional<ResultListSink> list_;
+  std::vector<RecordSink*> sinks_;           // after the result files, in order
+  std::vector<RecordSink*> equal_sinks_;     // those of them that want equal pairs
+  std::vector<RecordSink*> expected_sinks_;  // and those that want expected pairs
+  PerKind<std::int64_t> found_;
+  std::array<InputSummary, 2> inputs_;
+  std::array<bool, 2> previous_repeated_{};
+  std::array<FileId, 2> input_ids_;
+  std::array<UniqueFd, 2> input_locks_;
+  std::array<std::optional<FileStamp>, 2> input_stamps_;  // regular files read as they are
+  std::array<bool, 2> changed_{};
+  bool set_up_ = false;
+  std::int64_t expected_ = 0;
+  std::int64_t same_text_other_bytes_ = 0;
+  bool out_of_order_ = false;
+  bool stop_ = false;
+  Status error_;
+  std::uint32_t until_check_ = kRecordsPerCheck;
+  std::chrono::steady_clock::time_point next_progress_;
+};
+
+[[gnu::always_inline]] inline void Run::Advance(InputSide& input) {
+  ReadRecord(input, out_of_order_);
+  NoteRepeatedKey(input);
+}
+
+[[gnu::always_inline]] inline void Run::NoteRepeatedKey(InputSide& input) {
+  if (!input.has_record || !input.repeated_key) {
+    previous_repeated_[Index(input.side())] = false;
+    return;
+  }
+  InputSummary& summary = inputs_[Index(input.side())];
+  ++summary.repeated_records;
+  if (!previous_repeated_[Index(input.side())]) ++summary.repeated_keys;
+  previous_repeated_[Index(input.side())] = true;
+  for (RecordSink* sink : sinks_) sink->OnRepeatedKey(input);
+}
+
+// Both sides' next records after a pair. False when Check() ends the run.
+[[gnu::always_inline]] inline bool Run::AdvanceBoth(PairVerdict verdict) {
+  if (kFastPaths && verdict == PairVerdict::kEqual) return AdvanceOverSameBytes();
+  Advance(side(Side::kSource));
+  Advance(side(Side::kDestination));
+  return true;
+}
+
+inline void Run::PairEqual(PairVerdict verdict, bool write_line) {
+  InputSide& src = side(Side::kSource);
+  InputSide& dst = side(Side::kDestination);
+  if (write_line) files_.OnPair(src, dst, verdict);
+  ++found_[OutputKind::kMatching];
+  if (verdict == PairVerdict::kExpected) ++expected_;
+  const auto& sinks = verdict == PairVerdict::kExpected ? expected_sinks_ : equal_sinks_;
+  for (RecordSink* sink : sinks) sink->OnPair(src, dst, verdict);
+}
+
+}  // namespace vesmer::detail

@@ -1,0 +1,196 @@
+// The same-bytes path of the match loop: while both inputs go on with the same bytes, lines are
+// taken from the source alone and written as one block.
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "platform/bytes.h"
+#include "run.h"
+
+namespace vesmer::detail {
+namespace {
+
+// How much of the first `same` bytes of `bytes` is whole lines whose line ends are known from
+// those bytes alone: up to the line end of the last CR that is followed by one of them (that
+// byte decides whether an LF belongs to the line end).
+std::size_t WholeLinesIn(std::string_view bytes, std::size_t same) {
+  if (same < 2) return 0;
+  const void* cr = ::memrchr(bytes.data(), '\r', same - 1);
+  if (cr == nullptr) return 0;
+  const auto at = static_cast<std::size_t>(static_cast<const char*>(cr) - bytes.data());
+  return at + (bytes[at + 1] == '\n' ? 2 : 1);
+}
+
+// The CRs of some bytes in order, found 64 bytes at a time: lines one after another without
+// a chain of loads from one line end to the next.
+class CrFinder {
+ public:
+  explicit CrFinder(std::string_view bytes) : bytes_(bytes) {}
+  // The position of the next CR; the size of the bytes when there is none.
+  [[gnu::always_inline]] std::size_t Next() {
+    while (mask_ == 0) {
+      if (block_ >= bytes_.size()) return bytes_.size();
+      mask_ = Mask(block_);
+      block_ += 64;
+    }
+    const auto at = block_ - 64 + static_cast<std::size_t>(__builtin_ctzll(mask_));
+    mask_ &= mask_ - 1;
+    return at;
+  }
+
+ private:
+  // Bit i: a CR at `from` + i.
+  [[nodiscard]] std::uint64_t Mask(std::size_t from) const {
+    const char* p = bytes_.data() + from;
+    std::uint64_t mask = 0;
+#if defined(__SSE2__)
+    if (bytes_.size() - from >= 64) {
+      const __m128i cr = _mm_set1_epi8('\r');
+      for (int i = 0; i < 4; ++i) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        mask |=
+            std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, cr)))}
+            << (16 * i);
+      }
+      return mask;
+    }
+#endif
+    const std::size_t n = std::min<std::size_t>(64, bytes_.size() - from);
+    for (std::size_t i = 0; i < n; ++i) mask |= std::uint64_t{p[i] == '\r'} << i;
+    return mask;
+  }
+
+  std::string_view bytes_;
+  std::size_t block_ = 0;  // where the next 64 bytes to look at begin
+  std::uint64_t mask_ = 0;
+};
+
+}  // namespace
+
+// After an equal pair. While both files go on with the same bytes, as most of a migration check
+// does, the destination's records are taken from the source's: lines, keys and their order are
+// worked out on one side only, the pairs need no comparing, and the matching lines go to their
+// result file as one block. Only whole lines within the same bytes of both chunks at hand are
+// taken so, so the destination's reader is moved past exactly the lines it would have handed
+// out.
+bool Run::AdvanceOverSameBytes() {
+  InputSide& src = side(Side::kSource);
+  InputSide& dst = side(Side::kDestination);
+  const bool from_files = src.source == nullptr && dst.source == nullptr;
+  const std::string_view a = from_files ? src.reader.Ahead() : std::string_view();
+  const std::string_view b = from_files ? dst.reader.Ahead() : std::string_view();
+  std::size_t end = 0;
+  if (!a.empty() && !b.empty() && src.raw() == dst.raw()) {
+    end = WholeLinesIn(a, CommonPrefixLength(a, b));
+  }
+  std::size_t done = 0;     // bytes of `a` whose lines are read or looked at
+  std::size_t paired = 0;   // bytes of `a` whose pairs are made
+  std::size_t written = 0;  // bytes of `a` whose matching lines are in their file
+  std::int64_t unwritten = 0;
+  // Before the source's reader moves on from `a`, or the run stops.
+  const auto write_matching = [&] {
+    if (unwritten != 0) files_.PutMatching(a.substr(written, paired - written), unwritten);
+    written = paired;
+    unwritten = 0;
+  };
+  // The destination reads its records only when something looks at them: sinks where a key
+  // repeats or that want every pair, progress, and the end.
+  std::size_t taken = 0;  // bytes of `b` the destination has read
+  std::int64_t behind = 0;
+  const auto catch_up = [&] {
+    if (behind == 0) return;
+    const auto at = static_cast<std::size_t>(src.raw().data() - a.data());
+    ReadSameRecord(dst, src, b.substr(at, src.raw().size()), done - taken, behind);
+    // The records passed over repeat no key: a repeat is caught up with at once.
+    if (behind > 1) previous_repeated_[Index(Side::kDestination)] = false;
+    NoteRepeatedKey(dst);
+    taken = done;
+    behind = 0;
+  };
+  // Nor does the source, for lines that end with CR LF and whose short keys (or none, in line
+  // mode) go up: those are looked at here, from their bytes alone. Its record is made when a
+  // line needs more.
+  const bool each_pair = !equal_sinks_.empty();
+  const KeyBuilder& keys = src.key_builder();
+  const std::size_t key_size = keys.short_key_size();
+  std::uint64_t high = 0, low = 0;  // the source's last key
+  bool short_key = !job_.UseKey || src.key_text().WordsOfSize(key_size, high, low);
+  std::size_t read = 0;  // bytes of `a` the source's reader has been moved past
+  std::int64_t looked_at = 0;
+  std::string_view last;  // the last of them
+  const auto make_source = [&] {
+    if (looked_at == 0) return;
+    ReadRecordsAhead(src, last, done - read, looked_at);
+    NoteRepeatedKey(src);
+    read = done;
+    looked_at = 0;
+  };
+  CrFinder crs(a.substr(0, end));
+  while (done < end) {
+    const std::size_t cr = crs.Next();
+    if (cr >= end) break;  // (never: `end` is a line end)
+    const std::size_t used = cr + (a[cr + 1] == '\n' ? 2 : 1);
+    const std::string_view line = a.substr(done, cr - done);
+    const bool crlf = used - cr == 2;
+    if (crlf && short_key && !each_pair && until_check_ > 1 &&
+        !(list_ && list_->stop_requested())) {
+      std::uint64_t h = 0, l = 0;
+      if (!job_.UseKey ||
+          (keys.ShortKeyWords(line, h, l) && (h > high || (h == high && l > low)))) {
+        // An equal pair, in order, with no repeated key: counted, and written with the others.
+        high = h;
+        low = l;
+        last = line;
+        ++looked_at;
+        ++behind;
+        done = used;
+        --until_check_;
+        ++found_[OutputKind::kMatching];
+        paired = used;
+        ++unwritten;
+        continue;
+      }
+    }
+    make_source();
+    ReadRecordAhead(src, line, used - done, out_of_order_);
+    NoteRepeatedKey(src);
+    done = used;
+    read = used;
+    ++behind;
+    short_key = !job_.UseKey || src.key_text().WordsOfSize(key_size, high, low);
+    if (each_pair || src.repeated_key) catch_up();
+    // What MatchAll does between two pairs; the keys are equal, the lines the same.
+    if (list_ && list_->stop_requested()) stop_ = true;
+    if (out_of_order_ || stop_) {
+      catch_up();
+      write_matching();
+      return true;
+    }
+    if (--until_check_ == 0) {
+      catch_up();
+      if (!Check()) {
+        write_matching();
+        return false;
+      }
+    }
+    // A line ended otherwise than with CR LF is written as result files write lines.
+    if (!crlf) write_matching();
+    PairEqual(PairVerdict::kEqual, !crlf);
+    paired = used;
+    if (crlf) {
+      ++unwritten;
+    } else {
+      written = paired;
+    }
+  }
+  make_source();
+  catch_up();
+  write_matching();
+  Advance(src);
+  Advance(dst);
+  return true;
+}
+
+}  // namespace vesmer::detail
