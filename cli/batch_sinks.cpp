@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/pair_diff.h"
+
 namespace vesmer {
 namespace {
 
@@ -19,10 +21,10 @@ void DuplicatesSink::OnRepeatedKey(const Record& record) {
   file_.AppendLine(line_);
 }
 
-void ExpectedListSink::OnPair(const Record& source, const Record& destination,
-                              PairVerdict verdict) {
+void ExpectedListSink::OnPair(const Record& /*source*/, const Record& /*destination*/,
+                              PairVerdict verdict, const PairDiff* diff) {
   if (verdict != PairVerdict::kExpected) return;
-  (void)writer_.Write(ListedPair::Of(&source, &destination, source.line_number()));
+  (void)writer_.Write(*diff);
 }
 
 }  // namespace vesmer

@@ -226,8 +226,9 @@ PairVerdict Run::Pair() {
       return PairVerdict::kEqual;
     }
   }
+  diff_.Reset(&src, &dst, src.line_number());
   // The rules accept differences of text; equal texts leave them nothing to accept.
-  if (!texts_equal && extensions_.judge != nullptr && extensions_.judge->Accepts(src, dst)) {
+  if (!texts_equal && extensions_.judge != nullptr && extensions_.judge->Accepts(diff_)) {
     PairEqual(PairVerdict::kExpected);
     return PairVerdict::kExpected;
   }
@@ -235,7 +236,7 @@ PairVerdict Run::Pair() {
   ++found_[OutputKind::kSourceDiffers];
   ++found_[OutputKind::kDestinationDiffers];
   ++found_[OutputKind::kResultList];
-  for (RecordSink* sink : sinks_) sink->OnPair(src, dst, PairVerdict::kDiffers);
+  for (RecordSink* sink : sinks_) sink->OnPair(src, dst, PairVerdict::kDiffers, &diff_);
   return PairVerdict::kDiffers;
 }
 
@@ -249,7 +250,9 @@ void Run::Lone(InputSide& input) {
   ++found_[DiffersKind(input.side())];
   ++found_[OutputKind::kResultList];
   files_.OnLoneLine(input);
-  for (RecordSink* sink : sinks_) sink->OnLoneLine(input);
+  const bool source = input.side() == Side::kSource;
+  diff_.Reset(source ? &input : nullptr, source ? nullptr : &input, input.line_number());
+  for (RecordSink* sink : sinks_) sink->OnLoneLine(input, diff_);
 }
 
 void Run::ReportProgress() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/pair_diff.h"
 #include "platform/cp932.h"
 #include "platform/fast_paths.h"
 #include "platform/unicode.h"
@@ -140,7 +141,11 @@ void ListedPair::PutMarker(std::size_t from, std::size_t to, char* dst) const {
   if (c < to) std::memset(dst, '?', to - c);
 }
 
-bool ResultListWriter::Write(const ListedPair& pair) {
+bool ResultListWriter::Write(const ListedPair& pair) { return Write(PairDiff(pair)); }
+
+bool ResultListWriter::Write(const PairDiff& diff) {
+  const ListedPair& pair = diff.pair();
+  const std::string_view marker = diff.marker();
   const std::size_t max = pair.max();
   bool keep_going = true;
   bool carry = false;
@@ -167,9 +172,7 @@ bool ResultListWriter::Write(const ListedPair& pair) {
         if (i == 0) AppendShown(pair.source_line, from, to);
         if (i == 1) AppendShown(pair.destination_line, from, to);
         if (i == 2) {
-          const std::size_t base = line_.size();
-          line_.resize(base + (to - from));
-          pair.PutMarker(from, to, line_.data() + base);
+          line_.append(marker.substr(from, to - from));
         }
         segments_[i].swap(line_);
       }
@@ -192,7 +195,7 @@ bool ResultListWriter::Write(const ListedPair& pair) {
       if (i == 0) d = PutShown(pair.source_line, from, to, d);
       if (i == 1) d = PutShown(pair.destination_line, from, to, d);
       if (i == 2) {
-        pair.PutMarker(from, to, d);
+        std::memcpy(d, marker.data() + from, to - from);
         d += to - from;
       }
       *d++ = '\r';
@@ -209,8 +212,8 @@ ResultListSink::ResultListSink(const ComparisonJob& job, OutputFile& file, RunOb
       file_(file),
       writer_(file, cp932::FromUtf8(job.Scale), observer.ShowsListedPairs(), observer) {}
 
-void ResultListSink::Write(const ListedPair& pair) {
-  if (!writer_.Write(pair)) stop_ = true;
+void ResultListSink::Write(const PairDiff& diff) {
+  if (!writer_.Write(diff)) stop_ = true;
   ++entries_;
   while (!pending_ends_.empty() && pending_ends_.front() <= file_.bytes_reached()) {
     pending_ends_.pop_front();
@@ -226,7 +229,8 @@ std::int64_t ResultListSink::entries_reached() const {
   return entries_ - lost;
 }
 
-void ResultListSink::OnPair(const Record& source, const Record& destination, PairVerdict verdict) {
+void ResultListSink::OnPair(const Record& /*source*/, const Record& /*destination*/,
+                            PairVerdict verdict, const PairDiff* diff) {
   if (verdict != PairVerdict::kDiffers) return;
   // The entry goes with the source record when its file is written, else with the
   // destination's; with neither, the list gets no entry.
@@ -234,14 +238,12 @@ void ResultListSink::OnPair(const Record& source, const Record& destination, Pai
       !job_.OutputSelected[OutputKind::kDestinationDiffers]) {
     return;
   }
-  Write(ListedPair::Of(&source, &destination, source.line_number()));
+  Write(*diff);
 }
 
-void ResultListSink::OnLoneLine(const Record& record) {
+void ResultListSink::OnLoneLine(const Record& record, const PairDiff& diff) {
   if (!job_.OutputSelected[DiffersKind(record.side())]) return;
-  const bool source = record.side() == Side::kSource;
-  Write(
-      ListedPair::Of(source ? &record : nullptr, source ? nullptr : &record, record.line_number()));
+  Write(diff);
 }
 
 }  // namespace vesmer

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/comparison_run.h"
+#include "core/pair_diff.h"
 #include "core/result_list.h"
 #include "output_set.h"
 #include "platform/unique_fd.h"
@@ -21,12 +22,12 @@ constexpr std::uint32_t kRecordsPerCheck = 4096;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
 // Result files of kinds 0 to 4: each record's line as read, ended by CR LF.
-class ResultFileSink final : public RecordSink {
+class ResultFileSink {
  public:
   ResultFileSink(const ComparisonJob& job, PerKind<OutputFile>& files) : job_(job), files_(files) {}
 
-  void OnUnmatched(const Record& record) override { Put(UnmatchedKind(record.side()), record); }
-  void OnPair(const Record& source, const Record& destination, PairVerdict verdict) override {
+  void OnUnmatched(const Record& record) { Put(UnmatchedKind(record.side()), record); }
+  void OnPair(const Record& source, const Record& destination, PairVerdict verdict) {
     if (verdict == PairVerdict::kDiffers) {
       Put(OutputKind::kSourceDiffers, source);
       Put(OutputKind::kDestinationDiffers, destination);
@@ -34,8 +35,7 @@ class ResultFileSink final : public RecordSink {
       Put(OutputKind::kMatching, source);
     }
   }
-  void OnLoneLine(const Record& record) override { Put(DiffersKind(record.side()), record); }
-  [[nodiscard]] bool WantsEqualPairs() const override { return true; }
+  void OnLoneLine(const Record& record) { Put(DiffersKind(record.side()), record); }
   // The lines of `count` equal pairs, each ended with CR LF as the file writes them.
   void PutMatching(std::string_view lines, std::int64_t count) {
     if (!job_.OutputSelected[OutputKind::kMatching]) return;
@@ -106,6 +106,7 @@ class Run {
   const RunExtensions& extensions_;
   std::array<InputSide, 2> sides_;
   PerKind<OutputFile> outputs_;
+  PairDiff diff_;  // of the pair at hand, when it is not equal
   ResultFileSink files_;
   OutputSet output_set_;
   std::optional<ResultListSink> list_;
@@ -160,8 +161,11 @@ inline void Run::PairEqual(PairVerdict verdict, bool write_line) {
   if (write_line) files_.OnPair(src, dst, verdict);
   ++found_[OutputKind::kMatching];
   if (verdict == PairVerdict::kExpected) ++expected_;
-  const auto& sinks = verdict == PairVerdict::kExpected ? expected_sinks_ : equal_sinks_;
-  for (RecordSink* sink : sinks) sink->OnPair(src, dst, verdict);
+  if (verdict == PairVerdict::kExpected) {
+    for (RecordSink* sink : expected_sinks_) sink->OnPair(src, dst, verdict, &diff_);
+  } else {
+    for (RecordSink* sink : equal_sinks_) sink->OnPair(src, dst, verdict, nullptr);
+  }
 }
 
 }  // namespace vesmer::detail

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/result_list.h"
+#include "core/pair_diff.h"
 
 namespace vesmer {
 namespace {
@@ -21,12 +21,11 @@ std::string_view Cut(std::string_view line, std::int32_t start, std::int32_t len
 RulesJudge::RulesJudge(const RuleSet& rules)
     : rules_(rules), rule_pairs_(rules.lines.size(), 0), accepting_(rules.fields.size(), 0) {}
 
-bool RulesJudge::Accepts(const Record& source, const Record& destination) {
-  const ListedPair pair = ListedPair::Of(&source, &destination, 0);
-  const std::size_t max = pair.max();
-  marker_.clear();
-  pair.AppendMarker(0, max, marker_);
-  const std::string_view a = source.LineBytes(), b = destination.LineBytes();
+bool RulesJudge::Accepts(const PairDiff& diff) {
+  // A copy: the columns accepted are blanked out of it below.
+  marker_.assign(diff.marker());
+  const std::size_t max = marker_.size();
+  const std::string_view a = diff.source()->LineBytes(), b = diff.destination()->LineBytes();
   // Each field with a difference in its columns is judged once; a "?" covered by no field
   // whose rules accept is a real difference.
   for (std::size_t f = 0; f < rules_.fields.size(); ++f) {

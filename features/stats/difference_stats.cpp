@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/pair_diff.h"
+
 namespace vesmer {
 
 DifferenceStats::DifferenceStats(std::vector<FieldSpan> fields, std::size_t max_counted_columns,
@@ -13,25 +15,21 @@ DifferenceStats::DifferenceStats(std::vector<FieldSpan> fields, std::size_t max_
       kept_columns_(kept_columns),
       field_counts_(fields_.size(), 0) {}
 
-void DifferenceStats::OnPair(const Record& source, const Record& destination, PairVerdict verdict) {
+void DifferenceStats::OnPair(const Record& /*source*/, const Record& /*destination*/,
+                             PairVerdict verdict, const PairDiff* diff) {
   if (verdict == PairVerdict::kEqual) return;
-  const ListedPair pair = ListedPair::Of(&source, &destination, source.line_number());
   if (verdict == PairVerdict::kExpected) {
     // Accepted differences are kept for the report; they are no differences to count.
     if (kept_expected_.size() < keep_pairs_) {
-      Mark(pair);
-      Keep(pair, true, kept_expected_);
+      Mark(*diff);
+      Keep(*diff, true, kept_expected_);
     }
     return;
   }
-  Count(pair);
+  Count(*diff);
 }
 
-void DifferenceStats::OnLoneLine(const Record& record) {
-  const bool source = record.side() == Side::kSource;
-  Count(
-      ListedPair::Of(source ? &record : nullptr, source ? nullptr : &record, record.line_number()));
-}
+void DifferenceStats::OnLoneLine(const Record& /*record*/, const PairDiff& diff) { Count(diff); }
 
 void DifferenceStats::OnUnmatched(const Record& record) {
   std::vector<KeptRecord>& kept = kept_unmatched_[Index(record.side())];
@@ -40,32 +38,28 @@ void DifferenceStats::OnUnmatched(const Record& record) {
       KeptRecord{std::string(record.raw().substr(0, kept_columns_)), record.line_number()});
 }
 
-void DifferenceStats::Mark(const ListedPair& pair) {
-  const std::size_t max = pair.max();
-  marker_.clear();
-  pair.AppendMarker(0, max, marker_);
+void DifferenceStats::Mark(const PairDiff& diff) {
   // A field with a "?" anywhere in its columns differs.
   differing_.clear();
   for (std::size_t f = 0; f < fields_.size(); ++f) {
-    const auto first = static_cast<std::size_t>(fields_[f].start) - 1;
-    if (first >= max) continue;
-    const std::size_t n = std::min(static_cast<std::size_t>(fields_[f].length), max - first);
-    if (std::memchr(marker_.data() + first, '?', n) != nullptr) {
+    if (diff.Differs(static_cast<std::size_t>(fields_[f].start) - 1,
+                     static_cast<std::size_t>(fields_[f].length))) {
       differing_.push_back(static_cast<int>(f));
     }
   }
 }
 
-void DifferenceStats::Count(const ListedPair& pair) {
+void DifferenceStats::Count(const PairDiff& diff) {
   ++pairs_;
-  Mark(pair);
+  Mark(diff);
   for (const int f : differing_) ++field_counts_[static_cast<std::size_t>(f)];
   // Columns: counted at their place (the first max_counted_columns_), and known to differ.
-  const std::size_t max = marker_.size();
+  const std::string_view marker = diff.marker();
+  const std::size_t max = marker.size();
   if (seen_.size() * 64 < max) seen_.resize((max + 63) / 64, 0);
   const std::size_t counted = std::min(max, max_counted_columns_);
   if (column_counts_.size() < counted) column_counts_.resize(counted, 0);
-  const char* const begin = marker_.data();
+  const char* const begin = marker.data();
   for (const char* p = begin; (p = static_cast<const char*>(std::memchr(
                                    p, '?', max - static_cast<std::size_t>(p - begin)))) != nullptr;
        ++p) {
@@ -79,14 +73,15 @@ void DifferenceStats::Count(const ListedPair& pair) {
     }
     if (c + 1 == max) break;
   }
-  if (kept_.size() < keep_pairs_) Keep(pair, false, kept_);
+  if (kept_.size() < keep_pairs_) Keep(diff, false, kept_);
 }
 
-void DifferenceStats::Keep(const ListedPair& pair, bool expected, std::vector<KeptPair>& into) {
+void DifferenceStats::Keep(const PairDiff& diff, bool expected, std::vector<KeptPair>& into) {
+  const ListedPair& pair = diff.pair();
   KeptPair kept;
   kept.source_line.assign(pair.source_line.substr(0, kept_columns_));
   kept.destination_line.assign(pair.destination_line.substr(0, kept_columns_));
-  kept.marker = marker_.substr(0, kept_columns_);
+  kept.marker = diff.marker().substr(0, kept_columns_);
   kept.number = pair.number;
   kept.expected = expected;
   kept.differing_fields = differing_;

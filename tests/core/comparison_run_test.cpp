@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "core/messages.h"
+#include "core/pair_diff.h"
 #include "tests/core/recording_observer.h"
 #include "tests/test_util.h"
 
@@ -491,7 +492,7 @@ TEST_F(ComparisonRunTest, ComparingBytesKeepsWhatTheOptionsLookAway) {
 // Accepts every pair it is asked about.
 class AcceptingJudge : public PairJudge {
  public:
-  bool Accepts(const Record&, const Record&) override {
+  bool Accepts(const PairDiff&) override {
     ++asked;
     return true;
   }
@@ -612,9 +613,16 @@ TEST_F(SameBytesTest, LineModeAcrossChunkEndsGivesWhatLineByLineReadingGives) {
 class SeenRecords : public RecordSink {
  public:
   std::vector<std::string> seen;
-  void OnPair(const vesmer::Record& a, const vesmer::Record& b, PairVerdict verdict) override {
+  // A pair that is not equal comes with its marker, an equal one with none.
+  void OnPair(const vesmer::Record& a, const vesmer::Record& b, PairVerdict verdict,
+              const PairDiff* diff) override {
     seen.push_back("pair " + Describe(a) + " " + Describe(b) +
-                   (verdict == PairVerdict::kEqual ? " equal" : " differs"));
+                   (verdict == PairVerdict::kEqual ? " equal" : " differs") +
+                   (diff != nullptr ? " [" + std::string(diff->marker()) + "]" : ""));
+  }
+  void OnLoneLine(const vesmer::Record& r, const PairDiff& diff) override {
+    seen.push_back("lone " + std::to_string(r.line_number()) + ":" + std::string(r.raw()) + " [" +
+                   std::string(diff.marker()) + "]");
   }
   void OnRepeatedKey(const vesmer::Record& r) override {
     seen.push_back(std::string(r.side() == Side::kSource ? "repeat A " : "repeat B ") +
@@ -654,6 +662,22 @@ TEST_F(SameBytesTest, SinksSeeEveryPairAndRepeatedKeyOnBothSides) {
     EXPECT_EQ(input.repeated_keys, 2);
   }
   EXPECT_EQ(Result(1), CrLf({"5a"}));
+}
+
+TEST_F(SameBytesTest, DifferingPairsAndLoneLinesComeWithTheirMarkers) {
+  Inputs(CrLf({"1abc", "2abc", "3abc"}), CrLf({"1abc", "2xbcd", "3abc", "4z"}));
+  SeenRecords sink;
+  RunExtensions extensions;
+  extensions.sinks.push_back(&sink);
+  (void)RunComparison(job_, observer_, extensions);
+  EXPECT_EQ(sink.seen, (std::vector<std::string>{
+                           "pair 1:1abc/ 1:1abc/ equal",
+                           "pair 2:2abc/ 2:2xbcd/ differs [ ?  ?]",
+                           "pair 3:3abc/ 3:3abc/ equal",
+                           "lone 4:4z [??]",
+                       }));
+  // The result list marks the same columns.
+  EXPECT_NE(Result(5).find("0000002 000-R: ?  ?\r\n"), std::string::npos) << Result(5);
 }
 
 TEST_F(SameBytesTest, RepeatedKeysAreCountedOnBothSides) {

@@ -26,7 +26,8 @@ class ExpectedListSink : public RecordSink {
  public:
   ExpectedListSink(OutputFile& file, std::string scale_cp932)
       : writer_(file, std::move(scale_cp932), false, quiet_) {}
-  void OnPair(const Record& source, const Record& destination, PairVerdict verdict) override;
+  void OnPair(const Record& source, const Record& destination, PairVerdict verdict,
+              const PairDiff* diff) override;
   [[nodiscard]] bool WantsExpectedPairs() const override { return true; }
 
  private:

@@ -7,6 +7,8 @@
 
 namespace vesmer {
 
+class PairDiff;
+
 enum class PairVerdict {
   kEqual,     // the comparison texts are equal
   kExpected,  // they differ, but only where the rules accept it
@@ -20,11 +22,13 @@ class RecordSink {
   // Key mode: a record whose key finds no partner on the other side.
   virtual void OnUnmatched(const Record& /*record*/) {}
   // A pair: equal keys, or the same line number. Equal and expected pairs reach only sinks that
-  // want them (below).
+  // want them (below). `diff`: what differs, for a pair that is not equal; null for an equal
+  // one.
   virtual void OnPair(const Record& /*source*/, const Record& /*destination*/,
-                      PairVerdict /*verdict*/) {}
-  // Line mode: a line past the end of the other file, without a partner.
-  virtual void OnLoneLine(const Record& /*record*/) {}
+                      PairVerdict /*verdict*/, const PairDiff* /*diff*/) {}
+  // Line mode: a line past the end of the other file, without a partner; `diff` lists it
+  // against an empty line.
+  virtual void OnLoneLine(const Record& /*record*/, const PairDiff& /*diff*/) {}
   // Key mode: a record read whose key equals the key of the record before it on its side.
   virtual void OnRepeatedKey(const Record& /*record*/) {}
   // Whether OnPair wants pairs whose texts are equal (kEqual), and pairs the rules accept
@@ -42,7 +46,8 @@ class RecordSink {
 class PairJudge {
  public:
   virtual ~PairJudge() = default;
-  [[nodiscard]] virtual bool Accepts(const Record& source, const Record& destination) = 0;
+  // `diff` holds both records.
+  [[nodiscard]] virtual bool Accepts(const PairDiff& diff) = 0;
 };
 
 }  // namespace vesmer

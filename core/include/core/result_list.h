@@ -57,6 +57,7 @@ class ResultListWriter {
 
   // Writes one entry. Returns false when the observer asked the run to stop; the entry is still
   // written whole.
+  bool Write(const PairDiff& diff);
   bool Write(const ListedPair& pair);
 
  private:
@@ -77,8 +78,9 @@ class ResultListSink : public RecordSink {
  public:
   ResultListSink(const ComparisonJob& job, OutputFile& file, RunObserver& observer);
 
-  void OnPair(const Record& source, const Record& destination, PairVerdict verdict) override;
-  void OnLoneLine(const Record& record) override;
+  void OnPair(const Record& source, const Record& destination, PairVerdict verdict,
+              const PairDiff* diff) override;
+  void OnLoneLine(const Record& record, const PairDiff& diff) override;
 
   // Entries written, and of those the ones that reached the file whole (fewer after a failed
   // write); whether the observer asked the run to stop.
@@ -87,7 +89,7 @@ class ResultListSink : public RecordSink {
   [[nodiscard]] bool stop_requested() const { return stop_; }
 
  private:
-  void Write(const ListedPair& pair);
+  void Write(const PairDiff& diff);
 
   const ComparisonJob& job_;
   OutputFile& file_;

@@ -20,7 +20,7 @@ class RulesJudge : public PairJudge {
   // "?" are each covered by a field of the rules whose bytes (of the line bytes, cut to the
   // field's columns) differ and whose rules accept that difference. Keys are not touched: the
   // pair was matched before it is judged.
-  [[nodiscard]] bool Accepts(const Record& source, const Record& destination) override;
+  [[nodiscard]] bool Accepts(const PairDiff& diff) override;
 
   // For each rule line of the RuleSet, the expected pairs in which it accepted a difference.
   [[nodiscard]] const std::vector<std::int64_t>& rule_pairs() const { return rule_pairs_; }

@@ -45,8 +45,9 @@ class DifferenceStats : public RecordSink {
   DifferenceStats(std::vector<FieldSpan> fields, std::size_t max_counted_columns,
                   std::size_t keep_pairs, std::size_t kept_columns = 16384);
 
-  void OnPair(const Record& source, const Record& destination, PairVerdict verdict) override;
-  void OnLoneLine(const Record& record) override;
+  void OnPair(const Record& source, const Record& destination, PairVerdict verdict,
+              const PairDiff* diff) override;
+  void OnLoneLine(const Record& record, const PairDiff& diff) override;
   void OnUnmatched(const Record& record) override;
   // Equal pairs tell nothing; expected ones are kept.
   [[nodiscard]] bool WantsExpectedPairs() const override { return keep_pairs_ > 0; }
@@ -67,10 +68,10 @@ class DifferenceStats : public RecordSink {
   }
 
  private:
-  // The marker of the pair in marker_, its differing fields in differing_.
-  void Mark(const ListedPair& pair);
-  void Count(const ListedPair& pair);
-  void Keep(const ListedPair& pair, bool expected, std::vector<KeptPair>& into);
+  // The differing fields of the pair in differing_.
+  void Mark(const PairDiff& diff);
+  void Count(const PairDiff& diff);
+  void Keep(const PairDiff& diff, bool expected, std::vector<KeptPair>& into);
 
   std::vector<FieldSpan> fields_;
   std::size_t max_counted_columns_;
@@ -83,7 +84,6 @@ class DifferenceStats : public RecordSink {
   std::int64_t differing_columns_ = 0;
   std::vector<KeptPair> kept_, kept_expected_;
   std::array<std::vector<KeptRecord>, 2> kept_unmatched_;
-  std::string marker_;
   std::vector<int> differing_;  // fields of the pair at hand
 };
 
