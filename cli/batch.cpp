@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "app/run_plan.h"
 #include "cli/batch_options.h"
-#include "cli/batch_sinks.h"
 #include "cli/progress_line.h"
 #include "cli/report.h"
 #include "cli/stop_signals.h"
@@ -32,9 +32,7 @@
 #include "platform/whole_file.h"
 #include "rules/rules.h"
 #include "rules/rules_judge.h"
-#include "settings/job_from_settings.h"
 #include "settings/settings_store.h"
-#include "sort/key_order.h"
 #include "stats/difference_stats.h"
 
 namespace vesmer {
@@ -210,78 +208,63 @@ class BatchObserver : public RunObserver {
   ProgressStart since_;
 };
 
-// What the options ask for, checked and read before anything runs.
-struct Prepared {
-  SettingsStore values;
-  std::optional<Layout> layout;
-  std::optional<RuleSet> rules;
-  std::string problem;  // a Japanese message when the run cannot start
-};
-
-void PrepareValues(const BatchOptions& o, Prepared& p) {
-  SettingsStore& v = p.values;
+// The request the options make: the values of the settings file (or of an empty one) with the
+// options laid over them. False, with a message, when the settings file cannot be read.
+bool RequestFromOptions(const BatchOptions& o, RunRequest& request, std::string& problem) {
+  SettingsStore v;
   if (o.settings) {
-    if (Status s = LoadSettingsFile(*o.settings, v, p.problem); !s.ok()) return;
+    if (Status s = LoadSettingsFile(*o.settings, v, problem); !s.ok()) return false;
   } else {
     // The defaults of an empty settings file.
     LoadSettings(v, SettingsLocation{});
     v.OutputData = "001111";
   }
-  // The batch tool shows no display and never opens an editor.
-  v.Display = "0";
-  v.OpenResult = "0";
-  if (o.paths.size() == 2) v.InputData = {o.paths[0], o.paths[1]};
+  RunRequest& r = request = RunRequestFromSettings(v);
+  if (o.paths.size() == 2) r.inputs = {o.paths[0], o.paths[1]};
   if (o.key) {
-    v.Key = "1";
-    v.KeyRange = *o.key;
+    r.use_key = true;
+    r.key_text = *o.key;
+    r.key_given = true;
   }
   if (o.omit) {
-    v.Omit = "1";
-    v.OmitRange = *o.omit;
+    r.use_omit = true;
+    r.omit_text = *o.omit;
+    r.omit_given = true;
   }
   if (o.outputs) {
-    v.OutputData = "000000";
-    for (const char c : *o.outputs) v.OutputData[static_cast<std::size_t>(c - '0')] = '1';
+    r.outputs = {};
+    for (const char c : *o.outputs) r.outputs.values[static_cast<std::size_t>(c - '0')] = true;
   }
-  if (o.utf8_source) v.Utf8[0] = "1";
-  if (o.utf8_destination) v.Utf8[1] = "1";
-  if (o.space_compare) v.SpaceCompare = "1";
-  if (o.arrange_length) v.ArrangeLength = "1";
-  if (o.scale) v.Scale = *o.scale;
+  if (o.utf8_source) r.utf8[0] = true;
+  if (o.utf8_destination) r.utf8[1] = true;
+  if (o.space_compare) r.space_compare = true;
+  if (o.arrange_length) r.arrange_length = true;
+  if (o.scale) r.scale = *o.scale;
+  r.compare_bytes = o.compare_bytes;
 
-  if (o.layout) {
-    Layout layout;
-    if (Status s = LoadLayout(*o.layout, layout, p.problem); !s.ok()) return;
-    // Fields by name give ranges as if they had been typed, through the same start checks.
-    std::string ranges;
-    if (o.key_fields) {
-      if (o.key) {
-        p.problem = "★--key と --key-fields は、どちらか一方だけを指定してください";
-        return;
-      }
-      if (!FieldNamesToRangeText(layout, *o.key_fields, ranges, p.problem)) return;
-      v.Key = "1";
-      v.KeyRange = ranges;
-    }
-    if (o.omit_fields) {
-      if (o.omit) {
-        p.problem = "★--omit と --omit-fields は、どちらか一方だけを指定してください";
-        return;
-      }
-      if (!FieldNamesToRangeText(layout, *o.omit_fields, ranges, p.problem)) return;
-      v.Omit = "1";
-      v.OmitRange = ranges;
-    }
-    p.layout = std::move(layout);
+  r.layout = o.layout;
+  r.key_fields = o.key_fields;
+  r.omit_fields = o.omit_fields;
+  r.rules = o.rules;
+  r.expected = o.expected;
+  r.duplicates = o.duplicates;
+  if (o.sort) {
+    // Both inputs are sorted at once: each gets half of what the sort may hold.
+    SortOptions sort;
+    sort.memory_bytes = static_cast<std::size_t>(o.sort_memory_mib) << 19;
+    sort.temp_dir = o.temp_dir.value_or("");
+    r.sort = std::move(sort);
   }
-  if (o.rules) {
-    RuleSet rules;
-    if (Status s = LoadRules(*o.rules, p.layout ? &*p.layout : nullptr, rules, p.problem);
-        !s.ok()) {
-      return;
-    }
-    p.rules = std::move(rules);
-  }
+  // Statistics when a summary, a layout or a report asks for them.
+  const bool reporting = o.report || o.summary_csv;
+  r.statistics = o.json || o.layout || reporting;
+  r.counted_columns = reporting ? kReportColumns : 0;
+  r.kept_pairs = o.report ? static_cast<std::size_t>(o.report_pairs) : 0;
+  r.hashes = reporting;
+  r.settings_file = o.settings;
+  if (o.report) r.later_outputs.push_back({*o.report, "報告書"});
+  if (o.summary_csv) r.later_outputs.push_back({*o.summary_csv, "集計の CSV"});
+  return true;
 }
 
 std::vector<std::string> Warnings(const RunSummary& summary, const ComparisonJob& job) {
@@ -318,7 +301,7 @@ struct Gathered {
   const RuleSet* rules = nullptr;
   const DifferenceStats* stats = nullptr;
   const RulesJudge* judge = nullptr;
-  std::array<std::unique_ptr<Sha256>, 2> hashes, original_hashes;
+  std::array<const Sha256*, 2> hashes{}, original_hashes{};
   // The files written besides the result files, by the run and after it, in the JSON's words.
   struct Extra {
     const char* name;
@@ -331,7 +314,7 @@ struct Gathered {
 // ends early (out of key order, stopped, failed) had its reader hash what it read ahead, as
 // much as happened to be read: neither the file's hash nor the same from one run to the next.
 const Sha256* WholeHash(const Gathered& g, std::size_t i) {
-  const Sha256* hash = g.hashes[i].get();
+  const Sha256* hash = g.hashes[i];
   if (g.summary.inputs[i].changed) return nullptr;  // a hash of neither the old nor the new file
   return hash != nullptr && hash->bytes() == g.summary.inputs[i].bytes ? hash : nullptr;
 }
@@ -727,8 +710,6 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     return 0;
   }
 
-  Prepared prepared;
-  PrepareValues(o, prepared);
   auto refuse = [&](std::string message, StartItem focus = StartItem::kNone) {
     // Every refusal is an error, marked as the window marks errors (the window shows its
     // over-the-limit messages without the mark).
@@ -745,85 +726,28 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     err << '\n';
     return 2;
   };
-  if (!prepared.problem.empty()) return refuse(prepared.problem);
-  SettingsStore& values = prepared.values;
-  StartRequest request = StartRequestFromSettings(values);
-  RangeList key, omit;
-  const StartCheckResult check = RunStartChecks(request, key, omit, nullptr);
-  if (!check.passed) return refuse(check.message, check.failed);
-  values.KeyRange = request.key_text;
-  values.OmitRange = request.omit_text;
-  ComparisonJob job = JobFromSettings(values, key, omit);
-  job.CompareBytes = o.compare_bytes;
-  if (o.sort && !job.UseKey)
-    return refuse("★--sort は、キーで比較するとき（--key）に指定してください");
+  RunRequest request;
+  if (std::string problem; !RequestFromOptions(o, request, problem)) return refuse(problem);
+  RunPlan plan;
+  if (const auto refusal = plan.Prepare(std::move(request))) {
+    return refuse(refusal->message, refusal->item);
+  }
+  const ComparisonJob& job = plan.job();
+  const bool reporting = o.report || o.summary_csv;
 
   Gathered g;
   g.job = &job;
-  g.layout = prepared.layout ? &*prepared.layout : nullptr;
-  g.rules = prepared.rules ? &*prepared.rules : nullptr;
-  RunExtensions extensions;
-  extensions.interrupt = &StopFlag();
-  // The run checks that none of its outputs is a file it reads, before it touches any.
-  if (o.layout) extensions.reads.push_back({*o.layout, "レイアウト"});
-  if (o.rules) extensions.reads.push_back({*o.rules, "規則"});
-  if (o.settings) extensions.reads.push_back({*o.settings, "設定"});
-  if (o.report) extensions.later_outputs.push_back({*o.report, "報告書"});
-  if (o.summary_csv) extensions.later_outputs.push_back({*o.summary_csv, "集計の CSV"});
-
-  // Statistics when a summary, a layout or a report asks for them: they cost only on pairs
-  // that differ.
-  std::optional<DifferenceStats> stats;
-  const bool reporting = o.report || o.summary_csv;
-  if (o.json || g.layout != nullptr || reporting) {
-    std::vector<FieldSpan> fields;
-    if (g.layout != nullptr) {
-      for (const Field& f : g.layout->fields) fields.push_back(FieldSpan{f.start, f.length});
-    }
-    stats.emplace(std::move(fields), reporting ? kReportColumns : 0,
-                  o.report ? static_cast<std::size_t>(o.report_pairs) : 0);
-    g.stats = &*stats;
-  }
-  std::optional<RulesJudge> judge;
-  if (g.rules != nullptr) {
-    judge.emplace(*g.rules);
-    g.judge = &*judge;
-    extensions.judge = &*judge;
-  }
-  if (reporting) {
-    for (std::size_t i = 0; i < 2; ++i) {
-      g.hashes[i] = std::make_unique<Sha256>();
-      g.original_hashes[i] = std::make_unique<Sha256>();
-      extensions.input_observers[i] = g.hashes[i].get();
-      extensions.original_observers[i] = g.original_hashes[i].get();
-    }
-  }
-  OutputFile duplicates_file, expected_file;
-  std::optional<DuplicatesSink> duplicates;
-  std::optional<ExpectedListSink> expected;
-  if (o.duplicates) {
-    extensions.outputs.push_back({*o.duplicates, &duplicates_file, "キー重複の一覧"});
-    duplicates.emplace(duplicates_file);
-    extensions.sinks.push_back(&*duplicates);
-  }
-  if (o.expected) {
-    extensions.outputs.push_back({*o.expected, &expected_file, "許容された差異の一覧"});
-    expected.emplace(expected_file, cp932::FromUtf8(job.Scale));
-    extensions.sinks.push_back(&*expected);
-  }
-  if (stats) extensions.sinks.push_back(&*stats);
-  std::optional<KeyOrderSort> sort;
-  if (o.sort) {
-    // Both inputs are sorted at once: each gets half of what the sort may hold.
-    SortOptions options;
-    options.memory_bytes = static_cast<std::size_t>(o.sort_memory_mib) << 19;
-    options.temp_dir = o.temp_dir.value_or("");
-    extensions.sort = &sort.emplace(std::move(options));
-  }
-
+  g.layout = plan.layout();
+  g.rules = plan.rules();
   BatchObserver observer(err, progress_allowed && !o.quiet && !o.json, o.sort);
-  g.summary = RunComparison(job, observer, extensions);
+  g.summary = plan.Run(observer, &StopFlag());
   observer.Clear();
+  g.stats = plan.stats();
+  g.judge = plan.judge();
+  for (std::size_t i = 0; i < 2; ++i) {
+    g.hashes[i] = plan.hash(i);
+    g.original_hashes[i] = plan.original_hash(i);
+  }
   RunSummary& summary = g.summary;
   // A signal after the run last looked is a stop all the same: the run says so.
   const auto stop_after_run = [&] {

@@ -6,11 +6,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "app/run_plan.h"
 #include "core/messages.h"
 #include "core/result_list.h"
 #include "platform/files.h"
 #include "platform/process.h"
-#include "settings/job_from_settings.h"
 #include "ui/form_support.h"
 #include "ui/main_window.h"
 
@@ -54,12 +54,12 @@ void ComparisonController::OmitTextNormalised(const std::string& text) {
 
 void ComparisonController::Start() {
   form_.SetStatusText("");
-  StartRequest request = StartRequestFromSettings(form_.CollectValues());
-  const StartCheckResult check = RunStartChecks(request, key_ranges_, omit_ranges_, this);
-  if (!check.passed) {
-    form_.SetStatusText(FromStd(check.message));
+  const SettingsStore values = form_.CollectValues();
+  RunPlan plan;
+  if (const auto refusal = plan.Prepare(RunRequestFromSettings(values), this)) {
+    form_.SetStatusText(FromStd(refusal->message));
     QWidget* focus = nullptr;
-    switch (check.failed) {
+    switch (refusal->item) {
       case StartItem::kSource:
         focus = form_.cmdSelInput[0];
         break;
@@ -86,9 +86,7 @@ void ComparisonController::Start() {
   form_.prgProgress->show();
   form_.SetStatusText(messages::kRunning);
   form_.ApplyControlStates(false);
-  // Taken after locking: the lock re-applies the key rule to the first two outputs.
-  const SettingsStore values = form_.CollectValues();
-  const ComparisonJob job = JobFromSettings(values, key_ranges_, omit_ranges_);
+  const ComparisonJob& job = plan.job();
   options_.display = IsOn(values.Display);
   options_.open_result = IsOn(values.OpenResult);
   // Anything but "0" opens the list with the named editor.
@@ -105,7 +103,7 @@ void ComparisonController::Start() {
   segments_until_clock_ = 0;
   odd_stride_ = false;
 
-  const RunSummary summary = RunComparison(job, *this);
+  const RunSummary summary = plan.Run(*this);
 
   form_.prgProgress->hide();
   // The last listed pair stays shown.

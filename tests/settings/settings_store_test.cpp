@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "core/job.h"
 #include "tests/forked_child.h"
 #include "tests/test_util.h"
 

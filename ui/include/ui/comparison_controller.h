@@ -8,7 +8,6 @@
 #include <string>
 
 #include "core/comparison_run.h"
-#include "core/ranges.h"
 #include "core/start_checks.h"
 
 namespace vesmer {
@@ -54,8 +53,6 @@ class ComparisonController : public RunObserver, public RangeTextListener {
   void OpenResultList(const std::string& path);
 
   frmVESMER& form_;
-  RangeList key_ranges_;
-  RangeList omit_ranges_;
   WindowRunOptions options_;
   bool running_ = false;
   bool stop_ = false;

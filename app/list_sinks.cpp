@@ -1,4 +1,4 @@
-#include "cli/batch_sinks.h"
+#include "list_sinks.h"
 
 #include <string>
 

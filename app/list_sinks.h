@@ -1,5 +1,5 @@
-// The batch tool's own outputs fed during a run: the records whose key repeats, and the pairs
-// the rules accepted as result-list entries.
+// Lists a run writes besides its result files, fed as it goes: the records whose key repeats,
+// and the pairs the rules accepted as result-list entries.
 #pragma once
 
 #include "core/record_sink.h"

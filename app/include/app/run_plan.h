@@ -1,0 +1,125 @@
+// One way from what a user asks for to a run, for the window and the batch tool alike: a typed
+// request (the window's controls or a settings file, with the batch tool's options laid over
+// it) becomes a checked job with its features plugged in (layout, rules, statistics, hashes,
+// sort, extra lists), and runs.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/comparison_run.h"
+#include "core/job.h"
+#include "core/own_files.h"
+#include "core/start_checks.h"
+#include "layout/layout.h"
+#include "platform/files.h"
+#include "platform/sha256.h"
+#include "rules/rules.h"
+#include "rules/rules_judge.h"
+#include "settings/settings_store.h"
+#include "sort/key_order.h"
+#include "stats/difference_stats.h"
+
+namespace vesmer {
+
+class DuplicatesSink;
+class ExpectedListSink;
+
+// What a run is asked to do. Texts are UTF-8; paths are as given.
+struct RunRequest {
+  std::array<std::string, 2> inputs;  // by Side
+  std::array<bool, 2> utf8{};         // the input is UTF-8, converted before reading
+  bool use_key = false;
+  std::string key_text;  // as typed; the plan holds it normalised once checked
+  bool use_omit = false;
+  std::string omit_text;
+  // The result kinds chosen; kinds 0 and 1 go with the key whatever is chosen for them.
+  PerKind<bool> outputs;
+  bool space_compare = false;
+  bool arrange_length = false;
+  bool compare_bytes = false;  // pairs compare on their bytes, not their texts
+  std::string scale;           // the ruler of the result list
+
+  // Fields by name: a layout, and key or omitted columns by field names instead of ranges.
+  // Names replace ranges that came with the settings, not ranges the user gave for this run.
+  std::optional<std::string> layout, key_fields, omit_fields;
+  bool key_given = false;
+  bool omit_given = false;
+  // Expected differences: rules, and the list of the pairs they accepted.
+  std::optional<std::string> rules, expected;
+  // Sorting by key first (key mode only), and the list of records whose key repeats.
+  std::optional<SortOptions> sort;
+  std::optional<std::string> duplicates;
+  // Figures of the differences: per field (with a layout) and per column, the first pairs kept.
+  bool statistics = false;
+  std::size_t counted_columns = 0;  // columns counted one by one (a heat-map)
+  std::size_t kept_pairs = 0;
+  // SHA-256 of each input as compared, and of the UTF-8 original of one that is converted.
+  bool hashes = false;
+  // A settings file the request came from: a file the run reads.
+  std::optional<std::string> settings_file;
+  // Files the front end writes once the run has ended (a report): checked with the run's own.
+  std::vector<NamedFile> later_outputs;
+};
+
+// The request that the values of a settings store make (the window's controls copied into them,
+// or a settings file).
+[[nodiscard]] RunRequest RunRequestFromSettings(const SettingsStore& values);
+
+// Why a request cannot run: the message as the window shows it, and what it is about.
+struct PlanRefusal {
+  std::string message;
+  StartItem item = StartItem::kNone;
+};
+
+class RunPlan {
+ public:
+  RunPlan();
+  ~RunPlan();
+  RunPlan(const RunPlan&) = delete;
+  RunPlan& operator=(const RunPlan&) = delete;
+
+  // Reads the layout and the rules, turns field names into ranges, runs the start checks (in
+  // their order, telling `listener` of each range text rewritten) and makes the job. Touches no
+  // file but those it reads. Refused: why, and the plan must not run.
+  [[nodiscard]] std::optional<PlanRefusal> Prepare(RunRequest request,
+                                                   RangeTextListener* listener = nullptr);
+
+  // Runs the job with every feature asked for. `interrupt`, when given, stops the run as the
+  // observer can (a signal).
+  [[nodiscard]] RunSummary Run(RunObserver& observer, const std::atomic<bool>* interrupt = nullptr);
+
+  // The request with its range texts normalised, and the job made of it.
+  [[nodiscard]] const RunRequest& request() const { return request_; }
+  [[nodiscard]] const ComparisonJob& job() const { return job_; }
+  // The features, null when not asked for.
+  [[nodiscard]] const Layout* layout() const { return layout_ ? &*layout_ : nullptr; }
+  [[nodiscard]] const RuleSet* rules() const { return rules_ ? &*rules_ : nullptr; }
+  [[nodiscard]] const RulesJudge* judge() const { return judge_ ? &*judge_ : nullptr; }
+  [[nodiscard]] const DifferenceStats* stats() const { return stats_ ? &*stats_ : nullptr; }
+  // Input i's hash as compared, and of its UTF-8 original; null without hashes.
+  [[nodiscard]] const Sha256* hash(std::size_t i) const { return hashes_[i].get(); }
+  [[nodiscard]] const Sha256* original_hash(std::size_t i) const {
+    return original_hashes_[i].get();
+  }
+
+ private:
+  RunRequest request_;
+  ComparisonJob job_;
+  std::optional<Layout> layout_;
+  std::optional<RuleSet> rules_;
+  std::optional<RulesJudge> judge_;
+  std::optional<DifferenceStats> stats_;
+  std::array<std::unique_ptr<Sha256>, 2> hashes_, original_hashes_;
+  OutputFile duplicates_file_, expected_file_;
+  std::unique_ptr<DuplicatesSink> duplicates_;
+  std::unique_ptr<ExpectedListSink> expected_;
+  std::optional<KeyOrderSort> sort_;
+};
+
+}  // namespace vesmer

@@ -1,0 +1,143 @@
+#include "app/run_plan.h"
+
+#include <utility>
+
+#include "core/result_names.h"
+#include "list_sinks.h"
+#include "platform/cp932.h"
+
+namespace vesmer {
+
+RunRequest RunRequestFromSettings(const SettingsStore& values) {
+  RunRequest request;
+  request.inputs = values.InputData;
+  for (std::size_t i = 0; i < 2; ++i) request.utf8[i] = IsOn(values.Utf8[i]);
+  request.use_key = IsOn(values.Key);
+  request.key_text = values.KeyRange;
+  request.use_omit = IsOn(values.Omit);
+  request.omit_text = values.OmitRange;
+  for (std::size_t k = 0; k < kOutputKinds && k < values.OutputData.size(); ++k) {
+    request.outputs.values[k] = values.OutputData[k] == '1';
+  }
+  request.space_compare = IsOn(values.SpaceCompare);
+  request.arrange_length = IsOn(values.ArrangeLength);
+  request.scale = values.Scale;
+  return request;
+}
+
+RunPlan::RunPlan() = default;
+RunPlan::~RunPlan() = default;
+
+std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListener* listener) {
+  request_ = std::move(request);
+  RunRequest& r = request_;
+  std::string problem;
+  const auto refused = [&] { return PlanRefusal{std::move(problem), StartItem::kNone}; };
+  if (r.layout) {
+    Layout layout;
+    if (Status s = LoadLayout(*r.layout, layout, problem); !s.ok()) return refused();
+    // Fields by name give ranges as if they had been typed, through the same start checks.
+    if (r.key_fields) {
+      if (r.key_given) {
+        problem = "★--key と --key-fields は、どちらか一方だけを指定してください";
+        return refused();
+      }
+      if (!FieldNamesToRangeText(layout, *r.key_fields, r.key_text, problem)) return refused();
+      r.use_key = true;
+    }
+    if (r.omit_fields) {
+      if (r.omit_given) {
+        problem = "★--omit と --omit-fields は、どちらか一方だけを指定してください";
+        return refused();
+      }
+      if (!FieldNamesToRangeText(layout, *r.omit_fields, r.omit_text, problem)) return refused();
+      r.use_omit = true;
+    }
+    layout_ = std::move(layout);
+  }
+  if (r.rules) {
+    RuleSet rules;
+    if (Status s = LoadRules(*r.rules, layout(), rules, problem); !s.ok()) return refused();
+    rules_ = std::move(rules);
+  }
+
+  StartRequest start;
+  start.source = r.inputs[0];
+  start.destination = r.inputs[1];
+  start.use_key = r.use_key;
+  start.use_omit = r.use_omit;
+  start.key_text = r.key_text;
+  start.omit_text = r.omit_text;
+  RangeList key, omit;
+  const StartCheckResult check = RunStartChecks(start, key, omit, listener);
+  if (!check.passed) return PlanRefusal{check.message, check.failed};
+  r.key_text = start.key_text;
+  r.omit_text = start.omit_text;
+
+  job_ = {};
+  job_.InputData = r.inputs;
+  job_.Utf8 = r.utf8;
+  job_.OutputSelected = r.outputs;
+  job_.UseKey = r.use_key;
+  job_.OutputSelected[OutputKind::kSourceUnmatched] = job_.UseKey;
+  job_.OutputSelected[OutputKind::kDestinationUnmatched] = job_.UseKey;
+  job_.ResultPath = MakeResultPaths(r.inputs[0]);
+  job_.KeyColumns = key;
+  job_.UseOmit = r.use_omit;
+  job_.OmitColumns = omit;
+  job_.SpaceCompare = r.space_compare;
+  job_.ArrangeLength = r.arrange_length;
+  job_.CompareBytes = r.compare_bytes;
+  job_.Scale = r.scale;
+  if (r.sort && !job_.UseKey) {
+    return PlanRefusal{"★--sort は、キーで比較するとき（--key）に指定してください"};
+  }
+  return std::nullopt;
+}
+
+RunSummary RunPlan::Run(RunObserver& observer, const std::atomic<bool>* interrupt) {
+  const RunRequest& r = request_;
+  RunExtensions extensions;
+  extensions.interrupt = interrupt;
+  // The run checks that none of its outputs is a file it reads, before it touches any.
+  if (r.layout) extensions.reads.push_back({*r.layout, "レイアウト"});
+  if (r.rules) extensions.reads.push_back({*r.rules, "規則"});
+  if (r.settings_file) extensions.reads.push_back({*r.settings_file, "設定"});
+  extensions.later_outputs = r.later_outputs;
+
+  // Statistics cost only on pairs that differ.
+  if (r.statistics) {
+    std::vector<FieldSpan> fields;
+    if (layout_) {
+      for (const Field& f : layout_->fields) fields.push_back(FieldSpan{f.start, f.length});
+    }
+    stats_.emplace(std::move(fields), r.counted_columns, r.kept_pairs);
+  }
+  if (rules_) {
+    judge_.emplace(*rules_);
+    extensions.judge = &*judge_;
+  }
+  if (r.hashes) {
+    for (std::size_t i = 0; i < 2; ++i) {
+      hashes_[i] = std::make_unique<Sha256>();
+      original_hashes_[i] = std::make_unique<Sha256>();
+      extensions.input_observers[i] = hashes_[i].get();
+      extensions.original_observers[i] = original_hashes_[i].get();
+    }
+  }
+  if (r.duplicates) {
+    extensions.outputs.push_back({*r.duplicates, &duplicates_file_, "キー重複の一覧"});
+    duplicates_ = std::make_unique<DuplicatesSink>(duplicates_file_);
+    extensions.sinks.push_back(duplicates_.get());
+  }
+  if (r.expected) {
+    extensions.outputs.push_back({*r.expected, &expected_file_, "許容された差異の一覧"});
+    expected_ = std::make_unique<ExpectedListSink>(expected_file_, cp932::FromUtf8(job_.Scale));
+    extensions.sinks.push_back(expected_.get());
+  }
+  if (stats_) extensions.sinks.push_back(&*stats_);
+  if (r.sort) extensions.sort = &sort_.emplace(*r.sort);
+  return RunComparison(job_, observer, extensions);
+}
+
+}  // namespace vesmer
