@@ -207,6 +207,14 @@ void Run::NoteLineEnds(InputSide& input) {
                                               (input.raw().size() >= kLineEndCheckBytes || !ended);
 }
 
+// Both sides' next records after a pair. False when Check() ends the run.
+[[gnu::always_inline]] inline bool Run::AdvanceBoth(PairVerdict verdict) {
+  if (kFastPaths && verdict == PairVerdict::kEqual) return AdvanceOverSameBytes();
+  Advance(side(Side::kSource));
+  Advance(side(Side::kDestination));
+  return true;
+}
+
 PairVerdict Run::Pair() {
   InputSide& src = side(Side::kSource);
   InputSide& dst = side(Side::kDestination);

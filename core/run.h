@@ -147,14 +147,6 @@ class Run {
   for (RecordSink* sink : sinks_) sink->OnRepeatedKey(input);
 }
 
-// Both sides' next records after a pair. False when Check() ends the run.
-[[gnu::always_inline]] inline bool Run::AdvanceBoth(PairVerdict verdict) {
-  if (kFastPaths && verdict == PairVerdict::kEqual) return AdvanceOverSameBytes();
-  Advance(side(Side::kSource));
-  Advance(side(Side::kDestination));
-  return true;
-}
-
 inline void Run::PairEqual(PairVerdict verdict, bool write_line) {
   InputSide& src = side(Side::kSource);
   InputSide& dst = side(Side::kDestination);
