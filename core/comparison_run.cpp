@@ -69,7 +69,7 @@ Status Run::CheckOwnFiles() {
 Status Run::OpenInput(Side s) {
   InputSide& input = side(s);
   input.lines_read = 0;
-  input.reader.SetInterrupt(extensions_.interrupt);
+  input.file().SetInterrupt(extensions_.interrupt);
   if (extensions_.sort != nullptr) {
     // A pipe or a FIFO gives its bytes once: only the sort may open it. A reader opened here
     // would take bytes from it that the sort never sees, and its writer could find no reader
@@ -85,8 +85,8 @@ Status Run::OpenInput(Side s) {
   // A sorted input is read (and its bytes seen) by its sort.
   ChunkObserver* observer =
       extensions_.sort != nullptr ? nullptr : extensions_.input_observers[Index(s)];
-  Status status = WithPath(input.reader.Open(job_.Input(s), observer), job_.Input(s));
-  input_ids_[Index(s)] = input.reader.id();
+  Status status = WithPath(input.file().Open(job_.Input(s), observer), job_.Input(s));
+  input_ids_[Index(s)] = input.file().id();
   if (status.ok()) status = LockInput(s);
   return status;
 }
@@ -111,7 +111,7 @@ Status Run::LockInput(Side s) {
 }
 
 Status Run::SortInputs() {
-  for (InputSide& input : sides_) input.reader.Close();
+  for (InputSide& input : sides_) input.file().Close();
   std::array<LineSource*, 2> sources{};
   const Status sorted = extensions_.sort->Arrange(
       job_, extensions_.interrupt, extensions_.input_observers, observer_, sources, input_ids_);
@@ -120,7 +120,7 @@ Status Run::SortInputs() {
     return {};
   }
   if (!sorted.ok()) return sorted;
-  for (const Side s : kSides) side(s).source = sources[Index(s)];
+  for (const Side s : kSides) side(s).ReadFrom(*sources[Index(s)]);
   return {};
 }
 
@@ -193,7 +193,7 @@ Status Run::SetUp() {
 }
 
 void Run::NoteLineEnds(InputSide& input) {
-  if (input.source != nullptr) {
+  if (!input.reads_file()) {
     // Sorted: the first record is not the first line; look at the start of the file itself.
     inputs_[Index(input.side())].lf_line_ends = StartsWithLfLineEnds(job_.Input(input.side()));
     return;
@@ -201,10 +201,11 @@ void Run::NoteLineEnds(InputSide& input) {
   if (!input.has_record) return;
   // A file with LF line ends reads as one long line: its first line holds an LF, and no CR
   // ends it within the first MiB.
-  const std::string_view head = input.raw().substr(0, kLineEndCheckBytes);
-  const bool ended = input.consumed() > input.raw().size();
-  inputs_[Index(input.side())].lf_line_ends = head.find('\n') != std::string_view::npos &&
-                                              (input.raw().size() >= kLineEndCheckBytes || !ended);
+  const std::string_view head = input.record().raw().substr(0, kLineEndCheckBytes);
+  const bool ended = input.consumed() > input.record().raw().size();
+  inputs_[Index(input.side())].lf_line_ends =
+      head.find('\n') != std::string_view::npos &&
+      (input.record().raw().size() >= kLineEndCheckBytes || !ended);
 }
 
 // Both sides' next records after a pair. False when Check() ends the run.
@@ -216,8 +217,8 @@ void Run::NoteLineEnds(InputSide& input) {
 }
 
 PairVerdict Run::Pair() {
-  InputSide& src = side(Side::kSource);
-  InputSide& dst = side(Side::kDestination);
+  Record& src = side(Side::kSource).record();
+  Record& dst = side(Side::kDestination).record();
   const TextMatch match = MatchComparisonTexts(src, dst);
   if (match == TextMatch::kSameLines) {
     PairEqual(PairVerdict::kEqual);
@@ -250,17 +251,18 @@ PairVerdict Run::Pair() {
 
 void Run::Unmatched(InputSide& input) {
   ++found_[UnmatchedKind(input.side())];
-  files_.OnUnmatched(input);
-  for (RecordSink* sink : sinks_) sink->OnUnmatched(input);
+  files_.OnUnmatched(input.record());
+  for (RecordSink* sink : sinks_) sink->OnUnmatched(input.record());
 }
 
 void Run::Lone(InputSide& input) {
   ++found_[DiffersKind(input.side())];
   ++found_[OutputKind::kResultList];
-  files_.OnLoneLine(input);
+  const Record& record = input.record();
+  files_.OnLoneLine(record);
   const bool source = input.side() == Side::kSource;
-  diff_.Reset(source ? &input : nullptr, source ? nullptr : &input, input.line_number());
-  for (RecordSink* sink : sinks_) sink->OnLoneLine(input, diff_);
+  diff_.Reset(source ? &record : nullptr, source ? nullptr : &record, record.line_number());
+  for (RecordSink* sink : sinks_) sink->OnLoneLine(record, diff_);
 }
 
 void Run::ReportProgress() {
@@ -302,7 +304,7 @@ Status Run::MatchAll() {
     if (out_of_order_ || stop_) return {};
     if (--until_check_ == 0 && !Check()) return error_;
     if (job_.UseKey && src.has_record && dst.has_record) {
-      const int order = Compare(src.key_text(), dst.key_text());
+      const int order = Compare(src.record().key_text(), dst.record().key_text());
       if (order > 0) {
         Unmatched(dst);
         Advance(dst);
@@ -334,7 +336,7 @@ Status Run::MatchAll() {
 }
 
 Status Run::CloseAll() {
-  for (InputSide& input : sides_) input.reader.Close();
+  for (InputSide& input : sides_) input.file().Close();
   Status first;
   for (RecordSink* sink : sinks_) {
     if (Status s = sink->Finish(); !s.ok() && first.ok()) first = s;

@@ -144,12 +144,12 @@ class Run {
   ++summary.repeated_records;
   if (!previous_repeated_[Index(input.side())]) ++summary.repeated_keys;
   previous_repeated_[Index(input.side())] = true;
-  for (RecordSink* sink : sinks_) sink->OnRepeatedKey(input);
+  for (RecordSink* sink : sinks_) sink->OnRepeatedKey(input.record());
 }
 
 inline void Run::PairEqual(PairVerdict verdict, bool write_line) {
-  InputSide& src = side(Side::kSource);
-  InputSide& dst = side(Side::kDestination);
+  const Record& src = side(Side::kSource).record();
+  const Record& dst = side(Side::kDestination).record();
   if (write_line) files_.OnPair(src, dst, verdict);
   ++found_[OutputKind::kMatching];
   if (verdict == PairVerdict::kExpected) ++expected_;

@@ -78,11 +78,11 @@ class CrFinder {
 bool Run::AdvanceOverSameBytes() {
   InputSide& src = side(Side::kSource);
   InputSide& dst = side(Side::kDestination);
-  const bool from_files = src.source == nullptr && dst.source == nullptr;
-  const std::string_view a = from_files ? src.reader.Ahead() : std::string_view();
-  const std::string_view b = from_files ? dst.reader.Ahead() : std::string_view();
+  const bool from_files = src.reads_file() && dst.reads_file();
+  const std::string_view a = from_files ? src.file().Ahead() : std::string_view();
+  const std::string_view b = from_files ? dst.file().Ahead() : std::string_view();
   std::size_t end = 0;
-  if (!a.empty() && !b.empty() && src.raw() == dst.raw()) {
+  if (!a.empty() && !b.empty() && src.record().raw() == dst.record().raw()) {
     end = WholeLinesIn(a, CommonPrefixLength(a, b));
   }
   std::size_t done = 0;     // bytes of `a` whose lines are read or looked at
@@ -101,8 +101,8 @@ bool Run::AdvanceOverSameBytes() {
   std::int64_t behind = 0;
   const auto catch_up = [&] {
     if (behind == 0) return;
-    const auto at = static_cast<std::size_t>(src.raw().data() - a.data());
-    ReadSameRecord(dst, src, b.substr(at, src.raw().size()), done - taken, behind);
+    const auto at = static_cast<std::size_t>(src.record().raw().data() - a.data());
+    ReadSameRecord(dst, src, b.substr(at, src.record().raw().size()), done - taken, behind);
     // The records passed over repeat no key: a repeat is caught up with at once.
     if (behind > 1) previous_repeated_[Index(Side::kDestination)] = false;
     NoteRepeatedKey(dst);
@@ -116,7 +116,7 @@ bool Run::AdvanceOverSameBytes() {
   const KeyBuilder& keys = src.key_builder();
   const std::size_t key_size = keys.short_key_size();
   std::uint64_t high = 0, low = 0;  // the source's last key
-  bool short_key = !job_.UseKey || src.key_text().WordsOfSize(key_size, high, low);
+  bool short_key = !job_.UseKey || src.record().key_text().WordsOfSize(key_size, high, low);
   std::size_t read = 0;  // bytes of `a` the source's reader has been moved past
   std::int64_t looked_at = 0;
   std::string_view last;  // the last of them
@@ -159,7 +159,7 @@ bool Run::AdvanceOverSameBytes() {
     done = used;
     read = used;
     ++behind;
-    short_key = !job_.UseKey || src.key_text().WordsOfSize(key_size, high, low);
+    short_key = !job_.UseKey || src.record().key_text().WordsOfSize(key_size, high, low);
     if (each_pair || src.repeated_key) catch_up();
     // What MatchAll does between two pairs; the keys are equal, the lines the same.
     if (list_ && list_->stop_requested()) stop_ = true;

@@ -17,7 +17,7 @@ class RecordReaderTest : public ::testing::Test {
  protected:
   InputSide& Open(const std::string& content) {
     WriteFile(dir_ / "in", content);
-    EXPECT_TRUE(side_.reader.Open(dir_ / "in").ok());
+    EXPECT_TRUE(side_.file().Open(dir_ / "in", nullptr).ok());
     side_.ClearKeys();
     return side_;
   }
@@ -33,7 +33,7 @@ TEST_F(RecordReaderTest, KeyIsTakenFromLineBytes) {
   testing::UseKey(job_, "1-3,8-9");
   Open(CrLf({"ABCDEFGHIJ"}));
   Read();
-  EXPECT_EQ(side_.key(), "ABCHI");
+  EXPECT_EQ(side_.record().key(), "ABCHI");
   EXPECT_EQ(side_.lines_read, 1);
 }
 
@@ -41,12 +41,12 @@ TEST_F(RecordReaderTest, ShortLinesGiveShortOrEmptyKeys) {
   testing::UseKey(job_, "3-5");
   Open(CrLf({"ab", "abc", "abcdef", "a"}));
   Read();
-  EXPECT_TRUE(side_.key().empty());
+  EXPECT_TRUE(side_.record().key().empty());
   Read();  // a key after an empty one is not checked
-  EXPECT_EQ(side_.key(), "c");
+  EXPECT_EQ(side_.record().key(), "c");
   EXPECT_FALSE(out_of_order_);
   Read();
-  EXPECT_EQ(side_.key(), "cde");
+  EXPECT_EQ(side_.record().key(), "cde");
   Read();  // an empty key after a non-empty one is a decrease
   EXPECT_TRUE(out_of_order_);
 }
@@ -94,13 +94,15 @@ TEST_F(RecordReaderTest, ComparisonBytesApplyTheOptions) {
              "B",
              "\x81\x81\x40"}));
   Read();
-  EXPECT_EQ(side_.ComparisonBytes(), "AB  EF");  // 5-10 reaches past the end: skipped whole
-  EXPECT_EQ(side_.raw(), "ABCDEF");
+  EXPECT_EQ(side_.record().ComparisonBytes(),
+            "AB  EF");  // 5-10 reaches past the end: skipped whole
+  EXPECT_EQ(side_.record().raw(), "ABCDEF");
   Read();
-  EXPECT_EQ(side_.ComparisonBytes(), "A   ");  // the space replaced, then columns 3-4 masked
+  EXPECT_EQ(side_.record().ComparisonBytes(),
+            "A   ");  // the space replaced, then columns 3-4 masked
   Read();
   // 0x81 0x81 is one character; the 0x81 0x40 inside it is no full-width space.
-  EXPECT_EQ(side_.ComparisonBytes(), "\x81\x81\x40");
+  EXPECT_EQ(side_.record().ComparisonBytes(), "\x81\x81\x40");
 }
 
 TEST_F(RecordReaderTest, ExhaustedSideStaysExhausted) {
@@ -118,22 +120,22 @@ TEST_F(RecordReaderTest, AlignmentCutsTheLongerOfEachPair) {
   TempDir other_dir;
   WriteFile(other_dir / "b", CrLf({"ABC", "ABCDEFGH", "ABCDEF"}));
   InputSide other(Side::kDestination, job_);
-  ASSERT_TRUE(other.reader.Open(other_dir / "b").ok());
+  ASSERT_TRUE(other.file().Open(other_dir / "b", nullptr).ok());
   bool flag = false;
   job_.ArrangeLength = true;
   Open(CrLf({"ABCDEF", "ABCDEF", "ABCDEFGH"}));
   Read();
   ReadRecord(other, flag);
-  EXPECT_TRUE(ComparisonTextsEqual(side_, other));
-  EXPECT_EQ(side_.ComparisonBytes(), "ABC");
+  EXPECT_TRUE(ComparisonTextsEqual(side_.record(), other.record()));
+  EXPECT_EQ(side_.record().ComparisonBytes(), "ABC");
   Read();
   ReadRecord(other, flag);
-  EXPECT_TRUE(ComparisonTextsEqual(side_, other));
-  EXPECT_EQ(other.ComparisonBytes(), "ABCDEF");
+  EXPECT_TRUE(ComparisonTextsEqual(side_.record(), other.record()));
+  EXPECT_EQ(other.record().ComparisonBytes(), "ABCDEF");
   job_.ArrangeLength = false;
   Read();
   ReadRecord(other, flag);
-  EXPECT_FALSE(ComparisonTextsEqual(side_, other));
+  EXPECT_FALSE(ComparisonTextsEqual(side_.record(), other.record()));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // writes (line bytes, key, comparison bytes), and aligns two records' comparison lengths.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,7 +14,7 @@
 
 namespace vesmer {
 
-// Where a side's lines come from when not straight from its file (a sorted stream of it).
+// The lines of one input, one after another.
 class LineSource {
  public:
   virtual ~LineSource() = default;
@@ -26,13 +27,47 @@ class LineSource {
   [[nodiscard]] virtual std::uint64_t size() const = 0;
 };
 
+// A file's lines as the line reader reads them, numbered from 1. Also lets a caller look at the
+// lines ahead and move past them without having them handed out (the same-bytes path).
+class FileLines final : public LineSource {
+ public:
+  bool Next(std::string_view& line, std::int64_t& line_number) override {
+    if (!reader_.is_open() || !reader_.Next(line)) return false;
+    line_number = ++number_;
+    return true;
+  }
+  [[nodiscard]] const Status& status() const override { return reader_.status(); }
+  [[nodiscard]] std::uint64_t consumed() const override { return reader_.consumed(); }
+  [[nodiscard]] std::uint64_t size() const override { return reader_.size(); }
+
+  [[nodiscard]] Status Open(const std::string& path, ChunkObserver* observer) {
+    number_ = 0;
+    return reader_.Open(path, observer);
+  }
+  void Close() { reader_.Close(); }
+  void SetInterrupt(const std::atomic<bool>* flag) { reader_.SetInterrupt(flag); }
+  [[nodiscard]] FileId id() const { return reader_.id(); }
+  // See LineReader::Ahead and Skip; `lines` is how many lines `bytes` hold.
+  [[nodiscard]] std::string_view Ahead() const { return reader_.Ahead(); }
+  void Skip(std::size_t bytes, std::int64_t lines) {
+    reader_.Skip(bytes);
+    number_ += lines;
+  }
+
+ private:
+  LineReader reader_;
+  std::int64_t number_ = 0;
+};
+
 class InputSide;
 
-// The current record of one side as sinks see it: the line as read, and the images made from it
-// when first asked for (most records are decided by their raw bytes alone).
+// The current record of one side as sinks see it: the line as read, its key, and the images
+// made from it when first asked for (most records are decided by their raw bytes alone). The
+// side that read it (InputSide) sets it; everyone else only looks.
 class Record {
  public:
-  Record(Side side, const ComparisonJob& job) : side_(side), job_(&job) {}
+  Record(Side side, const ComparisonJob& job, const KeyText* key)
+      : side_(side), job_(&job), key_(key) {}
 
   [[nodiscard]] Side side() const { return side_; }
   // The line's number in the file as the user gave it.
@@ -40,8 +75,8 @@ class Record {
   // The line as read, without its line end: what result files receive.
   [[nodiscard]] std::string_view raw() const { return raw_; }
   // The key (key mode only), as BuildKey makes it.
-  [[nodiscard]] std::string_view key() const { return keys_[current_key_].view(); }
-  [[nodiscard]] const KeyText& key_text() const { return keys_[current_key_]; }
+  [[nodiscard]] std::string_view key() const { return key_->view(); }
+  [[nodiscard]] const KeyText& key_text() const { return *key_; }
   // The line as Windows holds its text, the raw line decoded and encoded again: columns count
   // these bytes. The raw line itself when it comes back unchanged, as nearly every line does.
   [[nodiscard]] std::string_view LineBytes() const;
@@ -64,17 +99,14 @@ class Record {
   [[nodiscard]] std::string_view FullRawComparisonBytes() const;
   [[nodiscard]] const ComparisonJob& job() const { return *job_; }
 
- protected:
-  friend void ReadRecord(InputSide&, bool&);
-  friend void ReadSameRecord(InputSide&, const InputSide&, std::string_view, std::size_t,
-                             std::int64_t);
-  friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
-  friend void ReadRecordsAhead(InputSide&, std::string_view, std::size_t, std::int64_t);
-  friend void AlignRecordLengths(InputSide&, InputSide&);
+ private:
+  friend class InputSide;
   friend void PrepareLineBytes(const Record&, const Record&);
-  friend void AlignRawLengths(InputSide&, InputSide&);
+  friend void AlignRecordLengths(Record&, Record&);
+  friend void AlignRawLengths(Record&, Record&);
   void SetLineBytes(bool round_trips) const;
-  void Reset(std::string_view raw, std::int64_t line_number);
+  // A new line, and the key its side built for it.
+  void Reset(std::string_view raw, std::int64_t line_number, const KeyText* key);
   void Prepare() const;
   void PrepareRaw() const;
 
@@ -82,8 +114,7 @@ class Record {
   const ComparisonJob* job_;
   std::int64_t line_number_ = 0;
   std::string_view raw_;
-  KeyText keys_[2];
-  int current_key_ = 0;
+  const KeyText* key_;
 
   // Made on demand for the current record.
   mutable bool line_ready_ = false;
@@ -100,14 +131,26 @@ class Record {
   mutable std::string raw_comparison_store_;  // when the line is not its own line bytes
 };
 
-// The run's state for one input.
-class InputSide : public Record {
+// The run's cursor on one input: where its lines come from, how far it has read, the keys it
+// built (the current one and the one before, for the order check) and the record at hand.
+class InputSide {
  public:
   InputSide(Side side, const ComparisonJob& job)
-      : Record(side, job), key_builder_(job.KeyColumns) {}
+      : record_(side, job, &keys_[0]), key_builder_(job.KeyColumns) {}
+  InputSide(const InputSide&) = delete;
+  InputSide& operator=(const InputSide&) = delete;
 
-  LineReader reader;
-  LineSource* source = nullptr;  // when set, lines come from here instead of `reader`
+  [[nodiscard]] Side side() const { return record_.side(); }
+  // The record at hand; valid while has_record.
+  [[nodiscard]] const Record& record() const { return record_; }
+  [[nodiscard]] Record& record() { return record_; }
+
+  // The input's own file; lines come from it unless ReadFrom() gave another source.
+  [[nodiscard]] FileLines& file() { return file_; }
+  // Reads its lines from `source` (a sorted stream of the input) instead of its file.
+  void ReadFrom(LineSource& source) { lines_ = &source; }
+  [[nodiscard]] bool reads_file() const { return lines_ == &file_; }
+
   std::int64_t lines_read = 0;
   bool has_record = false;
   bool read_failed = false;
@@ -123,15 +166,9 @@ class InputSide : public Record {
     has_previous_ = false;
     key_builder_.Reset();
   }
-  [[nodiscard]] const Status& status() const {
-    return source != nullptr ? source->status() : reader.status();
-  }
-  [[nodiscard]] std::uint64_t consumed() const {
-    return source != nullptr ? source->consumed() : reader.consumed();
-  }
-  [[nodiscard]] std::uint64_t size() const {
-    return source != nullptr ? source->size() : reader.size();
-  }
+  [[nodiscard]] const Status& status() const { return lines_->status(); }
+  [[nodiscard]] std::uint64_t consumed() const { return lines_->consumed(); }
+  [[nodiscard]] std::uint64_t size() const { return lines_->size(); }
 
  private:
   friend void ReadRecord(InputSide&, bool&);
@@ -139,6 +176,16 @@ class InputSide : public Record {
                              std::int64_t);
   friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
   friend void ReadRecordsAhead(InputSide&, std::string_view, std::size_t, std::int64_t);
+  // The record becomes `line`, with the current key.
+  void Hold(std::string_view line, std::int64_t line_number) {
+    record_.Reset(line, line_number, &keys_[current_key_]);
+  }
+
+  Record record_;
+  FileLines file_;
+  LineSource* lines_ = &file_;
+  KeyText keys_[2];
+  int current_key_ = 0;
   bool has_previous_ = false;
   KeyBuilder key_builder_;
   std::string key_scratch_;
@@ -176,10 +223,10 @@ void PrepareLineBytes(const Record& a, const Record& b);
 
 // With ArrangeLength on, both current records compare at the shorter comparison length. Each
 // pair starts from the records' own full comparison bytes, so a cut never outlives its pair.
-void AlignRecordLengths(InputSide& source, InputSide& destination);
+void AlignRecordLengths(Record& source, Record& destination);
 
 // The raw comparison bytes' counterpart of AlignRecordLengths.
-void AlignRawLengths(InputSide& source, InputSide& destination);
+void AlignRawLengths(Record& source, Record& destination);
 
 enum class TextMatch {
   kSameLines,  // the lines are the same bytes: equal whatever is compared
@@ -189,15 +236,15 @@ enum class TextMatch {
 
 // Compares the two current comparison texts code unit for code unit, the pair aligned first.
 // kSameLines is a shortcut: without fast paths, identical lines give kEqual.
-[[nodiscard]] TextMatch MatchComparisonTexts(InputSide& source, InputSide& destination);
+[[nodiscard]] TextMatch MatchComparisonTexts(Record& source, Record& destination);
 
 // True when the two current comparison texts are identical code unit for code unit. Aligns
 // the pair first.
-[[nodiscard]] inline bool ComparisonTextsEqual(InputSide& source, InputSide& destination) {
+[[nodiscard]] inline bool ComparisonTextsEqual(Record& source, Record& destination) {
   return MatchComparisonTexts(source, destination) != TextMatch::kDiffers;
 }
 
 // True when the two current raw comparison bytes are identical, the pair aligned first.
-[[nodiscard]] bool RawComparisonBytesEqual(InputSide& source, InputSide& destination);
+[[nodiscard]] bool RawComparisonBytesEqual(Record& source, Record& destination);
 
 }  // namespace vesmer
