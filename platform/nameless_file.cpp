@@ -35,8 +35,9 @@ int LinkNamelessFile(int fd, const std::string& path) {
   // Through /proc any process may do it; AT_EMPTY_PATH needs CAP_DAC_READ_SEARCH on kernels
   // before 6.10, but works where /proc is not mounted.
   const std::string proc = "/proc/self/fd/" + std::to_string(fd);
-  if (sys::Calls().linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+  if (sys::Calls().linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
     return 0;
+  }
   const int error = errno;
   if (error != ENOENT) return error;
   if (sys::Calls().linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
