@@ -5,7 +5,6 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 #include <thread>
 
 #include "platform/fast_paths.h"
+#include "platform/sys.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -55,7 +55,7 @@ inline const void* FindCr(std::string_view bytes) {
 
 FileId IdOfPath(const std::string& path) {
   struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+  if (path.empty() || sys::Calls().stat(path.c_str(), &st) != 0) return {};
   return {st.st_dev, st.st_ino, true};
 }
 
@@ -121,7 +121,7 @@ struct LineReader::Prefetch {
     if (wake.valid()) {
       // Wakes a thread waiting for a pipe's writer; an eventfd write of 1 cannot block here.
       const std::uint64_t one = 1;
-      while (::write(wake.get(), &one, sizeof one) < 0 && errno == EINTR) {
+      while (sys::Calls().write(wake.get(), &one, sizeof one) < 0 && errno == EINTR) {
       }
     }
     if (thread.joinable()) thread.join();
@@ -139,7 +139,7 @@ struct LineReader::Prefetch {
   bool WaitReadable(int& error) {
     pollfd fds[2] = {{fd.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
     for (;;) {
-      if (::poll(fds, 2, -1) >= 0) return (fds[1].revents & POLLIN) == 0;
+      if (sys::Calls().poll(fds, 2, -1) >= 0) return (fds[1].revents & POLLIN) == 0;
       if (errno != EINTR) {
         error = errno;
         return false;
@@ -160,7 +160,7 @@ struct LineReader::Prefetch {
       ssize_t got = -1;
       if (!wake.valid() || WaitReadable(error)) {
         do {
-          got = ::read(fd.get(), buffer, chunk_size);
+          got = sys::Calls().read(fd.get(), buffer, chunk_size);
         } while (got < 0 && errno == EINTR);
         if (got < 0) error = errno;
       } else if (error == 0) {
@@ -282,17 +282,17 @@ Status LineReader::Open(const std::string& path, ChunkObserver* observer) {
   carry_.ShrinkTo(0);
   carry_big_ = false;
   skip_lf_ = false;
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  UniqueFd fd(sys::Calls().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0));
   if (!fd.valid()) return status_ = ErrorWithPath(errno, "open", path);
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return status_ = ErrorWithPath(errno, "open", path);
+  if (sys::Calls().fstat(fd.get(), &st) != 0) return status_ = ErrorWithPath(errno, "open", path);
   if (S_ISDIR(st.st_mode)) return status_ = ErrorWithPath(EISDIR, "open", path);
   UniqueFd wake;
   if (!S_ISREG(st.st_mode)) {
-    wake.Reset(::eventfd(0, EFD_CLOEXEC));
+    wake.Reset(sys::Calls().eventfd(0, EFD_CLOEXEC));
     if (!wake.valid()) return status_ = ErrorWithPath(errno, "open", path);
   } else {
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    sys::Calls().posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   }
   try {
     path_ = path;
@@ -465,8 +465,9 @@ class OutputFile::WriteBehind {
       started_ = std::min(wanted_, from + kWriteBehindStep);
       lock.unlock();
       // Starts the writes and does not wait for them; what is left at close is written then.
-      (void)::sync_file_range(fd_, static_cast<off_t>(from), static_cast<off_t>(started_ - from),
-                              SYNC_FILE_RANGE_WRITE);
+      (void)sys::Calls().sync_file_range(fd_, static_cast<off_t>(from),
+                                         static_cast<off_t>(started_ - from),
+                                         SYNC_FILE_RANGE_WRITE);
       lock.lock();
     }
   }
@@ -539,10 +540,10 @@ Status OutputFile::OpenLocked(const std::string& path) {
   // Open an existing file, else create one that did not exist, so that Abandon() knows which
   // files it may remove. Another process may create or remove the file in between: try again.
   for (int attempt = 0; !fd.valid(); ++attempt) {
-    fd.Reset(::open(path.c_str(), kWrite));
+    fd.Reset(sys::Calls().open(path.c_str(), kWrite, 0));
     if (fd.valid()) break;
     if (errno != ENOENT) return status_ = ErrorWithPath(errno, "open", path);
-    fd.Reset(::open(path.c_str(), kWrite | O_CREAT | O_EXCL, 0666));
+    fd.Reset(sys::Calls().open(path.c_str(), kWrite | O_CREAT | O_EXCL, 0666));
     if (fd.valid()) {
       created = true;
       break;
@@ -551,18 +552,18 @@ Status OutputFile::OpenLocked(const std::string& path) {
     if (attempt == 2) {
       // Still neither there nor creatable alone: a symbolic link to a missing file. Create its
       // target as a plain open would; not knowing for sure that it is ours, never remove it.
-      fd.Reset(::open(path.c_str(), kWrite | O_CREAT, 0666));
+      fd.Reset(sys::Calls().open(path.c_str(), kWrite | O_CREAT, 0666));
       if (!fd.valid()) return status_ = ErrorWithPath(errno, "create", path);
     }
   }
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return status_ = ErrorWithPath(errno, "open", path);
+  if (sys::Calls().fstat(fd.get(), &st) != 0) return status_ = ErrorWithPath(errno, "open", path);
   id_ = {st.st_dev, st.st_ino, true};
   fd_ = std::move(fd);
   created_ = created;
   if (S_ISREG(st.st_mode)) {
     int locked;
-    while ((locked = ::flock(fd_.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    while ((locked = sys::Calls().flock(fd_.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
     if (locked != 0) {
       const int error = errno;
@@ -589,13 +590,15 @@ Status OutputFile::Truncate() {
   }
   StopWriteBehind();
   struct stat st;
-  if (::fstat(fd_.get(), &st) != 0) return status_ = ErrorWithPath(errno, "truncate", path_);
+  if (sys::Calls().fstat(fd_.get(), &st) != 0) {
+    return status_ = ErrorWithPath(errno, "truncate", path_);
+  }
   if (S_ISREG(st.st_mode)) {
     int result;
-    while ((result = ::ftruncate(fd_.get(), 0)) != 0 && errno == EINTR) {
+    while ((result = sys::Calls().ftruncate(fd_.get(), 0)) != 0 && errno == EINTR) {
     }
     if (result != 0) return status_ = ErrorWithPath(errno, "truncate", path_);
-    if (::lseek(fd_.get(), 0, SEEK_SET) != 0) {
+    if (sys::Calls().lseek(fd_.get(), 0, SEEK_SET) != 0) {
       return status_ = ErrorWithPath(errno, "truncate", path_);
     }
     // Only a regular file is written behind, once it is large.
@@ -611,7 +614,7 @@ void OutputFile::Abandon() {
   if (!fd_.valid()) return;
   StopWriteBehind();
   // Removed while still locked, so no other run can have taken the file over in between.
-  if (created_ && IdOfPath(path_) == id_) ::unlink(path_.c_str());
+  if (created_ && IdOfPath(path_) == id_) sys::Calls().unlink(path_.c_str());
   (void)fd_.Close();  // nothing of ours is lost: whatever was written is being thrown away
   created_ = false;
   writing_ = false;
@@ -620,7 +623,7 @@ void OutputFile::Abandon() {
 
 void OutputFile::WriteOut(const char* data, std::size_t n) {
   while (n > 0 && status_.ok()) {
-    const ssize_t put = ::write(fd_.get(), data, n);
+    const ssize_t put = sys::Calls().write(fd_.get(), data, n);
     if (put < 0) {
       if (errno == EINTR) continue;
       status_ = ErrorWithPath(errno, "write", path_);
@@ -707,15 +710,16 @@ bool FileExists(std::string path) {
   if (path.empty()) return false;
   if (path.size() > 1 && path.back() == '/') path.pop_back();
   // O_NONBLOCK: a FIFO without a writer must not hang the test.
-  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  const UniqueFd fd(
+      sys::Calls().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
   if (!fd.valid()) return false;
   struct stat st;
-  return ::fstat(fd.get(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return sys::Calls().fstat(fd.get(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool IsDirectory(const std::string& path) {
   struct stat st;
-  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return !path.empty() && sys::Calls().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string CutNull(std::string_view text) {
@@ -732,16 +736,15 @@ std::string RemoveExtension(std::string_view path) {
 }
 
 Status RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), kRenameNoReplace) ==
-      0) {
+  if (sys::Calls().renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), kRenameNoReplace) == 0) {
     return {};
   }
   if (errno != EINVAL && errno != ENOSYS) return Status::Error(errno, "rename", from);
   // File systems without RENAME_NOREPLACE: link refuses an existing name too.
-  if (::link(from.c_str(), to.c_str()) != 0) return Status::Error(errno, "link", from);
-  if (::unlink(from.c_str()) != 0) {
+  if (sys::Calls().link(from.c_str(), to.c_str()) != 0) return Status::Error(errno, "link", from);
+  if (sys::Calls().unlink(from.c_str()) != 0) {
     const int err = errno;
-    ::unlink(to.c_str());
+    sys::Calls().unlink(to.c_str());
     return Status::Error(err, "unlink", from);
   }
   return {};

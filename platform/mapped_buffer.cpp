@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/sys.h"
+
 namespace vesmer {
 namespace {
 
@@ -31,7 +33,7 @@ std::size_t RoundUpToPage(std::size_t n) {
 }  // namespace
 
 MappedBuffer::~MappedBuffer() {
-  if (data_ != nullptr) ::munmap(data_, capacity_);
+  if (data_ != nullptr) sys::Calls().munmap(data_, capacity_);
 }
 
 Status MappedBuffer::Append(std::string_view bytes) {
@@ -49,9 +51,9 @@ Status MappedBuffer::Append(std::string_view bytes) {
     const std::size_t wanted = std::max({needed, doubled, kMinCapacity});
     void* p = MAP_FAILED;
     for (const std::size_t size : {wanted, needed}) {
-      p = data_ == nullptr
-              ? ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-              : ::mremap(data_, capacity_, size, MREMAP_MAYMOVE);
+      p = data_ == nullptr ? sys::Calls().mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                                               MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                           : sys::Calls().mremap(data_, capacity_, size, MREMAP_MAYMOVE);
       if (p != MAP_FAILED) {
         capacity_ = size;
         break;
@@ -72,13 +74,13 @@ void MappedBuffer::ShrinkTo(std::size_t limit) {
   if (keep == 0 && limit != 0) return;  // no page-rounded limit that small: nothing to give
   if (capacity_ <= keep || size_ > keep) return;
   if (keep == 0) {
-    ::munmap(data_, capacity_);
+    sys::Calls().munmap(data_, capacity_);
     data_ = nullptr;
     capacity_ = 0;
     return;
   }
   // Unmapping the tail shrinks the mapping where it is, so the bytes held do not move.
-  if (::munmap(data_ + keep, capacity_ - keep) == 0) capacity_ = keep;
+  if (sys::Calls().munmap(data_ + keep, capacity_ - keep) == 0) capacity_ = keep;
 }
 
 }  // namespace vesmer

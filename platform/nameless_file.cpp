@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/sys.h"
+
 namespace vesmer {
 namespace {
 
@@ -20,7 +22,7 @@ int OpenNamelessFile(const std::string& folder, int flags, mode_t mode) {
     errno = EOPNOTSUPP;
     return -1;
   }
-  return ::open(folder.c_str(), O_TMPFILE | O_CLOEXEC | flags, mode);
+  return sys::Calls().open(folder.c_str(), O_TMPFILE | O_CLOEXEC | flags, mode);
 }
 
 bool NamelessFileUnsupported(int error) {
@@ -33,10 +35,12 @@ int LinkNamelessFile(int fd, const std::string& path) {
   // Through /proc any process may do it; AT_EMPTY_PATH needs CAP_DAC_READ_SEARCH on kernels
   // before 6.10, but works where /proc is not mounted.
   const std::string proc = "/proc/self/fd/" + std::to_string(fd);
-  if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (sys::Calls().linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    return 0;
+  }
   const int error = errno;
   if (error != ENOENT) return error;
-  if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  if (sys::Calls().linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
   return errno == ENOENT ? error : errno;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/files.h"
+#include "platform/sys.h"
 
 namespace vesmer {
 
@@ -20,34 +21,35 @@ Status StartDetached(const std::vector<std::string>& argv) {
 
   // A pipe tells the parent whether exec succeeded: it closes on exec, or carries errno.
   int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return Status::Error(errno, "pipe");
-  const pid_t child = ::fork();
+  if (sys::Calls().pipe2(pipe_fds, O_CLOEXEC) != 0) return Status::Error(errno, "pipe");
+  const pid_t child = sys::Calls().fork();
   if (child < 0) {
     const int err = errno;
-    ::close(pipe_fds[0]);
-    ::close(pipe_fds[1]);
+    sys::Calls().close(pipe_fds[0]);
+    sys::Calls().close(pipe_fds[1]);
     return Status::Error(err, "fork");
   }
   if (child == 0) {
     // Fork twice so that init adopts the program and the caller never waits for it.
     ::setsid();
-    if (::fork() == 0) {
-      ::execvp(args[0], args.data());
+    if (sys::Calls().fork() == 0) {
+      sys::Calls().execvp(args[0], args.data());
       const int err = errno;
-      (void)!::write(pipe_fds[1], &err, sizeof err);
+      (void)!sys::Calls().write(pipe_fds[1], &err, sizeof err);
       ::_exit(127);
     }
     ::_exit(0);
   }
-  ::close(pipe_fds[1]);
+  sys::Calls().close(pipe_fds[1]);
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  while (sys::Calls().waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   int exec_error = 0;
   ssize_t got;
-  while ((got = ::read(pipe_fds[0], &exec_error, sizeof exec_error)) < 0 && errno == EINTR) {
+  while ((got = sys::Calls().read(pipe_fds[0], &exec_error, sizeof exec_error)) < 0 &&
+         errno == EINTR) {
   }
-  ::close(pipe_fds[0]);
+  sys::Calls().close(pipe_fds[0]);
   if (got == static_cast<ssize_t>(sizeof exec_error)) {
     return Status::Error(exec_error, "exec", argv[0]);
   }
@@ -66,7 +68,8 @@ std::string FindOnPath(const std::string& name) {
     std::string dir = end > start ? folders.substr(start, end - start) : std::string(".");
     std::string candidate = std::move(dir);
     candidate.append("/").append(name);
-    if (::access(candidate.c_str(), X_OK) == 0 && !IsDirectory(candidate)) return candidate;
+    if (sys::Calls().access(candidate.c_str(), X_OK) == 0 && !IsDirectory(candidate))
+      return candidate;
     start = end + 1;
   }
   return {};
@@ -74,7 +77,7 @@ std::string FindOnPath(const std::string& name) {
 
 std::string ExecutablePath() {
   char buffer[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  const ssize_t n = sys::Calls().readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (n <= 0) return {};
   return std::string(buffer, static_cast<std::size_t>(n));
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "platform/nameless_file.h"
+#include "platform/sys.h"
 #include "platform/unique_fd.h"
 
 namespace vesmer {
@@ -64,7 +65,7 @@ bool WriteAll(int fd, std::string_view data, const std::atomic<bool>* stop) {
       errno = EINTR;
       return false;
     }
-    const ssize_t put = ::write(fd, data.data(), std::min(data.size(), kStep));
+    const ssize_t put = sys::Calls().write(fd, data.data(), std::min(data.size(), kStep));
     if (put < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -76,15 +77,15 @@ bool WriteAll(int fd, std::string_view data, const std::atomic<bool>* stop) {
 
 // Makes a finished rename in `folder` survive a power cut.
 Status SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = sys::Calls().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd < 0) return Status::Error(errno, "fsync", folder);
   // Some file systems cannot sync a folder and say so with EINVAL; there is nothing to do then.
-  if (::fsync(fd) != 0 && errno != EINVAL) {
+  if (sys::Calls().fsync(fd) != 0 && errno != EINVAL) {
     const int error = errno;
-    ::close(fd);
+    sys::Calls().close(fd);
     return Status::Error(error, "fsync", folder);
   }
-  if (::close(fd) != 0) return Status::Error(errno, "close", folder);
+  if (sys::Calls().close(fd) != 0) return Status::Error(errno, "close", folder);
   return {};
 }
 
@@ -92,22 +93,22 @@ Status SyncFolder(const std::string& folder) {
 
 Status ReadWholeFile(const std::string& path, std::size_t max_bytes, std::string& content) {
   content.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = sys::Calls().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) return Status::Error(errno, "open", path);
   const auto fail = [&](int error, const char* operation) {
-    ::close(fd);
+    sys::Calls().close(fd);
     content.clear();
     return Status::Error(error, operation, path);
   };
   struct stat st;
-  if (::fstat(fd, &st) != 0) return fail(errno, "stat");
+  if (sys::Calls().fstat(fd, &st) != 0) return fail(errno, "stat");
   if (S_ISREG(st.st_mode)) {
     if (static_cast<std::uint64_t>(st.st_size) > max_bytes) return fail(EFBIG, "read");
     content.reserve(static_cast<std::size_t>(st.st_size));
   }
   char buffer[65536];
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    const ssize_t got = sys::Calls().read(fd, buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
       return fail(errno, "read");
@@ -117,7 +118,7 @@ Status ReadWholeFile(const std::string& path, std::size_t max_bytes, std::string
     if (static_cast<std::size_t>(got) > max_bytes - content.size()) return fail(EFBIG, "read");
     content.append(buffer, static_cast<std::size_t>(got));
   }
-  if (::close(fd) != 0) {
+  if (sys::Calls().close(fd) != 0) {
     content.clear();
     return Status::Error(errno, "close", path);
   }
@@ -128,7 +129,7 @@ Status ResolveLinks(const std::string& path, std::string& target) {
   target = path;
   for (int links = 0;; ++links) {
     struct stat st;
-    if (::lstat(target.c_str(), &st) != 0) {
+    if (sys::Calls().lstat(target.c_str(), &st) != 0) {
       if (errno == ENOENT) return {};  // a file yet to be made
       return Status::Error(errno, "lstat", target);
     }
@@ -136,7 +137,7 @@ Status ResolveLinks(const std::string& path, std::string& target) {
     if (links == kMaxLinks) return Status::Error(ELOOP, "readlink", path);
     std::string link(256, '\0');
     for (;;) {
-      const ssize_t got = ::readlink(target.c_str(), link.data(), link.size());
+      const ssize_t got = sys::Calls().readlink(target.c_str(), link.data(), link.size());
       if (got < 0) return Status::Error(errno, "readlink", target);
       if (static_cast<std::size_t>(got) < link.size()) {
         link.resize(static_cast<std::size_t>(got));
@@ -158,7 +159,7 @@ Status ReplaceWholeFile(const std::string& path, std::string_view content, Durab
   std::string target;
   if (Status resolved = ResolveLinks(path, target); !resolved.ok()) return resolved;
   struct stat old;
-  const bool exists = ::stat(target.c_str(), &old) == 0;
+  const bool exists = sys::Calls().stat(target.c_str(), &old) == 0;
   if (!exists && errno != ENOENT) return Status::Error(errno, "stat", target);
   if (exists && !S_ISREG(old.st_mode)) {
     return Status::Error(S_ISDIR(old.st_mode) ? EISDIR : EINVAL, "replace", target);
@@ -173,26 +174,27 @@ Status ReplaceWholeFile(const std::string& path, std::string_view content, Durab
     if (!NamelessFileUnsupported(errno)) return Status::Error(errno, "create", target);
     temp = TemporaryPattern(target);
     // mkostemp creates the file with O_EXCL: a file of that name that exists is never reused.
-    fd.Reset(::mkostemp(temp.data(), O_CLOEXEC));
+    fd.Reset(sys::Calls().mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.valid()) return Status::Error(errno, "create", target);
   }
   const auto fail = [&](int error, const char* operation) {
     fd.Reset();
-    if (!temp.empty()) ::unlink(temp.c_str());
+    if (!temp.empty()) sys::Calls().unlink(temp.c_str());
     return Status::Error(error, operation, target);
   };
   if (exists) {
     // Only root may give a file away; anyone else ends up owning the new file, as with any
     // editor that saves through a new file.
     if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-        ::fchown(fd.get(), old.st_uid, old.st_gid) != 0 && errno != EPERM) {
+        sys::Calls().fchown(fd.get(), old.st_uid, old.st_gid) != 0 && errno != EPERM) {
       return fail(errno, "chown");
     }
   }
-  if (::fchmod(fd.get(), exists ? (old.st_mode & 07777) : 0644) != 0) return fail(errno, "chmod");
+  if (sys::Calls().fchmod(fd.get(), exists ? (old.st_mode & 07777) : 0644) != 0)
+    return fail(errno, "chmod");
   if (!WriteAll(fd.get(), content, stop)) return fail(errno, "write");
   const bool sync = durability == Durability::kSynced;
-  if (sync && ::fsync(fd.get()) != 0) return fail(errno, "fsync");
+  if (sync && sys::Calls().fsync(fd.get()) != 0) return fail(errno, "fsync");
   if (temp.empty()) {
     for (int tries = 0;; ++tries) {
       temp = TemporaryPattern(target);
@@ -206,7 +208,7 @@ Status ReplaceWholeFile(const std::string& path, std::string_view content, Durab
   if (const int error = fd.Close(); error != 0) return fail(error, "close");
   // The last moment a stop can still leave the old file as it was.
   if (stop != nullptr && stop->load()) return fail(EINTR, "write");
-  if (::rename(temp.c_str(), target.c_str()) != 0) return fail(errno, "rename");
+  if (sys::Calls().rename(temp.c_str(), target.c_str()) != 0) return fail(errno, "rename");
   return sync ? SyncFolder(folder) : Status{};
 }
 
@@ -216,11 +218,11 @@ Status MakeFolders(const std::string& folder, mode_t mode) {
     end = folder.find('/', end + 1);
     const std::string part = folder.substr(0, end);
     if (part.empty() || part.back() == '/') continue;  // the root, or a doubled "/"
-    if (::mkdir(part.c_str(), mode) == 0) continue;
+    if (sys::Calls().mkdir(part.c_str(), mode) == 0) continue;
     const int error = errno;
     // An existing folder answers EEXIST, or EACCES/EROFS where we could not create it anyway.
     struct stat st;
-    if (::stat(part.c_str(), &st) == 0) {
+    if (sys::Calls().stat(part.c_str(), &st) == 0) {
       if (S_ISDIR(st.st_mode)) continue;
       return Status::Error(ENOTDIR, "mkdir", part);
     }
@@ -231,10 +233,10 @@ Status MakeFolders(const std::string& folder, mode_t mode) {
 
 bool MayWrite(const std::string& path) {
   struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
+  if (path.empty() || sys::Calls().stat(path.c_str(), &st) != 0) return false;
   const int wanted = S_ISDIR(st.st_mode) ? (W_OK | X_OK) : W_OK;
   // The effective ids decide what the process may do, as they do for open().
-  return ::faccessat(AT_FDCWD, path.c_str(), wanted, AT_EACCESS) == 0;
+  return sys::Calls().faccessat(AT_FDCWD, path.c_str(), wanted, AT_EACCESS) == 0;
 }
 
 }  // namespace vesmer

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,7 +20,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/sys.h"
 #include "tests/forked_child.h"
+#include "tests/platform/sys_faults.h"
 #include "tests/test_util.h"
 
 namespace vesmer {
@@ -1000,6 +1001,20 @@ SyncRequests& Requests() {
   return requests;
 }
 
+// Stands in for sync_file_range: each request is noted and held while a test asks for a slow
+// disk, then passed on unchanged.
+int NotedSyncFileRange(int fd, off_t offset, off_t count, unsigned flags) {
+  SyncRequests& requests = Requests();
+  {
+    std::unique_lock lock(requests.mutex);
+    requests.seen.emplace_back(static_cast<std::uint64_t>(offset),
+                               static_cast<std::uint64_t>(count));
+    requests.changed.notify_all();
+    requests.changed.wait(lock, [&] { return !requests.hold; });
+  }
+  return sys::RealCalls().sync_file_range(fd, offset, count, flags);
+}
+
 // Waits (a minute at most) until `ready` holds for the requests seen; false when it never does.
 template <typename Ready>
 bool WaitForRequests(Ready ready) {
@@ -1021,6 +1036,9 @@ TEST(OutputFileTest, ASlowDiskIsAskedForOneStepAtATime) {
     requests.seen.clear();
     requests.hold = true;
   }
+  sys::SysCalls calls = sys::Calls();
+  calls.sync_file_range = NotedSyncFileRange;
+  const sys::ScopedSysCalls noted(calls);
   OutputFile out;
   ASSERT_TRUE(out.Create(dir / "r").ok());
   out.Append(std::string_view(bytes).substr(0, std::size_t{17} << 20));
@@ -1046,20 +1064,215 @@ TEST(OutputFileTest, ASlowDiskIsAskedForOneStepAtATime) {
   EXPECT_LE(next, bytes.size());
 }
 
+// Disk faults, through the system-call seam.
+
+using testing::Call;
+using testing::SysFaults;
+
+std::string Records(int count) {
+  std::string bytes;
+  for (int i = 0; i < count; ++i) bytes += "record " + std::to_string(i) + "\r\n";
+  return bytes;
+}
+
+TEST(OutputFileTest, AnInterruptedWriteIsMadeAgain) {
+  TempDir dir;
+  SysFaults faults;
+  faults.Add({.call = Call::kWrite, .error = EINTR});
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  out.Append(Records(100));
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(faults.Hits(), 1);
+  EXPECT_EQ(ReadFile(dir / "r"), Records(100));
+  EXPECT_EQ(out.bytes_reached(), Records(100).size());
+  EXPECT_EQ(out.lines_lost(), 0u);
+}
+
+TEST(OutputFileTest, AShortWriteIsContinuedUntilEveryByteIsWritten) {
+  TempDir dir;
+  SysFaults faults;
+  // Every write takes 7 bytes at most, as a nearly full disk may.
+  faults.Add({.call = Call::kWrite, .at_most = 7, .times = testing::kEveryCall});
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  out.Append(Records(50));
+  ASSERT_TRUE(out.Flush().ok());
+  out.AppendLine("last");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "r"), Records(50) + "last\r\n");
+  EXPECT_EQ(out.bytes_reached(), out.bytes_appended());
+  EXPECT_GT(faults.Calls(Call::kWrite), 2);
+}
+
+TEST(OutputFileTest, AFailedWriteIsReportedWithTheFileAndTheRecordsLost) {
+  for (const int error : {ENOSPC, EIO}) {
+    TempDir dir;
+    const std::string path = dir / "r";
+    SysFaults faults;
+    // The first write gets 20 bytes through; the disk is full for the rest.
+    faults.Add({.call = Call::kWrite, .at_most = 20});
+    faults.Add({.call = Call::kWrite, .error = error, .nth = 2, .times = testing::kEveryCall});
+    OutputFile out;
+    ASSERT_TRUE(out.Create(path).ok());
+    out.Append(Records(10));
+    out.AppendLine("after the failure");
+    const Status s = out.Close();
+    EXPECT_EQ(s.error_number(), error);
+    EXPECT_EQ(s.operation(), "write");
+    EXPECT_EQ(s.path(), path);
+    EXPECT_EQ(ReadFile(path), Records(10).substr(0, 20));
+    EXPECT_EQ(out.bytes_reached(), 20u);
+    // The 20 bytes are records 0 and 1: the other 8, and the line appended after the failure,
+    // are lost.
+    EXPECT_EQ(out.lines_lost(), 9u);
+    EXPECT_EQ(faults.Calls(Call::kWrite), 2);  // nothing is tried after a failure
+  }
+}
+
+TEST(OutputFileTest, AFailedCloseIsReported) {
+  // A delayed write error may only show when the file is closed.
+  TempDir dir;
+  const std::string path = dir / "r";
+  const int before = OpenDescriptors();
+  {
+    SysFaults faults;
+    faults.Add({.call = Call::kClose, .error = EIO, .path = path});
+    OutputFile out;
+    ASSERT_TRUE(out.Create(path).ok());
+    out.AppendLine("x");
+    const Status s = out.Close();
+    EXPECT_EQ(s.error_number(), EIO);
+    EXPECT_EQ(s.operation(), "close");
+    EXPECT_EQ(s.path(), path);
+    EXPECT_FALSE(out.is_open());
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(OutputFileTest, AnInterruptedTruncateIsMadeAgain) {
+  TempDir dir;
+  WriteFile(dir / "r", "old result\r\n");
+  SysFaults faults;
+  faults.Add({.call = Call::kFtruncate, .error = EINTR});
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  out.AppendLine("new");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(faults.Calls(Call::kFtruncate), 2);
+  EXPECT_EQ(ReadFile(dir / "r"), "new\r\n");
+}
+
+TEST(OutputFileTest, AnInterruptedLockIsMadeAgain) {
+  TempDir dir;
+  SysFaults faults;
+  faults.Add({.call = Call::kFlock, .error = EINTR});
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(faults.Calls(Call::kFlock), 2);
+}
+
+TEST(OutputFileTest, AFailedTruncateLeavesTheFileAsItWasAndRemovesANewOne) {
+  TempDir dir;
+  WriteFile(dir / "old", "old result\r\n");
+  SysFaults faults;
+  faults.Add({.call = Call::kFtruncate, .error = EIO, .times = testing::kEveryCall});
+  OutputFile out;
+  Status s = out.Create(dir / "old");
+  EXPECT_EQ(s.error_number(), EIO);
+  EXPECT_EQ(s.operation(), "truncate");
+  EXPECT_EQ(s.path(), dir / "old");
+  EXPECT_FALSE(out.is_open());
+  EXPECT_EQ(ReadFile(dir / "old"), "old result\r\n");
+  s = out.Create(dir / "new");
+  EXPECT_EQ(s.error_number(), EIO);
+  EXPECT_EQ(s.path(), dir / "new");
+  EXPECT_EQ(testing::FolderEntries(dir.path()), std::vector<std::string>{"old"});
+}
+
+TEST(LineReaderTest, AnInterruptedReadIsMadeAgain) {
+  TempDir dir;
+  WriteFile(dir / "f", "a\r\nb\r\n");
+  SysFaults faults;
+  faults.Add({.call = Call::kRead, .error = EINTR});
+  EXPECT_EQ(ReadAll(dir / "f"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(faults.Hits(), 1);
+}
+
+TEST(LineReaderTest, AFailedReadIsAnErrorNotTheEndOfTheFile) {
+  TempDir dir;
+  const std::string path = dir / "f";
+  WriteFile(path, "first\r\nsecond\r\nthird\r\n");
+  SysFaults faults;
+  faults.Add({.call = Call::kRead, .error = EIO, .nth = 2});
+  LineReader reader(8);  // "first\r\ns", then a read that fails
+  ASSERT_TRUE(reader.Open(path).ok());
+  std::string_view line;
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line, "first");
+  EXPECT_FALSE(reader.Next(line));  // "second" runs on into the chunk that could not be read
+  EXPECT_EQ(reader.status().error_number(), EIO);
+  EXPECT_EQ(reader.status().operation(), "read");
+  EXPECT_EQ(reader.status().path(), path);
+  EXPECT_FALSE(reader.Next(line));
+  reader.Close();
+}
+
+TEST(LineReaderTest, ShortReadsGiveTheSameLines) {
+  // A read may hand over fewer bytes than asked for, ending anywhere: inside a line, between a
+  // CR and its LF. Only a read of nothing is the end of the file.
+  TempDir dir;
+  const std::string text = "a\r\nbc\r\rdef\r\n\r\nghij\nk\r\nl";
+  WriteFile(dir / "f", text);
+  for (std::size_t at_most = 1; at_most <= 7; ++at_most) {
+    SysFaults faults;
+    faults.Add({.call = Call::kRead, .at_most = at_most, .times = testing::kEveryCall});
+    EXPECT_EQ(ReadAll(dir / "f"), ReferenceLines(text)) << at_most;
+    EXPECT_GT(faults.Calls(Call::kRead), static_cast<int>(text.size() / at_most)) << at_most;
+  }
+}
+
+TEST(FilesTest, RenameNoReplaceWithoutRenameNoReplaceStillRefusesAnExistingName) {
+  // Where renameat2 cannot refuse (EINVAL from the file system, ENOSYS from an old kernel), a
+  // link and an unlink do the same.
+  for (const int error : {EINVAL, ENOSYS}) {
+    TempDir dir;
+    WriteFile(dir / "a", "A");
+    WriteFile(dir / "b", "B");
+    SysFaults faults;
+    faults.Add({.call = Call::kRenameat2, .error = error, .times = testing::kEveryCall});
+    const Status s = RenameNoReplace(dir / "a", dir / "b");
+    EXPECT_EQ(s.error_number(), EEXIST);
+    EXPECT_EQ(s.operation(), "link");
+    EXPECT_EQ(ReadFile(dir / "b"), "B");
+    EXPECT_TRUE(RenameNoReplace(dir / "a", dir / "c").ok());
+    EXPECT_EQ(testing::FolderEntries(dir.path()), (std::vector<std::string>{"b", "c"}));
+    EXPECT_EQ(ReadFile(dir / "c"), "A");
+    EXPECT_EQ(faults.Calls(Call::kLink), 2);
+  }
+}
+
+TEST(FilesTest, RenameNoReplaceThatFailsLeavesBothNamesAsTheyWere) {
+  TempDir dir;
+  WriteFile(dir / "a", "A");
+  SysFaults faults;
+  faults.Add({.call = Call::kRenameat2, .error = EIO});
+  Status s = RenameNoReplace(dir / "a", dir / "c");
+  EXPECT_EQ(s.error_number(), EIO);
+  EXPECT_EQ(s.operation(), "rename");
+  EXPECT_EQ(s.path(), dir / "a");
+  EXPECT_EQ(testing::FolderEntries(dir.path()), std::vector<std::string>{"a"});
+  // Linked under the new name, but the old name cannot be removed: the new name goes again.
+  faults.Add({.call = Call::kRenameat2, .error = EINVAL});
+  faults.Add({.call = Call::kUnlink, .error = EIO, .path = dir / "a"});
+  s = RenameNoReplace(dir / "a", dir / "c");
+  EXPECT_EQ(s.error_number(), EIO);
+  EXPECT_EQ(s.operation(), "unlink");
+  EXPECT_EQ(s.path(), dir / "a");
+  EXPECT_EQ(testing::FolderEntries(dir.path()), std::vector<std::string>{"a"});
+  EXPECT_EQ(ReadFile(dir / "a"), "A");
+}
+
 }  // namespace
 }  // namespace vesmer
-
-// The system call as the library sees it in this test program (a definition here comes before
-// the C library's): each request is noted and held while a test asks for a slow disk, then
-// passed on unchanged.
-extern "C" int sync_file_range(int fd, __off64_t offset, __off64_t count, unsigned int flags) {
-  vesmer::SyncRequests& requests = vesmer::Requests();
-  {
-    std::unique_lock lock(requests.mutex);
-    requests.seen.emplace_back(static_cast<std::uint64_t>(offset),
-                               static_cast<std::uint64_t>(count));
-    requests.changed.notify_all();
-    requests.changed.wait(lock, [&] { return !requests.hold; });
-  }
-  return static_cast<int>(::syscall(SYS_sync_file_range, fd, offset, count, flags));
-}

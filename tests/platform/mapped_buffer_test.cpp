@@ -1,9 +1,12 @@
 #include "platform/mapped_buffer.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <cerrno>
 #include <string>
 
+#include "platform/sys.h"
 #include "tests/forked_child.h"
 
 namespace vesmer {
@@ -98,6 +101,37 @@ TEST(MappedBufferTest, NoMemoryIsAnErrorAndKeepsTheBytesHeld) {
   });
   if (code == kChildSkipped) GTEST_SKIP() << "RLIMIT_AS cannot be set here";
   EXPECT_EQ(code, 0);
+}
+
+// The largest mapping LimitedMremap lets a buffer grow to, as a limit on address space would.
+std::size_t mremap_limit = 0;
+
+void* LimitedMremap(void* address, std::size_t old_length, std::size_t new_length, int flags) {
+  if (new_length > mremap_limit) {
+    errno = ENOMEM;
+    return MAP_FAILED;
+  }
+  return sys::RealCalls().mremap(address, old_length, new_length, flags);
+}
+
+TEST(MappedBufferTest, AGrowthThatIsRefusedTriesTheExactNeedThenKeepsTheBytesHeld) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  MappedBuffer buffer;
+  const std::string first = Pattern(kMiB, 3);
+  ASSERT_TRUE(buffer.Append(first).ok());
+  ASSERT_EQ(buffer.capacity(), kMiB);
+  sys::SysCalls calls = sys::Calls();
+  calls.mremap = LimitedMremap;
+  mremap_limit = kMiB + kMiB / 4;
+  const sys::ScopedSysCalls limited(calls);
+  // Doubling would take 2 MiB: refused; the 1.125 MiB needed fit.
+  ASSERT_TRUE(buffer.Append(std::string(kMiB / 8, 'a')).ok());
+  EXPECT_EQ(buffer.capacity(), kMiB + kMiB / 8);
+  const Status s = buffer.Append(std::string(kMiB / 2, 'b'));
+  EXPECT_EQ(s.error_number(), ENOMEM);
+  EXPECT_EQ(s.operation(), "mremap");
+  EXPECT_EQ(buffer.size(), kMiB + kMiB / 8);
+  EXPECT_TRUE(buffer.view() == first + std::string(kMiB / 8, 'a'));
 }
 
 }  // namespace

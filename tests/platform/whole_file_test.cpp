@@ -16,13 +16,16 @@
 
 #include "platform/nameless_file.h"
 #include "tests/forked_child.h"
+#include "tests/platform/sys_faults.h"
 #include "tests/test_util.h"
 
 namespace vesmer {
 namespace {
 
+using testing::Call;
 using testing::FolderEntries;
 using testing::ReadFile;
+using testing::SysFaults;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -278,23 +281,133 @@ TEST(WholeFileTest, WhatCannotBeReplacedIsLeftAlone) {
   EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"folder", "loop"}));
 }
 
+// Makes ReplaceWholeFile write under a hidden name from the start (`on`), or without a name
+// until the file is complete, for the lifetime of the object.
+class NamedFiles {
+ public:
+  explicit NamedFiles(bool on) { ForceNamedFilesForTesting(on); }
+  ~NamedFiles() { ForceNamedFilesForTesting(false); }
+  NamedFiles(const NamedFiles&) = delete;
+  NamedFiles& operator=(const NamedFiles&) = delete;
+};
+
 TEST(WholeFileTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
-  // A full disk, with or without a sync: the old file is read whole, the new bytes are nowhere.
-  for (const Durability durability : {Durability::kSynced, Durability::kWriteBack}) {
+  // A full disk or a failing one, with or without a sync, with or without a nameless file: the
+  // old file is read whole, the new bytes are nowhere.
+  for (const int error : {ENOSPC, EIO}) {
+    for (const Durability durability : {Durability::kSynced, Durability::kWriteBack}) {
+      for (const bool named : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "errno " << error << (named ? ", named" : ""));
+        TempDir dir;
+        const std::string path = dir / "v.ini";
+        const std::string old = "[S]\r\nk=old\r\n";
+        WriteFile(path, old);
+        const NamedFiles named_files(named);
+        SysFaults faults;
+        // Some of the bytes get through, then the disk fails.
+        faults.Add({.call = Call::kWrite, .at_most = 32});
+        faults.Add({.call = Call::kWrite, .error = error, .nth = 2});
+        const Status s = ReplaceWholeFile(path, std::string(100, 'n'), durability);
+        EXPECT_EQ(s.error_number(), error);
+        EXPECT_EQ(s.operation(), "write");
+        EXPECT_EQ(s.path(), path);
+        EXPECT_EQ(ReadFile(path), old);
+        EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"v.ini"});
+      }
+    }
+  }
+}
+
+TEST(WholeFileTest, FailedSyncCloseOrRenameLeavesTheOldFileAndNoTemporaryFile) {
+  struct Case {
+    Call call;
+    int error;
+    const char* operation;
+  };
+  for (const Case& c : {Case{Call::kFsync, EIO, "fsync"}, Case{Call::kClose, EIO, "close"},
+                        Case{Call::kClose, ENOSPC, "close"}, Case{Call::kRename, EIO, "rename"},
+                        Case{Call::kRename, ENOSPC, "rename"}}) {
+    for (const bool named : {false, true}) {
+      SCOPED_TRACE(::testing::Message()
+                   << c.operation << " errno " << c.error << (named ? ", named" : ""));
+      TempDir dir;
+      const std::string path = dir / "v.ini";
+      const std::string old = "[S]\r\nk=old\r\n";
+      WriteFile(path, old);
+      const NamedFiles named_files(named);
+      SysFaults faults;
+      faults.Add({.call = c.call, .error = c.error});
+      const Status s = ReplaceWholeFile(path, "[S]\r\nk=new\r\n");
+      EXPECT_EQ(s.error_number(), c.error);
+      EXPECT_EQ(s.operation(), c.operation);
+      EXPECT_EQ(s.path(), path);
+      EXPECT_EQ(faults.Hits(), 1);
+      EXPECT_EQ(ReadFile(path), old);
+      EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"v.ini"});
+    }
+  }
+}
+
+TEST(WholeFileTest, AnInterruptedOrShortWriteStillWritesEveryByte) {
+  TempDir dir;
+  const std::string path = dir / "v.ini";
+  WriteFile(path, "old");
+  const std::string content = "[S]\r\nk=" + std::string(200, 'n') + "\r\n";
+  SysFaults faults;
+  faults.Add({.call = Call::kWrite, .error = EINTR});
+  faults.Add({.call = Call::kWrite, .at_most = 9, .nth = 2, .times = testing::kEveryCall});
+  ASSERT_TRUE(ReplaceWholeFile(path, content).ok());
+  EXPECT_EQ(ReadFile(path), content);
+  EXPECT_GT(faults.Calls(Call::kWrite), static_cast<int>(content.size() / 9));
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"v.ini"});
+}
+
+TEST(WholeFileTest, AFolderThatCannotBeSyncedIsReportedWithTheNewFileInPlace) {
+  TempDir dir;
+  const std::string path = dir / "v.ini";
+  WriteFile(path, "old");
+  SysFaults faults;
+  faults.Add({.call = Call::kFsync, .error = EIO, .nth = 2});  // the file's, then the folder's
+  const Status s = ReplaceWholeFile(path, "new");
+  EXPECT_EQ(s.error_number(), EIO);
+  EXPECT_EQ(s.operation(), "fsync");
+  EXPECT_EQ(s.path(), dir.path());
+  EXPECT_EQ(ReadFile(path), "new");
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"v.ini"});
+  // A file system that cannot sync a folder says so with EINVAL: nothing to do then.
+  faults.Add({.call = Call::kFsync, .error = EINVAL, .nth = 2});
+  EXPECT_TRUE(ReplaceWholeFile(path, "newer").ok());
+  EXPECT_EQ(ReadFile(path), "newer");
+  EXPECT_EQ(faults.Hits(), 2);
+}
+
+TEST(WholeFileTest, InterruptedAndShortReadsStillReadEveryByte) {
+  TempDir dir;
+  const std::string bytes = "[S]\r\nk=" + std::string(100000, 'v') + "\r\n";
+  WriteFile(dir / "f", bytes);
+  SysFaults faults;
+  faults.Add({.call = Call::kRead, .error = EINTR});
+  faults.Add({.call = Call::kRead, .at_most = 1000, .nth = 2, .times = 5});
+  std::string content;
+  ASSERT_TRUE(ReadWholeFile(dir / "f", bytes.size(), content).ok());
+  EXPECT_EQ(content, bytes);
+}
+
+TEST(WholeFileTest, AFailedReadOrCloseLeavesNothingRead) {
+  for (const Call call : {Call::kRead, Call::kClose}) {
     TempDir dir;
-    const std::string path = dir / "v.ini";
-    const std::string old = "[S]\r\nk=old\r\n";
-    WriteFile(path, old);
-    const int code = testing::RunWithFileSizeLimit(32, [&] {
-      const Status s = ReplaceWholeFile(path, std::string(100, 'n'), durability);
-      if (s.ok()) return 1;
-      if (s.error_number() != EFBIG) return 2;
-      if (s.operation() != "write" || s.path() != path) return 3;
-      return 0;
-    });
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(ReadFile(path), old);
-    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"v.ini"});
+    const std::string path = dir / "f";
+    WriteFile(path, "[S]\r\nk=v\r\n");
+    SysFaults faults;
+    // The first read gets some of the bytes; then the read or the close fails.
+    faults.Add({.call = Call::kRead, .at_most = 5});
+    faults.Add({.call = call, .error = EIO, .nth = call == Call::kRead ? 2 : 1});
+    std::string content = "stale";
+    const Status s = ReadWholeFile(path, 100, content);
+    EXPECT_EQ(s.error_number(), EIO);
+    EXPECT_EQ(s.operation(), call == Call::kRead ? "read" : "close");
+    EXPECT_EQ(s.path(), path);
+    EXPECT_EQ(content, "");
   }
 }
 

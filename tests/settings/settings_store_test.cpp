@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/forked_child.h"
+#include "tests/platform/sys_faults.h"
 #include "tests/test_util.h"
 
 namespace vesmer {
@@ -348,19 +349,18 @@ TEST(SettingsStoreTest, FailedSaveLeavesTheFileAsItWas) {
   const SettingsLocation where{dir / "vesmer.ini", "vesmer"};
   const std::string old = "[vesmer]\r\nLeft=1\r\n";
   WriteFile(where.file, old);
-  // Room for the first few keys but not for all of them: key by key, a part would get through.
-  const int code = testing::RunWithFileSizeLimit(80, [&] {
-    const Status s = SaveSettingsChecked(Filled(), where);
-    if (s.ok()) return 1;
-    if (s.error_number() != EFBIG || s.path() != where.file) return 2;
-    if (SaveSettingsMessage(s) !=
-        "★設定ファイルを保存できません: " + where.file + "（ファイルが大きすぎます）") {
-      return 3;
-    }
-    SaveSettings(Filled(), where);  // the window's save: the same failure, dropped
-    return 0;
-  });
-  EXPECT_EQ(code, 0);
+  testing::SysFaults faults;
+  // Room for the first 40 bytes, then the disk is full: saved key by key, the first keys would
+  // get through.
+  faults.Add({.call = testing::Call::kWrite, .at_most = 40});
+  faults.Add(
+      {.call = testing::Call::kWrite, .error = ENOSPC, .nth = 2, .times = testing::kEveryCall});
+  const Status s = SaveSettingsChecked(Filled(), where);
+  EXPECT_EQ(s.error_number(), ENOSPC);
+  EXPECT_EQ(s.path(), where.file);
+  EXPECT_EQ(SaveSettingsMessage(s),
+            "★設定ファイルを保存できません: " + where.file + "（ディスクの空き容量が足りません）");
+  SaveSettings(Filled(), where);  // the window's save: the same failure, dropped
   EXPECT_EQ(ReadFile(where.file), old);
   EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"vesmer.ini"});
 }

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/sys.h"
+
 namespace vesmer {
 
 class UniqueFd {
@@ -33,7 +35,7 @@ class UniqueFd {
   // Closes the descriptor held, if any, ignoring the result, and takes `fd` instead.
   void Reset(int fd = -1) noexcept {
     const int old = std::exchange(fd_, fd < 0 ? -1 : fd);
-    if (old >= 0) (void)::close(old);
+    if (old >= 0) (void)sys::Calls().close(old);
   }
 
   // Closes the descriptor held and returns 0, or the errno of a failed close (for a file that
@@ -42,7 +44,7 @@ class UniqueFd {
   // and an EINTR is reported like any other failure since the data may not have reached disk.
   [[nodiscard]] int Close() noexcept {
     const int old = std::exchange(fd_, -1);
-    if (old < 0 || ::close(old) == 0) return 0;
+    if (old < 0 || sys::Calls().close(old) == 0) return 0;
     return errno;
   }
 
