@@ -24,6 +24,7 @@
 #include "output_set.h"
 #include "platform/bytes.h"
 #include "platform/files.h"
+#include "platform/sys.h"
 #include "platform/temp_file.h"
 #include "platform/unique_fd.h"
 #include "run.h"
@@ -35,12 +36,12 @@ constexpr std::size_t kLineEndCheckBytes = 1 << 20;
 
 // Whether the first MiB of the file at `path` holds an LF but no CR (a file with LF line ends).
 bool StartsWithLfLineEnds(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  UniqueFd fd(sys::Calls().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
   if (!fd.valid()) return false;
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (sys::Calls().fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   std::string head(kLineEndCheckBytes, '\0');
-  const ssize_t got = ::pread(fd.get(), head.data(), head.size(), 0);
+  const ssize_t got = sys::Calls().pread(fd.get(), head.data(), head.size(), 0);
   if (got <= 0) return false;
   head.resize(static_cast<std::size_t>(got));
   return head.find('\n') != std::string::npos && head.find('\r') == std::string::npos;
@@ -76,7 +77,7 @@ Status Run::OpenInput(Side s) {
     // between the two opens. (A file is opened here as any input is, to refuse the run early.)
     const std::string& path = job_.Input(s);
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return Status::Error(errno, "open", path);
+    if (sys::Calls().stat(path.c_str(), &st) != 0) return Status::Error(errno, "open", path);
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
       input_ids_[Index(s)] = {st.st_dev, st.st_ino, true};
       return {};
@@ -97,14 +98,16 @@ Status Run::LockInput(Side s) {
   // run is writing as its result is refused. Taken on a descriptor of its own, checked to be
   // the file the reader opened.
   const std::string& path = job_.Input(s);
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  UniqueFd fd(sys::Calls().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
   struct stat st;
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return Status::Error(errno, "open", path);
+  if (!fd.valid() || sys::Calls().fstat(fd.get(), &st) != 0)
+    return Status::Error(errno, "open", path);
   if (!S_ISREG(st.st_mode)) return {};  // a pipe is nobody's result file
   if (!(FileId{st.st_dev, st.st_ino, true} == input_ids_[Index(s)])) {
     return Status::Error(ESTALE, "open", path);  // replaced between the two opens
   }
-  if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) return Status::Error(errno, "lock", path);
+  if (sys::Calls().flock(fd.get(), LOCK_SH | LOCK_NB) != 0)
+    return Status::Error(errno, "lock", path);
   input_locks_[Index(s)] = std::move(fd);
   input_stamps_[Index(s)] = StampOf(st);
   return {};
@@ -352,8 +355,8 @@ Status Run::CheckInputsUnchanged() {
     // The descriptor read from must still be the file at the path (not renamed over), and
     // neither of them written, truncated or stamped since the run opened it.
     struct stat held, named;
-    const bool same = ::fstat(input_locks_[i].get(), &held) == 0 &&
-                      ::stat(job_.Input(s).c_str(), &named) == 0 &&
+    const bool same = sys::Calls().fstat(input_locks_[i].get(), &held) == 0 &&
+                      sys::Calls().stat(job_.Input(s).c_str(), &named) == 0 &&
                       StampOf(held) == *input_stamps_[i] && StampOf(named) == *input_stamps_[i];
     if (!same) {
       changed_[i] = true;

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/cp932.h"
+#include "platform/sys.h"
 
 namespace vesmer {
 namespace {
@@ -29,7 +30,7 @@ class FdCloser {
  public:
   explicit FdCloser(int fd) : fd_(fd) {}
   ~FdCloser() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) sys::Calls().close(fd_);
   }
   FdCloser(const FdCloser&) = delete;
   FdCloser& operator=(const FdCloser&) = delete;
@@ -39,7 +40,7 @@ class FdCloser {
   [[nodiscard]] Status Close(const std::string& path) {
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) return Status::Error(errno, "close", path);
+    if (sys::Calls().close(fd) != 0) return Status::Error(errno, "close", path);
     return {};
   }
 
@@ -51,7 +52,7 @@ FileId IdOfStat(const struct stat& st) { return {st.st_dev, st.st_ino, true}; }
 
 Status WriteAll(int fd, std::string_view bytes, const std::string& path) {
   while (!bytes.empty()) {
-    const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+    const ssize_t put = sys::Calls().write(fd, bytes.data(), bytes.size());
     if (put < 0) {
       if (errno == EINTR) continue;
       return Status::Error(errno, "write", path);
@@ -67,12 +68,12 @@ Status WriteAll(int fd, std::string_view bytes, const std::string& path) {
 Status OpenConverted(const std::string& path, const FileId& input, std::span<const FileId> protect,
                      int& fd_out, FileId& id_out) {
   // O_NONBLOCK keeps a FIFO of that name from stalling the open; it is refused below.
-  const int fd = ::open(path.c_str(),
-                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  const int fd = sys::Calls().open(
+      path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   if (fd < 0) return Status::Error(errno, "create", path);  // ELOOP: a symbolic link
   FdCloser closer(fd);
   struct stat st;
-  if (::fstat(fd, &st) != 0) return Status::Error(errno, "create", path);
+  if (sys::Calls().fstat(fd, &st) != 0) return Status::Error(errno, "create", path);
   const FileId id = IdOfStat(st);
   bool taken = !S_ISREG(st.st_mode) || st.st_nlink > 1 || id == input;
   for (const FileId& other : protect) taken = taken || id == other;
@@ -81,7 +82,7 @@ Status OpenConverted(const std::string& path, const FileId& input, std::span<con
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     return Status::Error(errno, "create", path);
   }
-  if (::ftruncate(fd, 0) != 0) return Status::Error(errno, "truncate", path);
+  if (sys::Calls().ftruncate(fd, 0) != 0) return Status::Error(errno, "truncate", path);
   fd_out = closer.Release();
   id_out = id;
   return {};
@@ -142,11 +143,12 @@ Status ConvertUtf8Input(const std::string& input_path, std::span<const FileId> p
                         ChunkObserver* original) {
   const Utf8InputNames names = MakeUtf8InputNames(input_path);
   // O_NONBLOCK keeps a FIFO from stalling the open; anything but a regular file is refused.
-  const int in_fd = ::open(input_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  const int in_fd =
+      sys::Calls().open(input_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
   if (in_fd < 0) return Status::Error(errno, "open", input_path);
   FdCloser in_closer(in_fd);
   struct stat in_st;
-  if (::fstat(in_fd, &in_st) != 0) return Status::Error(errno, "open", input_path);
+  if (sys::Calls().fstat(in_fd, &in_st) != 0) return Status::Error(errno, "open", input_path);
   if (S_ISDIR(in_st.st_mode)) return Status::Error(EISDIR, "open", input_path);
   if (!S_ISREG(in_st.st_mode)) return Status::Error(EINVAL, "open", input_path);
 
@@ -159,7 +161,7 @@ Status ConvertUtf8Input(const std::string& input_path, std::span<const FileId> p
   FdCloser out_closer(out_fd);
   Status s = detail::TranscodeUtf8(
       [in_fd, original](char* buffer, std::size_t capacity) {
-        const ssize_t got = ::read(in_fd, buffer, capacity);
+        const ssize_t got = sys::Calls().read(in_fd, buffer, capacity);
         if (got > 0 && original != nullptr) {
           original->OnChunk(std::string_view(buffer, static_cast<std::size_t>(got)));
         }
@@ -176,8 +178,8 @@ Status ConvertUtf8Input(const std::string& input_path, std::span<const FileId> p
     // A half-written conversion is of no use to anyone; the input is untouched. Remove the
     // name only while it still is the file written here.
     struct stat now;
-    if (::lstat(names.converted.c_str(), &now) == 0 && IdOfStat(now) == out_id) {
-      ::unlink(names.converted.c_str());
+    if (sys::Calls().lstat(names.converted.c_str(), &now) == 0 && IdOfStat(now) == out_id) {
+      sys::Calls().unlink(names.converted.c_str());
     }
     return s;
   }

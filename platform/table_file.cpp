@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "platform/cp932.h"
+#include "platform/sys.h"
 #include "platform/unicode.h"
 
 namespace vesmer::table_file {
@@ -33,7 +34,7 @@ bool IsUtf8(std::string_view bytes) {
 }
 
 Status CloseChecked(int fd, Status status, const std::string& path) {
-  if (::close(fd) != 0 && status.ok()) return Status::Error(errno, "close", path);
+  if (sys::Calls().close(fd) != 0 && status.ok()) return Status::Error(errno, "close", path);
   return status;
 }
 
@@ -41,10 +42,11 @@ Status CloseChecked(int fd, Status status, const std::string& path) {
 
 Status Read(const std::string& path, std::string& bytes) {
   bytes.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = sys::Calls().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) return Status::Error(errno, "open", path);
   struct stat st;
-  if (::fstat(fd, &st) != 0) return CloseChecked(fd, Status::Error(errno, "stat", path), path);
+  if (sys::Calls().fstat(fd, &st) != 0)
+    return CloseChecked(fd, Status::Error(errno, "stat", path), path);
   if (S_ISDIR(st.st_mode)) return CloseChecked(fd, Status::Error(EISDIR, "open", path), path);
   // The size is a hint only: the file may grow while it is read, so the limit is applied to
   // what is actually read as well.
@@ -56,7 +58,7 @@ Status Read(const std::string& path, std::string& bytes) {
   }
   char buffer[65536];
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    const ssize_t got = sys::Calls().read(fd, buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
       const int err = errno;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/nameless_file.h"
+#include "platform/sys.h"
 
 namespace vesmer {
 namespace {
@@ -38,9 +39,9 @@ Status TempFile::Create(const std::string& dir) {
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return Status::Error(errno, kCreate, dir);
   // The name lives only between these two calls.
-  if (::unlink(name.c_str()) != 0) {
+  if (sys::Calls().unlink(name.c_str()) != 0) {
     const int error = errno;
-    ::close(fd);
+    sys::Calls().close(fd);
     return Status::Error(error, "remove temporary file", name);
   }
   fd_ = fd;
@@ -49,7 +50,7 @@ Status TempFile::Create(const std::string& dir) {
 
 Status TempFile::WriteAt(std::uint64_t offset, const char* data, std::size_t n) {
   while (n > 0) {
-    const ssize_t put = ::pwrite(fd_, data, n, static_cast<off_t>(offset));
+    const ssize_t put = sys::Calls().pwrite(fd_, data, n, static_cast<off_t>(offset));
     if (put < 0) {
       if (errno == EINTR) continue;
       return Status::Error(errno, kWrite, dir_);
@@ -64,7 +65,7 @@ Status TempFile::WriteAt(std::uint64_t offset, const char* data, std::size_t n) 
 
 Status TempFile::ReadAt(std::uint64_t offset, char* data, std::size_t n) const {
   while (n > 0) {
-    const ssize_t got = ::pread(fd_, data, n, static_cast<off_t>(offset));
+    const ssize_t got = sys::Calls().pread(fd_, data, n, static_cast<off_t>(offset));
     if (got < 0) {
       if (errno == EINTR) continue;
       return Status::Error(errno, "read temporary file", dir_);
@@ -86,7 +87,7 @@ void TempFile::Discard(std::uint64_t offset, std::uint64_t n) {
 
 void TempFile::Close() {
   // Nothing in the file outlives it, so a failing close loses nothing.
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) sys::Calls().close(fd_);
   fd_ = -1;
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/record_key.h"
+#include "platform/sys.h"
 #include "platform/temp_file.h"
 #include "record_block.h"
 
@@ -44,7 +45,7 @@ using Stamp = FileStamp;
 
 Status StampOf(const std::string& path, Stamp& stamp) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return Status::Error(errno, "stat", path);
+  if (sys::Calls().stat(path.c_str(), &st) != 0) return Status::Error(errno, "stat", path);
   stamp = vesmer::StampOf(st);
   return {};
 }

@@ -17,14 +17,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/sys_faults.h"
 #include "tests/test_util.h"
 #include "tests/utf8_reference.h"
 
 namespace vesmer {
 namespace {
 
+using testing::Call;
 using testing::Exists;
 using testing::ReadFile;
+using testing::SysFaults;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -269,27 +272,29 @@ TEST(Utf8InputTest, NeverOverwritesTheBackupEvenWhenItIsTheOtherInput) {
 }
 
 TEST(Utf8InputTest, AFailedWriteRemovesTheHalfWrittenFile) {
-  TempDir dir;
   std::string utf8;
   while (utf8.size() < 3 * (1u << 20)) utf8 += kUtf8;
-  WriteFile(dir / "a.txt", utf8);
-  WriteFile(dir / "b.txt", kSjis);
-  // A file size limit makes the write fail as a full disk would, for root too.
-  struct rlimit saved;
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = saved;
-  small.rlim_cur = 1u << 20;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const Status s = Convert(dir / "a.txt", dir / "b.txt");
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, old_handler);
-  ASSERT_FALSE(s.ok());
-  EXPECT_EQ(s.operation(), "write");
-  EXPECT_EQ(s.error_number(), EFBIG);
-  EXPECT_EQ(s.path(), dir / "a_SJIS.TXT");
-  EXPECT_TRUE(SameBytes(ReadFile(dir / "a.txt"), utf8));
-  EXPECT_EQ(Listing(dir), (std::set<std::string>{"a.txt", "b.txt"}));
+  for (const int error : {ENOSPC, EIO, EFBIG}) {
+    SCOPED_TRACE(error);
+    TempDir dir;
+    WriteFile(dir / "a.txt", utf8);
+    WriteFile(dir / "b.txt", kSjis);
+    Status s;
+    {
+      // The first write of the converted text goes through; the second fails as a full disk,
+      // a failing disk or a file size limit would.
+      SysFaults faults;
+      faults.Add({.call = Call::kWrite, .error = error, .nth = 2, .path = dir / "a_SJIS.TXT"});
+      s = Convert(dir / "a.txt", dir / "b.txt");
+      EXPECT_EQ(faults.Hits(), 1);
+    }
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.operation(), "write");
+    EXPECT_EQ(s.error_number(), error);
+    EXPECT_EQ(s.path(), dir / "a_SJIS.TXT");
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "a.txt"), utf8));
+    EXPECT_EQ(Listing(dir), (std::set<std::string>{"a.txt", "b.txt"}));
+  }
 }
 
 std::string* removed_by_hook = nullptr;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/sys_faults.h"
+#include "tests/support/sys_faults.h"
 #include "tests/test_util.h"
 
 namespace vesmer {

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "tests/platform/sys_faults.h"
+#include "tests/support/sys_faults.h"
 
 namespace vesmer {
 namespace {

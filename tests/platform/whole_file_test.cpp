@@ -16,7 +16,7 @@
 
 #include "platform/nameless_file.h"
 #include "tests/forked_child.h"
-#include "tests/platform/sys_faults.h"
+#include "tests/support/sys_faults.h"
 #include "tests/test_util.h"
 
 namespace vesmer {

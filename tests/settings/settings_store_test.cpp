@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/forked_child.h"
-#include "tests/platform/sys_faults.h"
+#include "tests/support/sys_faults.h"
 #include "tests/test_util.h"
 
 namespace vesmer {

@@ -20,6 +20,8 @@ struct SysCalls {
   int (*close)(int fd);
   ssize_t (*read)(int fd, void* buffer, std::size_t count);
   ssize_t (*write)(int fd, const void* buffer, std::size_t count);
+  ssize_t (*pread)(int fd, void* buffer, std::size_t count, off_t offset);
+  ssize_t (*pwrite)(int fd, const void* buffer, std::size_t count, off_t offset);
   int (*fstat)(int fd, struct stat* st);
   int (*stat)(const char* path, struct stat* st);
   int (*lstat)(const char* path, struct stat* st);
