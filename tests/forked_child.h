@@ -1,5 +1,5 @@
 // Runs part of a test in a forked child, for conditions that must not reach the test process:
-// a file size limit, an address space limit, the ids of an unprivileged user so that
+// an address space limit, the ids of an unprivileged user so that
 // permissions apply to root too, a second process holding a lock, one operation's peak memory.
 #pragma once
 
@@ -56,20 +56,6 @@ int RunInChild(Body body) {
     if (errno != EINTR) return -1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// Runs `body` in a child whose files may not grow past `limit` bytes; SIGXFSZ is ignored, so a
-// write past the limit fails with EFBIG as it would on a full disk.
-template <typename Body>
-int RunWithFileSizeLimit(rlim_t limit, Body body) {
-  return RunInChild([&] {
-    std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit r;
-    if (::getrlimit(RLIMIT_FSIZE, &r) != 0) return 100;
-    r.rlim_cur = limit;
-    if (::setrlimit(RLIMIT_FSIZE, &r) != 0) return 101;
-    return body();
-  });
 }
 
 // Runs `body` in a child as user and group 65534 ("nobody") when the tests run as root, so file
