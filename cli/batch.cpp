@@ -18,7 +18,6 @@
 #include "cli/batch_options.h"
 #include "cli/batch_sinks.h"
 #include "cli/progress_line.h"
-#include "cli/report.h"
 #include "cli/stop_signals.h"
 #include "engine/comparison_run.h"
 #include "engine/difference_stats.h"
@@ -33,6 +32,7 @@
 #include "platform/sha256.h"
 #include "platform/version.h"
 #include "platform/whole_file.h"
+#include "report/report.h"
 #include "settings/job_from_settings.h"
 #include "settings/settings_store.h"
 

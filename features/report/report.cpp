@@ -1,4 +1,4 @@
-#include "cli/report.h"
+#include "report/report.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "cli/report.h"
 #include "engine/result_list.h"
 #include "platform/cp932.h"
+#include "report/report.h"
 #include "tests/test_util.h"
 
 namespace vesmer {
