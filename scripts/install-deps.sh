@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config python3
   qt6-base-dev libgl-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev libssl-dev
+  libcli11-dev nlohmann-json3-dev libssl-dev libkainjow-mustache-dev
   fonts-ipafont-gothic fonts-noto-cjk
   # The report's print test: Chromium prints the page to PDF, poppler reads the PDF back.
   chromium poppler-utils

@@ -1,7 +1,7 @@
 // The evidence report: the HTML page (figures, escaping, nothing loaded from outside, pairs
 // listed as the result list lists them, fields shaded on exactly their columns, the heat-map)
 // and the CSV summary, bytes compared exactly.
-#include "cli/report.h"
+#include "report/report.h"
 
 #include <gtest/gtest.h>
 
