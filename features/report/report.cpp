@@ -11,6 +11,7 @@
 
 #include "core/result_list.h"
 #include "listing_html_mustache.h"
+#include "pair_html_mustache.h"
 #include "platform/cp932.h"
 #include "platform/unicode.h"
 #include "report_html_mustache.h"
@@ -767,10 +768,19 @@ Data PageData::Pair(const ReportPair& pair, std::size_t index, bool accepted) {
 
 // The pairs of a listing: {accepted, note, pairs}.
 Data PageData::Listing(const std::vector<ReportPair>& pairs, bool accepted) {
+  // Each pair is made into its markup at once, by the template engine: a listing of a thousand
+  // long pairs holds its text, never the cells of every pair together.
+  kainjow::mustache::mustache pair_page{std::string(embedded::kListedPair)};
+  pair_page.set_custom_escape(EscapeText);
   Data listing;
-  Set(listing, "accepted", accepted);
   Data shown = List();
-  for (std::size_t i = 0; i < pairs.size(); ++i) Append(shown, Pair(pairs[i], i, accepted));
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    Data pair = Pair(pairs[i], i, accepted);
+    Set(pair, "accepted", accepted);
+    Data item;
+    Set(item, "html", pair_page.render(pair));
+    Append(shown, std::move(item));
+  }
   Set(listing, "pairs", std::move(shown));
   return listing;
 }
