@@ -9,7 +9,7 @@
 #include "core/record_key.h"
 #include "core/result_list.h"
 #include "platform/cp932.h"
-#include "tests/utf8_reference.h"
+#include "tests/support/utf8_reference.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/messages.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

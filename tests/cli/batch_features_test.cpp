@@ -17,7 +17,7 @@
 
 #include "platform/cp932.h"
 #include "platform/sha256.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "cli/batch_options.h"
 #include "core/messages.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

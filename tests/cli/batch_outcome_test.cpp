@@ -13,7 +13,7 @@
 
 #include "core/messages.h"
 #include "platform/sha256.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

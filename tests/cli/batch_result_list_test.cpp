@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/messages.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

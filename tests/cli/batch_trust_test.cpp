@@ -15,7 +15,7 @@
 
 #include "core/messages.h"
 #include "platform/cp932.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

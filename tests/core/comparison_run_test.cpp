@@ -9,7 +9,7 @@
 #include "core/messages.h"
 #include "core/pair_diff.h"
 #include "tests/core/recording_observer.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

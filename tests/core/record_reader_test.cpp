@@ -4,7 +4,7 @@
 
 #include "platform/cp932.h"
 #include "tests/core/recording_observer.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "tests/support/sys_faults.h"
-#include "tests/test_util.h"
-#include "tests/utf8_reference.h"
+#include "tests/support/test_util.h"
+#include "tests/support/utf8_reference.h"
 
 namespace vesmer {
 namespace {

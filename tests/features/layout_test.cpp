@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "core/ranges.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "platform/cp932.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

@@ -23,7 +23,7 @@
 #include "core/record_key.h"
 #include "features/sort/record_block.h"
 #include "platform/temp_file.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

@@ -17,7 +17,7 @@
 
 #include "core/utf8_input.h"
 #include "platform/cp932.h"
-#include "tests/utf8_reference.h"
+#include "tests/support/utf8_reference.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/unicode.h"
-#include "tests/utf8_reference.h"
+#include "tests/support/utf8_reference.h"
 
 namespace vesmer {
 namespace {

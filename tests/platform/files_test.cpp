@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "platform/sys.h"
-#include "tests/forked_child.h"
+#include "tests/support/forked_child.h"
 #include "tests/support/sys_faults.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/support/sys_faults.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/sys.h"
-#include "tests/forked_child.h"
+#include "tests/support/forked_child.h"
 
 namespace vesmer {
 namespace {

@@ -13,7 +13,7 @@
 #include "core/result_list.h"
 #include "platform/cp932.h"
 #include "report/report.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/cp932.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

@@ -18,7 +18,7 @@
 #include "core/run_observer.h"
 #include "platform/cp932.h"
 #include "platform/files.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {

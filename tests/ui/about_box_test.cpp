@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 #include "tests/ui/fake_desktop.h"
 #include "ui/main_window.h"
 

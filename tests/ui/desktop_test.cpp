@@ -17,7 +17,7 @@
 #include <QTranslator>
 #include <QTreeView>
 
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 #include "tests/ui/fake_desktop.h"
 #include "ui/form_support.h"
 

@@ -22,7 +22,7 @@
 #include <memory>
 
 #include "platform/registry.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 #include "tests/ui/fake_desktop.h"
 #include "ui/about_box.h"
 #include "ui/main_window.h"

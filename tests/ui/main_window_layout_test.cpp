@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "platform/registry.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 #include "tests/ui/fake_desktop.h"
 #include "ui/form_labels.h"
 #include "ui/main_window.h"

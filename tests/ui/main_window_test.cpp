@@ -22,7 +22,7 @@
 
 #include "core/messages.h"
 #include "platform/registry.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 #include "tests/ui/fake_desktop.h"
 #include "ui/comparison_controller.h"
 #include "ui/form_support.h"

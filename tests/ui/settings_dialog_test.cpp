@@ -11,7 +11,7 @@
 #include <QTimer>
 
 #include "core/job.h"
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 #include "tests/ui/fake_desktop.h"
 
 namespace vesmer {

@@ -1,4 +1,4 @@
-#include "tests/test_util.h"
+#include "tests/support/test_util.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
