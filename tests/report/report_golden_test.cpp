@@ -13,12 +13,15 @@
 #include "core/result_list.h"
 #include "platform/cp932.h"
 #include "report/report.h"
+#include "tests/report/report_parts.h"
 #include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {
 
 using testing::Exists;
+using testing::MakeField;
+using testing::MakePair;
 using testing::ReadFile;
 using testing::WriteFile;
 
@@ -33,35 +36,6 @@ const std::string kHostile =
     "<b>&amp;\"'</b>\x01\t\x7F\xC2\x85\xC2\xAD\xE2\x80\x8B\xE2\x80\xAE\xEF\xBB\xBF\xFF\xC3 end";
 
 std::string Sjis(const std::string& utf8) { return cp932::FromUtf8(utf8); }
-
-// A pair as the result list shows it, the marker from the engine's own marker code.
-ReportPair MakePair(const std::string& source, const std::string& destination, std::int64_t number,
-                    std::vector<int> differing_fields) {
-  ListedPair listed;
-  listed.source_line = listed.source_comparison = source;
-  listed.destination_line = listed.destination_comparison = destination;
-  listed.source_width = source.size();
-  listed.destination_width = destination.size();
-  listed.number = number;
-  ReportPair pair;
-  pair.source_line = source;
-  pair.destination_line = destination;
-  listed.AppendMarker(0, listed.max(), pair.marker);
-  pair.number = number;
-  pair.differing_fields = std::move(differing_fields);
-  return pair;
-}
-
-ReportField MakeField(const std::string& name, int start, int length, char attribute,
-                      std::int64_t differing) {
-  ReportField f;
-  f.name = name;
-  f.start = start;
-  f.length = length;
-  f.attribute = attribute;
-  f.differing = differing;
-  return f;
-}
 
 void AddOutputs(ReportData& data, const std::vector<std::int64_t>& found, bool key_mode) {
   static const char* const kNames[6] = {"比較元ファイル：キー不一致",

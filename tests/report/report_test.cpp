@@ -18,11 +18,14 @@
 #include "core/run_observer.h"
 #include "platform/cp932.h"
 #include "platform/files.h"
+#include "tests/report/report_parts.h"
 #include "tests/support/test_util.h"
 
 namespace vesmer {
 namespace {
 
+using testing::MakeField;
+using testing::MakePair;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -33,35 +36,6 @@ const std::string kScale =
 
 // ---------------------------------------------------------------------------------------------
 // Building data
-
-// A pair as the comparison lists it: the marker from the engine's own marker code.
-ReportPair MakePair(const std::string& source, const std::string& destination, std::int64_t number,
-                    std::vector<int> differing_fields = {}) {
-  ListedPair listed;
-  listed.source_line = listed.source_comparison = source;
-  listed.destination_line = listed.destination_comparison = destination;
-  listed.source_width = source.size();
-  listed.destination_width = destination.size();
-  listed.number = number;
-  ReportPair pair;
-  pair.source_line = source;
-  pair.destination_line = destination;
-  listed.AppendMarker(0, listed.max(), pair.marker);
-  pair.number = number;
-  pair.differing_fields = std::move(differing_fields);
-  return pair;
-}
-
-ReportField MakeField(const std::string& name, int start, int length, char attribute,
-                      std::int64_t differing = 0) {
-  ReportField f;
-  f.name = name;
-  f.start = start;
-  f.length = length;
-  f.attribute = attribute;
-  f.differing = differing;
-  return f;
-}
 
 // Code page 932 bytes of a program text, padded to `width` bytes with half-width spaces, or
 // with full-width ones for a double-byte field.
