@@ -17,12 +17,6 @@
 
 namespace vesmer {
 
-// A failure keeps the file it concerned.
-[[nodiscard]] inline Status WithPath(Status status, const std::string& path) {
-  if (status.ok() || !status.path().empty()) return status;
-  return Status::Error(status.error_number(), status.operation(), path);
-}
-
 class OutputSet {
  public:
   // `results` are the files of the result kinds `job` selects; both outlive the set.

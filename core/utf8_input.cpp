@@ -174,7 +174,7 @@ Status ConvertUtf8Input(const std::string& input_path, std::span<const FileId> p
       });
   if (s.ok()) s = out_closer.Close(names.converted);
   if (!s.ok()) {
-    if (s.path().empty()) s = Status::Error(s.error_number(), s.operation(), input_path);
+    s = WithPath(std::move(s), input_path);
     // A half-written conversion is of no use to anyone; the input is untouched. Remove the
     // name only while it still is the file written here.
     struct stat now;

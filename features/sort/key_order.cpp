@@ -54,11 +54,7 @@ Status KeyOrderSort::Arrange(const ComparisonJob& job, const std::atomic<bool>* 
   for (const Side s : kSides) {
     const std::size_t i = Index(s);
     if (sorted[i].error_number() == EINTR) return sorted[i];
-    if (!sorted[i].ok()) {
-      // A failure keeps the file it concerned.
-      if (!sorted[i].path().empty()) return sorted[i];
-      return Status::Error(sorted[i].error_number(), sorted[i].operation(), job.Input(s));
-    }
+    if (!sorted[i].ok()) return WithPath(sorted[i], job.Input(s));
     sources_[i] = std::make_unique<Source>(*sorted_[i]);
     sources[i] = sources_[i].get();
     ids[i] = sorted_[i]->id();

@@ -50,4 +50,10 @@ class [[nodiscard]] Status {
 // (a full disk, a missing file, no permission, a file in use, ...), else the system's own text.
 [[nodiscard]] std::string ReasonText(int error_number);
 
+// `status`, naming `path` when it names no file yet: a failure keeps the file it concerned.
+[[nodiscard]] inline Status WithPath(Status status, const std::string& path) {
+  if (status.ok() || !status.path().empty()) return status;
+  return Status::Error(status.error_number(), status.operation(), path);
+}
+
 }  // namespace vesmer
