@@ -294,14 +294,9 @@ void PrintJson(std::ostream& out, const Json& j) {
 
 // Everything a run gathered for the summary and the report.
 struct Gathered {
-  const ComparisonJob* job = nullptr;
+  const RunPlan* plan = nullptr;  // the job and the features that ran
   RunSummary summary;
   std::vector<std::string> warnings;
-  const Layout* layout = nullptr;
-  const RuleSet* rules = nullptr;
-  const DifferenceStats* stats = nullptr;
-  const RulesJudge* judge = nullptr;
-  std::array<const Sha256*, 2> hashes{}, original_hashes{};
   // The files written besides the result files, by the run and after it, in the JSON's words.
   struct Extra {
     const char* name;
@@ -314,7 +309,7 @@ struct Gathered {
 // ends early (out of key order, stopped, failed) had its reader hash what it read ahead, as
 // much as happened to be read: neither the file's hash nor the same from one run to the next.
 const Sha256* WholeHash(const Gathered& g, std::size_t i) {
-  const Sha256* hash = g.hashes[i];
+  const Sha256* hash = g.plan->hash(i);
   if (g.summary.inputs[i].changed) return nullptr;  // a hash of neither the old nor the new file
   return hash != nullptr && hash->bytes() == g.summary.inputs[i].bytes ? hash : nullptr;
 }
@@ -372,31 +367,31 @@ Json SummaryJson(const Gathered& g) {
   if (summary.outcome != RunOutcome::kSetupFailed) {
     j["same_text_other_bytes"] = summary.same_text_other_bytes;
   }
-  if (g.stats != nullptr) {
-    if (g.layout != nullptr) {
+  if (g.plan->stats() != nullptr) {
+    if (g.plan->layout() != nullptr) {
       j["fields"] = Json::array();
-      for (std::size_t f = 0; f < g.layout->fields.size(); ++f) {
-        const Field& field = g.layout->fields[f];
+      for (std::size_t f = 0; f < g.plan->layout()->fields.size(); ++f) {
+        const Field& field = g.plan->layout()->fields[f];
         j["fields"].push_back(Json{{"name", field.name},
                                    {"start", field.start},
                                    {"length", field.length},
-                                   {"differing", g.stats->field_counts()[f]}});
+                                   {"differing", g.plan->stats()->field_counts()[f]}});
       }
     }
-    j["differing_columns"] = g.stats->differing_columns();
+    j["differing_columns"] = g.plan->stats()->differing_columns();
   }
-  if (g.job->UseKey) {
+  if (g.plan->job().UseKey) {
     j["duplicates"] = Json::array();
     for (const InputSummary& in : summary.inputs) {
       j["duplicates"].push_back(Json{{"records", in.repeated_records}, {"keys", in.repeated_keys}});
     }
   }
-  if (g.rules != nullptr) {
+  if (g.plan->rules() != nullptr) {
     Json rules = Json::array();
-    for (std::size_t i = 0; i < g.rules->lines.size(); ++i) {
-      rules.push_back(Json{{"field", g.rules->lines[i].field},
-                           {"rule", g.rules->lines[i].rule},
-                           {"pairs", g.judge->rule_pairs()[i]}});
+    for (std::size_t i = 0; i < g.plan->rules()->lines.size(); ++i) {
+      rules.push_back(Json{{"field", g.plan->rules()->lines[i].field},
+                           {"rule", g.plan->rules()->lines[i].rule},
+                           {"pairs", g.plan->judge()->rule_pairs()[i]}});
     }
     j["expected"] = Json{{"pairs", summary.expected_pairs}, {"rules", rules}};
   }
@@ -447,13 +442,14 @@ void PrintPlain(std::ostream& out, const Gathered& g) {
           << in.repeated_keys << " キー）\n";
     }
   }
-  if (g.rules != nullptr) {
+  if (g.plan->rules() != nullptr) {
     out << "規則で許容された差異  " << summary.expected_pairs << " 件\n";
   }
-  if (g.stats != nullptr && g.layout != nullptr && g.stats->pairs() != 0) {
-    for (std::size_t f = 0; f < g.layout->fields.size(); ++f) {
-      if (g.stats->field_counts()[f] == 0) continue;
-      out << "  項目 " << g.layout->fields[f].name << "  " << g.stats->field_counts()[f] << " 件\n";
+  if (g.plan->stats() != nullptr && g.plan->layout() != nullptr && g.plan->stats()->pairs() != 0) {
+    for (std::size_t f = 0; f < g.plan->layout()->fields.size(); ++f) {
+      if (g.plan->stats()->field_counts()[f] == 0) continue;
+      out << "  項目 " << g.plan->layout()->fields[f].name << "  "
+          << g.plan->stats()->field_counts()[f] << " 件\n";
     }
   }
 }
@@ -516,7 +512,7 @@ ReportPair ToReportPair(const KeptPair& kept) {
 }
 
 ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::string& command) {
-  const ComparisonJob& job = *g.job;
+  const ComparisonJob& job = g.plan->job();
   const RunSummary& summary = g.summary;
   ReportData r;
   r.title = "Vesmer 比較結果報告書";
@@ -565,9 +561,9 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
     input.size = in.bytes;
     input.lines = in.lines;
     if (const Sha256* hash = WholeHash(g, i)) input.sha256 = hash->Hex();
-    if (job.Utf8[i] && g.original_hashes[i] && g.original_hashes[i]->bytes() != 0) {
+    if (job.Utf8[i] && g.plan->original_hash(i) && g.plan->original_hash(i)->bytes() != 0) {
       input.utf8_original_path = MakeUtf8InputNames(job.Input(s)).backup;
-      input.utf8_original_sha256 = g.original_hashes[i]->Hex();
+      input.utf8_original_sha256 = g.plan->original_hash(i)->Hex();
     }
     input.repeated_records = in.repeated_records;
     input.repeated_keys = in.repeated_keys;
@@ -577,34 +573,35 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
     r.outputs.push_back(ReportOutput{static_cast<int>(Index(kind)), kKindNames[Index(kind)],
                                      out.path, out.selected, out.found, out.written, out.complete});
   }
-  if (g.layout != nullptr) {
-    r.layout_path = g.layout->path;
-    for (std::size_t f = 0; f < g.layout->fields.size(); ++f) {
-      const Field& field = g.layout->fields[f];
+  if (g.plan->layout() != nullptr) {
+    r.layout_path = g.plan->layout()->path;
+    for (std::size_t f = 0; f < g.plan->layout()->fields.size(); ++f) {
+      const Field& field = g.plan->layout()->fields[f];
       r.fields.push_back(ReportField{field.name, field.start, field.length, field.attribute,
-                                     g.stats->field_counts()[f]});
+                                     g.plan->stats()->field_counts()[f]});
     }
   }
-  r.differing_pairs = g.stats->pairs();
+  r.differing_pairs = g.plan->stats()->pairs();
   r.same_text_other_bytes = summary.same_text_other_bytes;
-  r.column_counts = g.stats->column_counts();
+  r.column_counts = g.plan->stats()->column_counts();
   r.scale = cp932::FromUtf8(job.Scale);
-  for (const KeptPair& kept : g.stats->kept()) r.pairs.push_back(ToReportPair(kept));
+  for (const KeptPair& kept : g.plan->stats()->kept()) r.pairs.push_back(ToReportPair(kept));
   for (const Side s : kSides) {
-    for (const KeptRecord& kept : g.stats->kept_unmatched()[Index(s)]) {
+    for (const KeptRecord& kept : g.plan->stats()->kept_unmatched()[Index(s)]) {
       r.unmatched[Index(s)].push_back(ReportRecord{kept.number, kept.line});
     }
   }
   r.pairs_limit = o.report_pairs;
-  if (g.rules != nullptr) {
-    r.rules_path = g.rules->path;
+  if (g.plan->rules() != nullptr) {
+    r.rules_path = g.plan->rules()->path;
     r.expected_pairs = summary.expected_pairs;
-    for (std::size_t i = 0; i < g.rules->lines.size(); ++i) {
-      const RuleLine& line = g.rules->lines[i];
-      r.rules.push_back(
-          ReportRule{line.line, line.field, line.rule, line.value, g.judge->rule_pairs()[i]});
+    for (std::size_t i = 0; i < g.plan->rules()->lines.size(); ++i) {
+      const RuleLine& line = g.plan->rules()->lines[i];
+      r.rules.push_back(ReportRule{line.line, line.field, line.rule, line.value,
+                                   g.plan->judge()->rule_pairs()[i]});
     }
-    for (const KeptPair& kept : g.stats->kept_expected()) r.expected.push_back(ToReportPair(kept));
+    for (const KeptPair& kept : g.plan->stats()->kept_expected())
+      r.expected.push_back(ToReportPair(kept));
   }
   return r;
 }
@@ -736,18 +733,10 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   const bool reporting = o.report || o.summary_csv;
 
   Gathered g;
-  g.job = &job;
-  g.layout = plan.layout();
-  g.rules = plan.rules();
+  g.plan = &plan;
   BatchObserver observer(err, progress_allowed && !o.quiet && !o.json, o.sort);
   g.summary = plan.Run(observer, &StopFlag());
   observer.Clear();
-  g.stats = plan.stats();
-  g.judge = plan.judge();
-  for (std::size_t i = 0; i < 2; ++i) {
-    g.hashes[i] = plan.hash(i);
-    g.original_hashes[i] = plan.original_hash(i);
-  }
   RunSummary& summary = g.summary;
   // A signal after the run last looked is a stop all the same: the run says so.
   const auto stop_after_run = [&] {

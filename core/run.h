@@ -152,8 +152,8 @@ inline void Run::PairEqual(PairVerdict verdict, bool write_line) {
   const Record& dst = side(Side::kDestination).record();
   if (write_line) files_.OnPair(src, dst, verdict);
   ++found_[OutputKind::kMatching];
-  if (verdict == PairVerdict::kExpected) ++expected_;
   if (verdict == PairVerdict::kExpected) {
+    ++expected_;
     for (RecordSink* sink : expected_sinks_) sink->OnPair(src, dst, verdict, &diff_);
   } else {
     for (RecordSink* sink : equal_sinks_) sink->OnPair(src, dst, verdict, nullptr);
