@@ -44,16 +44,8 @@ constexpr const char* kUsage = "使い方: vesmer-batch [オプション] 比較
 constexpr const char* kHelpHint = "詳しくは vesmer-batch --help を見てください\n";
 constexpr const char* kStoppedText = "☆中止しました";
 
-constexpr const char* kKindNames[kOutputKinds] = {
-    "比較元ファイル：キー不一致",
-    "比較先ファイル：キー不一致",
-    "比較元ファイル：キー一致・内容不一致",
-    "比較先ファイル：キー一致・内容不一致",
-    "キー・内容とも一致",
-    "比較結果リスト",
-};
-
-constexpr const char* kSideNames[2] = {"比較元", "比較先"};
+using messages::kOutputNames;
+using messages::kSideNames;
 
 // Columns whose differences are counted one by one for a report's heat-map; beyond them a
 // column is only known to differ or not.
@@ -427,12 +419,12 @@ void PrintPlain(std::ostream& out, const Gathered& g) {
     const OutputSummary& o = summary.outputs[kind];
     const std::size_t k = Index(kind);
     if (o.selected && o.created) {
-      out << k << ' ' << kKindNames[k] << "  " << o.written << "  " << o.path
+      out << k << ' ' << kOutputNames[k] << "  " << o.written << "  " << o.path
           << (Complete(summary, o) ? "" : "  （書き込みは途中まで）") << '\n';
     } else if (o.selected && !Failed(summary)) {
-      out << k << ' ' << kKindNames[k] << "  " << o.path << "  （書き込んでいません）\n";
+      out << k << ' ' << kOutputNames[k] << "  " << o.path << "  （書き込んでいません）\n";
     } else if (!o.selected && o.found != 0) {
-      out << k << ' ' << kKindNames[k] << "  " << o.found << "  （出力しない設定）\n";
+      out << k << ' ' << kOutputNames[k] << "  " << o.found << "  （出力しない設定）\n";
     }
   }
   for (const Side s : kSides) {
@@ -500,17 +492,6 @@ std::string UserName() {
   return "uid " + std::to_string(uid);
 }
 
-ReportPair ToReportPair(const KeptPair& kept) {
-  ReportPair pair;
-  pair.source_line = kept.source_line;
-  pair.destination_line = kept.destination_line;
-  pair.marker = kept.marker;
-  pair.number = kept.number;
-  pair.expected = kept.expected;
-  pair.differing_fields = kept.differing_fields;
-  return pair;
-}
-
 ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::string& command) {
   const ComparisonJob& job = g.plan->job();
   const RunSummary& summary = g.summary;
@@ -551,57 +532,34 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
   r.outcome = OutcomeName(summary);
   r.status = BatchStatus(summary);
   if (!summary.error.ok()) r.error = summary.error.path() + ": " + summary.error.reason();
+  r.run = summary;
   for (const Side s : kSides) {
     const std::size_t i = Index(s);
-    const InputSummary& in = summary.inputs[i];
-    ReportInput& input = r.inputs[i];
-    input.label = kSideNames[i];
-    input.path = in.path;
-    input.absolute_path = RealPath(in.path);
-    input.size = in.bytes;
-    input.lines = in.lines;
+    InputEvidence& input = r.inputs[i];
+    input.absolute_path = RealPath(summary.inputs[i].path);
     if (const Sha256* hash = WholeHash(g, i)) input.sha256 = hash->Hex();
     if (job.Utf8[i] && g.plan->original_hash(i) && g.plan->original_hash(i)->bytes() != 0) {
       input.utf8_original_path = MakeUtf8InputNames(job.Input(s)).backup;
       input.utf8_original_sha256 = g.plan->original_hash(i)->Hex();
     }
-    input.repeated_records = in.repeated_records;
-    input.repeated_keys = in.repeated_keys;
   }
-  for (const OutputKind kind : kAllOutputKinds) {
-    const OutputSummary& out = summary.outputs[kind];
-    r.outputs.push_back(ReportOutput{static_cast<int>(Index(kind)), kKindNames[Index(kind)],
-                                     out.path, out.selected, out.found, out.written, out.complete});
-  }
+  const DifferenceStats& stats = *g.plan->stats();
   if (g.plan->layout() != nullptr) {
     r.layout_path = g.plan->layout()->path;
-    for (std::size_t f = 0; f < g.plan->layout()->fields.size(); ++f) {
-      const Field& field = g.plan->layout()->fields[f];
-      r.fields.push_back(ReportField{field.name, field.start, field.length, field.attribute,
-                                     g.plan->stats()->field_counts()[f]});
-    }
+    r.fields = g.plan->layout()->fields;
+    r.field_counts = stats.field_counts();
   }
-  r.differing_pairs = g.plan->stats()->pairs();
-  r.same_text_other_bytes = summary.same_text_other_bytes;
-  r.column_counts = g.plan->stats()->column_counts();
+  r.differing_pairs = stats.pairs();
+  r.column_counts = stats.column_counts();
   r.scale = cp932::FromUtf8(job.Scale);
-  for (const KeptPair& kept : g.plan->stats()->kept()) r.pairs.push_back(ToReportPair(kept));
-  for (const Side s : kSides) {
-    for (const KeptRecord& kept : g.plan->stats()->kept_unmatched()[Index(s)]) {
-      r.unmatched[Index(s)].push_back(ReportRecord{kept.number, kept.line});
-    }
-  }
+  r.pairs = stats.kept();
+  r.unmatched = stats.kept_unmatched();
   r.pairs_limit = o.report_pairs;
   if (g.plan->rules() != nullptr) {
     r.rules_path = g.plan->rules()->path;
-    r.expected_pairs = summary.expected_pairs;
-    for (std::size_t i = 0; i < g.plan->rules()->lines.size(); ++i) {
-      const RuleLine& line = g.plan->rules()->lines[i];
-      r.rules.push_back(ReportRule{line.line, line.field, line.rule, line.value,
-                                   g.plan->judge()->rule_pairs()[i]});
-    }
-    for (const KeptPair& kept : g.plan->stats()->kept_expected())
-      r.expected.push_back(ToReportPair(kept));
+    r.rules = g.plan->rules()->lines;
+    r.rule_pairs = g.plan->judge()->rule_pairs();
+    r.expected = stats.kept_expected();
   }
   return r;
 }

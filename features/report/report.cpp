@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/messages.h"
 #include "core/result_list.h"
 #include "listing_html_mustache.h"
 #include "pair_html_mustache.h"
@@ -323,8 +324,17 @@ void AddCp932(std::string_view bytes, std::size_t first_column, const std::vecto
 // ----------------------------------------------------------------------------------------------
 // The page data
 
+// The differing pairs counted for field `i`, and the pairs rule `i` accepted (0 where a count is
+// missing).
+std::int64_t FieldCount(const ReportData& data, std::size_t i) {
+  return i < data.field_counts.size() ? data.field_counts[i] : 0;
+}
+std::int64_t RuleCount(const ReportData& data, std::size_t i) {
+  return i < data.rule_pairs.size() ? data.rule_pairs[i] : 0;
+}
+
 // "開始-終了" of a field, 1-based byte columns.
-std::string FieldColumns(const ReportField& f) {
+std::string FieldColumns(const Field& f) {
   const std::int64_t end = std::int64_t{f.start} + std::max<std::int64_t>(f.length, 1) - 1;
   return Decimal(f.start) + "-" + Decimal(end);
 }
@@ -384,14 +394,15 @@ class PageData {
   void Columns(Data& page);
   void Unmatched(Data& page);
   void Rules(Data& page);
-  Data Listing(const std::vector<ReportPair>& pairs, bool accepted);
-  Data Pair(const ReportPair& pair, std::size_t index, bool accepted);
+  Data Listing(const std::vector<KeptPair>& pairs, bool accepted);
+  Data Pair(const KeptPair& pair, std::size_t index, bool accepted);
   Data Ruler();
   // Records of kinds 0 and 1 found: records without a partner.
   [[nodiscard]] std::int64_t UnmatchedFound(int side = -1) const {
     std::int64_t n = 0;
-    for (const ReportOutput& o : data_.outputs) {
-      if ((o.kind == 0 || o.kind == 1) && (side < 0 || o.kind == side)) n += o.found;
+    for (const Side s : kSides) {
+      if (side < 0 || static_cast<int>(Index(s)) == side)
+        n += data_.run.outputs[UnmatchedKind(s)].found;
     }
     return n;
   }
@@ -475,9 +486,9 @@ void PageData::Header(Data& page) {
   figure("差異のある組", Grouped(data_.differing_pairs) + " 組");
   figure("比較元だけのレコード", Grouped(UnmatchedFound(0)) + " 件");
   figure("比較先だけのレコード", Grouped(UnmatchedFound(1)) + " 件");
-  if (!data_.rules_path.empty()) figure("許容された組", Grouped(data_.expected_pairs) + " 組");
-  const ReportInput& a = data_.inputs[0];
-  const ReportInput& b = data_.inputs[1];
+  if (!data_.rules_path.empty()) figure("許容された組", Grouped(data_.run.expected_pairs) + " 組");
+  const InputEvidence& a = data_.inputs[0];
+  const InputEvidence& b = data_.inputs[1];
   figure("入力の SHA-256", a.sha256.empty() || b.sha256.empty() ? std::string("—（求めていません）")
                            : a.sha256 == b.sha256               ? std::string("同じ")
                                                                 : std::string("異なる"));
@@ -497,16 +508,22 @@ void PageData::Header(Data& page) {
 }
 
 void PageData::Inputs(Data& page) {
-  const auto& in = data_.inputs;
+  // An input as the evidence shows it: the run's summary of it and what the evidence adds.
+  struct Input {
+    const InputSummary& run;
+    const InputEvidence& evidence;
+  };
+  const std::array<Input, 2> in = {Input{data_.run.inputs[0], data_.inputs[0]},
+                                   Input{data_.run.inputs[1], data_.inputs[1]}};
   Data labels = List();
-  for (const ReportInput& input : in) Append(labels, input.label);
+  for (const char* label : messages::kSideNames) Append(labels, label);
   Set(page, "input_labels", std::move(labels));
   Data rows = List();
   const auto row = [&](std::string_view label, const char* cls, auto&& value) {
     Data r;
     Set(r, "label", std::string(label));
     Data values = List();
-    for (const ReportInput& input : in) {
+    for (const Input& input : in) {
       Data v;
       Set(v, "class", cls);
       Set(v, "value", value(input));
@@ -515,27 +532,29 @@ void PageData::Inputs(Data& page) {
     Set(r, "values", std::move(values));
     Append(rows, std::move(r));
   };
-  row("パス", "m", [](const ReportInput& i) { return i.path; });
-  row("絶対パス", "m", [](const ReportInput& i) {
-    return i.absolute_path.empty() ? std::string("—") : i.absolute_path;
+  row("パス", "m", [](const Input& i) { return i.run.path; });
+  row("絶対パス", "m", [](const Input& i) {
+    return i.evidence.absolute_path.empty() ? std::string("—") : i.evidence.absolute_path;
   });
   row("サイズ", "n",
-      [](const ReportInput& i) { return Grouped(static_cast<std::int64_t>(i.size)) + " バイト"; });
-  row("行数", "n", [](const ReportInput& i) { return Grouped(i.lines) + " 行"; });
-  row("SHA-256", "m", [](const ReportInput& i) { return i.sha256; });
-  if (!in[0].utf8_original_path.empty() || !in[1].utf8_original_path.empty()) {
-    row("UTF-8 の元ファイル", "m", [](const ReportInput& i) {
-      return i.utf8_original_path.empty() ? std::string("—") : i.utf8_original_path;
+      [](const Input& i) { return Grouped(static_cast<std::int64_t>(i.run.bytes)) + " バイト"; });
+  row("行数", "n", [](const Input& i) { return Grouped(i.run.lines) + " 行"; });
+  row("SHA-256", "m", [](const Input& i) { return i.evidence.sha256; });
+  if (!in[0].evidence.utf8_original_path.empty() || !in[1].evidence.utf8_original_path.empty()) {
+    row("UTF-8 の元ファイル", "m", [](const Input& i) {
+      return i.evidence.utf8_original_path.empty() ? std::string("—")
+                                                   : i.evidence.utf8_original_path;
     });
-    row("元ファイルの SHA-256", "m", [](const ReportInput& i) {
-      return i.utf8_original_path.empty() ? std::string("—") : i.utf8_original_sha256;
+    row("元ファイルの SHA-256", "m", [](const Input& i) {
+      return i.evidence.utf8_original_path.empty() ? std::string("—")
+                                                   : i.evidence.utf8_original_sha256;
     });
   }
-  if (in[0].repeated_records != 0 || in[1].repeated_records != 0 || in[0].repeated_keys != 0 ||
-      in[1].repeated_keys != 0) {
+  if (in[0].run.repeated_records != 0 || in[1].run.repeated_records != 0 ||
+      in[0].run.repeated_keys != 0 || in[1].run.repeated_keys != 0) {
     row("重複キーのレコード", "n",
-        [](const ReportInput& i) { return Grouped(i.repeated_records) + " 件"; });
-    row("重複したキー", "n", [](const ReportInput& i) { return Grouped(i.repeated_keys) + " 種"; });
+        [](const Input& i) { return Grouped(i.run.repeated_records) + " 件"; });
+    row("重複したキー", "n", [](const Input& i) { return Grouped(i.run.repeated_keys) + " 種"; });
   }
   Set(page, "input_rows", std::move(rows));
 }
@@ -543,15 +562,16 @@ void PageData::Inputs(Data& page) {
 void PageData::Results(Data& page) {
   Set(page, "outcome", OutcomeText(data_.outcome));
   Set(page, "differing_pairs", Grouped(data_.differing_pairs));
-  Set(page, "same_text_other_bytes", Grouped(data_.same_text_other_bytes));
-  Set(page, "expected_pairs", Grouped(data_.expected_pairs));
+  Set(page, "same_text_other_bytes", Grouped(data_.run.same_text_other_bytes));
+  Set(page, "expected_pairs", Grouped(data_.run.expected_pairs));
   Set(page, "has_error", !data_.error.empty());
   Set(page, "error", data_.error);
   Data outputs = List();
-  for (const ReportOutput& o : data_.outputs) {
+  for (const OutputKind kind : kAllOutputKinds) {
+    const OutputSummary& o = data_.run.outputs[kind];
     Data output;
-    Set(output, "kind", Decimal(o.kind));
-    Set(output, "name", o.name);
+    Set(output, "kind", Decimal(static_cast<std::int64_t>(Index(kind))));
+    Set(output, "name", messages::kOutputNames[Index(kind)]);
     Set(output, "selected", o.selected);
     Set(output, "found", Grouped(o.found));
     Set(output, "written", Grouped(o.written));
@@ -566,13 +586,15 @@ void PageData::Fields(Data& page) {
   Set(page, "has_layout", !data_.layout_path.empty());
   Set(page, "layout_path", data_.layout_path);
   Data fields = List();
-  for (const ReportField& f : data_.fields) {
+  for (std::size_t i = 0; i < data_.fields.size(); ++i) {
+    const Field& f = data_.fields[i];
+    const std::int64_t differing = FieldCount(data_, i);
     Data field;
     Set(field, "name", f.name);
     Set(field, "columns", FieldColumns(f));
     Set(field, "attribute", std::string(1, f.attribute));
-    Set(field, "differing", Grouped(f.differing));
-    Set(field, "share", TextOrFalse(Share(f.differing, data_.differing_pairs)));
+    Set(field, "differing", Grouped(differing));
+    Set(field, "share", TextOrFalse(Share(differing, data_.differing_pairs)));
     Append(fields, std::move(field));
   }
   Set(page, "fields", std::move(fields));
@@ -695,7 +717,7 @@ Data PageData::Ruler() {
   return line.End();
 }
 
-Data PageData::Pair(const ReportPair& pair, std::size_t index, bool accepted) {
+Data PageData::Pair(const KeptPair& pair, std::size_t index, bool accepted) {
   const std::size_t max =
       std::max({pair.source_line.size(), pair.destination_line.size(), pair.marker.size()});
   // Each column's differing field (1 + its index among the titles), the first listed winning.
@@ -704,7 +726,7 @@ Data PageData::Pair(const ReportPair& pair, std::size_t index, bool accepted) {
   std::string names;
   for (const int f : pair.differing_fields) {
     if (f < 0 || static_cast<std::size_t>(f) >= data_.fields.size()) continue;
-    const ReportField& field = data_.fields[static_cast<std::size_t>(f)];
+    const Field& field = data_.fields[static_cast<std::size_t>(f)];
     titles.push_back(AttributeText(field.name + " (" + FieldColumns(field) + ")"));
     if (!names.empty()) names += "、";
     names += field.name;
@@ -767,7 +789,7 @@ Data PageData::Pair(const ReportPair& pair, std::size_t index, bool accepted) {
 }
 
 // The pairs of a listing: {accepted, note, pairs}.
-Data PageData::Listing(const std::vector<ReportPair>& pairs, bool accepted) {
+Data PageData::Listing(const std::vector<KeptPair>& pairs, bool accepted) {
   // Each pair is made into its markup at once, by the template engine: a listing of a thousand
   // long pairs holds its text, never the cells of every pair together.
   kainjow::mustache::mustache pair_page{std::string(embedded::kListedPair)};
@@ -788,14 +810,14 @@ Data PageData::Listing(const std::vector<ReportPair>& pairs, bool accepted) {
 void PageData::Unmatched(Data& page) {
   Data sides = List();
   for (int side = 0; side < 2; ++side) {
-    const std::vector<ReportRecord>& records = data_.unmatched[static_cast<std::size_t>(side)];
+    const std::vector<KeptRecord>& records = data_.unmatched[static_cast<std::size_t>(side)];
     Data shown;
     Set(shown, "heading", side == 0 ? "比較元だけのレコード" : "比較先だけのレコード");
     Set(shown, "note",
         ListedNote(static_cast<std::int64_t>(records.size()), UnmatchedFound(side), true));
     Set(shown, "has_records", !records.empty());
     Data lines = List();
-    for (const ReportRecord& record : records) {
+    for (const KeptRecord& record : records) {
       LineWriter line;
       line.AddAscii(Padded(static_cast<std::uint64_t>(record.number), 7) + " ", "no");
       AddCp932(record.line, 0, nullptr, nullptr, 0, line, scratch_);
@@ -810,13 +832,14 @@ void PageData::Unmatched(Data& page) {
 void PageData::Rules(Data& page) {
   Set(page, "rules_path", data_.rules_path);
   Data rules = List();
-  for (const ReportRule& r : data_.rules) {
+  for (std::size_t i = 0; i < data_.rules.size(); ++i) {
+    const RuleLine& r = data_.rules[i];
     Data rule;
     Set(rule, "line", Decimal(r.line));
     Set(rule, "field", r.field);
     Set(rule, "rule", r.rule);
     Set(rule, "value", r.value);
-    Set(rule, "pairs", Grouped(r.pairs));
+    Set(rule, "pairs", Grouped(RuleCount(data_, i)));
     Append(rules, std::move(rule));
   }
   Set(page, "rules", std::move(rules));
@@ -826,7 +849,8 @@ void PageData::Rules(Data& page) {
   }
   Data listing = Listing(data_.expected, true);
   Set(listing, "note",
-      ListedNote(static_cast<std::int64_t>(data_.expected.size()), data_.expected_pairs, false));
+      ListedNote(static_cast<std::int64_t>(data_.expected.size()), data_.run.expected_pairs,
+                 false));
   Set(page, "expected", std::move(listing));
 }
 
@@ -924,12 +948,14 @@ std::string RenderSummaryCsv(const ReportData& data) {
   csv.Text("状態").Text(data.status).EndRow();
   csv.Text("エラー").Text(data.error).EndRow();
   csv.Text("差異のある組").Number(data.differing_pairs).EndRow();
-  csv.Text("文字としては一致するがバイトが異なる組").Number(data.same_text_other_bytes).EndRow();
+  csv.Text("文字としては一致するがバイトが異なる組")
+      .Number(data.run.same_text_other_bytes)
+      .EndRow();
   csv.Text("差異のある桁").Number(columns).EndRow();
   csv.Text("明細の件数").Number(static_cast<std::int64_t>(data.pairs.size())).EndRow();
   csv.Text("レイアウトファイル").Text(data.layout_path).EndRow();
   csv.Text("規則ファイル").Text(data.rules_path).EndRow();
-  csv.Text("許容された組").Number(data.expected_pairs).EndRow();
+  csv.Text("許容された組").Number(data.run.expected_pairs).EndRow();
   for (const auto& [label, value] : data.options) csv.Text(label).Text(value).EndRow();
   csv.EndRow();
 
@@ -943,14 +969,16 @@ std::string RenderSummaryCsv(const ReportData& data) {
       .Text("重複キーのレコード")
       .Text("重複したキー")
       .EndRow();
-  for (const ReportInput& in : data.inputs) {
-    csv.Text(in.label)
+  for (const Side s : kSides) {
+    const InputSummary& in = data.run.inputs[Index(s)];
+    const InputEvidence& evidence = data.inputs[Index(s)];
+    csv.Text(messages::kSideNames[Index(s)])
         .Text(in.path)
-        .Number(static_cast<std::int64_t>(in.size))
+        .Number(static_cast<std::int64_t>(in.bytes))
         .Number(in.lines)
-        .Text(in.sha256)
-        .Text(in.utf8_original_path)
-        .Text(in.utf8_original_sha256)
+        .Text(evidence.sha256)
+        .Text(evidence.utf8_original_path)
+        .Text(evidence.utf8_original_sha256)
         .Number(in.repeated_records)
         .Number(in.repeated_keys)
         .EndRow();
@@ -965,9 +993,10 @@ std::string RenderSummaryCsv(const ReportData& data) {
       .Text("書き込み")
       .Text("完了")
       .EndRow();
-  for (const ReportOutput& o : data.outputs) {
-    csv.Number(o.kind)
-        .Text(o.name)
+  for (const OutputKind kind : kAllOutputKinds) {
+    const OutputSummary& o = data.run.outputs[kind];
+    csv.Number(static_cast<std::int64_t>(Index(kind)))
+        .Text(messages::kOutputNames[Index(kind)])
         .Text(o.path)
         .Text(o.selected ? "する" : "しない")
         .Number(o.found)
@@ -978,12 +1007,13 @@ std::string RenderSummaryCsv(const ReportData& data) {
   csv.EndRow();
 
   csv.Text("項目名").Text("開始-終了").Text("属性").Text("差異のある組").Text("割合(%)").EndRow();
-  for (const ReportField& f : data.fields) {
+  for (std::size_t i = 0; i < data.fields.size(); ++i) {
+    const Field& f = data.fields[i];
     csv.Text(f.name)
         .Text(FieldColumns(f))
         .Text(std::string_view(&f.attribute, 1))
-        .Number(f.differing)
-        .Figure(Share(f.differing, data.differing_pairs))
+        .Number(FieldCount(data, i))
+        .Figure(Share(FieldCount(data, i), data.differing_pairs))
         .EndRow();
   }
   csv.EndRow();
@@ -997,8 +1027,9 @@ std::string RenderSummaryCsv(const ReportData& data) {
   csv.EndRow();
 
   csv.Text("規則の行").Text("項目").Text("規則").Text("値").Text("許容した組").EndRow();
-  for (const ReportRule& r : data.rules) {
-    csv.Number(r.line).Text(r.field).Text(r.rule).Text(r.value).Number(r.pairs).EndRow();
+  for (std::size_t i = 0; i < data.rules.size(); ++i) {
+    const RuleLine& r = data.rules[i];
+    csv.Number(r.line).Text(r.field).Text(r.rule).Text(r.value).Number(RuleCount(data, i)).EndRow();
   }
   return csv.Take();
 }

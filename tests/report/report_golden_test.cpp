@@ -22,7 +22,12 @@ namespace {
 using testing::Exists;
 using testing::MakeField;
 using testing::MakePair;
+using testing::Output;
 using testing::ReadFile;
+using testing::SetFields;
+using testing::SetInput;
+using testing::SetRules;
+using testing::Unmatched;
 using testing::WriteFile;
 
 const std::string kScale =
@@ -38,21 +43,12 @@ const std::string kHostile =
 std::string Sjis(const std::string& utf8) { return cp932::FromUtf8(utf8); }
 
 void AddOutputs(ReportData& data, const std::vector<std::int64_t>& found, bool key_mode) {
-  static const char* const kNames[6] = {"比較元ファイル：キー不一致",
-                                        "比較先ファイル：キー不一致",
-                                        "比較元ファイル：キー一致・内容不一致",
-                                        "比較先ファイル：キー一致・内容不一致",
-                                        "一致したレコード",
-                                        "比較結果リスト"};
   for (int k = 0; k < 6; ++k) {
-    ReportOutput o;
-    o.kind = k;
-    o.name = kNames[k];
+    OutputSummary& o = Output(data, k);
     o.path = "/data/work/SRC_" + std::to_string(k) + ".TXT";
     o.selected = k != 4 && (key_mode || k >= 2);
     o.found = found[static_cast<std::size_t>(k)];
     o.written = o.selected ? o.found : 0;
-    data.outputs.push_back(o);
   }
 }
 
@@ -66,26 +62,14 @@ ReportData Common() {
   data.host = "ikou-01";
   data.user = "tanaka";
   data.scale = kScale.substr(0, 100);
-  data.inputs[0] = {"比較元",
-                    "old/SRC.TXT",
-                    1482003,
-                    10204,
-                    "3f1a0c9d52e4b7a8816c0e2f4d9b7a51c3e8f0a2b4d6c8e0f1a3b5c7d9e1f2a4",
-                    "",
-                    "",
-                    0,
-                    0,
-                    "/data/work/old/SRC.TXT"};
-  data.inputs[1] = {"比較先",
-                    "new/SRC.TXT",
-                    1483456,
-                    10206,
-                    "9b2e7d4c1a0f8e6d5c3b2a1908f7e6d5c4b3a2918e7d6c5b4a39281706f5e4d3",
-                    "",
-                    "",
-                    0,
-                    0,
-                    "/data/work/new/SRC.TXT"};
+  SetInput(data, 0,
+           {"old/SRC.TXT", 1482003, 10204,
+            "3f1a0c9d52e4b7a8816c0e2f4d9b7a51c3e8f0a2b4d6c8e0f1a3b5c7d9e1f2a4", "", "", 0, 0,
+            "/data/work/old/SRC.TXT"});
+  SetInput(data, 1,
+           {"new/SRC.TXT", 1483456, 10206,
+            "9b2e7d4c1a0f8e6d5c3b2a1908f7e6d5c4b3a2918e7d6c5b4a39281706f5e4d3", "", "", 0, 0,
+            "/data/work/new/SRC.TXT"});
   return data;
 }
 
@@ -105,13 +89,13 @@ ReportData KeyRunWithLayoutAndRules() {
   data.inputs[1].utf8_original_path = "new/SRC_UTF8.TXT";
   data.inputs[1].utf8_original_sha256 =
       "0d4e2c9b8a7f6e5d4c3b2a19f8e7d6c5b4a3928170f6e5d4c3b2a1908f7e6d5c";
-  data.inputs[0].repeated_records = 2;
-  data.inputs[0].repeated_keys = 1;
+  data.run.inputs[0].repeated_records = 2;
+  data.run.inputs[0].repeated_keys = 1;
   AddOutputs(data, {3, 1, 3, 3, 10196, 3}, true);
   data.layout_path = "/data/shain.csv";
-  data.fields = {MakeField("社員番号", 1, 6, 'X', 0), MakeField("氏名", 8, 20, 'N', 1),
-                 MakeField("住所", 31, 70, 'N', 2), MakeField("給与", 102, 8, '9', 1),
-                 MakeField("空", 130, 0, 'X', 0)};
+  SetFields(data, {MakeField("社員番号", 1, 6, 'X', 0), MakeField("氏名", 8, 20, 'N', 1),
+                   MakeField("住所", 31, 70, 'N', 2), MakeField("給与", 102, 8, '9', 1),
+                   MakeField("空", 130, 0, 'X', 0)});
   // Columns 1-6 key, 7 a space, 8-27 the name, 28-29 spaces; the address's double-byte
   // characters take columns 30-101, a column more on either side than the field, so its first and
   // last character are cut in half; the last sits across the cut of the segment.
@@ -130,18 +114,19 @@ ReportData KeyRunWithLayoutAndRules() {
                {1, 2, 7}));
   data.pairs.push_back(MakePair("100302 short", "100302 shorter and longer", 4087, {}));
   data.differing_pairs = 12345;
-  data.same_text_other_bytes = 1203;
+  data.run.same_text_other_bytes = 1203;
   data.pairs_limit = 3;
   data.column_counts.assign(140, 0);
   for (std::size_t c = 0; c < data.column_counts.size(); ++c) {
     if (c % 7 == 3 || c > 125) data.column_counts[c] = static_cast<std::int64_t>(c * 37 % 1500);
   }
   data.column_counts[10] = 1;
-  data.unmatched[0] = {{17, "100999 " + Sjis("取消　済み")}, {18, Sjis("ｶﾀｶﾅ<&>\"'")}};
-  data.unmatched[1] = {{5, "100001 new"}};
+  data.unmatched[0] = {Unmatched(17, "100999 " + Sjis("取消　済み")),
+                       Unmatched(18, Sjis("ｶﾀｶﾅ<&>\"'"))};
+  data.unmatched[1] = {Unmatched(5, "100001 new")};
   data.rules_path = "/data/kisoku.csv";
-  data.rules = {{2, "更新日", "無視", "", 2}, {3, "給与", "数値", "0.5", 1234567}};
-  data.expected_pairs = 1500;
+  SetRules(data, {{2, "更新日", "無視", "", 2}, {3, "給与", "数値", "0.5", 1234567}});
+  data.run.expected_pairs = 1500;
   data.expected = {MakePair(source, head + address_a + "00021000" + "  20261202", 1533, {2, 3, 4})};
   return data;
 }
@@ -160,17 +145,17 @@ ReportData FailedRunWithHostileTexts() {
   data.outcome = "failed";
   data.status = "★ファイルの読み書きに失敗しました" + kHostile;
   data.error = "/data/" + kHostile + ": 入出力エラー";
-  data.inputs[0].path = kHostile;
+  data.run.inputs[0].path = kHostile;
   data.inputs[0].absolute_path = "";
   data.inputs[1].sha256 = "";
   data.inputs[0].utf8_original_path = kHostile;
   data.inputs[0].utf8_original_sha256 = kHostile;
   AddOutputs(data, {0, 0, 2, 2, 0, 2}, false);
-  data.outputs[2].complete = false;
-  data.outputs[3].path = kHostile;
+  Output(data, 2).complete = false;
+  Output(data, 3).path = kHostile;
   data.layout_path = kHostile;
-  data.fields = {MakeField(kHostile, 1, 4, 'X', 2), MakeField("<i>", 5, 6, 'N', 1),
-                 MakeField("\"q\"", 11, 10, '9', 0)};
+  SetFields(data, {MakeField(kHostile, 1, 4, 'X', 2), MakeField("<i>", 5, 6, 'N', 1),
+                   MakeField("\"q\"", 11, 10, '9', 0)});
   data.fields[2].attribute = '<';
   // Control bytes, DEL, 0x80, 0xA0, 0xFD-0xFF, a lone lead byte, a user-defined character, a
   // character without a mapping, the real middle dot, half-width katakana, markup characters.
@@ -181,10 +166,10 @@ ReportData FailedRunWithHostileTexts() {
   data.differing_pairs = 2;
   data.column_counts = {2, 0, 0, 1, 1, 1, 2};
   data.scale = "<&>\"'" + Sjis("　全") + "\x01\x81 ....+....*";
-  data.unmatched[1] = {{3, odd}};
+  data.unmatched[1] = {Unmatched(3, odd)};
   data.rules_path = kHostile;
-  data.rules = {{1, kHostile, kHostile, kHostile, 0}};
-  data.expected_pairs = 0;
+  SetRules(data, {{1, kHostile, kHostile, kHostile, 0}});
+  data.run.expected_pairs = 0;
   return data;
 }
 
@@ -228,8 +213,8 @@ ReportData OnlyExpectedDifferences(std::string outcome) {
   data.status = "☆処理が終了しました";
   AddOutputs(data, {0, 0, 0, 0, 3, 0}, false);
   data.rules_path = "r.csv";
-  data.rules = {{1, "1-4", "前後空白", "", 1}};
-  data.expected_pairs = 1;
+  SetRules(data, {{1, "1-4", "前後空白", "", 1}});
+  data.run.expected_pairs = 1;
   data.expected = {MakePair("  12", "12  ", 2, {})};
   return data;
 }

@@ -26,8 +26,13 @@ namespace {
 
 using testing::MakeField;
 using testing::MakePair;
+using testing::Output;
 using testing::ReadFile;
+using testing::SetFields;
+using testing::SetInput;
+using testing::SetRules;
 using testing::TempDir;
+using testing::Unmatched;
 using testing::WriteFile;
 
 const std::string kScale =
@@ -57,7 +62,7 @@ std::string Record(const Employee& e) {
          Field(e.updated, 8);
 }
 
-std::vector<ReportField> EmployeeFields() {
+std::vector<testing::CountedField> EmployeeFields() {
   return {MakeField("社員番号", 1, 6, 'X'),  MakeField("区分", 7, 1, '9'),
           MakeField("氏名カナ", 8, 20, 'X'), MakeField("氏名", 28, 20, 'N'),
           MakeField("所属", 48, 20, 'N'),    MakeField("住所", 68, 60, 'N'),
@@ -66,11 +71,11 @@ std::vector<ReportField> EmployeeFields() {
 
 // Fills in what the comparison counts from the listed pairs: each pair's differing fields, the
 // fields' counts and the per-column counts.
-void Count(ReportData& data, std::vector<ReportPair>& pairs, bool statistics) {
-  for (ReportPair& pair : pairs) {
+void Count(ReportData& data, std::vector<KeptPair>& pairs, bool statistics) {
+  for (KeptPair& pair : pairs) {
     pair.differing_fields.clear();
     for (std::size_t f = 0; f < data.fields.size(); ++f) {
-      ReportField& field = data.fields[f];
+      const auto& field = data.fields[f];
       bool differs = false;
       for (int c = field.start - 1; c < field.start - 1 + field.length; ++c) {
         if (static_cast<std::size_t>(c) < pair.marker.size() && pair.marker[c] == '?') {
@@ -79,7 +84,11 @@ void Count(ReportData& data, std::vector<ReportPair>& pairs, bool statistics) {
       }
       if (differs) {
         pair.differing_fields.push_back(static_cast<int>(f));
-        if (statistics) ++field.differing;
+        if (statistics) {
+          if (data.field_counts.size() < data.fields.size())
+            data.field_counts.resize(data.fields.size());
+          ++data.field_counts[f];
+        }
       }
     }
     if (!statistics) continue;
@@ -109,45 +118,24 @@ ReportData Realistic() {
                   {"スケール", kScale}};
   data.outcome = "differences";
   data.status = "☆処理が終了しました";
-  data.inputs[0] = {"比較元",
-                    "/srv/ikou/old/SHAIN.TXT",
-                    1482003,
-                    10204,
-                    "3f1a0c9d52e4b7a8816c0e2f4d9b7a51c3e8f0a2b4d6c8e0f1a3b5c7d9e1f2a4",
-                    "",
-                    "",
-                    0,
-                    0,
-                    ""};
-  data.inputs[1] = {"比較先",
-                    "/srv/ikou/new/SHAIN.TXT",
-                    1483456,
-                    10206,
-                    "9b2e7d4c1a0f8e6d5c3b2a1908f7e6d5c4b3a2918e7d6c5b4a39281706f5e4d3",
-                    "/srv/ikou/new/SHAIN_UTF8.TXT",
-                    "0d4e2c9b8a7f6e5d4c3b2a19f8e7d6c5b4a3928170f6e5d4c3b2a1908f7e6d5c",
-                    2,
-                    1,
-                    ""};
-  const char* names[6] = {"比較元ファイル：キー不一致",
-                          "比較先ファイル：キー不一致",
-                          "比較元ファイル：キー一致・内容不一致",
-                          "比較先ファイル：キー一致・内容不一致",
-                          "一致したレコード",
-                          "比較結果リスト"};
+  SetInput(data, 0,
+           {"/srv/ikou/old/SHAIN.TXT", 1482003, 10204,
+            "3f1a0c9d52e4b7a8816c0e2f4d9b7a51c3e8f0a2b4d6c8e0f1a3b5c7d9e1f2a4", "", "", 0, 0, ""});
+  SetInput(data, 1,
+           {"/srv/ikou/new/SHAIN.TXT", 1483456, 10206,
+            "9b2e7d4c1a0f8e6d5c3b2a1908f7e6d5c4b3a2918e7d6c5b4a39281706f5e4d3",
+            "/srv/ikou/new/SHAIN_UTF8.TXT",
+            "0d4e2c9b8a7f6e5d4c3b2a19f8e7d6c5b4a3928170f6e5d4c3b2a1908f7e6d5c", 2, 1, ""});
   const std::int64_t found[6] = {1, 3, 4, 4, 10196, 4};
   for (int k = 0; k < 6; ++k) {
-    ReportOutput o;
-    o.kind = k;
-    o.name = names[k];
+    OutputSummary& o = Output(data, k);
     o.path = "/srv/ikou/old/SHAIN_" + std::to_string(k) + ".TXT";
     o.selected = k != 4;
     o.found = found[k];
     o.written = o.selected ? found[k] : 0;
-    data.outputs.push_back(o);
   }
   data.layout_path = "/srv/ikou/shain.csv";
-  data.fields = EmployeeFields();
+  SetFields(data, EmployeeFields());
   data.scale = kScale;
 
   const Employee before[4] = {{"100231", "ｳｴﾉ ｹﾝｼﾞ", "上野　健二", "営業第一部",
@@ -170,19 +158,19 @@ ReportData Realistic() {
     data.pairs.push_back(MakePair(Record(before[i]), Record(after[i]), lines[i]));
   }
   data.differing_pairs = 4;
-  data.same_text_other_bytes = 1203;
+  data.run.same_text_other_bytes = 1203;
   data.pairs_limit = 100;
   Count(data, data.pairs, true);
 
   data.rules_path = "/srv/ikou/kisoku.csv";
-  data.rules = {{2, "更新日", "無視", "", 2}, {3, "給与", "数値", "0.5", 0}};
+  SetRules(data, {{2, "更新日", "無視", "", 2}, {3, "給与", "数値", "0.5", 0}});
   Employee moved = before[0];
   moved.updated = "20261201";
   Employee moved2 = before[1];
   moved2.updated = "20261202";
   data.expected = {MakePair(Record(before[0]), Record(moved), 1533),
                    MakePair(Record(before[1]), Record(moved2), 2207)};
-  data.expected_pairs = 2;
+  data.run.expected_pairs = 2;
   Count(data, data.expected, false);
   return data;
 }
@@ -384,7 +372,7 @@ TEST(ReportHtmlTest, StatesWhatWasComparedHowAndWhatWasFound) {
             std::string::npos);
   EXPECT_NE(results.find("<th>許容された組</th><td>2 組</td>"), std::string::npos);
   EXPECT_EQ(results.find("class=\"err\""), std::string::npos);
-  EXPECT_NE(results.find("<tr><td class=\"n\">4</td><td>一致したレコード</td><td>しない</td>"
+  EXPECT_NE(results.find("<tr><td class=\"n\">4</td><td>キー・内容とも一致</td><td>しない</td>"
                          "<td class=\"n\">10,196 件</td><td class=\"n\">0 件</td>"
                          "<td class=\"m\">/srv/ikou/old/SHAIN_4.TXT</td></tr>"),
             std::string::npos);
@@ -462,8 +450,8 @@ TEST(ReportHtmlTest, TheVerdictComesFirstForEveryOutcome) {
 // for, with how many there were.
 TEST(ReportHtmlTest, RecordsWithoutAPartnerAreListed) {
   ReportData data = Realistic();
-  data.unmatched[0] = {{17, "000017 \x8f\x5b\x93\x63"}};  // 充田
-  data.unmatched[1] = {{5, "000005 A"}, {9, "000009 B"}};
+  data.unmatched[0] = {Unmatched(17, "000017 \x8f\x5b\x93\x63")};  // 充田
+  data.unmatched[1] = {Unmatched(5, "000005 A"), Unmatched(9, "000009 B")};
   const std::string section = Section(RenderReportHtml(data), "unmatched");
   ASSERT_FALSE(section.empty());
   const std::string source = section.substr(0, section.find("比較先だけのレコード"));
@@ -475,7 +463,7 @@ TEST(ReportHtmlTest, RecordsWithoutAPartnerAreListed) {
   EXPECT_LT(destination.find("000005 A"), destination.find("000009 B"));
   // Line mode has no such records, and no section for them.
   data.unmatched = {};
-  data.outputs[0].found = data.outputs[1].found = 0;
+  Output(data, 0).found = Output(data, 1).found = 0;
   EXPECT_EQ(Section(RenderReportHtml(data), "unmatched"), "");
 }
 
@@ -517,8 +505,8 @@ TEST(ReportHtmlTest, FailedRunShowsItsErrorAndIncompleteFilesAreMarked) {
   data.outcome = "failed";
   data.status = "★書き込みに失敗しました";
   data.error = "/srv/ikou/old/SHAIN_2.TXT: デバイスに空き領域がありません";
-  data.outputs[2].written = 3;
-  data.outputs[2].complete = false;
+  Output(data, 2).written = 3;
+  Output(data, 2).complete = false;
   const std::string results = Section(RenderReportHtml(data), "results");
   EXPECT_NE(results.find("<th>結果</th><td>失敗</td>"), std::string::npos);
   EXPECT_NE(results.find("<div class=\"err\"><b>エラー：</b>/srv/ikou/old/SHAIN_2.TXT: "
@@ -537,7 +525,7 @@ TEST(ReportHtmlTest, FailedRunShowsItsErrorAndIncompleteFilesAreMarked) {
 TEST(ReportHtmlTest, OptionalPartsOnlyWhenThereIsSomethingToShow) {
   ReportData data = Realistic();
   data.inputs[1].utf8_original_path.clear();
-  data.inputs[1].repeated_records = data.inputs[1].repeated_keys = 0;
+  data.run.inputs[1].repeated_records = data.run.inputs[1].repeated_keys = 0;
   data.fields.clear();
   data.rules_path.clear();
   const std::string html = RenderReportHtml(data);
@@ -549,7 +537,7 @@ TEST(ReportHtmlTest, OptionalPartsOnlyWhenThereIsSomethingToShow) {
   EXPECT_EQ(html.find("href=\"#fields\""), std::string::npos);
 
   // A single repeated key on one side is enough to show both counts.
-  data.inputs[0].repeated_keys = 1;
+  data.run.inputs[0].repeated_keys = 1;
   EXPECT_NE(RenderReportHtml(data).find("<th>重複キーのレコード</th><td class=\"n\">0 件"),
             std::string::npos);
 }
@@ -558,11 +546,11 @@ TEST(ReportHtmlTest, FieldTableGivesColumnsAttributeCountAndShareToOneDecimal) {
   ReportData data;
   data.differing_pairs = 16;
   data.layout_path = "/l/layout.csv";
-  data.fields = {MakeField("A", 1, 5, 'X', 1),      // 6.25 -> 6.3 (halves round up)
-                 MakeField("B", 6, 1, '9', 3),      // 18.75 -> 18.8
-                 MakeField("C", 100, 20, 'N', 16),  // 100.0
-                 MakeField("D", 7, 2, 'X', 0),      // 0.0
-                 MakeField("E", 9, 3, 'X', 5)};     // 31.25 -> 31.3
+  SetFields(data, {MakeField("A", 1, 5, 'X', 1),      // 6.25 -> 6.3 (halves round up)
+                   MakeField("B", 6, 1, '9', 3),      // 18.75 -> 18.8
+                   MakeField("C", 100, 20, 'N', 16),  // 100.0
+                   MakeField("D", 7, 2, 'X', 0),      // 0.0
+                   MakeField("E", 9, 3, 'X', 5)});    // 31.25 -> 31.3
   std::string fields = Section(RenderReportHtml(data), "fields");
   EXPECT_NE(fields.find("/l/layout.csv"), std::string::npos);
   const auto row = [](const std::string& name, const std::string& columns, const std::string& a,
@@ -578,14 +566,14 @@ TEST(ReportHtmlTest, FieldTableGivesColumnsAttributeCountAndShareToOneDecimal) {
   EXPECT_NE(fields.find(row("E", "9-11", "X", "5", "31.3")), std::string::npos);
 
   data.differing_pairs = 3;
-  data.fields = {MakeField("F", 1, 1, 'X', 1), MakeField("G", 2, 1, 'X', 2)};
+  SetFields(data, {MakeField("F", 1, 1, 'X', 1), MakeField("G", 2, 1, 'X', 2)});
   fields = Section(RenderReportHtml(data), "fields");
   EXPECT_NE(fields.find(row("F", "1-1", "X", "1", "33.3")), std::string::npos);
   EXPECT_NE(fields.find(row("G", "2-2", "X", "2", "66.7")), std::string::npos);
 
   // Without differing pairs there is no share to give.
   data.differing_pairs = 0;
-  data.fields = {MakeField("H", 1, 1, 'X', 0)};
+  SetFields(data, {MakeField("H", 1, 1, 'X', 0)});
   fields = Section(RenderReportHtml(data), "fields");
   EXPECT_NE(fields.find("<td class=\"n\">0 組</td><td class=\"n\">—</td>"), std::string::npos);
 }
@@ -615,31 +603,26 @@ ReportData HostileData(bool hostile) {
   data.outcome = t("<i>");
   data.status = t("&amp;");
   data.error = t(kBad + ": x");
-  data.inputs[0].label = t("<比較元>");
-  data.inputs[0].path = t("/tmp/" + kBad + ".prn");
+  data.run.inputs[0].path = t("/tmp/" + kBad + ".prn");
   data.inputs[0].sha256 = t("<sha>");
   data.inputs[0].utf8_original_path = t("/tmp/\"q\"&'a'.txt");
   data.inputs[0].utf8_original_sha256 = t("&#x3C;");
-  data.inputs[1].label = t("比較先");
-  data.inputs[1].path = t("/tmp/b&c.prn");
-  data.inputs[0].repeated_keys = 1;
-  ReportOutput o;
-  o.name = t("<u>名前</u>");
-  o.path = t("/tmp/" + kBad + "_5.TXT");
-  data.outputs.push_back(o);
+  data.run.inputs[1].path = t("/tmp/b&c.prn");
+  data.run.inputs[0].repeated_keys = 1;
+  Output(data, 5).path = t("/tmp/" + kBad + "_5.TXT");
   data.layout_path = t("/tmp/<layout>.csv");
   // A field name lands in a title attribute too.
-  data.fields = {MakeField(t("\"><img src=x onerror=alert(1)>"), 1, 8, 'X', 1),
-                 MakeField(t("a'b"), 9, 4, 'X', 1)};
+  SetFields(data, {MakeField(t("\"><img src=x onerror=alert(1)>"), 1, 8, 'X', 1),
+                   MakeField(t("a'b"), 9, 4, 'X', 1)});
   data.differing_pairs = 1;
   data.scale = t("<<<<+&&&&*\"\"\"\"+''''#");
   data.column_counts = {1, 1, 0, 1};
   data.pairs = {MakePair(t("<b>&amp;</b> \"x\" 'y'"), t("<i>&lt;</i> \"z\" 'w'"), 7, {0, 1})};
   data.pairs_limit = 1;
   data.rules_path = t("/tmp/<rules>.csv");
-  data.rules = {{1, t("<f>"), t("数値"), t("0.5\"/><x"), 1}};
+  SetRules(data, {{1, t("<f>"), t("数値"), t("0.5\"/><x"), 1}});
   data.expected = {MakePair(t("<a href=x>"), t("<a href=y>"), 8, {0})};
-  data.expected_pairs = 1;
+  data.run.expected_pairs = 1;
   return data;
 }
 
@@ -669,11 +652,11 @@ TEST(ReportHtmlTest, HostileTextsAndRecordBytesProduceNoMarkup) {
 
 TEST(ReportHtmlTest, ControlAndHiddenCharactersAreShownNeverWritten) {
   ReportData data;
-  data.inputs[0].path = std::string("/tmp/a\tb\x1b[31m\x7f.prn");
-  data.inputs[1].path = "/tmp/\xE2\x80\xAEtxt.exe";      // U+202E would reverse what follows
+  data.run.inputs[0].path = std::string("/tmp/a\tb\x1b[31m\x7f.prn");
+  data.run.inputs[1].path = "/tmp/\xE2\x80\xAEtxt.exe";  // U+202E would reverse what follows
   data.command_line = "vesmer-batch /tmp/\xFF\xFE.prn";  // not UTF-8
   data.differing_pairs = 1;
-  data.fields = {MakeField("a\tb\xE2\x80\x8B", 1, 1, 'X')};  // a tab and a zero-width space
+  SetFields(data, {MakeField("a\tb\xE2\x80\x8B", 1, 1, 'X')});  // a tab and a zero-width space
   // A tab and a NUL in a record; the destination is longer.
   data.pairs = {MakePair(std::string("A\tB\0C", 5), "A B C D", 1, {0})};
   const std::string html = RenderReportHtml(data);
@@ -779,14 +762,13 @@ TEST(ReportHtmlTest, ReferencesNothingOutsideItself) {
 // Pairs as the result list shows them
 
 // The result list the engine writes for `pairs`, one line per entry line, decoded to UTF-8.
-std::vector<std::string> EngineList(const std::vector<ReportPair>& pairs,
-                                    const std::string& scale) {
+std::vector<std::string> EngineList(const std::vector<KeptPair>& pairs, const std::string& scale) {
   TempDir dir;
   OutputFile file;
   EXPECT_TRUE(file.Create(dir / "list.txt").ok());
   RunObserver observer;
   ResultListWriter writer(file, scale, false, observer);
-  for (const ReportPair& p : pairs) {
+  for (const KeptPair& p : pairs) {
     ListedPair listed;
     listed.source_line = listed.source_comparison = p.source_line;
     listed.destination_line = listed.destination_comparison = p.destination_line;
@@ -843,7 +825,7 @@ TEST(ReportListingTest, SegmentsMatchTheEnginesResultList) {
   // The scale holds a full-width character too, and the number needs more than seven digits.
   const std::string scale = "....+....\x82\x50....+....*";
   const std::string kanji = "\x88\x9F";  // 亜
-  std::vector<ReportPair> pairs = {
+  std::vector<KeptPair> pairs = {
       MakePair("ABC123", "ABD12345", 12),
       MakePair(std::string(100, 'a'), std::string(100, 'b'), 1),
       MakePair(std::string(100, 'a') + "x", std::string(100, 'a') + "y", 2),
@@ -926,9 +908,9 @@ TEST(ReportListingTest, ShadesExactlyTheColumnsOfDifferingFields) {
   // Fields: 1-4 (differs), 5-9 (same), 10-13 (differs, its last column cuts the 亜 at 13-14),
   // 95-110 (differs, across the cut after column 101), 150-160 (same), 198-205 (differs, beyond
   // the end of the source line: the destination is longer).
-  data.fields = {MakeField("番号", 1, 4, 'X'),    MakeField("名", 5, 5, 'X'),
-                 MakeField("区分", 10, 4, 'X'),   MakeField("住所", 95, 16, 'N'),
-                 MakeField("予備", 150, 11, 'X'), MakeField("備考", 198, 8, 'X')};
+  SetFields(data, {MakeField("番号", 1, 4, 'X'), MakeField("名", 5, 5, 'X'),
+                   MakeField("区分", 10, 4, 'X'), MakeField("住所", 95, 16, 'N'),
+                   MakeField("予備", 150, 11, 'X'), MakeField("備考", 198, 8, 'X')});
   std::string source = "0001" + std::string(8, 's') + "\x88\x9F" + std::string(85, 't') +
                        "\x88\x9F" + std::string(98, 'u');  // 亜 at 13-14 and at 100-101
   ASSERT_EQ(source.size(), 199u);
@@ -970,7 +952,7 @@ TEST(ReportListingTest, ShadesExactlyTheColumnsOfDifferingFields) {
   // Accepted pairs are shaded in their own colour, on the same columns.
   data.rules_path = "/r.csv";
   data.expected = data.pairs;
-  data.expected_pairs = 1;
+  data.run.expected_pairs = 1;
   data.pairs.clear();
   const auto accepted = ListedPairs(Section(RenderReportHtml(data), "accepted"));
   ASSERT_EQ(accepted.size(), 1u);
@@ -1002,7 +984,7 @@ TEST(ReportListingTest, NotesHowManyPairsAreListed) {
 
   data.rules_path = "/r.csv";
   data.expected = {MakePair("a", "b", 1)};
-  data.expected_pairs = 3;
+  data.run.expected_pairs = 3;
   const std::string accepted = Section(RenderReportHtml(data), "accepted");
   EXPECT_NE(accepted.find("最初の 1 件を表示（全 3 組）"), std::string::npos);
   EXPECT_NE(accepted.find("<span class=\"badge\">許容された差異</span>"), std::string::npos);
@@ -1089,30 +1071,24 @@ TEST(ReportCsvTest, SameFiguresAsRowsWithABomAndCrLf) {
   data.options = {{"キー", "1-4"}, {"出力", "2,3,5"}};
   data.outcome = "differences";
   data.status = "☆処理が終了しました";
-  data.inputs[0] = {"比較元", "/d/a,\"b\".prn", 120, 3, "aa11", "", "", 0, 0, ""};
-  data.inputs[1] = {"比較先", "/d/b.prn", 130, 4, "bb22", "/d/b_UTF8.TXT", "cc33", 2, 1, ""};
-  ReportOutput o2;
-  o2.kind = 2;
-  o2.name = "比較元ファイル：キー一致・内容不一致";
+  SetInput(data, 0, {"/d/a,\"b\".prn", 120, 3, "aa11", "", "", 0, 0, ""});
+  SetInput(data, 1, {"/d/b.prn", 130, 4, "bb22", "/d/b_UTF8.TXT", "cc33", 2, 1, ""});
+  OutputSummary& o2 = Output(data, 2);
   o2.path = "/d/a,\"b\"_2.TXT";
   o2.selected = true;
   o2.found = 3;
   o2.written = 2;
   o2.complete = false;
-  ReportOutput o4;
-  o4.kind = 4;
-  o4.name = "一致したレコード";
-  o4.path = "/d/a_4.TXT";
-  data.outputs = {o2, o4};
+  Output(data, 4).path = "/d/a_4.TXT";
   data.layout_path = "/d/l.csv";
-  data.fields = {MakeField("番号", 1, 4, 'X', 1), MakeField("=HYPERLINK(\"x\")", 5, 3, '9', 2)};
+  SetFields(data, {MakeField("番号", 1, 4, 'X', 1), MakeField("=HYPERLINK(\"x\")", 5, 3, '9', 2)});
   data.differing_pairs = 3;
-  data.same_text_other_bytes = 5;
+  data.run.same_text_other_bytes = 5;
   data.column_counts = {1, 0, 0, 0, 2, 0, 1};
   data.pairs = {MakePair("a", "b", 1)};
   data.rules_path = "/d/r.csv";
-  data.expected_pairs = 1;
-  data.rules = {{4, "番号", "前後空白", "", 1}, {6, "5-7", "数値", "0.5", 0}};
+  data.run.expected_pairs = 1;
+  SetRules(data, {{4, "番号", "前後空白", "", 1}, {6, "5-7", "数値", "0.5", 0}});
 
   const std::string expected =
       "\xEF\xBB\xBF"
@@ -1140,8 +1116,12 @@ TEST(ReportCsvTest, SameFiguresAsRowsWithABomAndCrLf) {
       "比較先,/d/b.prn,130,4,bb22,/d/b_UTF8.TXT,cc33,2,1\r\n"
       "\r\n"
       "種別,結果ファイル,パス,出力,検出,書き込み,完了\r\n"
+      "0,比較元ファイル：キー不一致,,しない,0,0,完了\r\n"
+      "1,比較先ファイル：キー不一致,,しない,0,0,完了\r\n"
       "2,比較元ファイル：キー一致・内容不一致,\"/d/a,\"\"b\"\"_2.TXT\",する,3,2,未完了\r\n"
-      "4,一致したレコード,/d/a_4.TXT,しない,0,0,完了\r\n"
+      "3,比較先ファイル：キー一致・内容不一致,,しない,0,0,完了\r\n"
+      "4,キー・内容とも一致,/d/a_4.TXT,しない,0,0,完了\r\n"
+      "5,比較結果リスト,,しない,0,0,完了\r\n"
       "\r\n"
       "項目名,開始-終了,属性,差異のある組,割合(%)\r\n"
       "番号,1-4,X,1,33.3\r\n"
@@ -1161,7 +1141,7 @@ TEST(ReportCsvTest, SameFiguresAsRowsWithABomAndCrLf) {
 
 TEST(ReportCsvTest, EveryLineEndsInCrLfAndTextStaysValidUtf8) {
   ReportData data = Realistic();
-  data.inputs[0].path = "/tmp/a\nb\xFF.prn";  // a line end and a byte that is not UTF-8
+  data.run.inputs[0].path = "/tmp/a\nb\xFF.prn";  // a line end and a byte that is not UTF-8
   data.error = "x\r\ny";
   const std::string csv = RenderSummaryCsv(data);
   ASSERT_EQ(csv.rfind("\xEF\xBB\xBF", 0), 0u);

@@ -31,4 +31,15 @@ inline constexpr const char* kOutOfMemory = "★メモリが足りないため�
 inline constexpr const char* kEditorNotFound =
     "☆指定したエディタが見つかりませんでしたので、既定のエディタで開きます";
 
+// The six result files by kind, and the two inputs by side, as the summaries name them.
+inline constexpr const char* kOutputNames[6] = {
+    "比較元ファイル：キー不一致",
+    "比較先ファイル：キー不一致",
+    "比較元ファイル：キー一致・内容不一致",
+    "比較先ファイル：キー一致・内容不一致",
+    "キー・内容とも一致",
+    "比較結果リスト",
+};
+inline constexpr const char* kSideNames[2] = {"比較元", "比較先"};
+
 }  // namespace vesmer::messages
