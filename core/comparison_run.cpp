@@ -86,10 +86,27 @@ Status Run::OpenInput(Side s) {
   // A sorted input is read (and its bytes seen) by its sort.
   ChunkObserver* observer =
       extensions_.sort != nullptr ? nullptr : extensions_.input_observers[Index(s)];
-  Status status = WithPath(input.file().Open(job_.Input(s), observer), job_.Input(s));
-  input_ids_[Index(s)] = input.file().id();
+  Status status;
+  if (const RecordFraming* framing = extensions_.framings[Index(s)]) {
+    std::unique_ptr<FramedSource>& source = framed_[Index(s)];
+    status = WithPath(framing->Open(job_.Input(s), observer, extensions_.interrupt, source),
+                      job_.Input(s));
+    if (!status.ok()) return status;
+    input_ids_[Index(s)] = source->id();
+    input.ReadFrom(*source);
+  } else {
+    status = WithPath(input.file().Open(job_.Input(s), observer), job_.Input(s));
+    input_ids_[Index(s)] = input.file().id();
+  }
   if (status.ok()) status = LockInput(s);
   return status;
+}
+
+void Run::CloseInputs() {
+  for (InputSide& input : sides_) input.file().Close();
+  for (std::unique_ptr<FramedSource>& source : framed_) {
+    if (source != nullptr) source->Close();
+  }
 }
 
 Status Run::LockInput(Side s) {
@@ -114,10 +131,11 @@ Status Run::LockInput(Side s) {
 }
 
 Status Run::SortInputs() {
-  for (InputSide& input : sides_) input.file().Close();
+  CloseInputs();
   std::array<LineSource*, 2> sources{};
-  const Status sorted = extensions_.sort->Arrange(
-      job_, extensions_.interrupt, extensions_.input_observers, observer_, sources, input_ids_);
+  const Status sorted =
+      extensions_.sort->Arrange(job_, extensions_.interrupt, extensions_.input_observers,
+                                extensions_.framings, observer_, sources, input_ids_);
   if (sorted.error_number() == EINTR) {
     stop_ = true;  // a stop request: not a failure
     return {};
@@ -196,6 +214,8 @@ Status Run::SetUp() {
 }
 
 void Run::NoteLineEnds(InputSide& input) {
+  // Records of another framing: their line ends are theirs to judge.
+  if (extensions_.framings[Index(input.side())] != nullptr) return;
   if (!input.reads_file()) {
     // Sorted: the first record is not the first line; look at the start of the file itself.
     inputs_[Index(input.side())].lf_line_ends = StartsWithLfLineEnds(job_.Input(input.side()));
@@ -339,7 +359,7 @@ Status Run::MatchAll() {
 }
 
 Status Run::CloseAll() {
-  for (InputSide& input : sides_) input.file().Close();
+  CloseInputs();
   Status first;
   for (RecordSink* sink : sinks_) {
     if (Status s = sink->Finish(); !s.ok() && first.ok()) first = s;
@@ -406,6 +426,7 @@ RunSummary Run::Execute() {
     in.path = job_.Input(s);
     in.lines = input.lines_read;
     in.bytes = input.consumed();
+    if (const RecordFraming* framing = extensions_.framings[Index(s)]) in.format = framing->Text();
     // A sorted input finds out for itself, and fails its run so.
     in.changed = changed_[Index(s)] ||
                  (summary.error.error_number() == ESTALE &&

@@ -77,4 +77,26 @@ void KeyBuilder::BuildAny(std::string_view raw, KeyText& key, std::string& scrat
   if (joined.size() <= 16) key.Assign(std::string_view(joined));  // out of the string
 }
 
+void KeyBuilder::TrimPadding(KeyText& key) {
+  // The key form is ASCII or UTF-8, where a U+3000 is always these three bytes.
+  std::string_view v = key.view();
+  for (;;) {
+    if (v.ends_with(' ')) {
+      v.remove_suffix(1);
+    } else if (v.ends_with("\xE3\x80\x80")) {
+      v.remove_suffix(3);
+    } else {
+      break;
+    }
+  }
+  if (v.size() == key.view().size()) return;
+  if (v.size() > 16) {
+    key.Long().resize(v.size());  // a key this long lives in its string
+    return;
+  }
+  char kept[16];
+  if (!v.empty()) std::memcpy(kept, v.data(), v.size());
+  key.Assign(std::string_view(kept, v.size()));
+}
+
 }  // namespace vesmer

@@ -87,6 +87,22 @@ void MaskOmittedOfRaw(std::string_view raw, std::size_t canonical_size, const Ra
   }
 }
 
+// `bytes` (code page 932) without the half-width and full-width spaces at its end. A 0x81 0x40
+// is a full-width space only where a character starts: 0x81 is also the second byte of many.
+std::string_view WithoutPadding(std::string_view bytes) {
+  while (bytes.ends_with(' ')) bytes.remove_suffix(1);
+  if (!bytes.ends_with("\x81\x40")) return bytes;
+  // Walk the characters once: the end of the last one that is no blank.
+  std::size_t end = 0;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t n = cp932::CharLength(bytes.data() + i, bytes.size() - i);
+    const std::string_view c = bytes.substr(i, n);
+    i += n;
+    if (c != " " && c != "\x81\x40") end = i;
+  }
+  return bytes.substr(0, end);
+}
+
 }  // namespace
 
 void Record::Reset(std::string_view raw, std::int64_t line_number, const KeyText* key) {
@@ -142,6 +158,7 @@ void Record::Prepare() const {
     comparison_ = comparison_store_;
     comparison_canonical_ = !omit;
   }
+  if (job_->TrimPadding) comparison_ = WithoutPadding(comparison_);
   aligned_length_ = comparison_.size();
 }
 
@@ -181,6 +198,7 @@ void Record::PrepareRaw() const {
       }
     }
     raw_comparison_ = raw_comparison_store_;
+    if (job_->TrimPadding) raw_comparison_ = WithoutPadding(raw_comparison_);
   }
   raw_aligned_length_ = raw_comparison_.size();
 }

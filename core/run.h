@@ -24,7 +24,9 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 // Result files of kinds 0 to 4: each record's line as read, ended by CR LF.
 class ResultFileSink {
  public:
-  ResultFileSink(const ComparisonJob& job, PerKind<OutputFile>& files) : job_(job), files_(files) {}
+  ResultFileSink(const ComparisonJob& job, PerKind<OutputFile>& files,
+                 const std::array<const RecordFraming*, 2>& framings)
+      : job_(job), files_(files), framings_(framings) {}
 
   void OnUnmatched(const Record& record) { Put(UnmatchedKind(record.side()), record); }
   void OnPair(const Record& source, const Record& destination, PairVerdict verdict) {
@@ -48,12 +50,17 @@ class ResultFileSink {
  private:
   void Put(OutputKind kind, const Record& record) {
     if (!job_.OutputSelected[kind]) return;
-    files_[kind].AppendLine(record.raw());
+    if (const RecordFraming* framing = framings_[Index(record.side())]) {
+      framing->Write(record.raw(), files_[kind]);
+    } else {
+      files_[kind].AppendLine(record.raw());
+    }
     ++written_[kind];
   }
 
   const ComparisonJob& job_;
   PerKind<OutputFile>& files_;
+  const std::array<const RecordFraming*, 2>& framings_;
   PerKind<std::int64_t> written_;
 };
 
@@ -64,7 +71,7 @@ class Run {
         observer_(observer),
         extensions_(extensions),
         sides_{InputSide(Side::kSource, job), InputSide(Side::kDestination, job)},
-        files_(job, outputs_),
+        files_(job, outputs_, extensions.framings),
         output_set_(job, outputs_, extensions.outputs) {}
 
   RunSummary Execute();
@@ -73,6 +80,7 @@ class Run {
   Status SetUp();
   Status CheckOwnFiles();
   Status OpenInput(Side side);
+  void CloseInputs();
   Status LockInput(Side side);
   Status SortInputs();
   Status MatchAll();
@@ -105,6 +113,8 @@ class Run {
   RunObserver& observer_;
   const RunExtensions& extensions_;
   std::array<InputSide, 2> sides_;
+  // The readers of inputs in a framing of their own, while they are read.
+  std::array<std::unique_ptr<FramedSource>, 2> framed_;
   PerKind<OutputFile> outputs_;
   PairDiff diff_;  // of the pair at hand, when it is not equal
   ResultFileSink files_;

@@ -22,8 +22,10 @@ class KeyOrderSort::Source final : public LineSource {
 };
 
 Status KeyOrderSort::Arrange(const ComparisonJob& job, const std::atomic<bool>* stop,
-                             const std::array<ChunkObserver*, 2>& observers, RunObserver& observer,
-                             std::array<LineSource*, 2>& sources, std::array<FileId, 2>& ids) {
+                             const std::array<ChunkObserver*, 2>& observers,
+                             const std::array<const RecordFraming*, 2>& framings,
+                             RunObserver& observer, std::array<LineSource*, 2>& sources,
+                             std::array<FileId, 2>& ids) {
   // Both inputs at once, one on a thread of its own: each sorts while it reads.
   std::array<SortOptions, 2> options;
   std::array<std::atomic<std::uint64_t>, 2> done{}, total{};
@@ -33,6 +35,8 @@ Status KeyOrderSort::Arrange(const ComparisonJob& job, const std::atomic<bool>* 
     options[i] = options_;
     options[i].stop = stop;
     options[i].observer = observers[i];
+    options[i].framing = framings[i];
+    options[i].trim_padding = job.TrimPadding;
     options[i].progress = [&, i](std::uint64_t d, std::uint64_t t) {
       done[i] = d;
       total[i] = t;

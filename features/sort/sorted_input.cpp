@@ -206,20 +206,68 @@ class RunSource final : public Source {
   std::uint64_t left_;       // run bytes not yet read
 };
 
+// An input's records as the run reads them: lines, or records in a framing of their own.
+class InputRecords {
+ public:
+  explicit InputRecords(const RecordFraming* framing) : framing_(framing) {}
+
+  [[nodiscard]] Status Open(const std::string& path, ChunkObserver* observer,
+                            const std::atomic<bool>* stop) {
+    if (framing_ == nullptr) {
+      reader_.SetInterrupt(stop);  // a slow pipe must not keep a stop waiting
+      return reader_.Open(path, observer);
+    }
+    return framing_->Open(path, observer, stop, framed_);
+  }
+  [[gnu::always_inline]] bool Next(std::string_view& raw) {
+    if (framed_ == nullptr) return reader_.Next(raw);
+    std::int64_t number;
+    return framed_->Next(raw, number);
+  }
+  void Close() {
+    reader_.Close();
+    if (framed_ != nullptr) framed_->Close();
+    framed_.reset();
+  }
+  [[nodiscard]] bool is_open() const { return framed_ != nullptr || reader_.is_open(); }
+  [[nodiscard]] bool ok() const {
+    return framed_ != nullptr ? framed_->status().ok() : reader_.status().ok();
+  }
+  // A failed read, naming `path`: a record the framing could not make out keeps its reason.
+  [[nodiscard]] Status Failure(const std::string& path) const {
+    if (framed_ != nullptr) return WithPath(framed_->status(), path);
+    return Status::Error(reader_.status().error_number(), "read", path);
+  }
+  [[nodiscard]] std::uint64_t consumed() const {
+    return framed_ != nullptr ? framed_->consumed() : reader_.consumed();
+  }
+  [[nodiscard]] std::uint64_t size() const {
+    return framed_ != nullptr ? framed_->size() : reader_.size();
+  }
+  [[nodiscard]] FileId id() const { return framed_ != nullptr ? framed_->id() : reader_.id(); }
+
+ private:
+  const RecordFraming* framing_;
+  LineReader reader_;
+  std::unique_ptr<FramedSource> framed_;
+};
+
 // The first `limit` lines of the input, which were in key order when the sort read them, read
 // again; the input's stamp must not have changed since. The keys are built only for a merge,
 // and no prefix they share is known.
 class InputSource final : public Source {
  public:
   InputSource(std::string path, const Stamp& stamp, std::int64_t limit, bool whole,
-              const RangeList& ranges, bool keys)
+              const RangeList& ranges, bool keys, const SortOptions& options)
       : Source(0),
         path_(std::move(path)),
         stamp_(stamp),
         limit_(limit),
         whole_(whole),
         ranges_(ranges),
-        keys_(keys) {}
+        builder_(ranges_, options.trim_padding),
+        keys_(keys),
+        reader_(options.framing) {}
 
   bool Advance() override {
     if (finished_) return false;
@@ -227,9 +275,7 @@ class InputSource final : public Source {
     if (number_ == limit_) return Finish();
     std::string_view raw;
     if (!reader_.Next(raw)) {
-      status_ = reader_.status().ok()
-                    ? Changed(path_)
-                    : Status::Error(reader_.status().error_number(), "read", path_);
+      status_ = reader_.ok() ? Changed(path_) : reader_.Failure(path_);
       return false;
     }
     ++number_;
@@ -248,7 +294,7 @@ class InputSource final : public Source {
  private:
   bool Open() {
     Stamp now;
-    status_ = reader_.Open(path_);
+    status_ = reader_.Open(path_, nullptr, nullptr);
     if (status_.ok()) status_ = StampOf(path_, now);
     if (status_.ok() && !(now == stamp_ && reader_.id() == stamp_.id)) status_ = Changed(path_);
     return status_.ok();
@@ -272,9 +318,9 @@ class InputSource final : public Source {
   const std::int64_t limit_;
   const bool whole_;  // the whole input: no line may follow the last one
   const RangeList ranges_;
-  const KeyBuilder builder_{ranges_};
+  const KeyBuilder builder_;
   const bool keys_;
-  LineReader reader_;
+  InputRecords reader_;
   std::int64_t number_ = 0;
   std::uint64_t before_ = 0;
   bool finished_ = false;
@@ -604,9 +650,8 @@ Status SortedInput::Impl::Sort(const std::string& path, const RangeList& ranges,
 }
 
 Status SortedInput::Impl::ReadInput() {
-  LineReader reader;
-  reader.SetInterrupt(options_.stop);  // a slow pipe must not keep a stop waiting
-  if (Status s = reader.Open(path_, options_.observer); !s.ok()) return s;
+  InputRecords reader(options_.framing);
+  if (Status s = reader.Open(path_, options_.observer, options_.stop); !s.ok()) return s;
   id_ = reader.id();
   size_ = reader.size();
   if (Status s = StampOf(path_, stamp_); !s.ok()) return s;
@@ -617,7 +662,7 @@ Status SortedInput::Impl::ReadInput() {
   std::optional<RunWriter> writer;
   RecordBlock* block = &blocks_[0];
   // The key of each line, and of the last line in order so far: keys[latest].
-  const KeyBuilder builder(ranges_);
+  const KeyBuilder builder(ranges_, options_.trim_padding);
   KeyText keys[2];
   int latest = 0;
   std::string scratch;
@@ -685,7 +730,7 @@ Status SortedInput::Impl::ReadInput() {
       Report(after, size_, false);
     }
   }
-  if (!reader.status().ok()) return Status::Error(reader.status().error_number(), "read", path_);
+  if (!reader.ok()) return reader.Failure(path_);
   if (Stopped()) return StopStatus();
   Stamp now;
   if (Status s = StampOf(path_, now); !s.ok()) return s;
@@ -808,8 +853,8 @@ Status SortedInput::Impl::MergeRuns(const std::vector<Run>& inputs, std::size_t 
 Status SortedInput::Impl::PrepareFinalMerge() {
   const std::size_t count = (prefix_lines_ > 0) + runs_.size() + (kept_ != nullptr);
   if (prefix_lines_ > 0) {
-    sources_.push_back(std::make_unique<InputSource>(path_, stamp_, prefix_lines_,
-                                                     prefix_lines_ == lines_, ranges_, count > 1));
+    sources_.push_back(std::make_unique<InputSource>(
+        path_, stamp_, prefix_lines_, prefix_lines_ == lines_, ranges_, count > 1, options_));
   }
   for (const Run& run : runs_) {
     auto source = std::make_unique<RunSource>(temp_, run);

@@ -12,6 +12,7 @@
 
 #include "core/job.h"
 #include "core/own_files.h"
+#include "core/record_framing.h"
 #include "core/record_reader.h"
 #include "core/record_sink.h"
 #include "core/run_observer.h"
@@ -43,6 +44,9 @@ struct InputSummary {
   // The file was changed, truncated or replaced while the run read it: what was read is
   // neither the old file nor the new one.
   bool changed = false;
+  // How its records are framed and coded, as the user wrote it ("fixed=200,cp932"); "" for
+  // lines of code page 932.
+  std::string format;
 };
 
 struct OutputSummary {
@@ -91,10 +95,12 @@ class InputOrder {
   virtual ~InputOrder() = default;
   // Reads both inputs and makes of each a source that gives its records in key order, valid
   // while this object lives; `ids`: the files that were read. `observers` are passed every
-  // byte of each input once; progress goes to `observer` on the calling thread. A failure
+  // byte of each input once; `framings`, by side, read records that are no lines (none: lines);
+  // progress goes to `observer` on the calling thread. A failure
   // names its file; EINTR: `stop` was set, the run stops.
   [[nodiscard]] virtual Status Arrange(const ComparisonJob& job, const std::atomic<bool>* stop,
                                        const std::array<ChunkObserver*, 2>& observers,
+                                       const std::array<const RecordFraming*, 2>& framings,
                                        RunObserver& observer, std::array<LineSource*, 2>& sources,
                                        std::array<FileId, 2>& ids) = 0;
 };
@@ -119,6 +125,9 @@ struct RunExtensions {
   // original of an input that is converted.
   std::array<ChunkObserver*, 2> input_observers{};
   std::array<ChunkObserver*, 2> original_observers{};
+  // By side: records in a framing of their own (fixed length, variable length, LF, CSV); none:
+  // lines ended by CR or CR LF.
+  std::array<const RecordFraming*, 2> framings{};
 };
 
 // Runs `job` to its end on the calling thread. Never throws: an allocation failure ends the run

@@ -81,6 +81,10 @@ struct ComparisonJob {
   // Pairs compare on their raw comparison bytes instead of their texts (keys stay text): two
   // codes of one character differ. The batch tool's alone; the window never sets it.
   bool CompareBytes = false;
+  // Blanks at the end of a record and of its key (half-width and full-width spaces) are not
+  // compared: the inputs are of different formats, which pad the same text differently. The
+  // batch tool's alone.
+  bool TrimPadding = false;
   std::string Scale;  // the ruler of the result list
 
   [[nodiscard]] const std::string& Input(Side side) const { return InputData[Index(side)]; }

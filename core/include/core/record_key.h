@@ -152,7 +152,12 @@ class KeyText {
 class KeyBuilder {
  public:
   // Works out what it needs from `ranges`, which must outlive it; again after they change.
-  explicit KeyBuilder(const RangeList& ranges) : ranges_(ranges) { Reset(); }
+  // `trim_padding`: blanks at the end of the key (U+0020, U+3000) are not part of it, as when
+  // two inputs of different formats pad the same text differently.
+  explicit KeyBuilder(const RangeList& ranges, bool trim_padding = false)
+      : ranges_(ranges), trim_padding_(trim_padding) {
+    Reset();
+  }
   void Reset();
   // The key of the raw line as read.
   [[gnu::always_inline]] void Build(std::string_view raw, KeyText& key,
@@ -162,6 +167,7 @@ class KeyBuilder {
       return;
     }
     BuildAny(raw, key, scratch);
+    if (trim_padding_) TrimPadding(key);
   }
   // When the key of `raw` is a short one (see IsShort): its words (KeyText::Words), and the
   // size every short key has.
@@ -178,15 +184,20 @@ class KeyBuilder {
   // of a line long enough to hold it, those bytes ASCII (two words that may overlap). Such a
   // key is those bytes themselves.
   [[gnu::always_inline]] bool IsShort(std::string_view raw) const {
-    if (!kFastPaths || used_ != 1 || last_ < 8 || last_ > 16 || raw.size() < last_) return false;
+    if (!kFastPaths || trim_padding_ || used_ != 1 || last_ < 8 || last_ > 16 ||
+        raw.size() < last_) {
+      return false;
+    }
     std::uint64_t head, tail;
     std::memcpy(&head, raw.data(), 8);
     std::memcpy(&tail, raw.data() + last_ - 8, 8);
     return ((head | tail) & 0x8080808080808080ull) == 0;
   }
   void BuildAny(std::string_view raw, KeyText& key, std::string& scratch) const;
+  static void TrimPadding(KeyText& key);
 
   const RangeList& ranges_;
+  bool trim_padding_ = false;
   std::size_t used_ = 0;
   std::size_t last_ = 0;                            // the last key column
   std::size_t first_start_ = 0, first_length_ = 0;  // the first range, 0-based

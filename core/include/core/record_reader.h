@@ -136,7 +136,7 @@ class Record {
 class InputSide {
  public:
   InputSide(Side side, const ComparisonJob& job)
-      : record_(side, job, &keys_[0]), key_builder_(job.KeyColumns) {}
+      : record_(side, job, &keys_[0]), key_builder_(job.KeyColumns, job.TrimPadding) {}
   InputSide(const InputSide&) = delete;
   InputSide& operator=(const InputSide&) = delete;
 

@@ -17,6 +17,7 @@ class KeyOrderSort final : public InputOrder {
 
   [[nodiscard]] Status Arrange(const ComparisonJob& job, const std::atomic<bool>* stop,
                                const std::array<ChunkObserver*, 2>& observers,
+                               const std::array<const RecordFraming*, 2>& framings,
                                RunObserver& observer, std::array<LineSource*, 2>& sources,
                                std::array<FileId, 2>& ids) override;
 

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/ranges.h"
+#include "core/record_framing.h"
 #include "platform/files.h"
 #include "platform/status.h"
 
@@ -33,6 +34,10 @@ struct SortOptions {
   std::function<void(std::uint64_t bytes_done, std::uint64_t bytes_total)> progress;
   // Passed every byte of the input once, as Sort() reads it (see LineReader::Open).
   ChunkObserver* observer = nullptr;
+  // Records in a framing of their own; none: lines, as LineReader reads them.
+  const RecordFraming* framing = nullptr;
+  // Blanks at the end of a key are not part of it (see KeyBuilder).
+  bool trim_padding = false;
 };
 
 // Sorts an input by key once, then hands out its records in key order.

@@ -1,0 +1,41 @@
+// Inputs whose records are not lines ended by CR: how their records are found in the file, and
+// how a result file writes one back so that it holds each record exactly as it was read.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/record_reader.h"
+#include "platform/files.h"
+#include "platform/status.h"
+
+namespace vesmer {
+
+// The records of one file, read in a framing of its own.
+class FramedSource : public LineSource {
+ public:
+  [[nodiscard]] virtual FileId id() const = 0;
+  // Stops reading and closes the file; what was read ahead is dropped.
+  virtual void Close() = 0;
+};
+
+class RecordFraming {
+ public:
+  virtual ~RecordFraming() = default;
+  // Opens `path` and starts reading its records. `observer`, when given, is passed every byte
+  // of the file as LineReader::Open passes them; `interrupt` gives up a wait for slow input
+  // (EINTR). A failure names the file.
+  [[nodiscard]] virtual Status Open(const std::string& path, ChunkObserver* observer,
+                                    const std::atomic<bool>* interrupt,
+                                    std::unique_ptr<FramedSource>& source) const = 0;
+  // Appends `record`, as its source handed it out, the way a result file of kinds 0 to 4 holds
+  // it: a line with CR LF after it, a fixed-length record as it is, a variable-length one
+  // behind its descriptor word.
+  virtual void Write(std::string_view record, OutputFile& file) const = 0;
+  // The format as the user wrote it, canonical ("fixed=200,cp932"): for progress and summaries.
+  [[nodiscard]] virtual std::string Text() const = 0;
+};
+
+}  // namespace vesmer
