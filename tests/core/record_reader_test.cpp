@@ -105,6 +105,29 @@ TEST_F(RecordReaderTest, ComparisonBytesApplyTheOptions) {
   EXPECT_EQ(side_.record().ComparisonBytes(), "\x81\x81\x40");
 }
 
+TEST_F(RecordReaderTest, PaddingLeftOutEndsAtTheLastCharacterThatIsNoBlank) {
+  job_.TrimPadding = true;
+  testing::UseKey(job_, "1-4");
+  Open(CrLf(
+      {"AB  X  \x81\x40 \x81\x40", "\x81\x81\x40", "\x88\x9F\x81\x40  ", "C \x81\x40", "   "}));
+  Read();
+  EXPECT_EQ(side_.record().ComparisonBytes(), "AB  X");  // blanks inside stay
+  EXPECT_EQ(side_.record().key(), "AB");
+  EXPECT_EQ(side_.record().raw(), "AB  X  \x81\x40 \x81\x40");  // written as read
+  Read();
+  // The 0x81 0x40 here is the end of one character and an '@': no blank.
+  EXPECT_EQ(side_.record().ComparisonBytes(), "\x81\x81\x40");
+  Read();
+  EXPECT_EQ(side_.record().ComparisonBytes(), "\x88\x9F");
+  EXPECT_EQ(side_.record().key(), "\xE4\xBA\x9C");  // the key form of 亜, its U+3000 left out
+  Read();
+  EXPECT_EQ(side_.record().ComparisonBytes(), "C");
+  EXPECT_EQ(side_.record().key(), "C");
+  Read();
+  EXPECT_EQ(side_.record().ComparisonBytes(), "");
+  EXPECT_EQ(side_.record().key(), "");
+}
+
 TEST_F(RecordReaderTest, ExhaustedSideStaysExhausted) {
   Open(CrLf({"x"}));
   Read();

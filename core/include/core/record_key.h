@@ -159,6 +159,7 @@ class KeyBuilder {
     Reset();
   }
   void Reset();
+  void SetTrimPadding(bool trim_padding) { trim_padding_ = trim_padding; }
   // The key of the raw line as read.
   [[gnu::always_inline]] void Build(std::string_view raw, KeyText& key,
                                     std::string& scratch) const {

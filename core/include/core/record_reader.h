@@ -159,11 +159,12 @@ class InputSide {
 
   [[nodiscard]] std::string_view previous_key() const { return keys_[1 - current_key_].view(); }
   [[nodiscard]] const KeyBuilder& key_builder() const { return key_builder_; }
-  // Forgets the keys of an earlier run (and takes the job's key ranges anew).
+  // Forgets the keys of an earlier run (and takes the job's key ranges and padding anew).
   void ClearKeys() {
     keys_[0].clear();
     keys_[1].clear();
     has_previous_ = false;
+    key_builder_.SetTrimPadding(record_.job().TrimPadding);
     key_builder_.Reset();
   }
   [[nodiscard]] const Status& status() const { return lines_->status(); }
