@@ -18,9 +18,13 @@ namespace {
 
 // 1234567 -> "1,234,567".
 std::string Grouped(std::uint64_t n) {
-  std::string digits = std::to_string(n);
-  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-  return digits;
+  const std::string digits = std::to_string(n);
+  std::string text;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i != 0 && (digits.size() - i) % 3 == 0) text += ',';
+    text += digits[i];
+  }
+  return text;
 }
 
 // The first `byte` of `bytes`, or null. Short records are common: the first 16 bytes are looked
