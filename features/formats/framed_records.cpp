@@ -41,6 +41,12 @@ inline const void* Find(std::string_view bytes, char byte) {
   return bytes.empty() ? nullptr : std::memchr(bytes.data(), byte, bytes.size());
 }
 
+// Records that fit in a chunk or two keep the assembly buffer; after a longer one its memory is
+// given back as soon as records are short again.
+std::size_t KeptCarry(std::size_t chunk_size) {
+  return std::max<std::size_t>(2 * chunk_size, std::size_t{1} << 20);
+}
+
 // Where a CSV record's scan stands between two bytes.
 enum class CsvState : std::uint8_t {
   kFieldStart,  // at the start of a field
@@ -136,14 +142,6 @@ bool FramedRecords::Gather(std::size_t bytes) {
   }
   return true;
 }
-
-// Records that fit in a chunk or two keep the buffer; after a longer one its memory is given
-// back as soon as records are short again.
-namespace {
-std::size_t KeptCarry(std::size_t chunk_size) {
-  return std::max<std::size_t>(2 * chunk_size, std::size_t{1} << 20);
-}
-}  // namespace
 
 void FramedRecords::KeepCarry() {
   const std::size_t keep = KeptCarry(reader_.chunk_size());
