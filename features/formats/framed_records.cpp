@@ -355,6 +355,11 @@ bool FramedRecords::NextCsv(std::string_view& record) {
   if (chunk_.empty() && !Refill()) return false;
   const csv::ByteTable& unquoted = csv_->unquoted;
   const csv::ByteTable& quoted = csv_->quoted;
+  // A record without quotes needs no look at its fields: it ends at its first CR or LF.
+  if (const std::size_t end = quoted.SkipPlain(chunk_, 0);
+      end < chunk_.size() && chunk_[end] != '"') {
+    return EndCsvRecord(end, false, record);
+  }
   const std::int64_t first_line = line_;
   CsvState state = CsvState::kFieldStart;
   bool carrying = false;  // the record began in an earlier chunk: its bytes so far are in carry_
@@ -421,29 +426,8 @@ bool FramedRecords::NextCsv(std::string_view& record) {
           ++p;
           break;
         case csv::kCr:
-        case csv::kLf: {
-          std::string_view line = chunk_.substr(0, p);
-          if (carrying) {
-            if (!Carry(line)) return false;
-            KeepCarry();
-            line = carry_.view();
-          } else {
-            ReleaseCarry();
-          }
-          std::size_t next = p + 1;
-          if (s[p] == '\r') {
-            if (next < n) {
-              if (s[next] == '\n') ++next;
-            } else {
-              skip_lf_ = true;  // the LF, if any, starts the next chunk
-            }
-          }
-          ++line_;
-          consumed_ += next;
-          chunk_.remove_prefix(next);
-          record = line;
-          return true;
-        }
+        case csv::kLf:
+          return EndCsvRecord(p, carrying, record);
       }
     }
     // The chunk ends inside the record.
@@ -466,6 +450,30 @@ bool FramedRecords::NextCsv(std::string_view& record) {
       return true;
     }
   }
+}
+
+bool FramedRecords::EndCsvRecord(std::size_t end, bool carrying, std::string_view& record) {
+  std::string_view line = chunk_.substr(0, end);
+  if (carrying) {
+    if (!Carry(line)) return false;
+    KeepCarry();
+    line = carry_.view();
+  } else {
+    ReleaseCarry();
+  }
+  std::size_t next = end + 1;
+  if (chunk_[end] == '\r') {
+    if (next < chunk_.size()) {
+      if (chunk_[next] == '\n') ++next;
+    } else {
+      skip_lf_ = true;  // the LF, if any, starts the next chunk
+    }
+  }
+  ++line_;
+  consumed_ += next;
+  chunk_.remove_prefix(next);
+  record = line;
+  return true;
 }
 
 }  // namespace vesmer

@@ -100,6 +100,9 @@ class FramedRecords final : public LineSource {
   [[nodiscard]] bool NextCsv(std::string_view& record);
   // Hands out `line`, which ends at chunk_[end], and moves past its end (lines and lf).
   [[nodiscard]] bool EndLine(std::string_view line, std::size_t end, std::string_view& record);
+  // Hands out the CSV record that ends at the CR or LF at chunk_[end], after the bytes carried
+  // from earlier chunks when `carrying`, and moves past its end.
+  [[nodiscard]] bool EndCsvRecord(std::size_t end, bool carrying, std::string_view& record);
   // Moves past the LF of a CR LF whose CR ended the last chunk, if it is there.
   [[nodiscard]] bool SkipLf();
   // Reads the csv header when it is still to be read.
