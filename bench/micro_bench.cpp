@@ -1,14 +1,20 @@
 // Micro benchmarks of the hot paths: decoding, the round-trip check, the result list's marker
-// line, the comparison of a differing pair, keys, and the UTF-8 input conversion's encoder
-// against the character-by-character path it replaced.
+// line, the comparison of a differing pair, keys, the UTF-8 input conversion's encoder
+// against the character-by-character path it replaced, and reading records in other framings
+// beside the line reader.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "core/record_key.h"
 #include "core/result_list.h"
+#include "formats/framed_records.h"
 #include "platform/cp932.h"
+#include "platform/files.h"
 #include "tests/support/utf8_reference.h"
 
 namespace {
@@ -145,6 +151,97 @@ void BM_Utf8ToCp932PerCharacter(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * utf8.size()));
 }
 BENCHMARK(BM_Utf8ToCp932PerCharacter)->Arg(0)->Arg(1);
+
+// A file of about 32 MiB under $TMPDIR (or /tmp) holding `record` over and over, written once
+// per process and removed at its end; read from the page cache after the first pass.
+class RecordFile {
+ public:
+  explicit RecordFile(const std::string& record) {
+    const char* tmp = std::getenv("TMPDIR");
+    path_ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vesmer_bench.XXXXXX";
+    const int fd = ::mkstemp(path_.data());
+    if (fd < 0) std::abort();
+    std::string block;
+    while (block.size() < (1u << 20)) block += record;
+    for (std::size_t written = 0; written < (std::size_t{32} << 20); written += block.size()) {
+      if (::write(fd, block.data(), block.size()) != static_cast<ssize_t>(block.size())) {
+        std::abort();
+      }
+      size_ += block.size();
+    }
+    if (::close(fd) != 0) std::abort();
+  }
+  ~RecordFile() { std::remove(path_.c_str()); }
+  RecordFile(const RecordFile&) = delete;
+  RecordFile& operator=(const RecordFile&) = delete;
+  [[nodiscard]] const std::string& path() const { return path_; }
+  [[nodiscard]] std::size_t size() const { return size_; }
+
+ private:
+  std::string path_;
+  std::size_t size_ = 0;
+};
+
+// A CSV record of the kind the reader meets most: numbers, a date, quoted text (one with the
+// delimiter inside) and half-width kana.
+const std::string kCsvRecord =
+    "K00000012345,20240131,\"\xB1\xB2\xB3\xB4\",\"TOKYO, CHIYODA 1-2-3\",000123456789,00012345\r\n";
+
+void ReadFramed(benchmark::State& state, const RecordFile& file, const char* format_text) {
+  vesmer::RecordFormat format;
+  std::string message;
+  if (!vesmer::ParseRecordFormat(format_text, format, message)) std::abort();
+  vesmer::FramedRecords source;
+  std::int64_t records = 0;
+  for (auto _ : state) {
+    if (!source.Open(file.path(), format).ok()) std::abort();
+    std::string_view record;
+    std::int64_t number = 0;
+    while (source.Next(record, number)) benchmark::DoNotOptimize(record.data());
+    if (!source.status().ok()) std::abort();
+    records = number;
+    source.Close();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.size()));
+  state.counters["records"] = static_cast<double>(records);
+}
+
+void BM_FramedFixed(benchmark::State& state) {
+  static const RecordFile file(std::string(200, 'F'));
+  ReadFramed(state, file, "fixed=200");
+}
+BENCHMARK(BM_FramedFixed)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Argument 0: records with quoted fields, looked at field by field; 1: records without quotes.
+void BM_FramedCsv(benchmark::State& state) {
+  static const RecordFile quoted(kCsvRecord);
+  static const RecordFile plain(
+      "K00000012345,20240131,\xB1\xB2\xB3\xB4,TOKYO CHIYODA 1-2-3,"
+      "000123456789,00012345\r\n");
+  ReadFramed(state, state.range(0) == 0 ? quoted : plain, "csv");
+}
+BENCHMARK(BM_FramedCsv)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_FramedLf(benchmark::State& state) {
+  static const RecordFile file(kCsvRecord);
+  ReadFramed(state, file, "lf");
+}
+BENCHMARK(BM_FramedLf)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same file as CR lines by the line reader itself, for scale.
+void BM_LineReader(benchmark::State& state) {
+  static const RecordFile file(kCsvRecord);
+  vesmer::LineReader reader;
+  for (auto _ : state) {
+    if (!reader.Open(file.path()).ok()) std::abort();
+    std::string_view line;
+    while (reader.Next(line)) benchmark::DoNotOptimize(line.data());
+    if (!reader.status().ok()) std::abort();
+    reader.Close();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.size()));
+}
+BENCHMARK(BM_LineReader)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -339,6 +339,15 @@ bool LineReader::Refill() {
   return false;
 }
 
+bool LineReader::NextChunk(std::string_view& bytes) {
+  if (prefetch_ == nullptr || !status_.ok()) return false;
+  if (chunk_.empty() && !Refill()) return false;
+  bytes = chunk_;
+  consumed_ += chunk_.size();
+  chunk_ = {};
+  return true;
+}
+
 bool LineReader::Carry(std::string_view bytes) {
   if (Status s = carry_.Append(bytes); !s.ok()) {
     Fail(s.error_number());

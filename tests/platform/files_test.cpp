@@ -1219,6 +1219,51 @@ TEST(LineReaderTest, AFailedReadIsAnErrorNotTheEndOfTheFile) {
   reader.Close();
 }
 
+TEST(LineReaderTest, NextChunkHandsOutEveryByteOnceAndEndsCleanly) {
+  TempDir dir;
+  const std::string text = "ab\r\ncd\ref\r\n" + std::string(40, 'g') + "\r";
+  WriteFile(dir / "f", text);
+  for (std::size_t chunk : {1u, 3u, 8u, 4096u}) {
+    SCOPED_TRACE(chunk);
+    Gather gather;
+    LineReader reader(chunk);
+    ASSERT_TRUE(reader.Open(dir / "f", &gather).ok());
+    std::string read;
+    std::string_view bytes;
+    while (reader.NextChunk(bytes)) {
+      EXPECT_FALSE(bytes.empty());
+      EXPECT_LE(bytes.size(), chunk);
+      read.append(bytes);
+      EXPECT_EQ(reader.consumed(), read.size());
+    }
+    EXPECT_TRUE(reader.status().ok());
+    EXPECT_EQ(read, text);
+    EXPECT_EQ(gather.bytes(), text);
+    EXPECT_FALSE(reader.NextChunk(bytes));
+  }
+  // A closed reader hands out nothing.
+  LineReader reader;
+  std::string_view bytes;
+  EXPECT_FALSE(reader.NextChunk(bytes));
+}
+
+TEST(LineReaderTest, NextChunkReportsAFailedRead) {
+  TempDir dir;
+  const std::string path = dir / "f";
+  WriteFile(path, "0123456789abcdef");
+  SysFaults faults;
+  faults.Add({.call = Call::kRead, .error = EIO, .nth = 2});
+  LineReader reader(8);
+  ASSERT_TRUE(reader.Open(path).ok());
+  std::string_view bytes;
+  ASSERT_TRUE(reader.NextChunk(bytes));
+  EXPECT_EQ(bytes, "01234567");
+  EXPECT_FALSE(reader.NextChunk(bytes));
+  EXPECT_EQ(reader.status().error_number(), EIO);
+  EXPECT_EQ(reader.status().path(), path);
+  EXPECT_FALSE(reader.NextChunk(bytes));
+}
+
 TEST(LineReaderTest, ShortReadsGiveTheSameLines) {
   // A read may hand over fewer bytes than asked for, ending anywhere: inside a line, between a
   // CR and its LF. Only a read of nothing is the end of the file.

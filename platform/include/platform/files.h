@@ -136,6 +136,12 @@ class LineReader {
     consumed_ += bytes;
     chunk_.remove_prefix(bytes);
   }
+  // Raw reading, for readers of other record framings that share this read-ahead: hands out
+  // the unread rest of the chunk at hand, or else the next chunk, whole, and counts it as
+  // consumed. False at the end of the file or on a failure (then status()). The view stays
+  // valid until the next call of NextChunk() or Next(). Not to be mixed with Next() or Skip()
+  // on one opening of a file: a CR that ended a chunk would leave its LF to be skipped.
+  [[nodiscard]] bool NextChunk(std::string_view& bytes);
   // Stops the read-ahead thread and closes the file; what was read ahead is dropped.
   void Close();
   // While Next() waits for data (a slow pipe), it gives up with EINTR soon after `*flag`
