@@ -48,29 +48,6 @@ std::string_view CodePage::WithoutByteOrderMark(std::string_view first_record) c
 
 namespace {
 
-constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-
-// Copies the ASCII bytes of `p` from `i` on (up to `n`) as units at `k`, each with its offset.
-// Returns at the first byte that is not ASCII.
-inline void CopyAscii(const std::uint8_t* p, std::size_t n, std::size_t& i, char16_t* u,
-                      std::uint32_t* o, std::size_t& k) {
-  while (i + 8 <= n) {
-    std::uint64_t word;
-    std::memcpy(&word, p + i, sizeof word);
-    if (word & kHighBits) break;
-    for (std::size_t j = 0; j < 8; ++j) {
-      u[k + j] = p[i + j];
-      o[k + j] = static_cast<std::uint32_t>(i + j);
-    }
-    i += 8;
-    k += 8;
-  }
-  while (i < n && p[i] < 0x80) {
-    u[k] = p[i];
-    o[k++] = static_cast<std::uint32_t>(i++);
-  }
-}
-
 inline void PutEscape(const std::uint8_t* p, std::size_t i, char16_t* u, std::uint32_t* o,
                       std::size_t& k) {
   u[k] = ByteEscape(p[i]);
@@ -121,7 +98,7 @@ class Cp932CodePage final : public CodePage {
     while (i < n) {
       const std::uint8_t b = p[i];
       if (b < 0x80) {
-        CopyAscii(p, n, i, u, o, k);
+        code_page_internal::CopyAscii(p, n, i, u, o, k);
         continue;
       }
       const std::uint8_t row = t.lead_row[b];
@@ -166,7 +143,7 @@ class Utf8CodePage final : public CodePage {
     while (i < n) {
       const std::uint8_t b0 = p[i];
       if (b0 < 0x80) {
-        CopyAscii(p, n, i, u, o, k);
+        code_page_internal::CopyAscii(p, n, i, u, o, k);
         continue;
       }
       // Kana and kanji take three bytes: the well-formed case here, everything else below.

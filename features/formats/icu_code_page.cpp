@@ -1,5 +1,6 @@
-// Code pages decoded by ICU, the IBM host code pages and single-byte ones through lookup tables
-// built from ICU when first opened.
+// Code pages decoded by ICU. The IBM host code pages, single-byte ones and those of one or two
+// bytes a character (EUC-JP, ICU's Shift-JIS) go through lookup tables built from ICU when first
+// opened, and a record the tables cannot take whole goes to ICU itself: the text is always ICU's.
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 
@@ -47,9 +48,20 @@ constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
 constexpr std::uint8_t kShiftOut = 0x0E;
 constexpr std::uint8_t kShiftIn = 0x0F;
 
+// How a converter's records are decoded.
+enum class Path {
+  kShifted,      // EBCDIC with SO/SI: the tables, ICU for anything unusual
+  kSingleByte,   // one byte a character: the table, ICU for a byte it does not know
+  kTwoByte,      // one or two bytes a character, no shifts: the tables, ICU for anything longer
+  kAsciiPrefix,  // ASCII-compatible: the ASCII beginning as is, ICU for the rest
+  kIcu,          // ICU alone
+};
+
 struct Tables {
   std::array<std::uint32_t, 256> single;
-  std::vector<std::uint32_t> pair;  // by lead << 8 | trail, shifted out; empty for single-byte
+  // By lead << 8 | trail: shifted out (kShifted), from the initial state (kTwoByte); empty for
+  // single-byte code pages.
+  std::vector<std::uint32_t> pair;
 };
 
 // What ICU makes of `bytes` from its initial state, as a table entry for the character at
@@ -74,7 +86,8 @@ std::uint32_t Probe(UConverter* converter, std::string_view bytes, int32_t at) {
   return count == 1 ? units[0] : units[0] | (std::uint32_t{units[1]} << 16);
 }
 
-Tables BuildTables(UConverter* converter, bool shifted) {
+Tables BuildTables(UConverter* converter, Path path) {
+  const bool shifted = path == Path::kShifted;
   Tables tables;
   for (unsigned b = 0; b < 256; ++b) {
     const char byte = static_cast<char>(b);
@@ -82,16 +95,22 @@ Tables BuildTables(UConverter* converter, bool shifted) {
                            ? kNoEntry
                            : Probe(converter, std::string_view(&byte, 1), 0);
   }
-  if (shifted) {
-    tables.pair.assign(65536, kNoEntry);
-    char bytes[3] = {static_cast<char>(kShiftOut), 0, 0};
-    for (unsigned lead = 0; lead < 256; ++lead) {
-      if (lead == kShiftOut || lead == kShiftIn) continue;  // the shifts are read before pairs
-      for (unsigned trail = 0; trail < 256; ++trail) {
-        bytes[1] = static_cast<char>(lead);
-        bytes[2] = static_cast<char>(trail);
-        tables.pair[lead << 8 | trail] = Probe(converter, std::string_view(bytes, 3), 1);
-      }
+  if (path == Path::kSingleByte) return tables;
+  tables.pair.assign(65536, kNoEntry);
+  // Shifted out, a pair comes after SO.
+  char bytes[3] = {static_cast<char>(kShiftOut), 0, 0};
+  const int at = shifted ? 1 : 0;
+  for (unsigned lead = 0; lead < 256; ++lead) {
+    // Shifted, the shifts are read before pairs; without shifts a byte that is a character
+    // alone starts no pair.
+    if (shifted ? lead == kShiftOut || lead == kShiftIn : tables.single[lead] != kNoEntry) {
+      continue;
+    }
+    for (unsigned trail = 0; trail < 256; ++trail) {
+      bytes[1] = static_cast<char>(lead);
+      bytes[2] = static_cast<char>(trail);
+      tables.pair[lead << 8 | trail] =
+          Probe(converter, std::string_view(bytes + 1 - at, 2 + at), at);
     }
   }
   return tables;
@@ -100,7 +119,7 @@ Tables BuildTables(UConverter* converter, bool shifted) {
 // Tables are built once for each converter and kept: a run opens the same code page for both
 // inputs, and a table of pairs takes ICU a few tens of milliseconds to fill.
 // Options after a comma ("ibm-930,swaplfnl") may change the mapping: such a name is kept apart.
-const Tables& TablesFor(UConverter* converter, const std::string& opened_as, bool shifted) {
+const Tables& TablesFor(UConverter* converter, const std::string& opened_as, Path path) {
   static std::mutex mutex;
   static std::map<std::string, std::unique_ptr<const Tables>> built;
   UErrorCode error = U_ZERO_ERROR;
@@ -108,17 +127,9 @@ const Tables& TablesFor(UConverter* converter, const std::string& opened_as, boo
   if (opened_as.find(',') != std::string::npos) key += "|" + opened_as;
   const std::lock_guard lock(mutex);
   auto& tables = built[key];
-  if (!tables) tables = std::make_unique<const Tables>(BuildTables(converter, shifted));
+  if (!tables) tables = std::make_unique<const Tables>(BuildTables(converter, path));
   return *tables;
 }
-
-// How a converter's records are decoded.
-enum class Path {
-  kShifted,      // EBCDIC with SO/SI: the tables, ICU for anything unusual
-  kSingleByte,   // one byte a character: the table, ICU for a byte it does not know
-  kAsciiPrefix,  // ASCII-compatible: the ASCII beginning as is, ICU for the rest
-  kIcu,          // ICU alone
-};
 
 // True when every ASCII byte on its own, from the initial state, is that character and no
 // beginning of anything longer: then a record's ASCII beginning can be copied as it is and the
@@ -140,6 +151,8 @@ Path PathFor(UConverter* converter) {
     case UCNV_US_ASCII:
       return Path::kSingleByte;
     case UCNV_MBCS:
+    case UCNV_DBCS:
+      return Path::kTwoByte;
     case UCNV_UTF8:
       return AsciiIsItself(converter) ? Path::kAsciiPrefix : Path::kIcu;
     default:
@@ -152,8 +165,9 @@ class IcuCodePage final : public CodePage {
   IcuCodePage(std::string name, const std::string& opened_as, Converter converter)
       : CodePage(std::move(name)), converter_(std::move(converter)) {
     path_ = PathFor(converter_.get());
-    if (path_ == Path::kShifted || path_ == Path::kSingleByte) {
-      tables_ = &TablesFor(converter_.get(), opened_as, path_ == Path::kShifted);
+    if (path_ == Path::kShifted || path_ == Path::kSingleByte || path_ == Path::kTwoByte) {
+      tables_ = &TablesFor(converter_.get(), opened_as, path_);
+      ascii_is_itself_ = path_ == Path::kTwoByte && AsciiIsItself(converter_.get());
     }
     // The table probes set their own callback; from here on the record's count is the context.
     UErrorCode error = U_ZERO_ERROR;
@@ -168,6 +182,9 @@ class IcuCodePage final : public CodePage {
         break;
       case Path::kSingleByte:
         if (DecodeSingleByte(record, out)) return 0;
+        break;
+      case Path::kTwoByte:
+        if (DecodeTwoByte(record, out)) return 0;
         break;
       case Path::kAsciiPrefix: {
         const std::size_t ascii = CopyAsciiPrefix(record, out);
@@ -233,6 +250,37 @@ class IcuCodePage final : public CodePage {
     return true;
   }
 
+  // The record through the tables, a byte that is no character alone taken with the next as a
+  // pair; false at the first byte or pair they do not know (EUC-JP's three-byte characters).
+  bool DecodeTwoByte(std::string_view record, DecodedText& out) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(record.data());
+    const std::size_t n = record.size();
+    Reserve(out, 2 * n);
+    char16_t* u = Units(out);
+    std::uint32_t* o = Offsets(out);
+    const std::uint32_t* single = tables_->single.data();
+    const std::uint32_t* pair = tables_->pair.data();
+    std::size_t i = 0, k = 0;
+    while (i < n) {
+      if (ascii_is_itself_ && p[i] < 0x80) {
+        CopyAscii(p, n, i, u, o, k);
+        continue;
+      }
+      std::uint32_t e = single[p[i]];
+      if (e != kNoEntry) {
+        Put(e, i++, u, o, k);
+        continue;
+      }
+      if (i + 1 == n) return false;
+      e = pair[p[i] << 8 | p[i + 1]];
+      if (e == kNoEntry) return false;
+      Put(e, i, u, o, k);
+      i += 2;
+    }
+    SetSize(out, k);
+    return true;
+  }
+
   static inline void Put(std::uint32_t e, std::size_t i, char16_t* u, std::uint32_t* o,
                          std::size_t& k) {
     // Both units are stored whatever the entry holds: the room is there, and the second is
@@ -245,27 +293,12 @@ class IcuCodePage final : public CodePage {
 
   // Copies the record's ASCII beginning as units and returns its length.
   static std::size_t CopyAsciiPrefix(std::string_view record, DecodedText& out) {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(record.data());
-    const std::size_t n = record.size();
-    Reserve(out, n);
-    char16_t* u = Units(out);
-    std::uint32_t* o = Offsets(out);
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p + i, sizeof word);
-      if (word & 0x8080808080808080ull) break;
-      for (std::size_t j = 0; j < 8; ++j) {
-        u[i + j] = p[i + j];
-        o[i + j] = static_cast<std::uint32_t>(i + j);
-      }
-    }
-    for (; i < n && p[i] < 0x80; ++i) {
-      u[i] = p[i];
-      o[i] = static_cast<std::uint32_t>(i);
-    }
-    SetSize(out, i);
-    return i;
+    Reserve(out, record.size());
+    std::size_t i = 0, k = 0;
+    CopyAscii(reinterpret_cast<const std::uint8_t*>(record.data()), record.size(), i, Units(out),
+              Offsets(out), k);
+    SetSize(out, k);
+    return k;
   }
 
   // Decodes `record` from byte `from` on through ICU, from its initial state, after the `from`
@@ -318,7 +351,8 @@ class IcuCodePage final : public CodePage {
   Converter converter_;
   Path path_ = Path::kIcu;
   const Tables* tables_ = nullptr;
-  std::size_t bad_ = 0;  // the callback's count for the record being decoded
+  bool ascii_is_itself_ = false;  // every ASCII byte is that character: copied eight at a time
+  std::size_t bad_ = 0;           // the callback's count for the record being decoded
 };
 
 // The names this program shows for the code pages it was made for.

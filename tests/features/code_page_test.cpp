@@ -118,6 +118,32 @@ TEST(HostCodePageTest, EveryByteAndPairDecodesAsIcuDecodesIt) {
   }
 }
 
+// Code pages without shifts through their tables: every byte alone and every pair between
+// ASCII, against ICU; only records with bytes that are no character go to ICU (EUC-JP's
+// three-byte characters among them, which the tables leave to it).
+TEST(TableCodePageTest, EveryByteAndPairDecodesAsIcuDecodesIt) {
+  for (const char* name : {"euc-jp", "shift_jis", "ibm-290", "ibm-037"}) {
+    const auto code_page = MustOpen(name);
+    IcuReference icu(name);
+    DecodedText out;
+    std::size_t faults = 0, records = 0;
+    const std::uint64_t slow_before = code_page->records_through_icu();
+    for (int lead = 0; lead < 256; ++lead) {
+      for (int trail = 0; trail < 256; ++trail) {
+        const std::string record =
+            trail == 0 ? Bytes({lead}) : Bytes({0x20, 0x41, lead, trail, 0x42});
+        const Decoded expected = icu.Decode(record);
+        ASSERT_EQ(DecodeWith(*code_page, record, out), expected)
+            << name << " " << lead << " " << trail;
+        faults += expected.bad != 0;
+        ++records;
+      }
+    }
+    EXPECT_GT(records - faults, records / 3) << name;
+    EXPECT_EQ(code_page->records_through_icu() - slow_before, faults) << name;
+  }
+}
+
 // Random records of characters, shifts and stray bytes, decoded one after another into the same
 // text: no state may leak from one record to the next.
 TEST(HostCodePageTest, RandomRecordsDecodeAsIcuDecodesThem) {
