@@ -66,6 +66,12 @@ const Tables& GetTables() {
 
 }  // namespace
 
+char16_t SingleUnit(std::uint8_t b) { return cp932_table::kSingle[b]; }
+
+char16_t PairUnit(std::uint8_t lead, std::uint8_t trail) {
+  return cp932_table::kDouble[LeadIndex(lead)][trail];
+}
+
 void DecodeAppend(std::string_view bytes, std::u16string& out) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
   const std::size_t n = bytes.size();

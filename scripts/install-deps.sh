@@ -4,7 +4,7 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 packages=(
-  g++ cmake ninja-build pkg-config python3
+  g++ cmake ninja-build pkg-config python3 libicu-dev
   qt6-base-dev libgl-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libssl-dev libkainjow-mustache-dev

@@ -47,6 +47,35 @@ TEST(Cp932Test, DecodesEveryLineOfWindowsTable) {
   }
 }
 
+// The table's own look-ups hold exactly Windows' pairs: a pair not listed has no unit, though
+// Decode gives it U+30FB.
+TEST(Cp932Test, PairAndSingleUnitsAreWindowsTable) {
+  std::size_t pairs = 0;
+  for (const Row& r : ReadTable("decode.tsv")) {
+    if (r.left_digits == 4) {
+      ++pairs;
+      EXPECT_EQ(static_cast<unsigned>(cp932::PairUnit(static_cast<std::uint8_t>(r.left >> 8),
+                                                      static_cast<std::uint8_t>(r.left))),
+                r.right)
+          << std::hex << r.left;
+    } else if (!cp932::IsLeadByte(static_cast<std::uint8_t>(r.left))) {
+      EXPECT_EQ(static_cast<unsigned>(cp932::SingleUnit(static_cast<std::uint8_t>(r.left))),
+                r.right)
+          << std::hex << r.left;
+    }
+  }
+  std::size_t mapped = 0;
+  for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+    if (!cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) continue;
+    for (unsigned trail = 1; trail < 256; ++trail) {
+      mapped +=
+          cp932::PairUnit(static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail)) != 0;
+    }
+  }
+  EXPECT_EQ(mapped, pairs);
+  EXPECT_EQ(cp932::PairUnit(0x85, 0x40), 0);
+}
+
 TEST(Cp932Test, EncodesEveryLineOfWindowsTable) {
   const auto rows = ReadTable("encode.tsv");
   ASSERT_EQ(rows.size(), 9486u);

@@ -39,6 +39,13 @@ inline constexpr char16_t kDefaultChar = u'\u30FB';
   return (high & 0x8080808080808080ull) == 0;
 }
 
+// The code unit Windows decodes the single byte `b` (not a lead byte) to. Every such byte has one.
+[[nodiscard]] char16_t SingleUnit(std::uint8_t b);
+
+// The code unit of the pair `lead` `trail` (`lead` a lead byte, `trail` not NUL), or 0 when the
+// pair is not in the table: the pairs Decode gives U+30FB for, though they are not that character.
+[[nodiscard]] char16_t PairUnit(std::uint8_t lead, std::uint8_t trail);
+
 // Decodes code page 932 bytes and appends the UTF-16 text to `out`. Never fails: pairs that
 // are not in the table and a lead byte at the end give U+30FB.
 void DecodeAppend(std::string_view bytes, std::u16string& out);

@@ -1,0 +1,72 @@
+#include "formats/display_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "formats/code_page.h"
+#include "platform/cp932.h"
+
+namespace vesmer {
+namespace {
+
+std::string Cp932Display(std::u16string_view text) {
+  std::string out = "<";  // appended to, not replaced
+  AppendCp932Display(text, out);
+  return out;
+}
+
+std::string Utf8Display(std::u16string_view text) {
+  std::string out = "<";
+  AppendUtf8Display(text, out);
+  return out;
+}
+
+TEST(DisplayTextTest, WhatIsNotPlainTextIsSpelledOut) {
+  struct Case {
+    std::u16string text;
+    std::string cp932;
+    std::string utf8;
+  };
+  const Case cases[] = {
+      {u"Aあ亜ｱ", "<A\x82\xA0\x88\x9F\xB1", "<Aあ亜ｱ"},
+      // Controls and escaped bytes: the code or the byte; U+0080 is a character of both.
+      {std::u16string(u"\t\0\x7F", 3) + u"\x80", "<\\x09\\x00\\x7F\x80",
+       "<\\x09\\x00\\x7F\xC2\x80"},
+      {std::u16string{ByteEscape(0x85), ByteEscape(0x00), ByteEscape(0xFF)}, "<\\x85\\x00\\xFF",
+       "<\\x85\\x00\\xFF"},
+      // Characters code page 932 lacks: Windows' best fits (¥ -> '\', é -> 'e') are not them.
+      {u"¥é", "<U+00A5U+00E9", "<¥é"},
+      // Outside the BMP: U+10000 is D800 DC00, whose low half is no escape.
+      {u"\U00010000\U0010FFFF😀", "<U+10000U+10FFFFU+1F600", "<\U00010000\U0010FFFF😀"},
+      // Lone surrogates that are no escape.
+      {std::u16string{0xD800, 'A', 0xDE00, 0xDBFF}, "<U+D800AU+DE00U+DBFF", "<U+D800AU+DE00U+DBFF"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Cp932Display(c.text), c.cp932);
+    EXPECT_EQ(Utf8Display(c.text), c.utf8);
+  }
+}
+
+// Every BMP character: either code page 932's own bytes for it, which decode back to it, or its
+// code point spelled out; never another character's bytes.
+TEST(DisplayTextTest, Cp932ShowsEachCharacterAsItselfOrByItsCode) {
+  std::size_t as_itself = 0;
+  for (char32_t cp = 0x20; cp < 0x10000; ++cp) {
+    if (cp == 0x7F || (cp >= 0xD800 && cp <= 0xDFFF)) continue;
+    const std::u16string text(1, static_cast<char16_t>(cp));
+    std::string shown;
+    AppendCp932Display(text, shown);
+    if (shown.starts_with("U+") && shown.size() > 2) {
+      EXPECT_NE(cp932::Decode(cp932::Encode(text)), text) << std::hex << static_cast<unsigned>(cp);
+      EXPECT_EQ(std::stoul(shown.substr(2), nullptr, 16), static_cast<unsigned long>(cp));
+    } else {
+      ASSERT_EQ(cp932::Decode(shown), text) << std::hex << static_cast<unsigned>(cp);
+      ++as_itself;
+    }
+  }
+  EXPECT_GT(as_itself, 7000u);
+}
+
+}  // namespace
+}  // namespace vesmer
