@@ -135,7 +135,7 @@ class FramedRecords final : public LineSource {
   Status status_;
   std::uint64_t consumed_ = 0;
   std::int64_t number_ = 0;
-  std::string_view chunk_;   // the unread part of the chunk at hand
+  std::string_view chunk_;   // the bytes of the chunk at hand not read yet
   MappedBuffer carry_;       // a record that runs on into the next chunk
   bool carry_big_ = false;   // carry_ holds more memory than it keeps between records
   bool skip_lf_ = false;     // lines, csv: the last record ended with a CR at the end of a chunk
