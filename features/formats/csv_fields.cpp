@@ -38,7 +38,7 @@ bool CsvFields::Split(std::string_view record, char delimiter, bool shift_jis) {
     if (p < n && record[p] == '"') {
       ++p;
       f.value_at = p;
-      std::size_t piece = p;  // the start of the value's part not yet copied
+      std::size_t piece = p;  // where the bytes of the value not yet copied start
       for (;;) {
         const std::size_t quote = quoted.SkipPlain(record, p);
         if (quote == n) {
@@ -79,7 +79,7 @@ bool CsvFields::Split(std::string_view record, char delimiter, bool shift_jis) {
           fields_.clear();
           return false;  // a quote inside a field that does not start with one
         }
-        // A lead byte: its second byte, whatever it looks like, is part of the character.
+        // A lead byte: its second byte, whatever it looks like, belongs to the character.
         p += p + 1 < n && csv::IsTrailByte(static_cast<unsigned char>(record[p + 1])) ? 2 : 1;
       }
       f.value_at = f.offset;

@@ -38,18 +38,18 @@ namespace vesmer {
 //
 // Input that does not fit the framing is a failed read: Next() returns false and status() names
 // the file (path()) and, as its reason(), the place (EINVAL, operation "read"):
-//   fixed  ファイルの大きさ 1,234 バイトは固定長 200 バイトの倍数ではありません (before any
-//          record, from the size of a regular file); 読み込んだ 1,234 バイトは... (a pipe,
-//          or a file that grew: at the end);
+//   fixed  ファイルの大きさ 1,234 バイトは固定長 200 バイトの倍数ではありません
+//          (before any record, from the size of a regular file), or
+//          読み込んだ 1,234 バイトは... (a pipe, or a file that grew: at the end);
 //   rdw    オフセット 1,024 のレコード記述語の長さ 3 が 4 未満です,
-//          オフセット 1,024 のレコード記述語の 3、4 バイト目が 0 ではありません,
-//          オフセット 1,024 のレコード記述語が示す 300
-//          バイトのレコードがファイルの終わりを越えています, オフセット 1,024
-//          のレコード記述語がファイルの終わりで切れています;
-//   csv    3 行目から始まるレコードの引用符が閉じていません (the physical line where the
-//          record starts), 5 行目: 引用符で囲まれていないフィールドに引用符があります (as in
-//          ab"c), 5 行目: 閉じた引用符の後に区切り文字がありません (as in "ab"c);
-//   lf     12 行目の行末（LF）が 1 行目の行末（CR LF）と違います (and the other way round).
+//          ...記述語の 3、4 バイト目が 0 ではありません,
+//          ...記述語が示す 300 バイトのレコードがファイルの終わりを越えています,
+//          ...記述語がファイルの終わりで切れています;
+//   csv    3 行目から始まるレコードの引用符が閉じていません
+//          (the physical line where the record starts),
+//          5 行目: 引用符で囲まれていないフィールドに引用符があります (ab"c),
+//          5 行目: 閉じた引用符の後に区切り文字がありません ("ab"c);
+//   lf     12 行目の行末（LF）が 1 行目の行末（CR LF）と違います (or the other way round).
 class FramedRecords final : public LineSource {
  public:
   FramedRecords();
@@ -135,7 +135,7 @@ class FramedRecords final : public LineSource {
   Status status_;
   std::uint64_t consumed_ = 0;
   std::int64_t number_ = 0;
-  std::string_view chunk_;   // the unread part of the chunk at hand
+  std::string_view chunk_;   // the bytes of the chunk at hand not read yet
   MappedBuffer carry_;       // a record that runs on into the next chunk
   bool carry_big_ = false;   // carry_ holds more memory than it keeps between records
   bool skip_lf_ = false;     // lines, csv: the last record ended with a CR at the end of a chunk

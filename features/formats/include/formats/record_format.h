@@ -31,7 +31,7 @@ struct RecordFormat {
   [[nodiscard]] bool IsDefault() const {
     return framing == Framing::kLines && code_page == kDefaultCodePage;
   }
-  // The canonical option text, every part spelled out and in a fixed order: framing, the csv
+  // The canonical option text, everything spelled out and in a fixed order: framing, the csv
   // options, code page: "lines,cp932", "fixed=200,ibm-930", "csv,delimiter=\t,header,utf-8"
   // (a tab as backslash-t). ParseRecordFormat gives back this format from it.
   [[nodiscard]] std::string Text() const;
