@@ -25,6 +25,39 @@ RunRequest RunRequestFromSettings(const SettingsStore& values) {
   return request;
 }
 
+namespace {
+
+// Why the inputs' formats cannot run as asked, if they cannot.
+std::optional<PlanRefusal> CheckFormats(const RunRequest& r, const Layout* layout) {
+  for (std::size_t i = 0; i < 2; ++i) {
+    const RecordFormat& format = r.formats[i];
+    const std::string side = i == 0 ? "比較元" : "比較先";
+    if (format.code_page != RecordFormat::kDefaultCodePage) {
+      return PlanRefusal{"★" + side + "のコードページ「" + format.code_page +
+                         "」のレコードは、まだ比較できません（cp932 だけを比較できます）"};
+    }
+    if (format.framing == Framing::kCsv) {
+      return PlanRefusal{"★" + side + "の CSV のレコードは、まだ比較できません"};
+    }
+    if (r.utf8[i] && !format.IsDefault()) {
+      return PlanRefusal{"★" + side + "の UTF-8 からの変換は、形式を指定した入力にはできません"};
+    }
+    if (format.framing == Framing::kFixed && layout != nullptr) {
+      for (const Field& f : layout->fields) {
+        const auto end = static_cast<std::size_t>(f.start) + static_cast<std::size_t>(f.length) - 1;
+        if (f.length > 0 && end > format.record_length) {
+          return PlanRefusal{"★レイアウトの項目「" + f.name + "」（" + std::to_string(f.start) +
+                             "-" + std::to_string(end) + " 桁）が" + side + "のレコード長 " +
+                             std::to_string(format.record_length) + " バイトを越えています"};
+        }
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 RunPlan::RunPlan() = default;
 RunPlan::~RunPlan() = default;
 
@@ -55,6 +88,7 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
     }
     layout_ = std::move(layout);
   }
+  if (std::optional<PlanRefusal> refusal = CheckFormats(r, layout())) return refusal;
   if (r.rules) {
     RuleSet rules;
     if (Status s = LoadRules(*r.rules, layout(), rules, problem); !s.ok()) return refused();
@@ -88,6 +122,9 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
   job_.SpaceCompare = r.space_compare;
   job_.ArrangeLength = r.arrange_length;
   job_.CompareBytes = r.compare_bytes;
+  // Padding is how a format stores a text, not the text: two formats pad the same text alike
+  // only by chance.
+  job_.TrimPadding = !(r.formats[0] == r.formats[1]) && !r.keep_padding;
   job_.Scale = r.scale;
   if (r.sort && !job_.UseKey) {
     return PlanRefusal{"★--sort は、キーで比較するとき（--key）に指定してください"};
@@ -137,6 +174,12 @@ RunSummary RunPlan::Run(RunObserver& observer, const std::atomic<bool>* interrup
   }
   if (stats_) extensions.sinks.push_back(&*stats_);
   if (r.sort) extensions.sort = &sort_.emplace(*r.sort);
+  for (std::size_t i = 0; i < 2; ++i) {
+    framings_[i].reset();
+    if (r.formats[i].framing != Framing::kLines) {
+      extensions.framings[i] = &framings_[i].emplace(r.formats[i]);
+    }
+  }
   return RunComparison(job_, observer, extensions);
 }
 

@@ -233,6 +233,8 @@ bool RequestFromOptions(const BatchOptions& o, RunRequest& request, std::string&
   if (o.arrange_length) r.arrange_length = true;
   if (o.scale) r.scale = *o.scale;
   r.compare_bytes = o.compare_bytes;
+  r.formats = o.formats;
+  r.keep_padding = o.keep_padding;
 
   r.layout = o.layout;
   r.key_fields = o.key_fields;
@@ -322,7 +324,9 @@ Json SummaryJson(const Gathered& g) {
   j["inputs"] = Json::array();
   for (const Side s : kSides) {
     const InputSummary& in = summary.inputs[Index(s)];
-    Json input{{"path", in.path}, {"lines", in.lines}};
+    Json input{{"path", in.path},
+               {"lines", in.lines},
+               {"format", g.plan->request().formats[Index(s)].Text()}};
     const Sha256* hash = WholeHash(g, Index(s));
     if (hash != nullptr && summary.outcome != RunOutcome::kSetupFailed) {
       input["sha256"] = hash->Hex();
@@ -413,7 +417,9 @@ void PrintPlain(std::ostream& out, const Gathered& g) {
   }
   for (const Side s : kSides) {
     const InputSummary& in = summary.inputs[Index(s)];
-    out << kSideNames[Index(s)] << ' ' << in.lines << " 行  " << in.path << '\n';
+    out << kSideNames[Index(s)] << ' ' << in.lines << " 行  " << in.path;
+    if (!in.format.empty()) out << "  （" << in.format << "）";
+    out << '\n';
   }
   for (const OutputKind kind : kAllOutputKinds) {
     const OutputSummary& o = summary.outputs[kind];
@@ -523,6 +529,9 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
       {"文字ではなくバイトで比較", OnOff(job.CompareBytes)},
       {"比較元は UTF-8", OnOff(job.Utf8[0])},
       {"比較先は UTF-8", OnOff(job.Utf8[1])},
+      {"比較元の形式", g.plan->request().formats[0].Text()},
+      {"比較先の形式", g.plan->request().formats[1].Text()},
+      {"形式が異なるとき末尾の空白も比較", OnOff(o.keep_padding)},
       {"キーの順に整列してから比較", OnOff(o.sort)},
       {"設定ファイル", o.settings.value_or("")},
       {"レイアウト", o.layout.value_or("")},

@@ -195,6 +195,17 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
       ->option_text("ファイル");
   app.add_option("--expected", o.expected, "規則で許容された差異を比較結果リストの形で書く")
       ->option_text("ファイル");
+  app.add_option("--format", o.format,
+                 "両ファイルのレコードの形式。枠組み lines（CR か CR LF で終わる行、既定）、"
+                 "lf（LF か CR LF で終わる行）、fixed=N（N バイトの固定長）、rdw（レコード記述語の"
+                 "後の可変長）と、コードページ cp932（既定）をカンマで区切る（例: fixed=200）")
+      ->option_text("形式");
+  app.add_option("--source-format", o.source_format, "比較元の形式（--format より優先）")
+      ->option_text("形式");
+  app.add_option("--destination-format", o.destination_format, "比較先の形式（--format より優先）")
+      ->option_text("形式");
+  app.add_flag("--keep-padding", o.keep_padding,
+               "形式の異なるファイルでも、レコードとキーの末尾の空白を比較する");
   app.add_flag("--json", o.json, "結果の要約を JSON で標準出力に書く");
   app.add_flag("-q,--quiet", o.quiet, "進行状況を表示しない");
   app.add_flag("--version", o.version, "バージョンを表示する");
@@ -402,6 +413,29 @@ std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o
     if (!o.sort) return "--sort-memory は --sort と一緒に指定してください";
   }
   if (o.expected && !o.rules) return "--expected には --rules が必要です";
+  const struct {
+    const std::optional<std::string>& text;
+    const char* name;
+    std::array<bool, 2> sides;
+  } formats[] = {{o.format, "--format", {true, true}},
+                 {o.source_format, "--source-format", {true, false}},
+                 {o.destination_format, "--destination-format", {false, true}}};
+  for (const auto& f : formats) {  // the side's own option last: it wins
+    if (!f.text) continue;
+    RecordFormat format;
+    std::string message;
+    if (!ParseRecordFormat(*f.text, format, message)) return std::string(f.name) + ": " + message;
+    for (std::size_t i = 0; i < 2; ++i) {
+      if (f.sides[i]) o.formats[i] = format;
+    }
+  }
+  for (std::size_t i = 0; i < 2; ++i) {
+    const bool utf8 = i == 0 ? o.utf8_source : o.utf8_destination;
+    if (utf8 && !o.formats[i].IsDefault()) {
+      return std::string(i == 0 ? "--utf8-source" : "--utf8-destination") +
+             " は形式（--format など）を指定した入力には使えません";
+    }
+  }
   if (o.paths.size() != 2 && !(o.settings && o.paths.empty())) {
     return "比較元と比較先を指定してください";
   }

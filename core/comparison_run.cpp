@@ -189,6 +189,19 @@ Status Run::SetUp() {
       return {};
     }
   }
+  // Records in a framing of their own are read through once first (a sort did so already): a
+  // malformed one refuses the run before any result file is emptied. A pipe gives its bytes
+  // once and is only read by the run.
+  for (const Side s : kSides) {
+    const RecordFraming* framing = extensions_.framings[Index(s)];
+    if (framing == nullptr || extensions_.sort != nullptr || !input_stamps_[Index(s)]) continue;
+    Status checked = WithPath(framing->Check(job_.Input(s), extensions_.interrupt), job_.Input(s));
+    if (checked.error_number() == EINTR) stop_ = true;  // a stop request: not a failure
+    if (!checked.ok()) {
+      output_set_.Abandon();
+      return stop_ ? Status() : checked;
+    }
+  }
   if (Status s = output_set_.Empty({input_ids_[0], input_ids_[1]}); !s.ok()) {
     output_set_.Abandon();
     return s;

@@ -50,6 +50,16 @@ ListedPair ListedPair::Of(const Record* source, const Record* destination, std::
     pair.destination_width = width(*destination);
   }
   pair.number = number;
+  const Record* any = source != nullptr ? source : destination;
+  if (any != nullptr && any->job().TrimPadding) {
+    // Past the longer of the comparison images as the records gave them, before any cut.
+    const auto full = [](const Record* r) -> std::size_t {
+      if (r == nullptr) return 0;
+      return r->job().CompareBytes ? r->FullRawComparisonBytes().size()
+                                   : r->FullComparisonBytes().size();
+    };
+    pair.padding_from = std::max(full(source), full(destination));
+  }
   return pair;
 }
 
@@ -138,7 +148,11 @@ void ListedPair::PutMarker(std::size_t from, std::size_t to, char* dst) const {
     for (; c < both; ++c) *dst++ = a[c] == b[c] ? ' ' : '?';
   }
   // A comparison image shorter than the line bytes (a cut) differs wherever it has no byte.
-  if (c < to) std::memset(dst, '?', to - c);
+  if (c < to) {
+    const std::size_t marked = std::max(c, std::min(to, padding_from));
+    std::memset(dst, '?', marked - c);
+    std::memset(dst + (marked - c), ' ', to - marked);
+  }
 }
 
 bool ResultListWriter::Write(const ListedPair& pair) { return Write(PairDiff(pair)); }

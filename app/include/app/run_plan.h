@@ -16,6 +16,8 @@
 #include "core/job.h"
 #include "core/own_files.h"
 #include "core/start_checks.h"
+#include "formats/format_framing.h"
+#include "formats/record_format.h"
 #include "layout/layout.h"
 #include "platform/files.h"
 #include "platform/sha256.h"
@@ -61,6 +63,10 @@ struct RunRequest {
   std::size_t kept_pairs = 0;
   // SHA-256 of each input as compared, and of the UTF-8 original of one that is converted.
   bool hashes = false;
+  // By side: how the input's records are framed and coded (lines of code page 932 unless said),
+  // and whether blanks at the end of records and keys are compared when the two differ.
+  std::array<RecordFormat, 2> formats;
+  bool keep_padding = false;
   // A settings file the request came from: a file the run reads.
   std::optional<std::string> settings_file;
   // Files the front end writes once the run has ended (a report): checked with the run's own.
@@ -120,6 +126,7 @@ class RunPlan {
   std::unique_ptr<DuplicatesSink> duplicates_;
   std::unique_ptr<ExpectedListSink> expected_;
   std::optional<KeyOrderSort> sort_;
+  std::array<std::optional<FormatFraming>, 2> framings_;
 };
 
 }  // namespace vesmer

@@ -1,9 +1,12 @@
 // The batch tool's command line: its options, parsed with CLI11, help in Japanese.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "formats/record_format.h"
 
 namespace vesmer {
 
@@ -29,6 +32,11 @@ struct BatchOptions {
   std::optional<std::string> temp_dir, duplicates;
   // Expected differences.
   std::optional<std::string> rules, expected;
+  // Each input's format (--format, --source-format, --destination-format), and whether padding
+  // is compared across formats.
+  std::optional<std::string> format, source_format, destination_format;
+  std::array<RecordFormat, 2> formats;
+  bool keep_padding = false;
 };
 
 // Parses the arguments. Returns "" when they parse, otherwise a Japanese message for the user.

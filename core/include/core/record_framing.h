@@ -30,6 +30,12 @@ class RecordFraming {
   [[nodiscard]] virtual Status Open(const std::string& path, ChunkObserver* observer,
                                     const std::atomic<bool>* interrupt,
                                     std::unique_ptr<FramedSource>& source) const = 0;
+  // Reads the regular file `path` through once, before any result file is emptied, and says
+  // whether every record in it fits the framing: a run that would fail half way on a malformed
+  // record fails before it writes anything. Fails as a source's read fails; EINTR once
+  // `interrupt` is set.
+  [[nodiscard]] virtual Status Check(const std::string& path,
+                                     const std::atomic<bool>* interrupt) const = 0;
   // Appends `record`, as its source handed it out, the way a result file of kinds 0 to 4 holds
   // it: a line with CR LF after it, a fixed-length record as it is, a variable-length one
   // behind its descriptor word.

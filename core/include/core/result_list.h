@@ -28,6 +28,9 @@ struct ListedPair {
   std::size_t source_width = 0;
   std::size_t destination_width = 0;
   std::int64_t number = 0;  // the line number printed on every line of the entry
+  // Columns from here on hold only padding that is not compared (the two inputs are of
+  // different formats): never marked.
+  std::size_t padding_from = static_cast<std::size_t>(-1);
 
   // The pair of two records, or of one record and an empty partner (a null record), numbered
   // with `number`.

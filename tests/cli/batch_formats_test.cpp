@@ -1,0 +1,170 @@
+// vesmer-batch on records that are not CR lines: fixed-length and variable-length (RDW) records
+// and LF lines, each written back into the result files exactly as read; padding left out
+// across formats; input that does not fit its framing refused with nothing written.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_util.h"
+
+namespace vesmer {
+namespace {
+
+using nlohmann::json;
+using testing::CrLf;
+using testing::Exists;
+using testing::ProcessResult;
+using testing::ReadFile;
+using testing::RunBatchExe;
+using testing::TempDir;
+using testing::WriteFile;
+
+// A record behind its descriptor word: the length with the word, big-endian, then two zeros.
+std::string Rdw(const std::string& record) {
+  const std::size_t n = record.size() + 4;
+  return std::string{static_cast<char>(n >> 8), static_cast<char>(n & 0xFF), '\0', '\0'} + record;
+}
+
+class BatchFormatsTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) const { return dir_ / name; }
+  ProcessResult Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "-q");
+    return RunBatchExe(args);
+  }
+  json RunJson(std::vector<std::string> args, int expected_exit) {
+    args.insert(args.begin(), "--json");
+    const ProcessResult r = RunBatchExe(args);
+    EXPECT_EQ(r.exit_code, expected_exit) << r.err << r.out;
+    return r.out.empty() ? json() : json::parse(r.out);
+  }
+  TempDir dir_;
+};
+
+TEST_F(BatchFormatsTest, FixedRecordsAgainstLinesCompareWithoutTheirPaddingAndAreWrittenAsRead) {
+  // The host's fixed-length file pads each record to 12 bytes, half-width and full-width
+  // spaces alike; the new system's lines carry no padding. No record has a line end.
+  WriteFile(Path("old.dat"),
+            "A001 abc    "
+            "B002 \x8a\xbf\x8e\x9a\x81\x40 "  // 漢字 and a full-width space
+            "C003 xyz    "
+            "E005 end    ");
+  WriteFile(Path("new.txt"), CrLf({"A001 abc", "B002 \x8a\xbf\x8e\x9a", "C003 xyZ", "D004 new"}));
+  const json j = RunJson(
+      {"--source-format", "fixed=12", "-k", "1-4", "-o", "2345", Path("old.dat"), Path("new.txt")},
+      1);
+  EXPECT_EQ(j["inputs"][0]["format"], "fixed=12,cp932");
+  EXPECT_EQ(j["inputs"][1]["format"], "lines,cp932");
+  EXPECT_EQ(j["inputs"][0]["lines"], 4);
+  // Fixed records go to the result files as read, with nothing after them.
+  EXPECT_EQ(ReadFile(Path("old_0.TXT")), "E005 end    ");
+  EXPECT_EQ(ReadFile(Path("old_1.TXT")), CrLf({"D004 new"}));
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), "C003 xyz    ");
+  EXPECT_EQ(ReadFile(Path("old_3.TXT")), CrLf({"C003 xyZ"}));
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")),
+            "A001 abc    "
+            "B002 \x8a\xbf\x8e\x9a\x81\x40 ");
+  // The list marks the differing byte, not the padding beside it.
+  const std::string list = ReadFile(Path("old_5.TXT"));
+  EXPECT_NE(list.find("0000003 000-R:       ?    \r\n"), std::string::npos) << list;
+
+  // Asked to, padding is compared: every padded record differs.
+  RunJson({"--source-format", "fixed=12", "--keep-padding", "-k", "1-4", Path("old.dat"),
+           Path("new.txt")},
+          1);
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")), "");
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), "A001 abc    B002 \x8a\xbf\x8e\x9a\x81\x40 C003 xyz    ");
+}
+
+TEST_F(BatchFormatsTest, RdwRecordsCountColumnsAfterTheirWordAndKeepItInResultFiles) {
+  WriteFile(Path("old.vb"), Rdw("K1 same") + Rdw("K2 old value") + Rdw("K4"));
+  WriteFile(Path("new.vb"), Rdw("K1 same") + Rdw("K2 new value") + Rdw("K3 added"));
+  const json j = RunJson({"--format", "rdw", "-k", "1-2", Path("old.vb"), Path("new.vb")}, 1);
+  EXPECT_EQ(j["inputs"][1]["format"], "rdw,cp932");
+  EXPECT_EQ(ReadFile(Path("old_0.TXT")), Rdw("K4"));
+  EXPECT_EQ(ReadFile(Path("old_1.TXT")), Rdw("K3 added"));
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), Rdw("K2 old value"));
+  EXPECT_EQ(ReadFile(Path("old_3.TXT")), Rdw("K2 new value"));
+  // A result file of such records is itself a file of the format: compared with its input,
+  // nothing differs.
+  const json again = RunJson({"--format", "rdw", Path("old_2.TXT"), Path("old.vb"), "-o", "23"}, 1);
+  EXPECT_EQ(again["inputs"][0]["lines"], 1);
+}
+
+TEST_F(BatchFormatsTest, LfLinesAgainstCrLfLinesAreEqualAndWrittenWithCrLf) {
+  WriteFile(Path("new.txt"), "001 a\n002 b\n003 c\n");
+  WriteFile(Path("old.txt"), CrLf({"001 a", "002 B", "003 c"}));
+  RunJson({"--destination-format", "lf", "-o", "2345", Path("old.txt"), Path("new.txt")}, 1);
+  EXPECT_EQ(ReadFile(Path("old_3.TXT")), CrLf({"002 b"}));
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")), CrLf({"001 a", "003 c"}));
+}
+
+TEST_F(BatchFormatsTest, SortedFixedRecordsAreReadInTheirFraming) {
+  WriteFile(Path("old.dat"), "C3xB2xA1x");
+  WriteFile(Path("new.dat"), "A1xC3yB2x");
+  RunJson({"--format", "fixed=3", "--sort", "-k", "1-2", "-o", "2345", Path("old.dat"),
+           Path("new.dat")},
+          1);
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")), "A1xB2x");
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), "C3x");
+  EXPECT_EQ(ReadFile(Path("old_3.TXT")), "C3y");
+}
+
+TEST_F(BatchFormatsTest, InputThatDoesNotFitItsFramingFailsNamingWhereAndWritesNothing) {
+  WriteFile(Path("new.txt"), CrLf({"x"}));
+  WriteFile(Path("old_2.TXT"), "kept");  // a result file of an earlier run
+  struct Case {
+    const char* format;
+    std::string content;
+    const char* says;
+  } cases[] = {
+      {"fixed=10", "0123456789012", "13 バイトは固定長 10 バイトの倍数ではありません"},
+      {"rdw", Rdw("ok") + std::string("\x00\x30\x00\x00", 4) + "short",
+       "オフセット 6 のレコード記述語が示す 48 バイトのレコードがファイルの終わりを越えています"},
+      {"rdw", std::string("\x00\x08\x01\x00", 4) + "abcd",
+       "オフセット 0 のレコード記述語の 3、4 バイト目が 0 ではありません"},
+      {"lf", "a\r\nb\nc\r\n", "2 行目の行末（LF）が 1 行目の行末（CR LF）と違います"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    WriteFile(Path("old.dat"), c.content);
+    const ProcessResult r = Run({"--source-format", c.format, Path("old.dat"), Path("new.txt")});
+    EXPECT_EQ(r.exit_code, 2) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(Path("old.dat")), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(ReadFile(Path("old_2.TXT")), "kept");
+    EXPECT_FALSE(Exists(Path("old_3.TXT")));
+  }
+}
+
+TEST_F(BatchFormatsTest, FormatsTheRunCannotReadAreRefusedBeforeAnyFileIsTouched) {
+  WriteFile(Path("old.dat"), "0123456789");
+  WriteFile(Path("new.txt"), CrLf({"x"}));
+  WriteFile(Path("layout.csv"), "番号,1,4\r\n名前,8,5\r\n");
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"--format", "fixed=abc"}, "--format: 形式の指定「fixed=abc」が正しくありません"},
+      {{"--source-format", "lf,lines"}, "形式の指定「lf」と「lines」は一緒に使えません"},
+      {{"--format", "header"}, "形式の指定「header」は csv と一緒にしか使えません"},
+      {{"--source-format", "lf", "--utf8-source"}, "--utf8-source は形式"},
+      {{"--source-format", "fixed=10", "--layout", Path("layout.csv")},
+       "レイアウトの項目「名前」（8-12 桁）が比較元のレコード長 10 バイトを越えています"},
+      {{"--source-format", "fixed=10,ibm-930"}, "コードページ「ibm-930」"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    c.args.push_back(Path("old.dat"));
+    c.args.push_back(Path("new.txt"));
+    const ProcessResult r = Run(c.args);
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err << r.out;
+    EXPECT_FALSE(Exists(Path("old_2.TXT")));
+  }
+}
+
+}  // namespace
+}  // namespace vesmer
