@@ -32,10 +32,6 @@ std::optional<PlanRefusal> CheckFormats(const RunRequest& r, const Layout* layou
   for (std::size_t i = 0; i < 2; ++i) {
     const RecordFormat& format = r.formats[i];
     const std::string side = i == 0 ? "比較元" : "比較先";
-    if (format.code_page != RecordFormat::kDefaultCodePage) {
-      return PlanRefusal{"★" + side + "のコードページ「" + format.code_page +
-                         "」のレコードは、まだ比較できません（cp932 だけを比較できます）"};
-    }
     if (format.framing == Framing::kCsv) {
       return PlanRefusal{"★" + side + "の CSV のレコードは、まだ比較できません"};
     }
@@ -89,6 +85,32 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
     layout_ = std::move(layout);
   }
   if (std::optional<PlanRefusal> refusal = CheckFormats(r, layout())) return refusal;
+  // Records of another code page on either side: both are decoded and compared as texts.
+  codings_ = {};
+  if (r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
+      r.formats[1].code_page != RecordFormat::kDefaultCodePage) {
+    for (std::size_t i = 0; i < 2; ++i) {
+      codings_[i] = CodePageCoding::Open(r.formats[i].code_page, problem);
+      if (codings_[i] == nullptr) return refused();
+    }
+    // What looks at the bytes of a pair under a ruler cannot read decoded records yet.
+    const struct {
+      bool asked;
+      const char* what;
+    } byte_features[] = {{r.rules.has_value(), "--rules"},
+                         {r.statistics && (r.counted_columns != 0 || r.kept_pairs != 0),
+                          "--report と --summary-csv"},
+                         {r.compare_bytes, "--compare-bytes"}};
+    for (const auto& f : byte_features) {
+      if (f.asked) {
+        problem =
+            std::string("★") + f.what + " は、cp932 でないコードページのレコードにはまだ使えません";
+        return refused();
+      }
+    }
+    // Counts by column are counts of bytes under a ruler: none for texts.
+    r.statistics = false;
+  }
   if (r.rules) {
     RuleSet rules;
     if (Status s = LoadRules(*r.rules, layout(), rules, problem); !s.ok()) return refused();
@@ -126,6 +148,9 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
   // only by chance.
   job_.TrimPadding = !(r.formats[0] == r.formats[1]) && !r.keep_padding;
   job_.Scale = r.scale;
+  if (layout_) {
+    for (const Field& f : layout_->fields) job_.ListFields.push_back({f.name, f.start, f.length});
+  }
   if (r.sort && !job_.UseKey) {
     return PlanRefusal{"★--sort は、キーで比較するとき（--key）に指定してください"};
   }
@@ -174,6 +199,7 @@ RunSummary RunPlan::Run(RunObserver& observer, const std::atomic<bool>* interrup
   }
   if (stats_) extensions.sinks.push_back(&*stats_);
   if (r.sort) extensions.sort = &sort_.emplace(*r.sort);
+  for (std::size_t i = 0; i < 2; ++i) extensions.codings[i] = codings_[i].get();
   for (std::size_t i = 0; i < 2; ++i) {
     framings_[i].reset();
     if (r.formats[i].framing != Framing::kLines) {

@@ -327,6 +327,10 @@ Json SummaryJson(const Gathered& g) {
     Json input{{"path", in.path},
                {"lines", in.lines},
                {"format", g.plan->request().formats[Index(s)].Text()}};
+    if (g.plan->request().formats[0].code_page != RecordFormat::kDefaultCodePage ||
+        g.plan->request().formats[1].code_page != RecordFormat::kDefaultCodePage) {
+      input["undecodable_records"] = in.undecodable_records;  // the records were decoded
+    }
     const Sha256* hash = WholeHash(g, Index(s));
     if (hash != nullptr && summary.outcome != RunOutcome::kSetupFailed) {
       input["sha256"] = hash->Hex();

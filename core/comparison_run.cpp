@@ -133,9 +133,9 @@ Status Run::LockInput(Side s) {
 Status Run::SortInputs() {
   CloseInputs();
   std::array<LineSource*, 2> sources{};
-  const Status sorted =
-      extensions_.sort->Arrange(job_, extensions_.interrupt, extensions_.input_observers,
-                                extensions_.framings, observer_, sources, input_ids_);
+  const Status sorted = extensions_.sort->Arrange(
+      job_, extensions_.interrupt, extensions_.input_observers, extensions_.framings,
+      extensions_.codings, observer_, sources, input_ids_);
   if (sorted.error_number() == EINTR) {
     stop_ = true;  // a stop request: not a failure
     return {};
@@ -215,6 +215,9 @@ Status Run::SetUp() {
     if (sink->WantsEqualPairs()) equal_sinks_.push_back(sink);
     if (sink->WantsExpectedPairs()) expected_sinks_.push_back(sink);
   }
+  if (text_mode_) {
+    for (const Side s : kSides) side(s).DecodeWith(extensions_.codings[Index(s)]->NewDecoder());
+  }
   for (InputSide& input : sides_) {
     input.ClearKeys();
     Advance(input);
@@ -246,7 +249,7 @@ void Run::NoteLineEnds(InputSide& input) {
 
 // Both sides' next records after a pair. False when Check() ends the run.
 [[gnu::always_inline]] inline bool Run::AdvanceBoth(PairVerdict verdict) {
-  if (kFastPaths && verdict == PairVerdict::kEqual) return AdvanceOverSameBytes();
+  if (kFastPaths && verdict == PairVerdict::kEqual && !text_mode_) return AdvanceOverSameBytes();
   Advance(side(Side::kSource));
   Advance(side(Side::kDestination));
   return true;
@@ -255,6 +258,7 @@ void Run::NoteLineEnds(InputSide& input) {
 PairVerdict Run::Pair() {
   Record& src = side(Side::kSource).record();
   Record& dst = side(Side::kDestination).record();
+  if (text_mode_) return PairTexts();
   const TextMatch match = MatchComparisonTexts(src, dst);
   if (match == TextMatch::kSameLines) {
     PairEqual(PairVerdict::kEqual);
@@ -274,6 +278,28 @@ PairVerdict Run::Pair() {
   diff_.Reset(&src, &dst, src.line_number());
   // The rules accept differences of text; equal texts leave them nothing to accept.
   if (!texts_equal && extensions_.judge != nullptr && extensions_.judge->Accepts(diff_)) {
+    PairEqual(PairVerdict::kExpected);
+    return PairVerdict::kExpected;
+  }
+  files_.OnPair(src, dst, PairVerdict::kDiffers);
+  ++found_[OutputKind::kSourceDiffers];
+  ++found_[OutputKind::kDestinationDiffers];
+  ++found_[OutputKind::kResultList];
+  for (RecordSink* sink : sinks_) sink->OnPair(src, dst, PairVerdict::kDiffers, &diff_);
+  return PairVerdict::kDiffers;
+}
+
+PairVerdict Run::PairTexts() {
+  Record& src = side(Side::kSource).record();
+  Record& dst = side(Side::kDestination).record();
+  // Equal bytes of one code page are one text; of two, only their texts can say.
+  if ((same_coding_ && src.raw() == dst.raw()) ||
+      MatchComparisonTexts(src, dst) == TextMatch::kEqual) {
+    PairEqual(PairVerdict::kEqual);
+    return PairVerdict::kEqual;
+  }
+  diff_.Reset(&src, &dst, src.line_number());
+  if (extensions_.judge != nullptr && extensions_.judge->Accepts(diff_)) {
     PairEqual(PairVerdict::kExpected);
     return PairVerdict::kExpected;
   }
@@ -440,6 +466,7 @@ RunSummary Run::Execute() {
     in.lines = input.lines_read;
     in.bytes = input.consumed();
     if (const RecordFraming* framing = extensions_.framings[Index(s)]) in.format = framing->Text();
+    in.undecodable_records = input.undecodable_records;
     // A sorted input finds out for itself, and fails its run so.
     in.changed = changed_[Index(s)] ||
                  (summary.error.error_number() == ESTALE &&

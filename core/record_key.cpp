@@ -77,6 +77,16 @@ void KeyBuilder::BuildAny(std::string_view raw, KeyText& key, std::string& scrat
   if (joined.size() <= 16) key.Assign(std::string_view(joined));  // out of the string
 }
 
+void KeyBuilder::BuildFromText(const DecodedRecord& record, KeyText& key) const {
+  text_.clear();
+  AppendRangeText(record, ranges_, text_);
+  std::string& form = key.Long();
+  form.clear();
+  AppendKeyForm(text_, form);
+  if (form.size() <= 16) key.Assign(std::string_view(form));  // out of the string
+  if (trim_padding_) TrimPadding(key);
+}
+
 void KeyBuilder::TrimPadding(KeyText& key) {
   // The key form is ASCII or UTF-8, where a U+3000 is always these three bytes.
   std::string_view v = key.view();

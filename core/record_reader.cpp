@@ -43,6 +43,20 @@ bool AnyOmitRangeInside(const RangeList& ranges, std::size_t size) {
   return false;
 }
 
+// Whether the 0-based byte `offset` lies in an omitted range. In decoded records an omitted
+// character is left out of the text rather than blanked: the same text takes other bytes in
+// another code page, so only its characters can be compared.
+bool InOmitRange(const RangeList& ranges, std::uint32_t offset) {
+  const std::uint64_t column = std::uint64_t{offset} + 1;
+  for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
+    if (column >= static_cast<std::uint64_t>(ranges[i].Start) &&
+        column <= static_cast<std::uint64_t>(ranges[i].End)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void MaskOmitted(std::string& bytes, const RangeList& ranges) {
   for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
     const ColumnRange& r = ranges[i];
@@ -112,6 +126,44 @@ void Record::Reset(std::string_view raw, std::int64_t line_number, const KeyText
   line_ready_ = false;
   prepared_ = false;
   raw_prepared_ = false;
+  text_prepared_ = false;
+}
+
+std::u16string_view Record::FullComparisonText() const {
+  if (!text_prepared_) {
+    text_prepared_ = true;
+    const DecodedRecord& t = text_;
+    comparison_text_.clear();
+    const bool omit = job_->UseOmit;
+    for (std::size_t i = 0; i < t.text.size(); ++i) {
+      if (omit && InOmitRange(job_->OmitColumns, t.offsets[i])) continue;
+      if (job_->SpaceCompare && t.text[i] == u'\u3000') {
+        comparison_text_.append(u"  ");
+      } else {
+        comparison_text_.push_back(t.text[i]);
+      }
+    }
+    if (job_->TrimPadding) {
+      while (!comparison_text_.empty() &&
+             (comparison_text_.back() == u' ' || comparison_text_.back() == u'\u3000')) {
+        comparison_text_.pop_back();
+      }
+    }
+    text_aligned_length_ = comparison_text_.size();
+  }
+  return comparison_text_;
+}
+
+std::u16string_view Record::ComparisonText() const {
+  return FullComparisonText().substr(0, text_aligned_length_);
+}
+
+void AlignTextLengths(Record& source, Record& destination) {
+  const std::size_t a = source.FullComparisonText().size();
+  const std::size_t b = destination.FullComparisonText().size();
+  const std::size_t n = source.job_->ArrangeLength ? std::min(a, b) : SIZE_MAX;
+  source.text_aligned_length_ = std::min(a, n);
+  destination.text_aligned_length_ = std::min(b, n);
 }
 
 void Record::SetLineBytes(bool round_trips) const {
@@ -218,9 +270,17 @@ std::string_view Record::FullRawComparisonBytes() const {
                                             std::int64_t number, bool& out_of_order) {
   side.has_record = true;
   ++side.lines_read;
+  if (side.decoder_ != nullptr) {
+    side.SetText(side.decoder_->Decode(line, number == 1));
+    if (side.text().undecodable != 0) ++side.undecodable_records;
+  }
   if (side.record_.job().UseKey) {
     KeyText& key = side.keys_[1 - side.current_key_];
-    side.key_builder_.Build(line, key, side.key_scratch_);
+    if (side.decoder_ != nullptr) {
+      side.key_builder_.BuildFromText(side.text(), key);
+    } else {
+      side.key_builder_.Build(line, key, side.key_scratch_);
+    }
     const KeyText& previous = side.keys_[side.current_key_];
     const int order = side.has_previous_ ? Compare(previous, key) : -1;
     // An empty previous key is not checked: a short line before a longer one is no decrease.
@@ -312,6 +372,12 @@ bool SameBytes(std::string_view a, std::string_view b) {
 }  // namespace
 
 TextMatch MatchComparisonTexts(Record& source, Record& destination) {
+  if (source.decoded()) {
+    // Texts of one code page only are the same for the same bytes; the caller knows.
+    AlignTextLengths(source, destination);
+    return source.ComparisonText() == destination.ComparisonText() ? TextMatch::kEqual
+                                                                   : TextMatch::kDiffers;
+  }
   // Identical lines give identical comparison texts whatever the options.
   if (kFastPaths && SameBytes(source.raw(), destination.raw())) return TextMatch::kSameLines;
   PrepareLineBytes(source, destination);

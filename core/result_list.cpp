@@ -5,6 +5,7 @@
 
 #include "core/pair_diff.h"
 #include "platform/cp932.h"
+#include "platform/display_text.h"
 #include "platform/fast_paths.h"
 #include "platform/unicode.h"
 
@@ -226,7 +227,102 @@ ResultListSink::ResultListSink(const ComparisonJob& job, OutputFile& file, RunOb
       file_(file),
       writer_(file, cp932::FromUtf8(job.Scale), observer.ShowsListedPairs(), observer) {}
 
+namespace {
+
+// The text of 1-based columns [start, start + length) of a decoded record: the characters that
+// start there.
+std::u16string_view FieldText(const Record* record, std::int32_t start, std::int32_t length) {
+  if (record == nullptr || start < 1 || length < 1) return {};
+  const DecodedRecord& t = record->Text();
+  const auto first = static_cast<std::uint32_t>(start - 1);
+  const auto end = static_cast<std::uint32_t>(start - 1) + static_cast<std::uint32_t>(length);
+  const auto b = std::lower_bound(t.offsets.begin(), t.offsets.end(), first);
+  const auto e = std::lower_bound(b, t.offsets.end(), end);
+  return t.text.substr(static_cast<std::size_t>(b - t.offsets.begin()),
+                       static_cast<std::size_t>(e - b));
+}
+
+// Without blanks at its end when the job leaves padding out.
+std::u16string_view Unpadded(const ComparisonJob& job, std::u16string_view text) {
+  if (!job.TrimPadding) return text;
+  while (!text.empty() && (text.back() == u' ' || text.back() == u'\u3000')) text.remove_suffix(1);
+  return text;
+}
+
+void AppendValue(std::u16string_view text, std::string& out) {
+  static const std::string open = cp932::FromUtf8("「"), close = cp932::FromUtf8("」");
+  out += open;
+  AppendCp932Display(text, out);
+  out += close;
+}
+
+}  // namespace
+
+void AppendFieldEntry(const ComparisonJob& job, const PairDiff& diff, std::string& out) {
+  const Record* src = diff.source();
+  const Record* dst = diff.destination();
+  char number[24];
+  const std::size_t n = static_cast<std::size_t>(
+      PutPadded(static_cast<std::uint64_t>(diff.pair().number), 7, number) - number);
+  out.append(number, n);
+  const auto line_of = [&](const char* label, const Record* r) {
+    out += label;
+    out += r != nullptr ? std::to_string(r->line_number()) : std::string("-");
+  };
+  static const std::string source = cp932::FromUtf8(" 比較元 "),
+                           destination = cp932::FromUtf8(" 比較先 "),
+                           key_label = cp932::FromUtf8(" キー"), arrow = cp932::FromUtf8("→"),
+                           record = cp932::FromUtf8("レコード");
+  line_of(source.c_str(), src);
+  line_of(destination.c_str(), dst);
+  if (job.UseKey) {
+    const Record* keyed = src != nullptr ? src : dst;
+    std::u16string key;
+    AppendRangeText(keyed->Text(), job.KeyColumns, key);
+    out += key_label;
+    AppendValue(key, out);
+  }
+  out += "\r\n";
+  const auto field_line = [&](std::string_view name, std::u16string_view a, std::u16string_view b) {
+    out += "    ";
+    out += name;
+    out += ' ';
+    AppendValue(a, out);
+    out += arrow;
+    AppendValue(b, out);
+    out += "\r\n";
+  };
+  bool listed = false;
+  for (const ListedField& f : job.ListFields) {
+    const std::u16string_view a = Unpadded(job, FieldText(src, f.start, f.length));
+    const std::u16string_view b = Unpadded(job, FieldText(dst, f.start, f.length));
+    if (a == b) continue;
+    field_line(cp932::FromUtf8(f.name), a, b);
+    listed = true;
+  }
+  // No field tells the difference (none given, or it lies outside them): the whole records.
+  if (!listed) {
+    const std::u16string_view a =
+        src != nullptr ? src->FullComparisonText() : std::u16string_view();
+    const std::u16string_view b =
+        dst != nullptr ? dst->FullComparisonText() : std::u16string_view();
+    field_line(record, a, b);
+  }
+}
+
 void ResultListSink::Write(const PairDiff& diff) {
+  const Record* any = diff.source() != nullptr ? diff.source() : diff.destination();
+  if (any != nullptr && any->decoded()) {
+    entry_.clear();
+    AppendFieldEntry(job_, diff, entry_);
+    file_.Append(entry_);
+    ++entries_;
+    while (!pending_ends_.empty() && pending_ends_.front() <= file_.bytes_reached()) {
+      pending_ends_.pop_front();
+    }
+    pending_ends_.push_back(file_.bytes_appended());
+    return;
+  }
   if (!writer_.Write(diff)) stop_ = true;
   ++entries_;
   while (!pending_ends_.empty() && pending_ends_.front() <= file_.bytes_reached()) {

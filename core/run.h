@@ -72,7 +72,10 @@ class Run {
         extensions_(extensions),
         sides_{InputSide(Side::kSource, job), InputSide(Side::kDestination, job)},
         files_(job, outputs_, extensions.framings),
-        output_set_(job, outputs_, extensions.outputs) {}
+        output_set_(job, outputs_, extensions.outputs),
+        text_mode_(extensions.codings[0] != nullptr && extensions.codings[1] != nullptr),
+        same_coding_(text_mode_ &&
+                     extensions.codings[0]->Name() == extensions.codings[1]->Name()) {}
 
   RunSummary Execute();
 
@@ -89,6 +92,8 @@ class Run {
   [[gnu::always_inline]] [[nodiscard]] bool AdvanceBoth(PairVerdict verdict);
   [[nodiscard]] bool AdvanceOverSameBytes();
   PairVerdict Pair();
+  // Pair() for decoded records.
+  PairVerdict PairTexts();
   // An equal pair; `write_line` false: its line goes to the result files later
   // (AdvanceOverSameBytes).
   void PairEqual(PairVerdict verdict, bool write_line = true);
@@ -130,6 +135,8 @@ class Run {
   std::array<UniqueFd, 2> input_locks_;
   std::array<std::optional<FileStamp>, 2> input_stamps_;  // regular files read as they are
   std::array<bool, 2> changed_{};
+  const bool text_mode_;    // records are decoded: keys and comparisons are of texts
+  const bool same_coding_;  // both of one code page: equal bytes are equal texts
   bool set_up_ = false;
   std::int64_t expected_ = 0;
   std::int64_t same_text_other_bytes_ = 0;

@@ -24,6 +24,7 @@ class KeyOrderSort::Source final : public LineSource {
 Status KeyOrderSort::Arrange(const ComparisonJob& job, const std::atomic<bool>* stop,
                              const std::array<ChunkObserver*, 2>& observers,
                              const std::array<const RecordFraming*, 2>& framings,
+                             const std::array<const RecordCoding*, 2>& codings,
                              RunObserver& observer, std::array<LineSource*, 2>& sources,
                              std::array<FileId, 2>& ids) {
   // Both inputs at once, one on a thread of its own: each sorts while it reads.
@@ -36,6 +37,7 @@ Status KeyOrderSort::Arrange(const ComparisonJob& job, const std::atomic<bool>* 
     options[i].stop = stop;
     options[i].observer = observers[i];
     options[i].framing = framings[i];
+    options[i].coding = codings[i];
     options[i].trim_padding = job.TrimPadding;
     options[i].progress = [&, i](std::uint64_t d, std::uint64_t t) {
       done[i] = d;

@@ -267,7 +267,12 @@ class InputSource final : public Source {
         ranges_(ranges),
         builder_(ranges_, options.trim_padding),
         keys_(keys),
-        reader_(options.framing) {}
+        reader_(options.framing) {
+    if (options.coding != nullptr) {
+      decoder_ = options.coding->NewDecoder();
+      builder_.SetDecoder(decoder_.get());
+    }
+  }
 
   bool Advance() override {
     if (finished_) return false;
@@ -285,7 +290,7 @@ class InputSource final : public Source {
     record_.line = raw;
     record_.number = number_;
     if (keys_) {
-      builder_.Build(raw, key_, scratch_);
+      builder_.Build(raw, key_, scratch_, number_ == 1);
       record_.key = key_.view();
     }
     return true;
@@ -318,7 +323,8 @@ class InputSource final : public Source {
   const std::int64_t limit_;
   const bool whole_;  // the whole input: no line may follow the last one
   const RangeList ranges_;
-  const KeyBuilder builder_;
+  std::unique_ptr<RecordDecoder> decoder_;
+  KeyBuilder builder_;
   const bool keys_;
   InputRecords reader_;
   std::int64_t number_ = 0;
@@ -662,7 +668,10 @@ Status SortedInput::Impl::ReadInput() {
   std::optional<RunWriter> writer;
   RecordBlock* block = &blocks_[0];
   // The key of each line, and of the last line in order so far: keys[latest].
-  const KeyBuilder builder(ranges_, options_.trim_padding);
+  KeyBuilder builder(ranges_, options_.trim_padding);
+  const std::unique_ptr<RecordDecoder> decoder =
+      options_.coding != nullptr ? options_.coding->NewDecoder() : nullptr;
+  builder.SetDecoder(decoder.get());
   KeyText keys[2];
   int latest = 0;
   std::string scratch;
@@ -680,7 +689,7 @@ Status SortedInput::Impl::ReadInput() {
     const auto extra = static_cast<std::uint32_t>(after - before - raw.size());
     before = after;
     KeyText& key_text = keys[1 - latest];
-    builder.Build(raw, key_text, scratch);
+    builder.Build(raw, key_text, scratch, number == 1);
     const std::string_view key = key_text.view();
     if (raw.size() > kMaxField || key.size() > kMaxField)
       return Status::Error(EFBIG, "read", path_);

@@ -146,15 +146,12 @@ TEST_F(BatchFormatsTest, FormatsTheRunCannotReadAreRefusedBeforeAnyFileIsTouched
   struct Case {
     std::vector<std::string> args;
     const char* says;
-  } cases[] = {
-      {{"--format", "fixed=abc"}, "--format: 形式の指定「fixed=abc」が正しくありません"},
-      {{"--source-format", "lf,lines"}, "形式の指定「lf」と「lines」は一緒に使えません"},
-      {{"--format", "header"}, "形式の指定「header」は csv と一緒にしか使えません"},
-      {{"--source-format", "lf", "--utf8-source"}, "--utf8-source は形式"},
-      {{"--source-format", "fixed=10", "--layout", Path("layout.csv")},
-       "レイアウトの項目「名前」（8-12 桁）が比較元のレコード長 10 バイトを越えています"},
-      {{"--source-format", "fixed=10,ibm-930"}, "コードページ「ibm-930」"},
-  };
+  } cases[] = {{{"--format", "fixed=abc"}, "--format: 形式の指定「fixed=abc」が正しくありません"},
+               {{"--source-format", "lf,lines"}, "形式の指定「lf」と「lines」は一緒に使えません"},
+               {{"--format", "header"}, "形式の指定「header」は csv と一緒にしか使えません"},
+               {{"--source-format", "lf", "--utf8-source"}, "--utf8-source は形式"},
+               {{"--source-format", "fixed=10", "--layout", Path("layout.csv")},
+                "レイアウトの項目「名前」（8-12 桁）が比較元のレコード長 10 バイトを越えています"}};
   for (Case& c : cases) {
     SCOPED_TRACE(c.says);
     c.args.push_back(Path("old.dat"));
@@ -162,6 +159,131 @@ TEST_F(BatchFormatsTest, FormatsTheRunCannotReadAreRefusedBeforeAnyFileIsTouched
     const ProcessResult r = Run(c.args);
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err << r.out;
+    EXPECT_FALSE(Exists(Path("old_2.TXT")));
+  }
+}
+
+}  // namespace
+}  // namespace vesmer
+
+namespace vesmer {
+namespace {
+
+// Records in ibm-930 (EBCDIC, double-byte text between SO 0x0E and SI 0x0F), padded with
+// EBCDIC blanks (0x40) to `width`.
+std::string Host(std::string bytes, std::size_t width) {
+  bytes.resize(width, '\x40');
+  return bytes;
+}
+const std::string kHostA = "\xC1\xF0\xF0\xF1\x40\x0E\x45\x65\x45\x63\x40\x40\x45\xAB\x45\x6E\x0F";
+const std::string kHostB = "\xC2\xF0\xF0\xF2\x40\x0E\x45\x76\x45\x68\x45\x97\x45\x6E\x0F";
+const std::string kHostD = "\xC4\xF0\xF0\xF4\x40\x86\x91\x86\x96";  // D004 ｶﾀｶﾅ
+
+class BatchCodePageTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) const { return dir_ / name; }
+  TempDir dir_;
+};
+
+TEST_F(BatchCodePageTest, HostRecordsCompareWithShiftJisLinesByTheirText) {
+  WriteFile(Path("old.dat"), Host(kHostA, 20) + Host(kHostB, 20) + Host(kHostD, 20));
+  WriteFile(Path("new.txt"), CrLf({"A001 \x8eR\x93\x63\x81\x40\x91\xbe\x98\x59",  // 山田　太郎
+                                   "B002 \x8d\xb2\x93\xa1",                       // 佐藤
+                                   "D004 \xb6\xc0\xb6\xc5"}));                    // ｶﾀｶﾅ
+  const ProcessResult r = RunBatchExe({"--json", "--source-format", "fixed=20,ibm-930", "-k", "1-4",
+                                       Path("old.dat"), Path("new.txt")});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["inputs"][0]["format"], "fixed=20,ibm-930");
+  EXPECT_EQ(j["inputs"][0]["undecodable_records"], 0);
+  EXPECT_EQ(j["outputs"][4]["found"], 2);
+  // The host records go to the result files as read.
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")), Host(kHostA, 20) + Host(kHostD, 20));
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), Host(kHostB, 20));
+  EXPECT_EQ(ReadFile(Path("old_3.TXT")), CrLf({"B002 \x8d\xb2\x93\xa1"}));
+  // The list of a pair of texts names what differs, in code page 932.
+  EXPECT_EQ(ReadFile(Path("old_5.TXT")),
+            "0000002 \x94\xe4\x8a\x72\x8c\xb3 2 \x94\xe4\x8a\x72\x90\xe6 2 \x83\x4c\x81\x5b"
+            "\x81\x75"
+            "B002\x81\x76\r\n"
+            "    \x83\x8c\x83\x52\x81\x5b\x83\x68 \x81\x75"
+            "B002 \x8d\xb2\x93\xa1\x8e\x9f\x98\x59"
+            "\x81\x76\x81\xa8\x81\x75"
+            "B002 \x8d\xb2\x93\xa1\x81\x76\r\n");
+}
+
+TEST_F(BatchCodePageTest, FieldsOfALayoutNameWhatDiffers) {
+  WriteFile(Path("layout.csv"), "番号,1,4\r\n名前,6,15\r\n");
+  WriteFile(Path("old.dat"), Host(kHostB, 20));
+  WriteFile(Path("new.txt"), CrLf({"B002 \x8d\xb2\x93\xa1"}));
+  const ProcessResult r =
+      RunBatchExe({"-q", "--source-format", "fixed=20,ibm-930", "--layout", Path("layout.csv"),
+                   "--key-fields", "番号", Path("old.dat"), Path("new.txt")});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  const std::string list = ReadFile(Path("old_5.TXT"));
+  EXPECT_NE(list.find("    \x96\xbc\x91\x4f \x81\x75\x8d\xb2\x93\xa1\x8e\x9f\x98\x59\x81\x76"
+                      "\x81\xa8\x81\x75\x8d\xb2\x93\xa1\x81\x76\r\n"),
+            std::string::npos)
+      << list;
+  EXPECT_EQ(list.find("\x94\xd4\x8d\x86 "), std::string::npos) << list;  // 番号 is equal
+}
+
+TEST_F(BatchCodePageTest, UnsortedHostRecordsSortByTextNotByEbcdicBytes) {
+  // In EBCDIC digits (0xF0-0xF9) come after letters (0xC1-); as text they come first.
+  WriteFile(Path("old.dat"), Host("\xC1\xC1", 4) + Host("\xF1\xF1", 4));  // AA, 11
+  WriteFile(Path("new.txt"), CrLf({"11", "AA"}));
+  const ProcessResult unsorted = RunBatchExe(
+      {"-q", "--source-format", "fixed=4,ibm-930", "-k", "1-2", Path("old.dat"), Path("new.txt")});
+  EXPECT_EQ(unsorted.exit_code, 2) << unsorted.err;  // out of key order
+  const ProcessResult sorted = RunBatchExe({"-q", "--source-format", "fixed=4,ibm-930", "--sort",
+                                            "-k", "1-2", Path("old.dat"), Path("new.txt")});
+  EXPECT_EQ(sorted.exit_code, 0) << sorted.err << sorted.out;
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")), Host("\xF1\xF1", 4) + Host("\xC1\xC1", 4));
+}
+
+TEST_F(BatchCodePageTest, Utf8LfLinesWithAByteOrderMarkEqualShiftJisLines) {
+  WriteFile(Path("new.txt"),
+            "\xEF\xBB\xBF"
+            "001 \xE5\xB1\xB1\n002 x\n");  // 山
+  WriteFile(Path("old.txt"), CrLf({"001 \x8eR", "002 x"}));
+  const ProcessResult r = RunBatchExe({"--json", "--destination-format", "lf,utf-8", "-k", "1-3",
+                                       Path("old.txt"), Path("new.txt")});
+  EXPECT_EQ(r.exit_code, 0) << r.err << r.out;
+}
+
+TEST_F(BatchCodePageTest, BytesThatAreNoCharacterAreCountedAndNeverEqualAnother) {
+  // 0x85 0x40 is no character of code page 932: Windows shows it as the same "・" as 0x81 0x45.
+  WriteFile(Path("old.txt"), CrLf({"1 \x85\x40", "2 ok"}));
+  WriteFile(Path("new.txt"), "1 \xE3\x83\xBB\n2 ok\n");  // "・" in UTF-8
+  const ProcessResult r = RunBatchExe({"--json", "--destination-format", "lf,utf-8", "-k", "1-1",
+                                       Path("old.txt"), Path("new.txt")});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["inputs"][0]["undecodable_records"], 1);
+  EXPECT_EQ(j["inputs"][1]["undecodable_records"], 0);
+  EXPECT_NE(ReadFile(Path("old_5.TXT")).find("\\x85\\x40"), std::string::npos);
+}
+
+TEST_F(BatchCodePageTest, WhatCannotReadTextsIsRefused) {
+  WriteFile(Path("old.dat"), Host(kHostA, 20));
+  WriteFile(Path("new.txt"), CrLf({"x"}));
+  WriteFile(Path("rules.csv"), "1-4,無視\r\n");
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"--source-format", "fixed=20,ibm-9999"}, "コードページ「ibm-9999」はありません"},
+      {{"--source-format", "fixed=20,ibm-930", "--rules", Path("rules.csv")}, "--rules は"},
+      {{"--source-format", "fixed=20,ibm-930", "--report", Path("r.html")}, "--report と"},
+      {{"--source-format", "fixed=20,ibm-930", "--compare-bytes"}, "--compare-bytes は"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back(Path("old.dat"));
+    args.push_back(Path("new.txt"));
+    const ProcessResult r = RunBatchExe(args);
+    EXPECT_EQ(r.exit_code, 2) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_FALSE(Exists(Path("old_2.TXT")));
   }
 }

@@ -1,4 +1,4 @@
-#include "formats/display_text.h"
+#include "platform/display_text.h"
 
 #include <gtest/gtest.h>
 

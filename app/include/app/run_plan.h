@@ -16,6 +16,7 @@
 #include "core/job.h"
 #include "core/own_files.h"
 #include "core/start_checks.h"
+#include "formats/code_page_coding.h"
 #include "formats/format_framing.h"
 #include "formats/record_format.h"
 #include "layout/layout.h"
@@ -127,6 +128,7 @@ class RunPlan {
   std::unique_ptr<ExpectedListSink> expected_;
   std::optional<KeyOrderSort> sort_;
   std::array<std::optional<FormatFraming>, 2> framings_;
+  std::array<std::unique_ptr<CodePageCoding>, 2> codings_;
 };
 
 }  // namespace vesmer

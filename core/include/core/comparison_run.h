@@ -15,6 +15,7 @@
 #include "core/record_framing.h"
 #include "core/record_reader.h"
 #include "core/record_sink.h"
+#include "core/record_text.h"
 #include "core/run_observer.h"
 #include "platform/files.h"
 #include "platform/status.h"
@@ -41,6 +42,9 @@ struct InputSummary {
   // distinct keys repeat so.
   std::int64_t repeated_records = 0;
   std::int64_t repeated_keys = 0;
+  // Decoded records holding bytes that are no character of their code page: compared by those
+  // bytes.
+  std::int64_t undecodable_records = 0;
   // The file was changed, truncated or replaced while the run read it: what was read is
   // neither the old file nor the new one.
   bool changed = false;
@@ -95,12 +99,14 @@ class InputOrder {
   virtual ~InputOrder() = default;
   // Reads both inputs and makes of each a source that gives its records in key order, valid
   // while this object lives; `ids`: the files that were read. `observers` are passed every
-  // byte of each input once; `framings`, by side, read records that are no lines (none: lines);
+  // byte of each input once; `framings`, by side, read records that are no lines (none: lines),
+  // `codings` decode records of another code page (none: code page 932);
   // progress goes to `observer` on the calling thread. A failure
   // names its file; EINTR: `stop` was set, the run stops.
   [[nodiscard]] virtual Status Arrange(const ComparisonJob& job, const std::atomic<bool>* stop,
                                        const std::array<ChunkObserver*, 2>& observers,
                                        const std::array<const RecordFraming*, 2>& framings,
+                                       const std::array<const RecordCoding*, 2>& codings,
                                        RunObserver& observer, std::array<LineSource*, 2>& sources,
                                        std::array<FileId, 2>& ids) = 0;
 };
@@ -128,6 +134,9 @@ struct RunExtensions {
   // By side: records in a framing of their own (fixed length, variable length, LF, CSV); none:
   // lines ended by CR or CR LF.
   std::array<const RecordFraming*, 2> framings{};
+  // Both or neither: the records' code pages, when either is not 932. Records are then
+  // decoded, and keys and comparisons are of their texts.
+  std::array<const RecordCoding*, 2> codings{};
 };
 
 // Runs `job` to its end on the calling thread. Never throws: an allocation failure ends the run

@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/ranges.h"
 
@@ -67,6 +69,13 @@ struct PerKind {
 using ResultPaths = std::array<std::string, kOutputKinds>;
 
 // What one run compares and how. Texts are UTF-8; paths are file system paths as given.
+// A field of the field list: its name (UTF-8) and its 1-based byte columns.
+struct ListedField {
+  std::string name;
+  std::int32_t start = 0;
+  std::int32_t length = 0;
+};
+
 struct ComparisonJob {
   std::array<std::string, 2> InputData;  // by Side
   std::array<bool, 2> Utf8{};            // the input is UTF-8, converted before reading
@@ -86,6 +95,9 @@ struct ComparisonJob {
   // batch tool's alone.
   bool TrimPadding = false;
   std::string Scale;  // the ruler of the result list
+  // The fields a field list names (a layout's) for decoded records; none: the record as one.
+  // The batch tool's alone.
+  std::vector<ListedField> ListFields;
 
   [[nodiscard]] const std::string& Input(Side side) const { return InputData[Index(side)]; }
   [[nodiscard]] const std::string& Result(OutputKind kind) const { return ResultPath[Index(kind)]; }

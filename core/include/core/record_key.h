@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/ranges.h"
+#include "core/record_text.h"
 #include "platform/fast_paths.h"
 
 namespace vesmer {
@@ -160,9 +161,18 @@ class KeyBuilder {
   }
   void Reset();
   void SetTrimPadding(bool trim_padding) { trim_padding_ = trim_padding; }
+  // Records of another code page: keys are cut from their decoded text, `decoder` decoding each
+  // (null: code page 932 lines).
+  void SetDecoder(RecordDecoder* decoder) { decoder_ = decoder; }
   // The key of the raw line as read.
-  [[gnu::always_inline]] void Build(std::string_view raw, KeyText& key,
-                                    std::string& scratch) const {
+  // `first_in_file`: the line opens its file (a decoded record may start with a byte order
+  // mark there).
+  [[gnu::always_inline]] void Build(std::string_view raw, KeyText& key, std::string& scratch,
+                                    bool first_in_file = false) const {
+    if (decoder_ != nullptr) {
+      BuildFromText(decoder_->Decode(raw, first_in_file), key);
+      return;
+    }
     if (IsShort(raw)) {
       key.Assign(std::string_view(raw.data() + first_start_, first_length_));
       return;
@@ -196,6 +206,14 @@ class KeyBuilder {
   }
   void BuildAny(std::string_view raw, KeyText& key, std::string& scratch) const;
   static void TrimPadding(KeyText& key);
+
+ public:
+  // The key of a decoded record: the text of the key ranges in the key form.
+  void BuildFromText(const DecodedRecord& record, KeyText& key) const;
+
+ private:
+  RecordDecoder* decoder_ = nullptr;
+  mutable std::u16string text_;
 
   const RangeList& ranges_;
   bool trim_padding_ = false;

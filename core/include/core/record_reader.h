@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "core/job.h"
 #include "core/record_key.h"
+#include "core/record_text.h"
 #include "platform/files.h"
 #include "platform/status.h"
 
@@ -99,8 +101,19 @@ class Record {
   [[nodiscard]] std::string_view FullRawComparisonBytes() const;
   [[nodiscard]] const ComparisonJob& job() const { return *job_; }
 
+  // Records of another code page (the run compares texts): the record decoded, valid while it
+  // is the current record; empty otherwise.
+  [[nodiscard]] bool decoded() const { return decoded_mode_; }
+  [[nodiscard]] const DecodedRecord& Text() const { return text_; }
+  // The comparison text of a decoded record: its text without the units of omitted columns,
+  // full-width spaces as two spaces (SpaceCompare), without padding at its end (TrimPadding),
+  // cut to the partner's length (ArrangeLength, by AlignTextLengths).
+  [[nodiscard]] std::u16string_view ComparisonText() const;
+  [[nodiscard]] std::u16string_view FullComparisonText() const;
+
  private:
   friend class InputSide;
+  friend void AlignTextLengths(Record&, Record&);
   friend void PrepareLineBytes(const Record&, const Record&);
   friend void AlignRecordLengths(Record&, Record&);
   friend void AlignRawLengths(Record&, Record&);
@@ -129,6 +142,12 @@ class Record {
   mutable std::string_view raw_comparison_;
   mutable std::size_t raw_aligned_length_ = 0;
   mutable std::string raw_comparison_store_;  // when the line is not its own line bytes
+
+  bool decoded_mode_ = false;
+  DecodedRecord text_;
+  mutable bool text_prepared_ = false;
+  mutable std::u16string comparison_text_;
+  mutable std::size_t text_aligned_length_ = 0;
 };
 
 // The run's cursor on one input: where its lines come from, how far it has read, the keys it
@@ -149,6 +168,16 @@ class InputSide {
   [[nodiscard]] FileLines& file() { return file_; }
   // Reads its lines from `source` (a sorted stream of the input) instead of its file.
   void ReadFrom(LineSource& source) { lines_ = &source; }
+  // Decodes every record with `decoder` (records of another code page): keys and comparisons
+  // are of their texts. Null: code page 932 lines.
+  void DecodeWith(std::unique_ptr<RecordDecoder> decoder) {
+    decoder_ = std::move(decoder);
+    record_.decoded_mode_ = decoder_ != nullptr;
+    key_builder_.SetDecoder(nullptr);  // the side decodes each record once, for both
+  }
+  [[nodiscard]] bool decodes() const { return decoder_ != nullptr; }
+  // Decoded records with bytes that were no character (counted once each).
+  std::int64_t undecodable_records = 0;
   [[nodiscard]] bool reads_file() const { return lines_ == &file_; }
 
   std::int64_t lines_read = 0;
@@ -177,6 +206,9 @@ class InputSide {
                              std::int64_t);
   friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
   friend void ReadRecordsAhead(InputSide&, std::string_view, std::size_t, std::int64_t);
+  // The decoded text of the record about to be held.
+  void SetText(const DecodedRecord& text) { record_.text_ = text; }
+  [[nodiscard]] const DecodedRecord& text() const { return record_.text_; }
   // The record becomes `line`, with the current key.
   void Hold(std::string_view line, std::int64_t line_number) {
     record_.Reset(line, line_number, &keys_[current_key_]);
@@ -190,6 +222,7 @@ class InputSide {
   bool has_previous_ = false;
   KeyBuilder key_builder_;
   std::string key_scratch_;
+  std::unique_ptr<RecordDecoder> decoder_;
 };
 
 // Reads the next record of `side` and builds its key, or marks the side exhausted
@@ -234,6 +267,9 @@ enum class TextMatch {
   kEqual,      // the comparison texts are equal, the lines are not
   kDiffers,
 };
+
+// With ArrangeLength on, both decoded records compare at the shorter comparison text.
+void AlignTextLengths(Record& source, Record& destination);
 
 // Compares the two current comparison texts code unit for code unit, the pair aligned first.
 // kSameLines is a shortcut: without fast paths, identical lines give kEqual.

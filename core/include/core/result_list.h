@@ -102,7 +102,15 @@ class ResultListSink : public RecordSink {
   std::deque<std::uint64_t> pending_ends_;
   std::int64_t entries_ = 0;
   bool stop_ = false;
+  std::string entry_;  // a field-list entry, kept from entry to entry
 };
+
+// The entry of a differing pair of decoded records in the field list (code page 932 bytes,
+// CR LF ends): a heading with the list number, the records' numbers and the key, then a line
+// for each differing field (the job's ListFields, else the whole record) with its name and the
+// two values; characters code page 932 lacks as U+XXXX, control bytes and bytes that are no
+// character as \xNN.
+void AppendFieldEntry(const ComparisonJob& job, const PairDiff& diff, std::string& out);
 
 // Whether the cut after 1-based column `p` (p < padded.size()) would split a double-byte
 // character of the padded source line, so the segment takes column p + 1 too.

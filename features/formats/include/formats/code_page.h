@@ -10,16 +10,9 @@
 #include <string>
 #include <string_view>
 
-namespace vesmer {
+#include "platform/display_text.h"
 
-// A byte that is no character of the code page decodes to the lone surrogate U+DC00 + byte (as
-// Python's "surrogateescape" does). No decoder gives a lone surrogate for real text, so such a
-// unit never equals a character: two records compare by those bytes, and shown it is `\xNN`.
-inline constexpr char16_t kByteEscapeFirst = 0xDC00;
-inline constexpr char16_t kByteEscapeLast = 0xDCFF;
-[[nodiscard]] constexpr char16_t ByteEscape(std::uint8_t b) {
-  return static_cast<char16_t>(kByteEscapeFirst + b);
-}
+namespace vesmer {
 
 // Records longer than this are decoded up to here (offsets are 32 bits, ICU's lengths signed).
 inline constexpr std::size_t kMaxDecodedRecordBytes = 0x7FFFFFFF;

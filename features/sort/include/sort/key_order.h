@@ -18,6 +18,7 @@ class KeyOrderSort final : public InputOrder {
   [[nodiscard]] Status Arrange(const ComparisonJob& job, const std::atomic<bool>* stop,
                                const std::array<ChunkObserver*, 2>& observers,
                                const std::array<const RecordFraming*, 2>& framings,
+                               const std::array<const RecordCoding*, 2>& codings,
                                RunObserver& observer, std::array<LineSource*, 2>& sources,
                                std::array<FileId, 2>& ids) override;
 

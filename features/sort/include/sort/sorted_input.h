@@ -12,6 +12,7 @@
 
 #include "core/ranges.h"
 #include "core/record_framing.h"
+#include "core/record_text.h"
 #include "platform/files.h"
 #include "platform/status.h"
 
@@ -36,6 +37,8 @@ struct SortOptions {
   ChunkObserver* observer = nullptr;
   // Records in a framing of their own; none: lines, as LineReader reads them.
   const RecordFraming* framing = nullptr;
+  // Records of another code page: keys are cut from their decoded text.
+  const RecordCoding* coding = nullptr;
   // Blanks at the end of a key are not part of it (see KeyBuilder).
   bool trim_padding = false;
 };

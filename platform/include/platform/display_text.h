@@ -2,10 +2,20 @@
 // (UTF-8): nothing that is not what the record holds is shown as if it were.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace vesmer {
+
+// A byte that is no character of the code page decodes to the lone surrogate U+DC00 + byte (as
+// Python's "surrogateescape" does). No decoder gives a lone surrogate for real text, so such a
+// unit never equals a character: two records compare by those bytes, and shown it is `\xNN`.
+inline constexpr char16_t kByteEscapeFirst = 0xDC00;
+inline constexpr char16_t kByteEscapeLast = 0xDCFF;
+[[nodiscard]] constexpr char16_t ByteEscape(std::uint8_t b) {
+  return static_cast<char16_t>(kByteEscapeFirst + b);
+}
 
 // Appends `text` (UTF-16, as CodePage::Decode gives it) to `out` as code page 932 bytes:
 // - a character code page 932 has as itself: its bytes (never a best fit: a character it lacks

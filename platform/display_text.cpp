@@ -1,10 +1,9 @@
-#include "formats/display_text.h"
+#include "platform/display_text.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
 
-#include "formats/code_page.h"
 #include "platform/cp932.h"
 #include "platform/unicode.h"
 

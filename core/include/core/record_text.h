@@ -1,0 +1,52 @@
+// Records in a code page other than 932 lines: decoded into UTF-16 text, each unit knowing the
+// byte column of the record it came from, so that ranges given in bytes of the stored record cut
+// the text, and records of different code pages with the same content compare equal.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/ranges.h"
+
+namespace vesmer {
+
+// One record's text. `offsets[i]` is the 0-based byte of the record where the character of
+// text[i] starts (never decreasing). Bytes that are no character of the code page are lone
+// surrogates U+DC00 + byte, which equal no character.
+struct DecodedRecord {
+  std::u16string_view text;
+  std::span<const std::uint32_t> offsets;
+  std::size_t undecodable = 0;  // byte sequences that were no character
+};
+
+// Decodes one record at a time; what it gives stays valid until its next Decode.
+class RecordDecoder {
+ public:
+  virtual ~RecordDecoder() = default;
+  // `first_in_file`: the record opens its file, where a byte order mark is no text.
+  [[nodiscard]] virtual DecodedRecord Decode(std::string_view record, bool first_in_file) = 0;
+};
+
+// The code page of an input's records, for a run that compares texts.
+class RecordCoding {
+ public:
+  virtual ~RecordCoding() = default;
+  // A decoder of its own for one reader (decoders are not shared between threads).
+  [[nodiscard]] virtual std::unique_ptr<RecordDecoder> NewDecoder() const = 0;
+  // Its canonical name ("ibm-930"): two inputs of one coding give one text for equal bytes.
+  [[nodiscard]] virtual std::string Name() const = 0;
+};
+
+// The units of `record` whose characters start in the used ranges of `ranges`, range after
+// range.
+void AppendRangeText(const DecodedRecord& record, const RangeList& ranges, std::u16string& out);
+
+// Appends `text` in the key form (see BuildKey): each UTF-16 unit as UTF-8 encodes a BMP
+// character, a surrogate too, so that byte order is code unit order.
+void AppendKeyForm(std::u16string_view text, std::string& key);
+
+}  // namespace vesmer
