@@ -1,5 +1,6 @@
 #include "app/run_plan.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "core/result_names.h"
@@ -32,8 +33,11 @@ std::optional<PlanRefusal> CheckFormats(const RunRequest& r, const Layout* layou
   for (std::size_t i = 0; i < 2; ++i) {
     const RecordFormat& format = r.formats[i];
     const std::string side = i == 0 ? "比較元" : "比較先";
-    if (format.framing == Framing::kCsv) {
-      return PlanRefusal{"★" + side + "の CSV のレコードは、まだ比較できません"};
+    if ((format.framing == Framing::kCsv) != (r.formats[1 - i].framing == Framing::kCsv)) {
+      return PlanRefusal{"★CSV と CSV でない形式のレコードは、まだ比較できません"};
+    }
+    if (format.framing == Framing::kCsv && r.layout) {
+      return PlanRefusal{"★CSV の入力には、まだ --layout を使えません（見出しが項目の名前です）"};
     }
     if (r.utf8[i] && !format.IsDefault()) {
       return PlanRefusal{"★" + side + "の UTF-8 からの変換は、形式を指定した入力にはできません"};
@@ -53,6 +57,66 @@ std::optional<PlanRefusal> CheckFormats(const RunRequest& r, const Layout* layou
 }
 
 }  // namespace
+
+// A CSV run: the header names the fields, which keys and omissions name (or number); each
+// side's records are split into fields and decoded.
+bool RunPlan::PrepareCsv(RunRequest& r, std::string& problem) {
+  std::array<std::vector<std::string>, 2> names;
+  std::array<std::size_t, 2> expected{};
+  for (std::size_t i = 0; i < 2; ++i) {
+    if (!r.formats[i].header) continue;
+    if (!ReadCsvHeader(r.inputs[i], r.formats[i], names[i], problem)) return false;
+    expected[i] = names[i].size();
+  }
+  if (r.formats[0].header && r.formats[1].header && names[0] != names[1]) {
+    problem =
+        "★比較元と比較先の CSV の見出しが異なります（列の名前と順序が同じ CSV を比較できます）";
+    return false;
+  }
+  csv_names_ = r.formats[0].header ? names[0] : names[1];
+  // Columns are the fields' numbers: a field named is the range of its number.
+  Layout columns;
+  for (std::size_t f = 0; f < csv_names_.size(); ++f) {
+    columns.fields.push_back(Field{csv_names_[f], static_cast<std::int32_t>(f + 1), 1, 'X', 0});
+  }
+  const auto to_ranges = [&](const std::string& given, std::string& range_text) {
+    std::string text;
+    std::size_t from = 0;
+    while (from <= given.size()) {
+      const std::size_t comma = std::min(given.find(',', from), given.size());
+      const std::string word = given.substr(from, comma - from);
+      from = comma + 1;
+      const bool number = !word.empty() && word.size() <= 6 &&
+                          word.find_first_not_of("0123456789") == std::string::npos &&
+                          std::stoul(word) >= 1;
+      const bool named = std::any_of(csv_names_.begin(), csv_names_.end(),
+                                     [&](const std::string& n) { return n == word; });
+      std::string piece;
+      if (number && !named) {
+        piece = word + "-" + word;
+      } else if (!FieldNamesToRangeText(columns, word, piece, problem)) {
+        return false;
+      }
+      if (!text.empty()) text += ',';
+      text += piece;
+    }
+    range_text = text;
+    return true;
+  };
+  if (r.key_fields) {
+    if (!to_ranges(*r.key_fields, r.key_text)) return false;
+    r.use_key = true;
+  }
+  if (r.omit_fields) {
+    if (!to_ranges(*r.omit_fields, r.omit_text)) return false;
+    r.use_omit = true;
+  }
+  for (std::size_t i = 0; i < 2; ++i) {
+    codings_[i] = CsvCoding::Open(r.formats[i], expected[i], problem);
+    if (codings_[i] == nullptr) return false;
+  }
+  return true;
+}
 
 RunPlan::RunPlan() = default;
 RunPlan::~RunPlan() = default;
@@ -85,11 +149,15 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
     layout_ = std::move(layout);
   }
   if (std::optional<PlanRefusal> refusal = CheckFormats(r, layout())) return refusal;
-  // Records of another code page on either side: both are decoded and compared as texts.
+  // Records of another code page on either side, or CSV: both are decoded and compared as
+  // texts.
   codings_ = {};
-  if (r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
+  csv_names_.clear();
+  const bool csv = r.formats[0].framing == Framing::kCsv;
+  if (csv || r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
       r.formats[1].code_page != RecordFormat::kDefaultCodePage) {
-    for (std::size_t i = 0; i < 2; ++i) {
+    if (csv && !PrepareCsv(r, problem)) return refused();
+    for (std::size_t i = 0; i < 2 && !csv; ++i) {
       codings_[i] = CodePageCoding::Open(r.formats[i].code_page, problem);
       if (codings_[i] == nullptr) return refused();
     }
@@ -150,6 +218,9 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
   job_.Scale = r.scale;
   if (layout_) {
     for (const Field& f : layout_->fields) job_.ListFields.push_back({f.name, f.start, f.length});
+  }
+  for (std::size_t f = 0; f < csv_names_.size(); ++f) {
+    job_.ListFields.push_back({csv_names_[f], static_cast<std::int32_t>(f + 1), 1});
   }
   if (r.sort && !job_.UseKey) {
     return PlanRefusal{"★--sort は、キーで比較するとき（--key）に指定してください"};

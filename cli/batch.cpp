@@ -328,8 +328,12 @@ Json SummaryJson(const Gathered& g) {
                {"lines", in.lines},
                {"format", g.plan->request().formats[Index(s)].Text()}};
     if (g.plan->request().formats[0].code_page != RecordFormat::kDefaultCodePage ||
-        g.plan->request().formats[1].code_page != RecordFormat::kDefaultCodePage) {
+        g.plan->request().formats[1].code_page != RecordFormat::kDefaultCodePage ||
+        g.plan->request().formats[0].framing == Framing::kCsv) {
       input["undecodable_records"] = in.undecodable_records;  // the records were decoded
+    }
+    if (g.plan->request().formats[Index(s)].framing == Framing::kCsv) {
+      input["short_records"] = in.short_records;
     }
     const Sha256* hash = WholeHash(g, Index(s));
     if (hash != nullptr && summary.outcome != RunOutcome::kSetupFailed) {

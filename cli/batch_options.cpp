@@ -164,7 +164,8 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
                  "と書く。項目別の差異を数え、項目名でキーや除外を指定できるようにする")
       ->option_text("ファイル");
   app.add_option("--key-fields", o.key_fields,
-                 "キーにする項目の名前をカンマで区切って指定（--layout が必要）")
+                 "キーにする項目の名前をカンマで区切って指定（--layout が必要。CSV では"
+                 "見出しの名前か列の番号）")
       ->option_text("項目名");
   app.add_option("--omit-fields", o.omit_fields, "比較から除外する項目の名前（--layout が必要）")
       ->option_text("項目名");
@@ -396,9 +397,6 @@ std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o
       }
     }
   }
-  if ((o.key_fields || o.omit_fields) && !o.layout) {
-    return "--key-fields と --omit-fields には --layout が必要です";
-  }
   if (numbers.report_pairs) {
     if (std::string problem = CheckReportPairs(*numbers.report_pairs, o.report_pairs);
         !problem.empty()) {
@@ -428,6 +426,14 @@ std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o
     for (std::size_t i = 0; i < 2; ++i) {
       if (f.sides[i]) o.formats[i] = format;
     }
+  }
+  const bool csv = o.formats[0].framing == Framing::kCsv || o.formats[1].framing == Framing::kCsv;
+  if ((o.key_fields || o.omit_fields) && !o.layout && !csv) {
+    return "--key-fields と --omit-fields には --layout が必要です";
+  }
+  if (csv && (o.key || o.omit)) {
+    return "-k と -x は CSV の入力には使えません（--key-fields と --omit-fields で列の名前か番号を"
+           "指定してください）";
   }
   for (std::size_t i = 0; i < 2; ++i) {
     const bool utf8 = i == 0 ? o.utf8_source : o.utf8_destination;

@@ -467,6 +467,7 @@ RunSummary Run::Execute() {
     in.bytes = input.consumed();
     if (const RecordFraming* framing = extensions_.framings[Index(s)]) in.format = framing->Text();
     in.undecodable_records = input.undecodable_records;
+    in.short_records = input.short_records;
     // A sorted input finds out for itself, and fails its run so.
     in.changed = changed_[Index(s)] ||
                  (summary.error.error_number() == ESTALE &&

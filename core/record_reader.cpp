@@ -134,21 +134,29 @@ std::u16string_view Record::FullComparisonText() const {
     text_prepared_ = true;
     const DecodedRecord& t = text_;
     comparison_text_.clear();
+    comparison_fields_.clear();
     const bool omit = job_->UseOmit;
-    for (std::size_t i = 0; i < t.text.size(); ++i) {
-      if (omit && InOmitRange(job_->OmitColumns, t.offsets[i])) continue;
-      if (job_->SpaceCompare && t.text[i] == u'\u3000') {
-        comparison_text_.append(u"  ");
-      } else {
-        comparison_text_.push_back(t.text[i]);
-      }
-    }
-    if (job_->TrimPadding) {
+    const bool fields = t.fields != 0;
+    // Blanks at the end of the record, or of each field of a record of fields (trimmed when the
+    // next begins, so that the fields before the last are trimmed already).
+    const auto trim = [&] {
+      if (!job_->TrimPadding) return;
       while (!comparison_text_.empty() &&
              (comparison_text_.back() == u' ' || comparison_text_.back() == u'\u3000')) {
         comparison_text_.pop_back();
+        if (fields) comparison_fields_.pop_back();
       }
+    };
+    for (std::size_t i = 0; i < t.text.size(); ++i) {
+      if (omit && InOmitRange(job_->OmitColumns, t.offsets[i])) continue;
+      if (fields && !comparison_fields_.empty() && comparison_fields_.back() != t.offsets[i]) {
+        trim();
+      }
+      const bool two = job_->SpaceCompare && t.text[i] == u'\u3000';
+      comparison_text_.append(two ? std::u16string_view(u"  ") : t.text.substr(i, 1));
+      if (fields) comparison_fields_.insert(comparison_fields_.end(), two ? 2 : 1, t.offsets[i]);
     }
+    trim();
     text_aligned_length_ = comparison_text_.size();
   }
   return comparison_text_;
@@ -273,6 +281,7 @@ std::string_view Record::FullRawComparisonBytes() const {
   if (side.decoder_ != nullptr) {
     side.SetText(side.decoder_->Decode(line, number == 1));
     if (side.text().undecodable != 0) ++side.undecodable_records;
+    if (side.text().short_record) ++side.short_records;
   }
   if (side.record_.job().UseKey) {
     KeyText& key = side.keys_[1 - side.current_key_];
@@ -374,6 +383,25 @@ bool SameBytes(std::string_view a, std::string_view b) {
 TextMatch MatchComparisonTexts(Record& source, Record& destination) {
   if (source.decoded()) {
     // Texts of one code page only are the same for the same bytes; the caller knows.
+    const DecodedRecord& a = source.Text();
+    const DecodedRecord& b = destination.Text();
+    if (a.fields != 0 || b.fields != 0) {
+      // Fields one by one: a field missing from the shorter record is empty and differs.
+      const auto compared = [&](std::size_t fields) {
+        std::size_t n = 0;
+        for (std::size_t f = 0; f < fields; ++f) {
+          if (!source.job().UseOmit ||
+              !InOmitRange(source.job().OmitColumns, static_cast<std::uint32_t>(f))) {
+            ++n;
+          }
+        }
+        return n;
+      };
+      const bool equal = compared(a.fields) == compared(b.fields) &&
+                         source.FullComparisonText() == destination.FullComparisonText() &&
+                         source.ComparisonFields() == destination.ComparisonFields();
+      return equal ? TextMatch::kEqual : TextMatch::kDiffers;
+    }
     AlignTextLengths(source, destination);
     return source.ComparisonText() == destination.ComparisonText() ? TextMatch::kEqual
                                                                    : TextMatch::kDiffers;

@@ -293,6 +293,32 @@ void AppendFieldEntry(const ComparisonJob& job, const PairDiff& diff, std::strin
     out += "\r\n";
   };
   bool listed = false;
+  const std::size_t fields =
+      std::max(src != nullptr ? src->Text().fields : 0, dst != nullptr ? dst->Text().fields : 0);
+  if (fields != 0) {
+    // Records of fields: each field that differs, named by the header or by its number; one
+    // that a record lacks is empty.
+    for (std::size_t f = 0; f < fields; ++f) {
+      const auto column = static_cast<std::int32_t>(f + 1);
+      if (job.UseOmit &&
+          std::any_of(job.OmitColumns.begin(), job.OmitColumns.end(), [&](const ColumnRange& r) {
+            return r.Start != 0 && r.Start <= column && column <= r.End;
+          })) {
+        continue;  // not compared
+      }
+      const std::u16string_view a = Unpadded(job, FieldText(src, column, 1));
+      const std::u16string_view b = Unpadded(job, FieldText(dst, column, 1));
+      const bool missing = (src != nullptr && f >= src->Text().fields) ||
+                           (dst != nullptr && f >= dst->Text().fields);
+      if (a == b && !missing) continue;
+      std::string name = std::to_string(column) + cp932::FromUtf8("列目");
+      for (const ListedField& named : job.ListFields) {
+        if (named.start == column && !named.name.empty()) name = cp932::FromUtf8(named.name);
+      }
+      field_line(name, a, b);
+    }
+    return;
+  }
   for (const ListedField& f : job.ListFields) {
     const std::u16string_view a = Unpadded(job, FieldText(src, f.start, f.length));
     const std::u16string_view b = Unpadded(job, FieldText(dst, f.start, f.length));

@@ -290,3 +290,93 @@ TEST_F(BatchCodePageTest, WhatCannotReadTextsIsRefused) {
 
 }  // namespace
 }  // namespace vesmer
+
+namespace vesmer {
+namespace {
+
+class BatchCsvTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) const { return dir_ / name; }
+  TempDir dir_;
+};
+
+TEST_F(BatchCsvTest, FieldsAreComparedOneByOneAndNamedByTheHeader) {
+  WriteFile(Path("old.csv"),
+            "id,name,amount\r\n"
+            "1,\"Yamada, Taro\",100\r\n"
+            "2,Sato,200\r\n"
+            "3,\"two\nlines\",300\r\n"
+            "4,short\r\n");
+  WriteFile(Path("new.csv"),
+            "id,name,amount\n"
+            "1,\"Yamada, Taro\",100\n"
+            "2,Sato,250\n"
+            "3,\"two\nlines\",300\n"
+            "4,short,\n"
+            "5,new,1\n");
+  const ProcessResult r = RunBatchExe(
+      {"--json", "--format", "csv,header", "--key-fields", "id", Path("old.csv"), Path("new.csv")});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["inputs"][0]["short_records"], 1);
+  EXPECT_EQ(j["inputs"][1]["short_records"], 0);
+  // Records as read, quotes and the line end inside a field kept, each ended by CR LF.
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")), "1,\"Yamada, Taro\",100\r\n3,\"two\nlines\",300\r\n");
+  EXPECT_EQ(ReadFile(Path("old_1.TXT")), "5,new,1\r\n");
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), "2,Sato,200\r\n4,short\r\n");
+  const std::string list = ReadFile(Path("old_5.TXT"));
+  EXPECT_NE(list.find("    amount \x81\x75"
+                      "200\x81\x76\x81\xa8\x81\x75"
+                      "250\x81\x76\r\n"),
+            std::string::npos)
+      << list;
+  EXPECT_EQ(list.find("    name "), std::string::npos) << list;  // equal, not listed
+
+  // The field a record lacks, left out by number, no longer makes it differ.
+  const json omitted =
+      json::parse(RunBatchExe({"--json", "--format", "csv,header", "--key-fields", "id",
+                               "--omit-fields", "3", Path("old.csv"), Path("new.csv")})
+                      .out);
+  EXPECT_EQ(omitted["outputs"][4]["found"], 4);
+}
+
+TEST_F(BatchCsvTest, PaddingOfFieldsIsLeftOutAcrossCodePages) {
+  WriteFile(Path("old.csv"), "1,\x8eR\x93\x63  ,x\r\n");  // 山田 and two blanks, code page 932
+  WriteFile(Path("new.csv"), "1,\xE5\xB1\xB1\xE7\x94\xB0,x\r\n");  // 山田 in UTF-8
+  EXPECT_EQ(RunBatchExe({"-q", "--source-format", "csv", "--destination-format", "csv,utf-8",
+                         "--key-fields", "1", Path("old.csv"), Path("new.csv")})
+                .exit_code,
+            0);
+  EXPECT_EQ(RunBatchExe({"-q", "--source-format", "csv", "--destination-format", "csv,utf-8",
+                         "--keep-padding", "--key-fields", "1", Path("old.csv"), Path("new.csv")})
+                .exit_code,
+            1);
+}
+
+TEST_F(BatchCsvTest, WhatCannotBeComparedIsRefusedAndNothingIsWritten) {
+  WriteFile(Path("a.csv"), "id,v\r\n1,x\r\n");
+  WriteFile(Path("b.csv"), "key,v\r\n1,x\r\n");
+  WriteFile(Path("open.csv"), "id,v\r\n1,\"never closed\r\n");
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"--format", "csv", "-k", "1-2", Path("a.csv"), Path("a.csv")}, "-k と -x は CSV"},
+      {{"--format", "csv,header", "--key-fields", "id", Path("a.csv"), Path("b.csv")},
+       "見出しが異なります"},
+      {{"--format", "csv,header", "--key-fields", "nai", Path("a.csv"), Path("a.csv")}, "nai"},
+      {{"--source-format", "csv", Path("a.csv"), Path("b.csv")}, "CSV と CSV でない形式"},
+      {{"--format", "csv,header", Path("open.csv"), Path("a.csv")},
+       "2 行目から始まるレコードの引用符が閉じていません"},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult r = RunBatchExe(c.args);
+    EXPECT_EQ(r.exit_code, 2) << c.says << r.out;
+    EXPECT_NE((r.err + r.out).find(c.says), std::string::npos) << r.err << r.out;
+    EXPECT_FALSE(Exists(Path("a_2.TXT")));
+    EXPECT_FALSE(Exists(Path("open_2.TXT")));
+  }
+}
+
+}  // namespace
+}  // namespace vesmer

@@ -17,6 +17,7 @@
 #include "core/own_files.h"
 #include "core/start_checks.h"
 #include "formats/code_page_coding.h"
+#include "formats/csv_coding.h"
 #include "formats/format_framing.h"
 #include "formats/record_format.h"
 #include "layout/layout.h"
@@ -116,6 +117,8 @@ class RunPlan {
   }
 
  private:
+  bool PrepareCsv(RunRequest& r, std::string& problem);
+
   RunRequest request_;
   ComparisonJob job_;
   std::optional<Layout> layout_;
@@ -128,7 +131,8 @@ class RunPlan {
   std::unique_ptr<ExpectedListSink> expected_;
   std::optional<KeyOrderSort> sort_;
   std::array<std::optional<FormatFraming>, 2> framings_;
-  std::array<std::unique_ptr<CodePageCoding>, 2> codings_;
+  std::array<std::unique_ptr<RecordCoding>, 2> codings_;
+  std::vector<std::string> csv_names_;  // a CSV run: the fields' names from the header
 };
 
 }  // namespace vesmer

@@ -45,6 +45,8 @@ struct InputSummary {
   // Decoded records holding bytes that are no character of their code page: compared by those
   // bytes.
   std::int64_t undecodable_records = 0;
+  // Records of fields (CSV) with fewer fields than the header, or the first record, has.
+  std::int64_t short_records = 0;
   // The file was changed, truncated or replaced while the run read it: what was read is
   // neither the old file nor the new one.
   bool changed = false;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/job.h"
 #include "core/record_key.h"
@@ -110,6 +111,11 @@ class Record {
   // cut to the partner's length (ArrangeLength, by AlignTextLengths).
   [[nodiscard]] std::u16string_view ComparisonText() const;
   [[nodiscard]] std::u16string_view FullComparisonText() const;
+  // A record of fields: the field number of each unit of FullComparisonText().
+  [[nodiscard]] const std::vector<std::uint32_t>& ComparisonFields() const {
+    (void)FullComparisonText();
+    return comparison_fields_;
+  }
 
  private:
   friend class InputSide;
@@ -147,6 +153,7 @@ class Record {
   DecodedRecord text_;
   mutable bool text_prepared_ = false;
   mutable std::u16string comparison_text_;
+  mutable std::vector<std::uint32_t> comparison_fields_;  // a record of fields: each unit's
   mutable std::size_t text_aligned_length_ = 0;
 };
 
@@ -178,6 +185,8 @@ class InputSide {
   [[nodiscard]] bool decodes() const { return decoder_ != nullptr; }
   // Decoded records with bytes that were no character (counted once each).
   std::int64_t undecodable_records = 0;
+  // Records of fields with fewer fields than they should have.
+  std::int64_t short_records = 0;
   [[nodiscard]] bool reads_file() const { return lines_ == &file_; }
 
   std::int64_t lines_read = 0;

@@ -17,10 +17,15 @@ namespace vesmer {
 // One record's text. `offsets[i]` is the 0-based byte of the record where the character of
 // text[i] starts (never decreasing). Bytes that are no character of the code page are lone
 // surrogates U+DC00 + byte, which equal no character.
+// A record of fields (CSV) is its fields' values one after another, `offsets[i]` the 0-based
+// number of the field of text[i]: a range of columns is then a range of field numbers, and two
+// such records are equal when their texts, their offsets and their numbers of fields are.
 struct DecodedRecord {
   std::u16string_view text;
   std::span<const std::uint32_t> offsets;
   std::size_t undecodable = 0;  // byte sequences that were no character
+  std::size_t fields = 0;       // a record of fields: how many it has; 0 otherwise
+  bool short_record = false;    // a record of fields with fewer than its file's first
 };
 
 // Decodes one record at a time; what it gives stays valid until its next Decode.

@@ -1,0 +1,40 @@
+// CSV records for a run that compares texts: each record split into its fields and their values
+// decoded from the code page, so that fields are compared one by one and named by number.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/record_text.h"
+#include "formats/record_format.h"
+
+namespace vesmer {
+
+class CsvCoding final : public RecordCoding {
+ public:
+  // The CSV records of `format` (its delimiter and code page); null with `message` when the
+  // code page does not exist. `expected_fields`: the number of fields a record should have (the
+  // header's), 0: as many as the file's first record.
+  [[nodiscard]] static std::unique_ptr<CsvCoding> Open(const RecordFormat& format,
+                                                       std::size_t expected_fields,
+                                                       std::string& message);
+  [[nodiscard]] std::unique_ptr<RecordDecoder> NewDecoder() const override;
+  // Fields are compared by their texts whatever their code page: only the field structure
+  // must agree, which the comparison checks.
+  [[nodiscard]] std::string Name() const override { return "csv," + code_page_; }
+
+ private:
+  CsvCoding(const RecordFormat& format, std::string code_page, std::size_t expected_fields)
+      : format_(format), code_page_(std::move(code_page)), expected_fields_(expected_fields) {}
+  RecordFormat format_;
+  std::string code_page_;  // canonical
+  std::size_t expected_fields_;
+};
+
+// The names of the fields in the header of the CSV file `path` (UTF-8), from its first record;
+// false with `message` (the user's words, naming the file) when it cannot be read.
+[[nodiscard]] bool ReadCsvHeader(const std::string& path, const RecordFormat& format,
+                                 std::vector<std::string>& names, std::string& message);
+
+}  // namespace vesmer
