@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sha256.h"
 #include "tests/support/test_util.h"
 
 namespace vesmer {
@@ -110,6 +111,22 @@ TEST_F(BatchFormatsTest, SortedFixedRecordsAreReadInTheirFraming) {
   EXPECT_EQ(ReadFile(Path("old_4.TXT")), "A1xB2x");
   EXPECT_EQ(ReadFile(Path("old_2.TXT")), "C3x");
   EXPECT_EQ(ReadFile(Path("old_3.TXT")), "C3y");
+}
+
+TEST_F(BatchFormatsTest, SortedRdwRecordsKeepTheirNumbersAndTheInputItsHash) {
+  // Out of key order, so the sort holds the records: each goes through it without its word,
+  // which its number and the bytes read must still account for.
+  const std::string old_records = Rdw("K3 c") + Rdw("K1 X") + Rdw("K2 b") + Rdw("K2 b2");
+  WriteFile(Path("old.vb"), old_records);
+  WriteFile(Path("new.vb"), Rdw("K1 a") + Rdw("K2 b") + Rdw("K3 c"));
+  const json j = RunJson({"--format", "rdw", "--sort", "-k", "1-2", "--report", Path("r.html"),
+                          "--duplicates", Path("dup.txt"), Path("old.vb"), Path("new.vb")},
+                         1);
+  EXPECT_EQ(j["inputs"][0].value("sha256", ""), Sha256Hex(old_records)) << j.dump();
+  const std::string list = ReadFile(Path("old_5.TXT"));
+  EXPECT_NE(list.find("0000002 000-O:K1 X\r\n"), std::string::npos) << list;
+  EXPECT_NE(ReadFile(Path("dup.txt")).find("\t4\tK2 b2\r\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(Path("old_0.TXT")), Rdw("K2 b2"));
 }
 
 TEST_F(BatchFormatsTest, InputThatDoesNotFitItsFramingFailsNamingWhereAndWritesNothing) {
