@@ -79,6 +79,21 @@ TEST_F(BatchFormatsTest, FixedRecordsAgainstLinesCompareWithoutTheirPaddingAndAr
   EXPECT_EQ(ReadFile(Path("old_2.TXT")), "A001 abc    B002 \x8a\xbf\x8e\x9a\x81\x40 C003 xyz    ");
 }
 
+TEST_F(BatchFormatsTest, OmittedColumnsPastTheEndOfAShorterRecordAreOmittedAcrossFormats) {
+  // The fixed file pads its records, the lines end with their text: a line shorter than the
+  // omitted columns 6-10 has them omitted all the same, as its padded record would.
+  WriteFile(Path("old.dat"), "A001 abc    B002 def    C003 ghi   x");
+  WriteFile(Path("new.txt"), CrLf({"A001 xyz", "B002 def", "C003"}));
+  const json j = RunJson({"--source-format", "fixed=12", "-k", "1-4", "-x", "6-10", "-o", "2345",
+                          Path("old.dat"), Path("new.txt")},
+                         1);
+  EXPECT_EQ(j["outputs"][4]["count"], 2);
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")), "A001 abc    B002 def    ");
+  // Column 12 is no padding.
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), "C003 ghi   x");
+  EXPECT_EQ(ReadFile(Path("old_3.TXT")), CrLf({"C003"}));
+}
+
 TEST_F(BatchFormatsTest, RdwRecordsCountColumnsAfterTheirWordAndKeepItInResultFiles) {
   WriteFile(Path("old.vb"), Rdw("K1 same") + Rdw("K2 old value") + Rdw("K4"));
   WriteFile(Path("new.vb"), Rdw("K1 same") + Rdw("K2 new value") + Rdw("K3 added"));
