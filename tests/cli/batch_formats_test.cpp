@@ -234,12 +234,19 @@ TEST_F(BatchFormatsTest, FormatsTheRunCannotReadAreRefusedBeforeAnyFileIsTouched
   struct Case {
     std::vector<std::string> args;
     const char* says;
-  } cases[] = {{{"--format", "fixed=abc"}, "--format: 形式の指定「fixed=abc」が正しくありません"},
-               {{"--source-format", "lf,lines"}, "形式の指定「lf」と「lines」は一緒に使えません"},
-               {{"--format", "header"}, "形式の指定「header」は csv と一緒にしか使えません"},
-               {{"--source-format", "lf", "--utf8-source"}, "--utf8-source は形式"},
-               {{"--source-format", "fixed=10", "--layout", Path("layout.csv")},
-                "レイアウトの項目「名前」（8-12 桁）が比較元のレコード長 10 バイトを越えています"}};
+  } cases[] = {
+      {{"--format", "fixed=abc"}, "--format: 形式の指定「fixed=abc」が正しくありません"},
+      {{"--source-format", "lf,lines"}, "形式の指定「lf」と「lines」は一緒に使えません"},
+      {{"--format", "header"}, "形式の指定「header」は csv と一緒にしか使えません"},
+      {{"--source-format", "lf", "--utf8-source"}, "--utf8-source は形式"},
+      {{"--source-format", "fixed=10", "--layout", Path("layout.csv")},
+       "レイアウトの項目「名前」（8-12 桁）が比較元のレコード長 10 バイトを越えています"},
+      // Every key would be cut: records would pair by their order, not their keys.
+      {{"--source-format", "fixed=10", "-k", "1-2,9-12"},
+       "★キーの領域 9-12 桁が比較元のレコード長 10 バイトを越えています"},
+      {{"--format", "fixed=2", "-k", "3-4", "--sort"},
+       "★キーの領域 3-4 桁が比較元のレコード長 2 バイトを越えています"},
+  };
   for (Case& c : cases) {
     SCOPED_TRACE(c.says);
     c.args.push_back(Path("old.dat"));
@@ -249,6 +256,10 @@ TEST_F(BatchFormatsTest, FormatsTheRunCannotReadAreRefusedBeforeAnyFileIsTouched
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err << r.out;
     EXPECT_FALSE(Exists(Path("old_2.TXT")));
   }
+  // A key through the last column is whole.
+  const ProcessResult r =
+      Run({"--source-format", "fixed=10", "-k", "9-10", Path("old.dat"), Path("new.txt")});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
 }
 
 }  // namespace
