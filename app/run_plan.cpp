@@ -195,6 +195,22 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
   RangeList key, omit;
   const StartCheckResult check = RunStartChecks(start, key, omit, listener);
   if (!check.passed) return PlanRefusal{check.message, check.failed};
+  if (r.use_key) {
+    // A key column past a fixed-length record's end would cut every key of that input: its
+    // records would pair by their order, not by their keys.
+    for (std::size_t i = 0; i < 2; ++i) {
+      const RecordFormat& format = r.formats[i];
+      if (format.framing != Framing::kFixed) continue;
+      for (std::size_t k = 0, used = key.UsedPrefix(); k < used; ++k) {
+        if (static_cast<std::uint64_t>(key[k].End) <= format.record_length) continue;
+        return PlanRefusal{"★キーの領域 " + std::to_string(key[k].Start) + "-" +
+                               std::to_string(key[k].End) + " 桁が" +
+                               (i == 0 ? "比較元" : "比較先") + "のレコード長 " +
+                               std::to_string(format.record_length) + " バイトを越えています",
+                           StartItem::kKeyRange};
+      }
+    }
+  }
   r.key_text = start.key_text;
   r.omit_text = start.omit_text;
 

@@ -482,10 +482,8 @@ RunSummary Run::Execute() {
     out.found = found_[kind];
     // Only what reached the file counts: after a failed write, the records still buffered or
     // written in part are lost.
-    out.written =
-        kind == OutputKind::kResultList
-            ? (list_ ? list_->entries_reached() : 0)
-            : files_.written(kind) - static_cast<std::int64_t>(outputs_[kind].lines_lost());
+    out.written = kind == OutputKind::kResultList ? (list_ ? list_->entries_reached() : 0)
+                                                  : files_.reached(kind);
   }
   for (std::size_t i = 0; i < extensions_.outputs.size(); ++i) {
     OutputSummary out;

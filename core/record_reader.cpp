@@ -34,11 +34,20 @@ void ReplaceFullWidthSpaces(std::string& bytes) {
   }
 }
 
-// Whether any omit range lies inside a record of `size` bytes: a range reaching past the end
-// of the record is skipped whole.
-bool AnyOmitRangeInside(const RangeList& ranges, std::size_t size) {
+// The last column of omit range `r` that a record of `size` bytes has blanked; 0 when the
+// range is skipped. A range reaching past the end of the record is skipped whole, unless
+// padding is left out (`padded`, the inputs are of different formats): the record then stands
+// for itself padded with blanks, and the range blanks those of its columns the record has.
+std::uint64_t OmittedThrough(const ColumnRange& r, std::size_t size, bool padded) {
+  const auto end = static_cast<std::uint64_t>(r.End);
+  if (end <= size) return end;
+  return padded && static_cast<std::uint64_t>(r.Start) <= size ? size : 0;
+}
+
+// Whether any omit range blanks a column of a record of `size` bytes (see OmittedThrough).
+bool AnyOmitRangeInside(const RangeList& ranges, std::size_t size, bool padded) {
   for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
-    if (static_cast<std::uint64_t>(ranges[i].End) <= size) return true;
+    if (OmittedThrough(ranges[i], size, padded) != 0) return true;
   }
   return false;
 }
@@ -57,11 +66,12 @@ bool InOmitRange(const RangeList& ranges, std::uint32_t offset) {
   return false;
 }
 
-void MaskOmitted(std::string& bytes, const RangeList& ranges) {
+void MaskOmitted(std::string& bytes, const RangeList& ranges, bool padded) {
   for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
     const ColumnRange& r = ranges[i];
-    if (static_cast<std::uint64_t>(r.End) > bytes.size()) continue;
-    std::memset(bytes.data() + r.Start - 1, ' ', static_cast<std::size_t>(r.End - r.Start + 1));
+    const std::uint64_t through = OmittedThrough(r, bytes.size(), padded);
+    if (through == 0) continue;
+    std::memset(bytes.data() + r.Start - 1, ' ', static_cast<std::size_t>(through - r.Start + 1));
   }
 }
 
@@ -70,16 +80,14 @@ void MaskOmitted(std::string& bytes, const RangeList& ranges) {
 // length is kept is blanked byte for byte; one whose length changes (a lone lead byte that
 // becomes the whole default character) is blanked whole when any of its columns is omitted.
 void MaskOmittedOfRaw(std::string_view raw, std::size_t canonical_size, const RangeList& ranges,
-                      std::string& out) {
+                      bool padded, std::string& out) {
   const std::size_t used = ranges.UsedPrefix();
-  // Whether 0-based column `c` of the line bytes is blanked: a range reaching past their end
-  // is skipped whole, as MaskOmitted does.
+  // Whether 0-based column `c` of the line bytes is blanked, as MaskOmitted blanks them.
   const auto omitted = [&](std::size_t c) {
     for (std::size_t i = 0; i < used; ++i) {
       const ColumnRange& r = ranges[i];
-      if (static_cast<std::uint64_t>(r.End) <= canonical_size &&
-          c + 1 >= static_cast<std::uint64_t>(r.Start) &&
-          c + 1 <= static_cast<std::uint64_t>(r.End)) {
+      if (c + 1 >= static_cast<std::uint64_t>(r.Start) &&
+          c + 1 <= OmittedThrough(r, canonical_size, padded)) {
         return true;
       }
     }
@@ -204,7 +212,8 @@ void Record::Prepare() const {
   prepared_ = true;
   const std::string_view line = LineBytes();
   const bool spaces = job_->SpaceCompare && HasFullWidthSpace(line);
-  const bool omit = job_->UseOmit && AnyOmitRangeInside(job_->OmitColumns, line.size());
+  const bool omit =
+      job_->UseOmit && AnyOmitRangeInside(job_->OmitColumns, line.size(), job_->TrimPadding);
   if (!spaces && !omit) {
     comparison_ = line;
     comparison_canonical_ = true;
@@ -214,7 +223,7 @@ void Record::Prepare() const {
     if (spaces) ReplaceFullWidthSpaces(comparison_store_);
     // Two spaces for a full-width space keep the bytes canonical; a blanked column may cut a
     // double-byte character.
-    if (omit) MaskOmitted(comparison_store_, job_->OmitColumns);
+    if (omit) MaskOmitted(comparison_store_, job_->OmitColumns, job_->TrimPadding);
     comparison_ = comparison_store_;
     comparison_canonical_ = !omit;
   }
@@ -248,13 +257,14 @@ void Record::PrepareRaw() const {
   } else {
     raw_comparison_store_.assign(raw_);
     if (job_->SpaceCompare) ReplaceFullWidthSpaces(raw_comparison_store_);
-    if (job_->UseOmit && AnyOmitRangeInside(job_->OmitColumns, line.size())) {
+    if (job_->UseOmit && AnyOmitRangeInside(job_->OmitColumns, line.size(), job_->TrimPadding)) {
       // No character is shorter in the line bytes and only a lead byte alone is longer, so a
       // line as long as its line bytes has the same columns.
       if (raw_.size() == line.size()) {
-        MaskOmitted(raw_comparison_store_, job_->OmitColumns);
+        MaskOmitted(raw_comparison_store_, job_->OmitColumns, job_->TrimPadding);
       } else {
-        MaskOmittedOfRaw(raw_, line.size(), job_->OmitColumns, raw_comparison_store_);
+        MaskOmittedOfRaw(raw_, line.size(), job_->OmitColumns, job_->TrimPadding,
+                         raw_comparison_store_);
       }
     }
     raw_comparison_ = raw_comparison_store_;

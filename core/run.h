@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,7 +22,8 @@ namespace vesmer::detail {
 constexpr std::uint32_t kRecordsPerCheck = 4096;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
-// Result files of kinds 0 to 4: each record's line as read, ended by CR LF.
+// Result files of kinds 0 to 4: each record's line as read, ended by CR LF, or a record of
+// another framing as its framing writes it.
 class ResultFileSink {
  public:
   ResultFileSink(const ComparisonJob& job, PerKind<OutputFile>& files,
@@ -46,12 +48,29 @@ class ResultFileSink {
   }
 
   [[nodiscard]] std::int64_t written(OutputKind kind) const { return written_[kind]; }
+  // Of those, the records that reached the file: all but the ones a failed write lost.
+  [[nodiscard]] std::int64_t reached(OutputKind kind) const {
+    const OutputFile& file = files_[kind];
+    if (!framed_[kind]) return written_[kind] - static_cast<std::int64_t>(file.lines_lost());
+    std::int64_t lost = 0;
+    for (const std::uint64_t end : pending_ends_[kind]) {
+      if (end > file.bytes_reached()) ++lost;
+    }
+    return written_[kind] - lost;
+  }
 
  private:
   void Put(OutputKind kind, const Record& record) {
     if (!job_.OutputSelected[kind]) return;
     if (const RecordFraming* framing = framings_[Index(record.side())]) {
-      framing->Write(record.raw(), files_[kind]);
+      // A record of another framing may hold CRs of its own, or none: where each one ends tells
+      // what reached the file (at most a write buffer's worth is pending).
+      OutputFile& file = files_[kind];
+      framing->Write(record.raw(), file);
+      std::deque<std::uint64_t>& ends = pending_ends_[kind];
+      while (!ends.empty() && ends.front() <= file.bytes_reached()) ends.pop_front();
+      ends.push_back(file.bytes_appended());
+      framed_[kind] = true;
     } else {
       files_[kind].AppendLine(record.raw());
     }
@@ -62,6 +81,8 @@ class ResultFileSink {
   PerKind<OutputFile>& files_;
   const std::array<const RecordFraming*, 2>& framings_;
   PerKind<std::int64_t> written_;
+  PerKind<bool> framed_;  // the kind's file holds records of another framing
+  PerKind<std::deque<std::uint64_t>> pending_ends_;
 };
 
 class Run {

@@ -68,8 +68,8 @@ RecordView UnpackRecord(const char* p) {
   RecordView r;
   r.key = std::string_view(p + sizeof h, h.key_size);
   r.line = std::string_view(p + sizeof h + h.key_size, h.line_size);
-  r.number = static_cast<std::int64_t>(h.number_and_extra >> 2);
-  r.extra = static_cast<std::uint32_t>(h.number_and_extra & 3);
+  r.number = static_cast<std::int64_t>(h.number_and_extra >> 3);
+  r.extra = static_cast<std::uint32_t>(h.number_and_extra & RecordBlock::kMaxExtra);
   r.bytes = std::string_view(p, sizeof h + h.key_size + h.line_size);
   return r;
 }
@@ -132,10 +132,11 @@ void RecordBlock::Clear() {
 void RecordBlock::Append(std::string_view key, std::string_view line, std::int64_t number,
                          std::uint32_t extra) {
   assert(Fits(key.size(), line.size()));
+  assert(extra <= kMaxExtra);
   char* p = memory_.data() + used_;
   const RecordHeader h{static_cast<std::uint32_t>(key.size()),
                        static_cast<std::uint32_t>(line.size()),
-                       (static_cast<std::uint64_t>(number) << 2) | extra};
+                       (static_cast<std::uint64_t>(number) << 3) | extra};
   std::memcpy(p, &h, sizeof h);
   if (!key.empty()) std::memcpy(p + sizeof h, key.data(), key.size());
   if (!line.empty()) std::memcpy(p + sizeof h + key.size(), line.data(), line.size());

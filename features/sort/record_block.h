@@ -38,9 +38,10 @@ class PageMemory {
 struct RecordHeader {
   std::uint32_t key_size;
   std::uint32_t line_size;
-  // The 1-based line number shifted left by 2, or'ed with the bytes of the input that were
-  // consumed with the line besides its own (its line end, and an LF left over from a CR that
-  // ended the previous chunk): 0 to 3. Summed over all records they give the input's size.
+  // The 1-based line number shifted left by 3, or'ed with the bytes of the input that were
+  // consumed with the line besides its own (its line end, an LF left over from a CR that ended
+  // the previous chunk, an RDW record's descriptor word): 0 to RecordBlock::kMaxExtra. Summed
+  // over all records they give the input's size.
   std::uint64_t number_and_extra;
 };
 static_assert(sizeof(RecordHeader) == 16);
@@ -99,6 +100,9 @@ enum class BlockSortMethod {
 // unless a single record needs more (Reserve()).
 class RecordBlock {
  public:
+  // The most bytes a record may have been read with besides its own (see RecordHeader).
+  static constexpr std::uint32_t kMaxExtra = 7;
+
   RecordBlock() = default;
   RecordBlock(const RecordBlock&) = delete;
   RecordBlock& operator=(const RecordBlock&) = delete;
@@ -118,8 +122,8 @@ class RecordBlock {
   [[nodiscard]] bool Fits(std::size_t key_size, std::size_t line_size) const {
     return used_ + Footprint(key_size, line_size) + kIndexBytes * count_ <= capacity_;
   }
-  // Appends a record; Fits() must hold. Records go in line number order: records with equal
-  // keys keep the order they were appended in.
+  // Appends a record; Fits() must hold and `extra` be at most kMaxExtra. Records go in line
+  // number order: records with equal keys keep the order they were appended in.
   void Append(std::string_view key, std::string_view line, std::int64_t number,
               std::uint32_t extra);
 

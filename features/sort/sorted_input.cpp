@@ -686,12 +686,14 @@ Status SortedInput::Impl::ReadInput() {
     if (Stopped()) return StopStatus();
     const std::int64_t number = ++lines_;
     const std::uint64_t after = reader.consumed();
-    const auto extra = static_cast<std::uint32_t>(after - before - raw.size());
+    const std::uint64_t extra = after - before - raw.size();
     before = after;
     KeyText& key_text = keys[1 - latest];
     builder.Build(raw, key_text, scratch, number == 1);
     const std::string_view key = key_text.view();
-    if (raw.size() > kMaxField || key.size() > kMaxField)
+    // (More bytes besides the record than a header holds would be a framing's header, such as
+    // a CSV header before the first record: refused rather than miscounted.)
+    if (raw.size() > kMaxField || key.size() > kMaxField || extra > RecordBlock::kMaxExtra)
       return Status::Error(EFBIG, "read", path_);
     const bool in_order =
         in_order_through == number - 1 && (number == 1 || Compare(keys[latest], key_text) <= 0);
@@ -729,7 +731,7 @@ Status SortedInput::Impl::ReadInput() {
         return Status::Error(EFBIG, "read", path_);
       }
     }
-    if (!skipping) block->Append(key, raw, number, extra);
+    if (!skipping) block->Append(key, raw, number, static_cast<std::uint32_t>(extra));
     if (in_order) {
       in_order_through = number;
       latest = 1 - latest;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sha256.h"
 #include "tests/support/test_util.h"
 
 namespace vesmer {
@@ -78,6 +79,21 @@ TEST_F(BatchFormatsTest, FixedRecordsAgainstLinesCompareWithoutTheirPaddingAndAr
   EXPECT_EQ(ReadFile(Path("old_2.TXT")), "A001 abc    B002 \x8a\xbf\x8e\x9a\x81\x40 C003 xyz    ");
 }
 
+TEST_F(BatchFormatsTest, OmittedColumnsPastTheEndOfAShorterRecordAreOmittedAcrossFormats) {
+  // The fixed file pads its records, the lines end with their text: a line shorter than the
+  // omitted columns 6-10 has them omitted all the same, as its padded record would.
+  WriteFile(Path("old.dat"), "A001 abc    B002 def    C003 ghi   x");
+  WriteFile(Path("new.txt"), CrLf({"A001 xyz", "B002 def", "C003"}));
+  const json j = RunJson({"--source-format", "fixed=12", "-k", "1-4", "-x", "6-10", "-o", "2345",
+                          Path("old.dat"), Path("new.txt")},
+                         1);
+  EXPECT_EQ(j["outputs"][4]["count"], 2);
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")), "A001 abc    B002 def    ");
+  // Column 12 is no padding.
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), "C003 ghi   x");
+  EXPECT_EQ(ReadFile(Path("old_3.TXT")), CrLf({"C003"}));
+}
+
 TEST_F(BatchFormatsTest, RdwRecordsCountColumnsAfterTheirWordAndKeepItInResultFiles) {
   WriteFile(Path("old.vb"), Rdw("K1 same") + Rdw("K2 old value") + Rdw("K4"));
   WriteFile(Path("new.vb"), Rdw("K1 same") + Rdw("K2 new value") + Rdw("K3 added"));
@@ -110,6 +126,78 @@ TEST_F(BatchFormatsTest, SortedFixedRecordsAreReadInTheirFraming) {
   EXPECT_EQ(ReadFile(Path("old_4.TXT")), "A1xB2x");
   EXPECT_EQ(ReadFile(Path("old_2.TXT")), "C3x");
   EXPECT_EQ(ReadFile(Path("old_3.TXT")), "C3y");
+}
+
+TEST_F(BatchFormatsTest, SortedRdwRecordsKeepTheirNumbersAndTheInputItsHash) {
+  // Out of key order, so the sort holds the records: each goes through it without its word,
+  // which its number and the bytes read must still account for.
+  const std::string old_records = Rdw("K3 c") + Rdw("K1 X") + Rdw("K2 b") + Rdw("K2 b2");
+  WriteFile(Path("old.vb"), old_records);
+  WriteFile(Path("new.vb"), Rdw("K1 a") + Rdw("K2 b") + Rdw("K3 c"));
+  const json j = RunJson({"--format", "rdw", "--sort", "-k", "1-2", "--report", Path("r.html"),
+                          "--duplicates", Path("dup.txt"), Path("old.vb"), Path("new.vb")},
+                         1);
+  EXPECT_EQ(j["inputs"][0].value("sha256", ""), Sha256Hex(old_records)) << j.dump();
+  const std::string list = ReadFile(Path("old_5.TXT"));
+  EXPECT_NE(list.find("0000002 000-O:K1 X\r\n"), std::string::npos) << list;
+  EXPECT_NE(ReadFile(Path("dup.txt")).find("\t4\tK2 b2\r\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(Path("old_0.TXT")), Rdw("K2 b2"));
+}
+
+// The whole records at the start of a result file of `format`: a write cut short leaves the
+// last one in part.
+std::int64_t WholeRecords(const std::string& bytes, const std::string& format) {
+  if (format == "lf") {
+    std::int64_t n = 0;
+    for (std::size_t at = 0; (at = bytes.find("\r\n", at)) != std::string::npos; at += 2) ++n;
+    return n;
+  }
+  if (format == "rdw") {
+    std::int64_t n = 0;
+    for (std::size_t at = 0; at + 4 <= bytes.size(); ++n) {
+      at +=
+          static_cast<unsigned char>(bytes[at]) * 256u + static_cast<unsigned char>(bytes[at + 1]);
+      if (at > bytes.size()) break;
+    }
+    return n;
+  }
+  return static_cast<std::int64_t>(bytes.size() / std::stoul(format.substr(6)));  // fixed=N
+}
+
+TEST_F(BatchFormatsTest, AFullDiskCountsOnlyTheRecordsThatReachedTheirFile) {
+  // Every pair differs. The records hold CRs of their own, so the line ends among the bytes
+  // that never reached a file do not tell how many records they were.
+  struct Case {
+    const char* source_format;
+    const char* destination_format;
+  } cases[] = {{"fixed=12", "rdw"}, {"lf", "fixed=9"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source_format);
+    std::string old_records, new_records;
+    for (int i = 100000; i < 130000; ++i) {
+      const std::string key = std::to_string(i);
+      old_records += c.source_format == std::string("lf") ? key + "\r\rA\n" : key + "\r\r old";
+      new_records +=
+          c.destination_format == std::string("rdw") ? Rdw(key + "\r\rnew") : key + "\r\rB";
+    }
+    WriteFile(Path("old.dat"), old_records);
+    WriteFile(Path("new.dat"), new_records);
+    const ProcessResult r = RunBatchExe(
+        {"--json", "-k", "1-6", "--source-format", c.source_format, "--destination-format",
+         c.destination_format, "-o", "23", Path("old.dat"), Path("new.dat")},
+        {.file_size = 100000});
+    EXPECT_EQ(r.exit_code, 2) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["outcome"], "failed");
+    for (const int kind : {2, 3}) {
+      const json& o = j["outputs"][kind];
+      ASSERT_EQ(o["kind"], kind);
+      const std::string format = kind == 2 ? c.source_format : c.destination_format;
+      const std::string written = ReadFile(o["path"]);
+      EXPECT_LT(written.size(), 200000u);
+      EXPECT_EQ(o["count"].get<std::int64_t>(), WholeRecords(written, format)) << format;
+    }
+  }
 }
 
 TEST_F(BatchFormatsTest, InputThatDoesNotFitItsFramingFailsNamingWhereAndWritesNothing) {
@@ -146,12 +234,19 @@ TEST_F(BatchFormatsTest, FormatsTheRunCannotReadAreRefusedBeforeAnyFileIsTouched
   struct Case {
     std::vector<std::string> args;
     const char* says;
-  } cases[] = {{{"--format", "fixed=abc"}, "--format: 形式の指定「fixed=abc」が正しくありません"},
-               {{"--source-format", "lf,lines"}, "形式の指定「lf」と「lines」は一緒に使えません"},
-               {{"--format", "header"}, "形式の指定「header」は csv と一緒にしか使えません"},
-               {{"--source-format", "lf", "--utf8-source"}, "--utf8-source は形式"},
-               {{"--source-format", "fixed=10", "--layout", Path("layout.csv")},
-                "レイアウトの項目「名前」（8-12 桁）が比較元のレコード長 10 バイトを越えています"}};
+  } cases[] = {
+      {{"--format", "fixed=abc"}, "--format: 形式の指定「fixed=abc」が正しくありません"},
+      {{"--source-format", "lf,lines"}, "形式の指定「lf」と「lines」は一緒に使えません"},
+      {{"--format", "header"}, "形式の指定「header」は csv と一緒にしか使えません"},
+      {{"--source-format", "lf", "--utf8-source"}, "--utf8-source は形式"},
+      {{"--source-format", "fixed=10", "--layout", Path("layout.csv")},
+       "レイアウトの項目「名前」（8-12 桁）が比較元のレコード長 10 バイトを越えています"},
+      // Every key would be cut: records would pair by their order, not their keys.
+      {{"--source-format", "fixed=10", "-k", "1-2,9-12"},
+       "★キーの領域 9-12 桁が比較元のレコード長 10 バイトを越えています"},
+      {{"--format", "fixed=2", "-k", "3-4", "--sort"},
+       "★キーの領域 3-4 桁が比較元のレコード長 2 バイトを越えています"},
+  };
   for (Case& c : cases) {
     SCOPED_TRACE(c.says);
     c.args.push_back(Path("old.dat"));
@@ -161,6 +256,10 @@ TEST_F(BatchFormatsTest, FormatsTheRunCannotReadAreRefusedBeforeAnyFileIsTouched
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err << r.out;
     EXPECT_FALSE(Exists(Path("old_2.TXT")));
   }
+  // A key through the last column is whole.
+  const ProcessResult r =
+      Run({"--source-format", "fixed=10", "-k", "9-10", Path("old.dat"), Path("new.txt")});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
 }
 
 }  // namespace

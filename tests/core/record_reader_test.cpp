@@ -128,6 +128,33 @@ TEST_F(RecordReaderTest, PaddingLeftOutEndsAtTheLastCharacterThatIsNoBlank) {
   EXPECT_EQ(side_.record().key(), "");
 }
 
+TEST_F(RecordReaderTest, PaddingLeftOutOmitsWhatARecordHasOfARangePastItsEnd) {
+  // Across formats a record stands for itself padded with blanks: a range that reaches past
+  // its end blanks the columns of it the record has, as it would in the padded record.
+  job_.TrimPadding = true;
+  testing::UseOmit(job_, "3-4,6-10");
+  Open(CrLf({"ABCDEFG", "ABCD", "AB", "ABCDE\x82\xA0X", "ABCDE\x82"}));
+  Read();
+  EXPECT_EQ(side_.record().ComparisonBytes(), "AB  E");
+  EXPECT_EQ(side_.record().raw(), "ABCDEFG");
+  Read();
+  EXPECT_EQ(side_.record().ComparisonBytes(), "AB");
+  Read();
+  EXPECT_EQ(side_.record().ComparisonBytes(), "AB");  // no column of either range
+  Read();
+  EXPECT_EQ(side_.record().ComparisonBytes(), "AB  E");
+  Read();
+  // A lone lead byte at the end: its column is blanked in the bytes too.
+  EXPECT_EQ(side_.record().ComparisonBytes(), "AB  E");
+  EXPECT_EQ(side_.record().RawComparisonBytes(), "AB  E");
+
+  // Padding compared: a range past the end is skipped whole, as it always was.
+  job_.TrimPadding = false;
+  Open(CrLf({"ABCDEFG"}));
+  Read();
+  EXPECT_EQ(side_.record().ComparisonBytes(), "AB  EFG");
+}
+
 TEST_F(RecordReaderTest, ExhaustedSideStaysExhausted) {
   Open(CrLf({"x"}));
   Read();

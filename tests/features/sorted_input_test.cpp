@@ -828,6 +828,19 @@ TEST(RecordBlockTest, UnpackReadsWhatAppendWrote) {
   EXPECT_EQ(again.line, r.line);
 }
 
+TEST(RecordBlockTest, ARecordsDescriptorWordCountsBesideItsNumber) {
+  // An RDW record is handed to the sort without the 4 bytes of its word.
+  RecordBlock block;
+  ASSERT_TRUE(block.Reserve(1024));
+  block.Append("a", "x", 2, 4);
+  block.Append("b", "y", 3, RecordBlock::kMaxExtra);
+  ASSERT_TRUE(block.Sort(nullptr));
+  EXPECT_EQ(block.At(0).number, 2);
+  EXPECT_EQ(block.At(0).extra, 4u);
+  EXPECT_EQ(block.At(1).number, 3);
+  EXPECT_EQ(block.At(1).extra, RecordBlock::kMaxExtra);
+}
+
 // Inputs in key order for a random stretch (keys repeating, so equal keys straddle the line
 // where the sort stops holding lines), then lines out of order, some with keys equal to the
 // last in order; CR, CR LF and lone LF mixed, now and then a line longer than a sort buffer,
