@@ -154,7 +154,7 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
   codings_ = {};
   csv_names_.clear();
   const bool csv = r.formats[0].framing == Framing::kCsv;
-  if (csv || r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
+  if (csv || r.field_list || r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
       r.formats[1].code_page != RecordFormat::kDefaultCodePage) {
     if (csv && !PrepareCsv(r, problem)) return refused();
     for (std::size_t i = 0; i < 2 && !csv; ++i) {
@@ -172,7 +172,9 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
     for (const auto& f : byte_features) {
       if (f.asked) {
         problem =
-            std::string("★") + f.what + " は、cp932 でないコードページのレコードにはまだ使えません";
+            std::string("★") + f.what +
+            " は、テキストとして比べるレコード（cp932 でないコードページ、CSV、--list fields）には"
+            "まだ使えません";
         return refused();
       }
     }

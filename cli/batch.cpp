@@ -235,6 +235,7 @@ bool RequestFromOptions(const BatchOptions& o, RunRequest& request, std::string&
   r.compare_bytes = o.compare_bytes;
   r.formats = o.formats;
   r.keep_padding = o.keep_padding;
+  r.field_list = o.list == "fields";
 
   r.layout = o.layout;
   r.key_fields = o.key_fields;

@@ -207,6 +207,10 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
       ->option_text("形式");
   app.add_flag("--keep-padding", o.keep_padding,
                "形式の異なるファイルでも、レコードとキーの末尾の空白を比較する");
+  app.add_option("--list", o.list,
+                 "比較結果リストの形。ruler（既定: 桁ごとに ? で示す）か fields（項目ごとに"
+                 "比較元と比較先の値を並べる）。cp932 以外のコードページと CSV では常に fields")
+      ->option_text("形");
   app.add_flag("--json", o.json, "結果の要約を JSON で標準出力に書く");
   app.add_flag("-q,--quiet", o.quiet, "進行状況を表示しない");
   app.add_flag("--version", o.version, "バージョンを表示する");
@@ -426,6 +430,9 @@ std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o
     for (std::size_t i = 0; i < 2; ++i) {
       if (f.sides[i]) o.formats[i] = format;
     }
+  }
+  if (o.list && *o.list != "fields" && *o.list != "ruler") {
+    return "--list には ruler か fields を指定してください: " + ShownText(*o.list);
   }
   const bool csv = o.formats[0].framing == Framing::kCsv || o.formats[1].framing == Framing::kCsv;
   if ((o.key_fields || o.omit_fields) && !o.layout && !csv) {

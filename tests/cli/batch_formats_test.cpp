@@ -479,3 +479,31 @@ TEST_F(BatchCsvTest, WhatCannotBeComparedIsRefusedAndNothingIsWritten) {
 
 }  // namespace
 }  // namespace vesmer
+
+namespace vesmer {
+namespace {
+
+TEST(BatchFieldListTest, ShiftJisLinesWithALayoutCanBeListedFieldByField) {
+  TempDir dir;
+  const std::string layout = dir / "layout.csv", a = dir / "a.txt", b = dir / "b.txt";
+  WriteFile(layout, "番号,1,4\r\n名前,6,4\r\n金額,11,3\r\n");
+  WriteFile(a, CrLf({"0001 abcd 100", "0002 efgh 200"}));
+  WriteFile(b, CrLf({"0001 abcd 100", "0002 efgx 201"}));
+  const ProcessResult r =
+      RunBatchExe({"-q", "--list", "fields", "--layout", layout, "--key-fields", "番号", a, b});
+  ASSERT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_EQ(ReadFile(dir / "a_5.TXT"),
+            "0000002 \x94\xe4\x8a\x72\x8c\xb3 2 \x94\xe4\x8a\x72\x90\xe6 2 \x83\x4c\x81\x5b"
+            "\x81\x75"
+            "0002\x81\x76\r\n"
+            "    \x96\xbc\x91\x4f \x81\x75"
+            "efgh\x81\x76\x81\xa8\x81\x75"
+            "efgx\x81\x76\r\n"
+            "    \x8b\xe0\x8a\x7a \x81\x75"
+            "200\x81\x76\x81\xa8\x81\x75"
+            "201\x81\x76\r\n");
+  EXPECT_EQ(RunBatchExe({"-q", "--list", "columns", a, b}).exit_code, 2);
+}
+
+}  // namespace
+}  // namespace vesmer

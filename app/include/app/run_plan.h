@@ -69,6 +69,8 @@ struct RunRequest {
   // and whether blanks at the end of records and keys are compared when the two differ.
   std::array<RecordFormat, 2> formats;
   bool keep_padding = false;
+  // The result list names differing fields (decoded records always do).
+  bool field_list = false;
   // A settings file the request came from: a file the run reads.
   std::optional<std::string> settings_file;
   // Files the front end writes once the run has ended (a report): checked with the run's own.

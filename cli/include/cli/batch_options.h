@@ -37,6 +37,8 @@ struct BatchOptions {
   std::optional<std::string> format, source_format, destination_format;
   std::array<RecordFormat, 2> formats;
   bool keep_padding = false;
+  // --list fields: the result list names each differing field instead of marking columns.
+  std::optional<std::string> list;
 };
 
 // Parses the arguments. Returns "" when they parse, otherwise a Japanese message for the user.
