@@ -20,9 +20,10 @@ class CsvCoding final : public RecordCoding {
                                                        std::size_t expected_fields,
                                                        std::string& message);
   [[nodiscard]] std::unique_ptr<RecordDecoder> NewDecoder() const override;
-  // Fields are compared by their texts whatever their code page: only the field structure
-  // must agree, which the comparison checks.
-  [[nodiscard]] std::string Name() const override { return "csv," + code_page_; }
+  // One name for one delimiter and code page: equal bytes are then equal fields.
+  [[nodiscard]] std::string Name() const override {
+    return "csv," + std::string(1, format_.delimiter) + "," + code_page_;
+  }
 
  private:
   CsvCoding(const RecordFormat& format, std::string code_page, std::size_t expected_fields)
