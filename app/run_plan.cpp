@@ -118,6 +118,42 @@ bool RunPlan::PrepareCsv(RunRequest& r, std::string& problem) {
   return true;
 }
 
+// Records of another code page on either side, or CSV: both are decoded and compared as
+// texts. False with `problem` when they cannot be.
+bool RunPlan::PrepareCodings(RunRequest& r, std::string& problem) {
+  codings_ = {};
+  csv_names_.clear();
+  const bool csv = r.formats[0].framing == Framing::kCsv;
+  if (csv || r.field_list || r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
+      r.formats[1].code_page != RecordFormat::kDefaultCodePage) {
+    if (csv && !PrepareCsv(r, problem)) return false;
+    for (std::size_t i = 0; i < 2 && !csv; ++i) {
+      codings_[i] = CodePageCoding::Open(r.formats[i].code_page, problem);
+      if (codings_[i] == nullptr) return false;
+    }
+    // What looks at the bytes of a pair under a ruler cannot read decoded records yet.
+    const struct {
+      bool asked;
+      const char* what;
+    } byte_features[] = {{r.rules.has_value(), "--rules"},
+                         {r.statistics && (r.counted_columns != 0 || r.kept_pairs != 0),
+                          "--report と --summary-csv"},
+                         {r.compare_bytes, "--compare-bytes"}};
+    for (const auto& f : byte_features) {
+      if (f.asked) {
+        problem =
+            std::string("★") + f.what +
+            " は、テキストとして比べるレコード（cp932 でないコードページ、CSV、--list fields）には"
+            "まだ使えません";
+        return false;
+      }
+    }
+    // Counts by column are counts of bytes under a ruler: none for texts.
+    r.statistics = false;
+  }
+  return true;
+}
+
 RunPlan::RunPlan() = default;
 RunPlan::~RunPlan() = default;
 
@@ -149,38 +185,7 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
     layout_ = std::move(layout);
   }
   if (std::optional<PlanRefusal> refusal = CheckFormats(r, layout())) return refusal;
-  // Records of another code page on either side, or CSV: both are decoded and compared as
-  // texts.
-  codings_ = {};
-  csv_names_.clear();
-  const bool csv = r.formats[0].framing == Framing::kCsv;
-  if (csv || r.field_list || r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
-      r.formats[1].code_page != RecordFormat::kDefaultCodePage) {
-    if (csv && !PrepareCsv(r, problem)) return refused();
-    for (std::size_t i = 0; i < 2 && !csv; ++i) {
-      codings_[i] = CodePageCoding::Open(r.formats[i].code_page, problem);
-      if (codings_[i] == nullptr) return refused();
-    }
-    // What looks at the bytes of a pair under a ruler cannot read decoded records yet.
-    const struct {
-      bool asked;
-      const char* what;
-    } byte_features[] = {{r.rules.has_value(), "--rules"},
-                         {r.statistics && (r.counted_columns != 0 || r.kept_pairs != 0),
-                          "--report と --summary-csv"},
-                         {r.compare_bytes, "--compare-bytes"}};
-    for (const auto& f : byte_features) {
-      if (f.asked) {
-        problem =
-            std::string("★") + f.what +
-            " は、テキストとして比べるレコード（cp932 でないコードページ、CSV、--list fields）には"
-            "まだ使えません";
-        return refused();
-      }
-    }
-    // Counts by column are counts of bytes under a ruler: none for texts.
-    r.statistics = false;
-  }
+  if (!PrepareCodings(r, problem)) return refused();
   if (r.rules) {
     RuleSet rules;
     if (Status s = LoadRules(*r.rules, layout(), rules, problem); !s.ok()) return refused();

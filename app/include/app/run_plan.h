@@ -119,6 +119,7 @@ class RunPlan {
   }
 
  private:
+  bool PrepareCodings(RunRequest& r, std::string& problem);
   bool PrepareCsv(RunRequest& r, std::string& problem);
 
   RunRequest request_;
