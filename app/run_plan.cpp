@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/result_names.h"
+#include "formats/code_page.h"
 #include "list_sinks.h"
 #include "platform/cp932.h"
 
@@ -28,6 +29,14 @@ RunRequest RunRequestFromSettings(const SettingsStore& values) {
 
 namespace {
 
+// Whether the code page writes line ends, quotes and the usual delimiters as ASCII does.
+bool KeepsAsciiControls(CodePage& code_page) {
+  static constexpr std::string_view kBytes = "\n\r\",;|\t";
+  DecodedText text;
+  if (code_page.Decode(kBytes, text) != 0) return false;
+  return text.text() == u"\n\r\",;|\t";
+}
+
 // Why the inputs' formats cannot run as asked, if they cannot.
 std::optional<PlanRefusal> CheckFormats(const RunRequest& r, const Layout* layout) {
   for (std::size_t i = 0; i < 2; ++i) {
@@ -38,6 +47,17 @@ std::optional<PlanRefusal> CheckFormats(const RunRequest& r, const Layout* layou
     }
     if (format.framing == Framing::kCsv && r.layout) {
       return PlanRefusal{"★CSV の入力には、まだ --layout を使えません（見出しが項目の名前です）"};
+    }
+    if (format.framing == Framing::kLf || format.framing == Framing::kCsv) {
+      // These framings find LF, quotes and delimiters as ASCII bytes: an EBCDIC file holds them
+      // as other bytes, and its records would be cut in the wrong places.
+      std::string message;
+      const std::unique_ptr<CodePage> code_page = CodePage::Open(format.code_page, message);
+      if (code_page != nullptr && !KeepsAsciiControls(*code_page)) {
+        return PlanRefusal{"★" + side + "のコードページ「" + format.code_page + "」では、" +
+                           (format.framing == Framing::kLf ? "lf" : "csv") +
+                           " の区切りを読めません（fixed=N か rdw を指定してください）"};
+      }
     }
     if (r.utf8[i] && !format.IsDefault()) {
       return PlanRefusal{"★" + side + "の UTF-8 からの変換は、形式を指定した入力にはできません"};

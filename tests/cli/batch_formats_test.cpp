@@ -375,6 +375,9 @@ TEST_F(BatchCodePageTest, WhatCannotReadTextsIsRefused) {
       {{"--source-format", "fixed=20,ibm-930", "--rules", Path("rules.csv")}, "--rules は"},
       {{"--source-format", "fixed=20,ibm-930", "--report", Path("r.html")}, "--report と"},
       {{"--source-format", "fixed=20,ibm-930", "--compare-bytes"}, "--compare-bytes は"},
+      // EBCDIC writes LF, quotes and commas as other bytes: such records cannot be cut so.
+      {{"--source-format", "lf,ibm-930"}, "lf の区切りを読めません"},
+      {{"--format", "csv,ibm-939"}, "csv の区切りを読めません"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
