@@ -141,10 +141,25 @@ std::u16string_view Record::FullComparisonText() const {
   if (!text_prepared_) {
     text_prepared_ = true;
     const DecodedRecord& t = text_;
-    comparison_text_.clear();
-    comparison_fields_.clear();
     const bool omit = job_->UseOmit;
     const bool fields = t.fields != 0;
+    // Most records have nothing to blank or widen: their comparison text is the decoded text
+    // itself, its padding aside, and is not copied unit by unit.
+    if (!omit && !fields &&
+        !(job_->SpaceCompare && t.text.find(u'\u3000') != std::u16string_view::npos)) {
+      std::u16string_view text = t.text;
+      if (job_->TrimPadding) {
+        while (!text.empty() && (text.back() == u' ' || text.back() == u'\u3000')) {
+          text.remove_suffix(1);
+        }
+      }
+      comparison_view_ = text;
+      comparison_fields_.clear();
+      text_aligned_length_ = text.size();
+      return comparison_view_;
+    }
+    comparison_text_.clear();
+    comparison_fields_.clear();
     // Blanks at the end of the record, or of each field of a record of fields (trimmed when the
     // next begins, so that the fields before the last are trimmed already).
     const auto trim = [&] {
@@ -165,9 +180,10 @@ std::u16string_view Record::FullComparisonText() const {
       if (fields) comparison_fields_.insert(comparison_fields_.end(), two ? 2 : 1, t.offsets[i]);
     }
     trim();
+    comparison_view_ = comparison_text_;
     text_aligned_length_ = comparison_text_.size();
   }
-  return comparison_text_;
+  return comparison_view_;
 }
 
 std::u16string_view Record::ComparisonText() const {
@@ -388,6 +404,12 @@ bool SameBytes(std::string_view a, std::string_view b) {
   return n == 0 || std::memcmp(p, q, n) == 0;
 }
 
+// a == b for texts, as memory: the library compares char16_t strings unit by unit.
+bool SameUnits(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
+
 }  // namespace
 
 TextMatch MatchComparisonTexts(Record& source, Record& destination) {
@@ -408,13 +430,13 @@ TextMatch MatchComparisonTexts(Record& source, Record& destination) {
         return n;
       };
       const bool equal = compared(a.fields) == compared(b.fields) &&
-                         source.FullComparisonText() == destination.FullComparisonText() &&
+                         SameUnits(source.FullComparisonText(), destination.FullComparisonText()) &&
                          source.ComparisonFields() == destination.ComparisonFields();
       return equal ? TextMatch::kEqual : TextMatch::kDiffers;
     }
     AlignTextLengths(source, destination);
-    return source.ComparisonText() == destination.ComparisonText() ? TextMatch::kEqual
-                                                                   : TextMatch::kDiffers;
+    return SameUnits(source.ComparisonText(), destination.ComparisonText()) ? TextMatch::kEqual
+                                                                            : TextMatch::kDiffers;
   }
   // Identical lines give identical comparison texts whatever the options.
   if (kFastPaths && SameBytes(source.raw(), destination.raw())) return TextMatch::kSameLines;

@@ -311,6 +311,18 @@ TEST_F(BatchCodePageTest, HostRecordsCompareWithShiftJisLinesByTheirText) {
             "B002 \x8d\xb2\x93\xa1\x81\x76\r\n");
 }
 
+TEST_F(BatchCodePageTest, FullWidthSpacesOfTextsEqualTwoBlanksOnlyWhenAsked) {
+  // kHostA holds 山田　太郎, a DBCS space between the names; the line has two blanks there.
+  WriteFile(Path("old.dat"), Host(kHostA, 20));
+  WriteFile(Path("new.txt"), CrLf({"A001 \x8eR\x93\x63  \x91\xbe\x98\x59"}));
+  const std::vector<std::string> args = {"-q",  "--source-format", "fixed=20,ibm-930", "-k",
+                                         "1-4", Path("old.dat"),   Path("new.txt")};
+  EXPECT_EQ(RunBatchExe(args).exit_code, 1);
+  std::vector<std::string> spaces = args;
+  spaces.insert(spaces.begin(), "-s");
+  EXPECT_EQ(RunBatchExe(spaces).exit_code, 0);
+}
+
 TEST_F(BatchCodePageTest, FieldsOfALayoutNameWhatDiffers) {
   WriteFile(Path("layout.csv"), "番号,1,4\r\n名前,6,15\r\n");
   WriteFile(Path("old.dat"), Host(kHostB, 20));
