@@ -209,23 +209,39 @@ class IcuCodePage final : public CodePage {
     const std::uint32_t* single = tables_->single.data();
     const std::uint32_t* pair = tables_->pair.data();
     std::size_t i = 0, k = 0;
+    // Nearly every entry is one unit: written with no test of the entry between one character
+    // and the next, so that where the next goes does not wait for the table. Anything else (no
+    // entry, two units, a shift, whose entries are none) is looked at apart.
     while (i < n) {
       // Single-byte characters up to SO.
       for (; i < n; ++i) {
-        if (p[i] == kShiftOut) break;
-        const std::uint32_t e = single[p[i]];  // SI's entry is none
-        if (e == kNoEntry) return false;
-        Put(e, i, u, o, k);
+        const std::uint32_t e = single[p[i]];
+        if (e > 0xFFFF) [[unlikely]] {
+          if (p[i] == kShiftOut) break;
+          if (e == kNoEntry) return false;
+          Put(e, i, u, o, k);
+          continue;
+        }
+        u[k] = static_cast<char16_t>(e);
+        o[k++] = static_cast<std::uint32_t>(i);
       }
       if (i == n) break;
       // Double-byte characters up to SI.
       for (++i;; i += 2) {
-        if (i == n) return false;
-        if (p[i] == kShiftIn) break;
-        if (i + 1 == n) return false;  // the first byte of a character cut off by the end
-        const std::uint32_t e = pair[p[i] << 8 | p[i + 1]];  // SO's row is none
-        if (e == kNoEntry) return false;
-        Put(e, i, u, o, k);
+        if (i + 1 >= n) {
+          // The record ends shifted out, or with the first byte of a character cut off.
+          if (i < n && p[i] == kShiftIn) break;
+          return false;
+        }
+        const std::uint32_t e = pair[p[i] << 8 | p[i + 1]];  // the rows of SO and SI are none
+        if (e > 0xFFFF) [[unlikely]] {
+          if (p[i] == kShiftIn) break;
+          if (e == kNoEntry) return false;
+          Put(e, i, u, o, k);
+          continue;
+        }
+        u[k] = static_cast<char16_t>(e);
+        o[k++] = static_cast<std::uint32_t>(i);
       }
       ++i;
     }
