@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """End-to-end speed and memory of vesmer-batch, each case beside a peer in the same invocation.
 
-usage: bench/run_bench.py [--records N] [--build DIR] [--work DIR] [--repeat N]
-                          [--cases key,line,all,short,utf8,report,rules,sort,same]
+usage: bench/run_bench.py [--records N] [--host-records N] [--csv-records N] [--build DIR]
+                          [--work DIR] [--repeat N]
+                          [--cases key,line,all,short,utf8,report,rules,sort,same,fixed,host,csv]
 
 Cases (all by default), on generated record files of 120 bytes (N records per file, 5 million
 by default: 600 MB each):
@@ -22,6 +23,22 @@ by default: 600 MB each):
          the key run without it;
   same   results with every shortcut off (VESMER_NO_FAST_PATHS=1) against results with them on:
          the result files must be byte for byte the same (key, line, all, short).
+The format cases read other record formats (bench/gen_host_records and bench/gen_csv_records
+write their files; --host-records records of 200 bytes a file, 3 million by default: 600 MB,
+and --csv-records CSV records, 1 million by default):
+  fixed  both inputs fixed=200,ibm-930 (SBCS fields and DBCS fields between SO and SI, EBCDIC
+         blanks to the end; 1% of the records changed, key 1-10) against the same texts as code
+         page 932 lines (198 bytes and CR LF), and fixed=200 records of code page 932 bytes
+         against those lines;
+  host   a fixed=200,ibm-930 source against the same texts as code page 932 lines (texts
+         compared, padding trimmed) against `iconv -f IBM930 -t CP932` of the source alone
+         (to /dev/null);
+  csv    --format csv,header --key-fields 1 on files of ten fields, some quoted with commas
+         inside, against `mlr --icsv --ojson join --ul --ur -j KEY` of the same files (Debian's
+         miller).
+Each format case takes medians of --repeat alternating runs and the median of the pairs'
+ratios, and runs each command once more on files of half the records: peak RSS must not
+follow the size of the input.
 Times are the best of --repeat runs (wall clock; the report case takes medians of alternating
 runs instead); peak RSS and processor time come from GNU time.
 """
@@ -72,6 +89,44 @@ def best_of(n, cmd, ok=(0, 1), **kw):
     return min(results, key=lambda r: r.wall)
 
 
+def alternate(n, commands, ok=(0, 1)):
+    """Runs each (name, command, stdout) in turn, n rounds: a drift of the machine's speed hits
+    each alike. Returns {name: [Result, ...]}."""
+    runs = {name: [] for name, _, _ in commands}
+    for _ in range(n):
+        for name, cmd, stdout in commands:
+            res = run(cmd, stdout=stdout)
+            if res.code not in ok:
+                sys.exit(f"{' '.join(cmd)} exited {res.code}: {res.err}")
+            runs[name].append(res)
+    return runs
+
+
+def median_of(results, attr):
+    return statistics.median(getattr(r, attr) for r in results)
+
+
+def pair_ratio(a, b):
+    """The median of a's wall time over b's, run by run."""
+    return statistics.median(x.wall / y.wall for x, y in zip(a, b))
+
+
+def medians(label, results):
+    print(f"  {label:<44} {median_of(results, 'wall'):7.2f} s wall "
+          f"{median_of(results, 'cpu'):6.2f} s cpu  peak RSS "
+          f"{max(r.rss_mib for r in results):7.1f} MiB")
+
+
+def flat(label, full, half):
+    """Peak RSS of one run on the full files and one on files of half the records."""
+    big, small = run(full), run(half)
+    for r, cmd in ((big, full), (small, half)):
+        if r.code not in (0, 1):
+            sys.exit(f"{' '.join(cmd)} exited {r.code}: {r.err}")
+    print(f"  {label:<44} peak RSS {big.rss_mib:7.1f} MiB, at half the records "
+          f"{small.rss_mib:7.1f} MiB")
+
+
 def tabbed(src, dst, key_len):
     with open(src, "rb") as f, open(dst, "wb") as out:
         for line in f:
@@ -119,8 +174,11 @@ def main():
     ap.add_argument("--build", default="build/release")
     ap.add_argument("--work", default="bench/out")
     ap.add_argument("--repeat", type=int, default=3)
-    ap.add_argument("--cases", default="key,line,all,short,utf8,report,rules,sort,same")
+    ap.add_argument("--cases",
+                    default="key,line,all,short,utf8,report,rules,sort,same,fixed,host,csv")
     ap.add_argument("--utf8-mb", type=int, default=850)
+    ap.add_argument("--host-records", type=int, default=3_000_000)
+    ap.add_argument("--csv-records", type=int, default=1_000_000)
     args = ap.parse_args()
     cases = set(args.cases.split(","))
 
@@ -129,7 +187,9 @@ def main():
     batch = os.path.join(args.build, "cli", "vesmer-batch")
     gen = os.path.join(args.build, "bench", "gen_records")
     convert = os.path.join(args.build, "bench", "utf8_convert")
-    for tool in (batch, gen, convert):
+    gen_host = os.path.join(args.build, "bench", "gen_host_records")
+    gen_csv = os.path.join(args.build, "bench", "gen_csv_records")
+    for tool in (batch, gen, convert, gen_host, gen_csv):
         if not os.access(tool, os.X_OK):
             sys.exit(f"{tool} is missing: cmake --preset release && cmake --build --preset release")
     os.makedirs(args.work, exist_ok=True)
@@ -144,9 +204,12 @@ def main():
             subprocess.run([gen, a, b, str(records), mode], check=True)
         return a, b
 
-    print(f"records per file: {args.records:,} (120 bytes); best of {n}")
-    key_a, key_b = data("key", args.records)
-    key_bytes = size("key_a.prn", "key_b.prn")
+    if cases - {"fixed", "host", "csv"}:
+        print(f"records per file: {args.records:,} (120 bytes); best of {n}")
+    key_a, key_b = w("key_a.prn"), w("key_b.prn")
+    if cases & {"key", "report", "rules", "short", "sort", "same"}:
+        key_a, key_b = data("key", args.records)
+    key_bytes = size("key_a.prn", "key_b.prn") if os.path.exists(key_b) else 0
     plain_key = None
     if cases & {"key", "report", "rules", "short", "sort"}:
         plain_key = best_of(n, [batch, "-q", "-k", "1-12", key_a, key_b])
@@ -314,6 +377,86 @@ def main():
             print(f"  {mode:<6} {'identical' if digests[0] == digests[1] else 'DIFFERENT'}")
             if digests[0] != digests[1]:
                 sys.exit(1)
+
+    def host_data(form, suffix, records):
+        a, b = w(f"host_a{suffix}.{form}"), w(f"host_b{suffix}.{form}")
+        if not os.path.exists(b):
+            subprocess.run([gen_host, form, a, b, str(records)], check=True)
+        return a, b
+
+    host_records = args.host_records
+    if cases & {"fixed", "host"}:
+        host = {form: host_data(form, "", host_records)
+                for form in ("ibm-930", "lines", "fixed-cp932")}
+        half = {form: host_data(form, "_half", host_records // 2)
+                for form in ("ibm-930", "lines", "fixed-cp932")}
+        host_bytes = 2 * 200 * host_records
+        # The same key and result files for every form: only the reading differs.
+        def host_runs(files):
+            return {
+                "ibm-930": [batch, "-q", "--format", "fixed=200,ibm-930", "-k", "1-10",
+                            *files["ibm-930"]],
+                "lines": [batch, "-q", "-k", "1-10", *files["lines"]],
+                "fixed-cp932": [batch, "-q", "--format", "fixed=200", "-k", "1-10",
+                                *files["fixed-cp932"]],
+                "host": [batch, "-q", "--source-format", "fixed=200,ibm-930", "-k", "1-10",
+                         files["ibm-930"][0], files["lines"][1]],
+            }
+        full_runs, half_runs = host_runs(host), host_runs(half)
+
+    if "fixed" in cases:
+        runs = alternate(n, [(name, full_runs[name], subprocess.DEVNULL)
+                             for name in ("ibm-930", "lines", "fixed-cp932")])
+        print(f"fixed-length records ({host_records:,} of 200 bytes a file, "
+              f"{host_bytes / 1e6:.0f} MB; medians of {n} alternating runs)")
+        medians("--format fixed=200,ibm-930 -k 1-10", runs["ibm-930"])
+        medians("lines,cp932 of the same texts -k 1-10", runs["lines"])
+        medians("--format fixed=200 (cp932 bytes) -k 1-10", runs["fixed-cp932"])
+        print(f"  ratio: ibm-930 takes {pair_ratio(runs['ibm-930'], runs['lines']):.2f}x the time "
+              f"of the lines (at most 1.3); fixed cp932 "
+              f"{pair_ratio(runs['fixed-cp932'], runs['lines']):.2f}x")
+        for name in ("ibm-930", "lines", "fixed-cp932"):
+            flat(name, full_runs[name], half_runs[name])
+
+    if "host" in cases:
+        source = host["ibm-930"][0]
+        iconv = ["iconv", "-f", "IBM930", "-t", "CP932", source]
+        runs = alternate(n, [("host", full_runs["host"], subprocess.DEVNULL),
+                             ("iconv", iconv, subprocess.DEVNULL)], ok=(0, 1))
+        if any(r.code != 0 for r in runs["iconv"]):
+            sys.exit(f"iconv failed: {runs['iconv'][0].err}")
+        print(f"ibm-930 source against code page 932 lines ({host_bytes / 1e6:.0f} MB; "
+              f"medians of {n} alternating runs)")
+        medians("--source-format fixed=200,ibm-930 -k 1-10", runs["host"])
+        medians("iconv -f IBM930 -t CP932 (the source alone)", runs["iconv"])
+        print(f"  ratio: the run takes {pair_ratio(runs['host'], runs['iconv']):.2f}x the time "
+              "of iconv (under 1)")
+        flat("host", full_runs["host"], half_runs["host"])
+
+    if "csv" in cases:
+        if shutil.which("mlr") is None:
+            sys.exit("mlr is missing: apt-get install miller")
+        csv_records = args.csv_records
+        files = {}
+        for suffix, records in (("", csv_records), ("_half", csv_records // 2)):
+            a, b = w(f"csv_a{suffix}.csv"), w(f"csv_b{suffix}.csv")
+            if not os.path.exists(b):
+                subprocess.run([gen_csv, a, b, str(records)], check=True)
+            files[suffix] = (a, b)
+        vesmer = lambda f: [batch, "-q", "--format", "csv,header", "--key-fields", "1", *f]
+        mlr = ["mlr", "--icsv", "--ojson", "join", "--ul", "--ur", "-j", "KEY", "-f", *files[""]]
+        runs = alternate(n, [("vesmer", vesmer(files[""]), subprocess.DEVNULL),
+                             ("mlr", mlr, subprocess.DEVNULL)])
+        if any(r.code != 0 for r in runs["mlr"]):
+            sys.exit(f"mlr failed: {runs['mlr'][0].err}")
+        csv_bytes = os.path.getsize(files[""][0]) + os.path.getsize(files[""][1])
+        print(f"CSV records ({csv_records:,} of ten fields a file, {csv_bytes / 1e6:.0f} MB; "
+              f"medians of {n} alternating runs)")
+        medians("--format csv,header --key-fields 1", runs["vesmer"])
+        medians("mlr join --ul --ur -j KEY", runs["mlr"])
+        print(f"  ratio: vesmer {1 / pair_ratio(runs['vesmer'], runs['mlr']):.1f}x the speed "
+              "of mlr (at least 10)")
+        flat("csv", vesmer(files[""]), vesmer(files["_half"]))
 
 
 if __name__ == "__main__":
