@@ -95,8 +95,8 @@ class Run {
         files_(job, outputs_, extensions.framings),
         output_set_(job, outputs_, extensions.outputs),
         text_mode_(extensions.codings[0] != nullptr && extensions.codings[1] != nullptr),
-        same_coding_(text_mode_ &&
-                     extensions.codings[0]->Name() == extensions.codings[1]->Name()) {}
+        same_coding_(text_mode_ && extensions.codings[0]->Name() == extensions.codings[1]->Name()) {
+  }
 
   RunSummary Execute();
 

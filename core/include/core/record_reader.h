@@ -153,7 +153,7 @@ class Record {
   DecodedRecord text_;
   mutable bool text_prepared_ = false;
   mutable std::u16string_view comparison_view_;  // comparison_text_, or a part of text_
-  mutable std::u16string comparison_text_;        // when units are blanked, widened or counted
+  mutable std::u16string comparison_text_;       // when units are blanked, widened or counted
   mutable std::vector<std::uint32_t> comparison_fields_;  // a record of fields: each unit's
   mutable std::size_t text_aligned_length_ = 0;
 };
