@@ -10,22 +10,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/bench_rng.h"
+
 namespace {
 
-class Rng {
- public:
-  explicit Rng(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
-  std::uint32_t Next() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 7;
-    state_ ^= state_ << 17;
-    return static_cast<std::uint32_t>(state_ >> 16);
-  }
-  std::uint32_t Below(std::uint32_t n) { return Next() % n; }
-
- private:
-  std::uint64_t state_;
-};
+using vesmer::bench::Rng;
 
 // Kanji of the first JIS level (lead 0x89-0x96, trail 0x9F-0xFC: never a comma or a quote).
 void AppendKanji(std::string& out, Rng& rng, std::uint32_t count) {

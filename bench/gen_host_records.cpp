@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_rng.h"
 #include "formats/code_page.h"
 #include "platform/cp932.h"
 
@@ -26,20 +27,7 @@ constexpr std::size_t kRecordBytes = 200;
 constexpr char kShiftOut = '\x0E';
 constexpr char kShiftIn = '\x0F';
 
-class Rng {
- public:
-  explicit Rng(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
-  std::uint32_t Next() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 7;
-    state_ ^= state_ << 17;
-    return static_cast<std::uint32_t>(state_ >> 16);
-  }
-  std::uint32_t Below(std::uint32_t n) { return Next() % n; }
-
- private:
-  std::uint64_t state_;
-};
+using vesmer::bench::Rng;
 
 // A character in both code pages.
 struct Char {

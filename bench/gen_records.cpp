@@ -13,22 +13,11 @@
 #include <cstring>
 #include <string>
 
+#include "bench/bench_rng.h"
+
 namespace {
 
-class Rng {
- public:
-  explicit Rng(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
-  std::uint32_t Next() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 7;
-    state_ ^= state_ << 17;
-    return static_cast<std::uint32_t>(state_ >> 16);
-  }
-  std::uint32_t Below(std::uint32_t n) { return Next() % n; }
-
- private:
-  std::uint64_t state_;
-};
+using vesmer::bench::Rng;
 
 // Kanji from the first level of JIS X 0208 (lead 0x88-0x97, trail 0x9F-0xFC).
 void AppendKanji(std::string& out, Rng& rng, int count) {
