@@ -217,6 +217,9 @@ Status Run::SetUp() {
   }
   if (text_mode_) {
     for (const Side s : kSides) side(s).DecodeWith(extensions_.codings[Index(s)]->NewDecoder());
+    // Of one code page, the same bytes are the same text: a destination record that is its
+    // source's is not worked out again.
+    if (same_coding_) side(Side::kDestination).TwinOf(&side(Side::kSource));
   }
   for (InputSide& input : sides_) {
     input.ClearKeys();

@@ -135,12 +135,13 @@ void Record::Reset(std::string_view raw, std::int64_t line_number, const KeyText
   prepared_ = false;
   raw_prepared_ = false;
   text_prepared_ = false;
+  text_ready_ = false;
 }
 
 std::u16string_view Record::FullComparisonText() const {
   if (!text_prepared_) {
     text_prepared_ = true;
-    const DecodedRecord& t = text_;
+    const DecodedRecord& t = Text();
     const bool omit = job_->UseOmit;
     const bool fields = t.fields != 0;
     // Most records have nothing to blank or widen: their comparison text is the decoded text
@@ -304,15 +305,36 @@ std::string_view Record::FullRawComparisonBytes() const {
                                             std::int64_t number, bool& out_of_order) {
   side.has_record = true;
   ++side.lines_read;
+  const bool first = number == 1;
+  // Decoded records: only what is needed now is decoded. One the same bytes as its twin's record
+  // is known already; one known to be characters only waits until its text is asked for, and
+  // its key is decoded from the bytes that hold it.
+  const Record* twin = nullptr;
+  DecodedRecord text;
+  bool text_ready = false, known_clean = false;
   if (side.decoder_ != nullptr) {
-    side.SetText(side.decoder_->Decode(line, number == 1));
-    if (side.text().undecodable != 0) ++side.undecodable_records;
-    if (side.text().short_record) ++side.short_records;
+    if (side.twin_ != nullptr && side.twin_->has_record && side.twin_->record_.known_clean_ &&
+        (side.twin_->record_.line_number_ == 1) == first && side.twin_->record_.raw_ == line) {
+      twin = &side.twin_->record_;
+      known_clean = true;
+    } else if (side.decoder_->KnownClean(line, first)) {
+      known_clean = true;
+    } else {
+      text = side.decoder_->Decode(line, first);
+      text_ready = true;
+      if (text.undecodable != 0) ++side.undecodable_records;
+      if (text.short_record) ++side.short_records;
+    }
   }
   if (side.record_.job().UseKey) {
     KeyText& key = side.keys_[1 - side.current_key_];
-    if (side.decoder_ != nullptr) {
-      side.key_builder_.BuildFromText(side.text(), key);
+    if (twin != nullptr) {
+      key.AssignFrom(twin->key_text());
+    } else if (text_ready) {
+      side.key_builder_.BuildFromText(text, key);
+    } else if (side.decoder_ != nullptr) {
+      side.key_builder_.BuildFromText(
+          side.decoder_->DecodePrefix(line, first, side.key_builder_.last_column()), key);
     } else {
       side.key_builder_.Build(line, key, side.key_scratch_);
     }
@@ -325,6 +347,12 @@ std::string_view Record::FullRawComparisonBytes() const {
     side.current_key_ = 1 - side.current_key_;
   }
   side.Hold(line, number);
+  if (side.decoder_ != nullptr) {
+    Record& record = side.record_;
+    record.text_ = text;
+    record.text_ready_ = text_ready;
+    record.known_clean_ = known_clean;
+  }
 }
 
 void ReadRecord(InputSide& side, bool& out_of_order) {

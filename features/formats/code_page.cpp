@@ -39,6 +39,22 @@ std::size_t CodePage::Decode(std::string_view record, DecodedText& out) {
   return DecodeRecord(record.substr(0, kMaxDecodedRecordBytes), out) + 1;
 }
 
+void CodePage::DecodePrefix(std::string_view record, std::size_t bytes, DecodedText& out) {
+  record = record.substr(0, std::min(record.size(), kMaxDecodedRecordBytes));
+  if (bytes >= record.size()) {
+    (void)DecodeRecord(record, out);
+  } else {
+    DecodeRecordPrefix(record, bytes, out);
+  }
+}
+
+void CodePage::DecodeRecordPrefix(std::string_view record, std::size_t bytes, DecodedText& out) {
+  // No code page here takes more than four bytes for a character, nor for an escape sequence
+  // that changes how the next ones read.
+  constexpr std::size_t kLongestSequence = 4;
+  (void)DecodeRecord(record.substr(0, std::min(record.size(), bytes + kLongestSequence)), out);
+}
+
 std::string_view CodePage::WithoutByteOrderMark(std::string_view first_record) const {
   if (name_ == "utf-8" && first_record.starts_with("\xEF\xBB\xBF")) {
     first_record.remove_prefix(3);
@@ -124,6 +140,33 @@ class Cp932CodePage final : public CodePage {
     SetSize(out, k);
     return bad;
   }
+
+  // The walk of DecodeRecord, with nothing written: any sequence it would escape says no.
+  bool IsKnownClean(std::string_view record) override {
+    const Tables& t = GetTables();
+    const auto* p = reinterpret_cast<const std::uint8_t*>(record.data());
+    const std::size_t n = record.size();
+    std::size_t i = 0;
+    while (i < n) {
+      if (i + 8 <= n) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, sizeof word);
+        if ((word & code_page_internal::kHighBits) == 0) {
+          i += 8;
+          continue;
+        }
+      }
+      const std::uint8_t row = t.lead_row[p[i]];
+      if (row == 0) {
+        ++i;
+      } else if (i + 1 < n && p[i + 1] != 0 && t.pair[row * 256u + p[i + 1]] != 0) {
+        i += 2;
+      } else {
+        return false;
+      }
+    }
+    return true;
+  }
 };
 
 // UTF-8 as ICU decodes it, without ICU: a malformed sequence is its maximal valid beginning
@@ -178,6 +221,38 @@ class Utf8CodePage final : public CodePage {
     }
     SetSize(out, k);
     return bad;
+  }
+
+  // ASCII, and characters of two and three bytes well formed; anything else (four bytes, a
+  // malformed sequence) is left to a decode.
+  bool IsKnownClean(std::string_view record) override {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(record.data());
+    const std::size_t n = record.size();
+    std::size_t i = 0;
+    while (i < n) {
+      if (i + 8 <= n) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, sizeof word);
+        if ((word & code_page_internal::kHighBits) == 0) {
+          i += 8;
+          continue;
+        }
+      }
+      const std::uint8_t b0 = p[i];
+      if (b0 < 0x80) {
+        ++i;
+      } else if (b0 >= 0xC2 && b0 <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
+        i += 2;
+      } else if (b0 >= 0xE0 && b0 <= 0xEF && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 &&
+                 (p[i + 2] & 0xC0) == 0x80) {
+        const unsigned cp = ((b0 & 0x0Fu) << 12) | ((p[i + 1] & 0x3Fu) << 6);
+        if (cp < 0x800 || (cp & 0xF800) == 0xD800) return false;
+        i += 3;
+      } else {
+        return false;
+      }
+    }
+    return true;
   }
 };
 

@@ -17,9 +17,23 @@ class CodePageDecoder final : public RecordDecoder {
     return DecodedRecord{text_.text(), text_.offsets(), undecodable};
   }
 
+  bool KnownClean(std::string_view record, bool first_in_file) override {
+    if (first_in_file) record = code_page_->WithoutByteOrderMark(record);
+    return code_page_->KnownClean(record);
+  }
+
+  DecodedRecord DecodePrefix(std::string_view record, bool first_in_file,
+                             std::size_t bytes) override {
+    // Offsets, and so `bytes`, count from after a byte order mark.
+    if (first_in_file) record = code_page_->WithoutByteOrderMark(record);
+    code_page_->DecodePrefix(record, bytes, prefix_);
+    return DecodedRecord{prefix_.text(), prefix_.offsets()};
+  }
+
  private:
   std::unique_ptr<CodePage> code_page_;
   DecodedText text_;
+  DecodedText prefix_;
 };
 
 }  // namespace

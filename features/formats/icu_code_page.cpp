@@ -4,7 +4,9 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -168,6 +170,7 @@ class IcuCodePage final : public CodePage {
     if (path_ == Path::kShifted || path_ == Path::kSingleByte || path_ == Path::kTwoByte) {
       tables_ = &TablesFor(converter_.get(), opened_as, path_);
       ascii_is_itself_ = path_ == Path::kTwoByte && AsciiIsItself(converter_.get());
+      for (unsigned b = 0; b < 256; ++b) alone_[b] = tables_->single[b] != kNoEntry;
     }
     // The table probes set their own callback; from here on the record's count is the context.
     UErrorCode error = U_ZERO_ERROR;
@@ -197,12 +200,53 @@ class IcuCodePage final : public CodePage {
     return DecodeWithIcu(record, 0, out);
   }
 
-  // The record through the tables; false, with `out` undefined, at the first byte or pair they
-  // do not know and at any shift sequence out of the ordinary (SO when shifted out already, SI
-  // when not, the record ending shifted out), which leaves the record to ICU.
-  bool DecodeShifted(std::string_view record, DecodedText& out) {
+  // DecodeShifted's walk with nothing written: true exactly when it would take the record, and
+  // then nothing in it is undecodable. Single-byte characters, most of a host record, are
+  // looked at eight at a time.
+  bool IsKnownClean(std::string_view record) override {
+    if (path_ != Path::kShifted && path_ != Path::kSingleByte) return false;
     const auto* p = reinterpret_cast<const std::uint8_t*>(record.data());
     const std::size_t n = record.size();
+    const std::uint8_t* alone = alone_.data();
+    const std::uint32_t* pair = tables_->pair.data();
+    std::size_t i = 0;
+    while (i < n) {
+      while (i + 8 <= n &&
+             (alone[p[i]] & alone[p[i + 1]] & alone[p[i + 2]] & alone[p[i + 3]] & alone[p[i + 4]] &
+              alone[p[i + 5]] & alone[p[i + 6]] & alone[p[i + 7]])) {
+        i += 8;
+      }
+      while (i < n && alone[p[i]]) ++i;
+      if (i == n) break;
+      if (path_ != Path::kShifted || p[i] != kShiftOut) return false;
+      for (++i;; i += 2) {
+        if (i + 1 >= n) {
+          if (i < n && p[i] == kShiftIn) break;
+          return false;
+        }
+        if (p[i] == kShiftIn) break;
+        if (pair[p[i] << 8 | p[i + 1]] == kNoEntry) return false;  // SO's row too
+      }
+      ++i;
+    }
+    return true;
+  }
+
+  void DecodeRecordPrefix(std::string_view record, std::size_t bytes, DecodedText& out) override {
+    // Cut anywhere, a host record may end shifted out, which the tables leave to ICU: they stop
+    // at the first character after the prefix instead.
+    if (path_ == Path::kShifted && DecodeShifted(record, out, bytes)) return;
+    CodePage::DecodeRecordPrefix(record, bytes, out);
+  }
+
+  // The record through the tables; false, with `out` undefined, at the first byte or pair they
+  // do not know and at any shift sequence out of the ordinary (SO when shifted out already, SI
+  // when not, the record ending shifted out), which leaves the record to ICU. With `stop` short
+  // of the record's end, the characters that start before it (see DecodePrefix).
+  bool DecodeShifted(std::string_view record, DecodedText& out, std::size_t stop = SIZE_MAX) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(record.data());
+    const std::size_t n = record.size();
+    stop = std::min(stop, n);
     Reserve(out, 2 * n);  // a supplementary character may take two units for one byte
     char16_t* u = Units(out);
     std::uint32_t* o = Offsets(out);
@@ -214,7 +258,7 @@ class IcuCodePage final : public CodePage {
     // entry, two units, a shift, whose entries are none) is looked at apart.
     while (i < n) {
       // Single-byte characters up to SO.
-      for (; i < n; ++i) {
+      for (; i < stop; ++i) {
         const std::uint32_t e = single[p[i]];
         if (e > 0xFFFF) [[unlikely]] {
           if (p[i] == kShiftOut) break;
@@ -225,9 +269,13 @@ class IcuCodePage final : public CodePage {
         u[k] = static_cast<char16_t>(e);
         o[k++] = static_cast<std::uint32_t>(i);
       }
-      if (i == n) break;
+      if (i >= stop) break;
       // Double-byte characters up to SI.
       for (++i;; i += 2) {
+        if (i >= stop && i < n) {
+          SetSize(out, k);  // a prefix, cut shifted out
+          return true;
+        }
         if (i + 1 >= n) {
           // The record ends shifted out, or with the first byte of a character cut off.
           if (i < n && p[i] == kShiftIn) break;
@@ -368,7 +416,8 @@ class IcuCodePage final : public CodePage {
   Path path_ = Path::kIcu;
   const Tables* tables_ = nullptr;
   bool ascii_is_itself_ = false;  // every ASCII byte is that character: copied eight at a time
-  std::size_t bad_ = 0;           // the callback's count for the record being decoded
+  std::array<std::uint8_t, 256> alone_{};  // 1 for a byte that is a character on its own
+  std::size_t bad_ = 0;                    // the callback's count for the record being decoded
 };
 
 // The names this program shows for the code pages it was made for.

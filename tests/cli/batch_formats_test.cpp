@@ -375,6 +375,45 @@ TEST_F(BatchCodePageTest, BytesThatAreNoCharacterAreCountedAndNeverEqualAnother)
   EXPECT_NE(ReadFile(Path("old_5.TXT")).find("\\x85\\x40"), std::string::npos);
 }
 
+// Of one code page on both sides, records equal byte for byte are never decoded whole: their
+// keys come from the bytes that hold them (here kanji cut by the key's end), and each side still
+// counts its records that hold no character and finds its keys out of order.
+TEST_F(BatchCodePageTest, OneCodePageOnBothSidesKeepsKeysCountsAndOrderOfEqualRecords) {
+  const std::string so = "\x0E", si = "\x0F";
+  // Keys 一 一 (repeated), 二, then a record with a pair that is no character, then 山.
+  const std::string one = so + "\x45\x41" + si, two = so + "\x45\x42" + si;
+  const std::string yama = so + "\x45\x65" + si;
+  const std::string bad = Host("\xC1" + so + "\xFF\xFF" + si, 12);
+  const std::string records = Host(one + "\xC1" + so + "\x45\x42\x45\x41" + si, 12) +
+                              Host(one + "\xC2", 12) + Host(two + "\xC1", 12) +
+                              Host(two + "\xC2", 12).replace(4, 8, bad.substr(0, 8)) +
+                              Host(yama + "\xC1", 12);
+  WriteFile(Path("old.dat"), records);
+  WriteFile(Path("new.dat"), records);
+  // The key, bytes 1-3, ends inside the first pair of kanji: 一 alone.
+  const std::vector<std::string> args = {"--json", "--format",     "fixed=12,ibm-930", "-k",
+                                         "1-3",    "--duplicates", Path("dup.txt")};
+  std::vector<std::string> same = args;
+  same.insert(same.end(), {Path("old.dat"), Path("new.dat")});
+  const ProcessResult r = RunBatchExe(same);
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  json j = json::parse(r.out);
+  for (int side = 0; side < 2; ++side) {
+    EXPECT_EQ(j["inputs"][side]["undecodable_records"], 1) << side;
+    EXPECT_EQ(j["duplicates"][side]["records"], 2) << side;  // 一 and 二 twice each
+  }
+  EXPECT_EQ(j["outputs"][4]["found"], 5);
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")), records);
+
+  // The same records with 山 first: out of order on the destination's side.
+  WriteFile(Path("new.dat"), records.substr(48) + records.substr(0, 48));
+  std::vector<std::string> disordered = args;
+  disordered.insert(disordered.end(), {Path("old.dat"), Path("new.dat")});
+  const ProcessResult o = RunBatchExe(disordered);
+  EXPECT_EQ(o.exit_code, 2) << o.err << o.out;
+  EXPECT_EQ(json::parse(o.out)["outcome"], "out-of-order") << o.out;
+}
+
 TEST_F(BatchCodePageTest, WhatCannotReadTextsIsRefused) {
   WriteFile(Path("old.dat"), Host(kHostA, 20));
   WriteFile(Path("new.txt"), CrLf({"x"}));

@@ -362,6 +362,61 @@ TEST(AsciiCompatibleCodePageTest, ByteOrderMarkOnlyAtTheStartOfAUtf8File) {
   EXPECT_EQ(d.offsets, (std::vector<std::uint32_t>{0, 3, 4}));
 }
 
+// A record most runs never decode: its bytes looked at for anything undecodable, and the
+// characters of its key decoded alone. The look may only say clean where the decode finds
+// nothing, and must say it for records of plain text (else every record is decoded); a prefix
+// gives what the whole decode gives for the characters that start in it, at every cut.
+TEST(CodePageTest, TheLookAtTheBytesAndThePrefixAgreeWithTheWholeDecode) {
+  std::mt19937 random(1390);
+  const std::pair<const char*, std::vector<std::string>> pieces[] = {
+      {"ibm-930",
+       {Bytes({0xC1}), Bytes({0xF1, 0x40}), Bytes({0x0E, 0x45, 0x41, 0x45, 0x42, 0x0F}),
+        Bytes({0x81})}},
+      {"ibm-1390", {Bytes({0xC1}), Bytes({0x0E, 0x45, 0x41, 0x0F}), Bytes({0x40, 0x40})}},
+      {"utf-8", {"A", "\xE4\xB8\x80", "\xC3\xA9", "12"}},
+      {"cp932", {"A", "\x88\xEA", "\xB1", "12"}},
+      {"euc-jp", {"A", "\xB0\xEC", "\x8E\xB1"}},
+  };
+  for (const auto& [name, samples] : pieces) {
+    const auto code_page = MustOpen(name);
+    DecodedText whole, prefix;
+    int clean = 0, looked_clean = 0;
+    for (int r = 0; r < 3000; ++r) {
+      std::string record;
+      const int count = static_cast<int>(random() % 30);
+      const bool plain = r % 2 == 0;  // characters only
+      for (int i = 0; i < count; ++i) {
+        if (!plain && random() % 6 == 0) {
+          record += static_cast<char>(random());  // a stray byte, a shift out of turn
+        } else {
+          record += samples[random() % samples.size()];
+        }
+      }
+      const std::size_t bad = code_page->Decode(record, whole);
+      const bool looked = code_page->KnownClean(record);
+      ASSERT_FALSE(looked && bad != 0) << name << " " << r;
+      clean += bad == 0;
+      looked_clean += looked;
+      for (std::size_t cut = 0; cut <= record.size(); ++cut) {
+        code_page->DecodePrefix(record, cut, prefix);
+        std::u16string a, b;
+        for (std::size_t i = 0; i < whole.size() && whole.offsets()[i] < cut; ++i) {
+          a += whole.text()[i];
+        }
+        for (std::size_t i = 0; i < prefix.size() && prefix.offsets()[i] < cut; ++i) {
+          b += prefix.text()[i];
+        }
+        ASSERT_EQ(a, b) << name << " record " << r << " cut at " << cut;
+      }
+    }
+    if (std::string_view(name) != "euc-jp") {  // decoded always: the look never says clean
+      EXPECT_GT(looked_clean, clean * 9 / 10) << name;
+    } else {
+      EXPECT_EQ(looked_clean, 0);
+    }
+  }
+}
+
 // The same text in every code page compares equal once decoded.
 TEST(CodePageTest, SameTextInEveryCodePageDecodesTheSame) {
   const std::pair<const char*, std::string> records[] = {

@@ -189,6 +189,8 @@ class KeyBuilder {
     return true;
   }
   [[nodiscard]] std::size_t short_key_size() const { return first_length_; }
+  // The last column of any key range: a key is made of the bytes up to it.
+  [[nodiscard]] std::size_t last_column() const { return last_; }
 
  private:
   // Short records want their key in place: one key range that ends within the first 16 bytes

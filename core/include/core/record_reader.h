@@ -105,7 +105,14 @@ class Record {
   // Records of another code page (the run compares texts): the record decoded, valid while it
   // is the current record; empty otherwise.
   [[nodiscard]] bool decoded() const { return decoded_mode_; }
-  [[nodiscard]] const DecodedRecord& Text() const { return text_; }
+  // Decoded when first asked for: a record equal to its partner byte for byte is never asked.
+  [[nodiscard]] const DecodedRecord& Text() const {
+    if (!text_ready_) {
+      text_ = decoder_->Decode(raw_, line_number_ == 1);
+      text_ready_ = true;
+    }
+    return text_;
+  }
   // The comparison text of a decoded record: its text without the units of omitted columns,
   // full-width spaces as two spaces (SpaceCompare), without padding at its end (TrimPadding),
   // cut to the partner's length (ArrangeLength, by AlignTextLengths).
@@ -119,6 +126,7 @@ class Record {
 
  private:
   friend class InputSide;
+  friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
   friend void AlignTextLengths(Record&, Record&);
   friend void PrepareLineBytes(const Record&, const Record&);
   friend void AlignRecordLengths(Record&, Record&);
@@ -150,7 +158,10 @@ class Record {
   mutable std::string raw_comparison_store_;  // when the line is not its own line bytes
 
   bool decoded_mode_ = false;
-  DecodedRecord text_;
+  RecordDecoder* decoder_ = nullptr;  // its side's, when decoded_mode_
+  mutable DecodedRecord text_;
+  mutable bool text_ready_ = false;
+  bool known_clean_ = false;  // known to hold none without a decode
   mutable bool text_prepared_ = false;
   mutable std::u16string_view comparison_view_;  // comparison_text_, or a part of text_
   mutable std::u16string comparison_text_;       // when units are blanked, widened or counted
@@ -181,9 +192,13 @@ class InputSide {
   void DecodeWith(std::unique_ptr<RecordDecoder> decoder) {
     decoder_ = std::move(decoder);
     record_.decoded_mode_ = decoder_ != nullptr;
-    key_builder_.SetDecoder(nullptr);  // the side decodes each record once, for both
+    record_.decoder_ = decoder_.get();
+    key_builder_.SetDecoder(nullptr);  // the side decodes what a key needs itself
   }
   [[nodiscard]] bool decodes() const { return decoder_ != nullptr; }
+  // Records of one code page on both sides: a record that is byte for byte `twin`'s current
+  // one takes its key and what is known of its text instead of decoding. Null: none.
+  void TwinOf(const InputSide* twin) { twin_ = twin; }
   // Decoded records with bytes that were no character (counted once each).
   std::int64_t undecodable_records = 0;
   // Records of fields with fewer fields than they should have.
@@ -216,9 +231,6 @@ class InputSide {
                              std::int64_t);
   friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
   friend void ReadRecordsAhead(InputSide&, std::string_view, std::size_t, std::int64_t);
-  // The decoded text of the record about to be held.
-  void SetText(const DecodedRecord& text) { record_.text_ = text; }
-  [[nodiscard]] const DecodedRecord& text() const { return record_.text_; }
   // The record becomes `line`, with the current key.
   void Hold(std::string_view line, std::int64_t line_number) {
     record_.Reset(line, line_number, &keys_[current_key_]);
@@ -233,6 +245,7 @@ class InputSide {
   KeyBuilder key_builder_;
   std::string key_scratch_;
   std::unique_ptr<RecordDecoder> decoder_;
+  const InputSide* twin_ = nullptr;
 };
 
 // Reads the next record of `side` and builds its key, or marks the side exhausted

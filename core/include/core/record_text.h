@@ -34,6 +34,19 @@ class RecordDecoder {
   virtual ~RecordDecoder() = default;
   // `first_in_file`: the record opens its file, where a byte order mark is no text.
   [[nodiscard]] virtual DecodedRecord Decode(std::string_view record, bool first_in_file) = 0;
+  // True when `record` is known to be characters only (Decode would count nothing undecodable)
+  // without decoding it; false when only a decode can tell. Most records of a run are equal to
+  // their partner byte for byte and never need their text: this is all they are asked.
+  [[nodiscard]] virtual bool KnownClean(std::string_view /*record*/, bool /*first_in_file*/) {
+    return false;
+  }
+  // The characters that start in the first `bytes` bytes of `record`, as Decode gives them (the
+  // text may go on past them), in a buffer apart from Decode's: valid until the next
+  // DecodePrefix. Its counts mean nothing. Only asked of a record KnownClean took.
+  [[nodiscard]] virtual DecodedRecord DecodePrefix(std::string_view record, bool first_in_file,
+                                                   std::size_t /*bytes*/) {
+    return Decode(record, first_in_file);
+  }
 };
 
 // The code page of an input's records, for a run that compares texts.

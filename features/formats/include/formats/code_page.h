@@ -75,6 +75,17 @@ class CodePage {
   // ByteEscape(byte). Returns how many such sequences there were: 0 for a clean record.
   std::size_t Decode(std::string_view record, DecodedText& out);
 
+  // True when Decode would find every byte of `record` a character, known without decoding it
+  // (a look at its bytes through the tables); false when only a decode can tell.
+  [[nodiscard]] bool KnownClean(std::string_view record) {
+    return record.size() <= kMaxDecodedRecordBytes && IsKnownClean(record);
+  }
+
+  // Decodes into `out` the characters that start in the first `bytes` bytes of `record`, each as
+  // Decode gives it; what follows them may be missing or cut. Returns nothing: what is
+  // undecodable is Decode's to count.
+  void DecodePrefix(std::string_view record, std::size_t bytes, DecodedText& out);
+
   // The file's first record without the byte order mark (EF BB BF) a UTF-8 file may start with;
   // for other code pages, or without the mark, `first_record` itself. Only for the first record
   // of a file: elsewhere U+FEFF is text. Offsets then count from after the mark.
@@ -97,9 +108,15 @@ class CodePage {
   static void SetSize(DecodedText& out, std::size_t size) { out.size_ = size; }
   void CountRecordThroughIcu() { ++records_through_icu_; }
 
+  // DecodePrefix for `bytes` short of the record's size. This one decodes the record cut a
+  // character's longest sequence after `bytes`: a character begun before the cut is whole.
+  virtual void DecodeRecordPrefix(std::string_view record, std::size_t bytes, DecodedText& out);
+
  private:
   // Decode for a record of at most kMaxDecodedRecordBytes.
   virtual std::size_t DecodeRecord(std::string_view record, DecodedText& out) = 0;
+  // KnownClean for a record of at most kMaxDecodedRecordBytes: false unless a code page knows.
+  [[nodiscard]] virtual bool IsKnownClean(std::string_view /*record*/) { return false; }
 
   std::string name_;
   std::uint64_t records_through_icu_ = 0;
