@@ -155,8 +155,9 @@ bool NothingWritten(const RunSummary& summary) {
 // a stop request.
 class BatchObserver : public RunObserver {
  public:
-  BatchObserver(std::ostream& err, bool progress, bool sorting)
-      : err_(err), progress_(progress), sorting_(sorting) {}
+  // `formats`: the inputs' formats, when either is not CR lines of code page 932.
+  BatchObserver(std::ostream& err, bool progress, bool sorting, std::string formats)
+      : err_(err), progress_(progress), sorting_(sorting), formats_(std::move(formats)) {}
   ~BatchObserver() override { Clear(); }
 
   void OnSortProgress(std::uint64_t done, std::uint64_t total) override {
@@ -186,7 +187,8 @@ class BatchObserver : public RunObserver {
       since_ = {done, lines};
     }
     const std::chrono::duration<double> elapsed = now - step_start_;
-    err_ << "\r" << ProgressLine(step, sorting_, done, total, lines, elapsed.count(), since_)
+    err_ << "\r"
+         << ProgressLine(step, sorting_, done, total, lines, elapsed.count(), since_, formats_)
          << "\033[K" << std::flush;
     shown_ = true;
   }
@@ -194,6 +196,7 @@ class BatchObserver : public RunObserver {
   std::ostream& err_;
   bool progress_;
   bool sorting_;
+  std::string formats_;
   bool shown_ = false;
   RunStep step_ = RunStep::kSort;
   std::chrono::steady_clock::time_point step_start_;
@@ -710,7 +713,11 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
 
   Gathered g;
   g.plan = &plan;
-  BatchObserver observer(err, progress_allowed && !o.quiet && !o.json, o.sort);
+  const std::array<RecordFormat, 2>& formats = plan.request().formats;
+  BatchObserver observer(err, progress_allowed && !o.quiet && !o.json, o.sort,
+                         formats[0].IsDefault() && formats[1].IsDefault()
+                             ? std::string()
+                             : formats[0].Text() + " → " + formats[1].Text());
   g.summary = plan.Run(observer, &StopFlag());
   observer.Clear();
   RunSummary& summary = g.summary;

@@ -24,13 +24,14 @@ std::string Grouped(std::uint64_t n) {
   return digits;
 }
 
-std::string Pace(std::uint64_t done, std::int64_t lines, double elapsed, ProgressStart since) {
+std::string Pace(std::uint64_t done, std::int64_t lines, double elapsed, ProgressStart since,
+                 const char* unit) {
   if (lines >= 0) {
-    if (elapsed <= 0) return "-- 行/秒";
+    if (elapsed <= 0) return std::string("-- ") + unit;
     const double per_second =
         std::min(static_cast<double>(std::max<std::int64_t>(lines - since.lines, 0)) / elapsed,
                  kMostPerSecond);
-    return Grouped(static_cast<std::uint64_t>(per_second)) + " 行/秒";
+    return Grouped(static_cast<std::uint64_t>(per_second)) + " " + unit;
   }
   if (elapsed <= 0) return "-- MB/秒";
   char text[32];
@@ -58,24 +59,35 @@ std::string TimeLeft(std::uint64_t done, std::uint64_t total, double elapsed, Pr
 }  // namespace
 
 std::string ProgressLine(RunStep step, bool sorting, std::uint64_t done, std::uint64_t total,
-                         std::int64_t lines, double elapsed_seconds, ProgressStart since) {
+                         std::int64_t lines, double elapsed_seconds, ProgressStart since,
+                         std::string_view formats) {
   done = std::min(done, total);
-  const char* label = step == RunStep::kSort ? "整列 1/2" : (sorting ? "比較 2/2" : "比較");
+  std::string label = step == RunStep::kSort ? "整列 1/2" : (sorting ? "比較 2/2" : "比較");
   // In long double, so that no size of file overflows the product.
   const auto share = [&](std::size_t of) {
     if (total == 0) return std::size_t{0};
     return static_cast<std::size_t>(static_cast<long double>(done) * of / total);
   };
   const std::string percent = std::to_string(share(100)) + "%";
-  const std::string tail = std::string(4 - percent.size(), ' ') + percent + "  " +
-                           Pace(done, lines, elapsed_seconds, since) + "  " +
-                           TimeLeft(done, total, elapsed_seconds, since);
+  const std::string tail =
+      std::string(4 - percent.size(), ' ') + percent + "  " +
+      Pace(done, lines, elapsed_seconds, since, formats.empty() ? "行/秒" : "件/秒") + "  " +
+      TimeLeft(done, total, elapsed_seconds, since);
+  if (!formats.empty()) {
+    // The formats are ASCII (canonical words); cut to what leaves the bar its narrowest.
+    const std::size_t used = DisplayWidth(label) + DisplayWidth(tail) + 4 + kNarrowestBar + 1;
+    const std::size_t room = used < kColumns ? kColumns - used : 0;
+    if (formats.size() <= room) {
+      label += " " + std::string(formats);
+    } else if (room > 1) {
+      label += " " + std::string(formats.substr(0, room - 1)) + "…";
+    }
+  }
   const std::size_t rest = DisplayWidth(label) + DisplayWidth(tail) + 4;  // " [" and "] "
   const std::size_t bar = rest < kColumns ? std::min(kBarWidth, kColumns - rest) : 0;
-  if (bar < kNarrowestBar) return std::string(label) + " " + tail;
+  if (bar < kNarrowestBar) return label + " " + tail;
   const std::size_t filled = share(bar);
-  return std::string(label) + " [" + std::string(filled, '#') + std::string(bar - filled, ' ') +
-         "] " + tail;
+  return label + " [" + std::string(filled, '#') + std::string(bar - filled, ' ') + "] " + tail;
 }
 
 }  // namespace vesmer

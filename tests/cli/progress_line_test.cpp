@@ -67,6 +67,20 @@ TEST(ProgressLineTest, NoPaceBeforeTimeHasPassed) {
             "比較 " + Bar(0) + "   0%  -- 行/秒  残り --:--");
 }
 
+TEST(ProgressLineTest, FormatsFollowTheStepAndAreCutBeforeTheLineIsTooWide) {
+  const std::string line =
+      ProgressLine(RunStep::kCompare, false, 250, 1000, 5000, 10.0, {}, "fixed=200,ibm-930 → csv");
+  EXPECT_EQ(line.substr(0, line.find(" [")), "比較 fixed=200,ibm-930 → csv") << line;
+  EXPECT_NE(line.find("500 件/秒"), std::string::npos) << line;
+  EXPECT_LE(DisplayWidth(line), 79u) << line;
+  const std::string cut =
+      ProgressLine(RunStep::kCompare, true, 1, 1000, 123'456'789, 1e-3, {},
+                   "csv,delimiter=;,header,ibm-1399 → fixed=32760,ibm-37_P100-1995,keep");
+  EXPECT_EQ(DisplayWidth(cut), 79u) << cut;
+  EXPECT_EQ(cut.rfind("比較 2/2 csv,delimiter=;,", 0), 0u) << cut;
+  EXPECT_NE(cut.find("… ["), std::string::npos) << cut;  // the bar is still there
+}
+
 TEST(ProgressLineTest, StaysWithinEightyColumns) {
   constexpr std::uint64_t kMostBytes = std::numeric_limits<std::uint64_t>::max();
   constexpr std::int64_t kMostLines = std::numeric_limits<std::int64_t>::max();

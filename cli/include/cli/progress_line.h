@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vesmer {
 
@@ -26,8 +27,13 @@ struct ProgressStart {
 // lines. `elapsed_seconds` is the time since the step's timing began, with `since` done by
 // then. The time left assumes the rest goes at that pace, by bytes, and is rounded up to whole
 // seconds; 「--:--」 until there is a pace.
+//
+// `formats`, when not empty, names the inputs' formats ("fixed=200,ibm-930 → csv,utf-8"): shown
+// after the step, the pace then counts records (件) rather than lines. The bar gives up its
+// columns first, down to its narrowest; then the formats are cut short with "…".
 [[nodiscard]] std::string ProgressLine(RunStep step, bool sorting, std::uint64_t done,
                                        std::uint64_t total, std::int64_t lines,
-                                       double elapsed_seconds, ProgressStart since = {});
+                                       double elapsed_seconds, ProgressStart since = {},
+                                       std::string_view formats = {});
 
 }  // namespace vesmer
