@@ -220,6 +220,11 @@ Status Run::SetUp() {
     // Of one code page, the same bytes are the same text: a destination record that is its
     // source's is not worked out again.
     if (same_coding_) side(Side::kDestination).TwinOf(&side(Side::kSource));
+    const std::size_t length = framed_[0] != nullptr ? framed_[0]->fixed_length() : 0;
+    if (same_coding_ && extensions_.sort == nullptr && length != 0 && framed_[1] != nullptr &&
+        framed_[1]->fixed_length() == length) {
+      same_records_ = length;
+    }
   }
   for (InputSide& input : sides_) {
     input.ClearKeys();
@@ -252,7 +257,10 @@ void Run::NoteLineEnds(InputSide& input) {
 
 // Both sides' next records after a pair. False when Check() ends the run.
 [[gnu::always_inline]] inline bool Run::AdvanceBoth(PairVerdict verdict) {
-  if (kFastPaths && verdict == PairVerdict::kEqual && !text_mode_) return AdvanceOverSameBytes();
+  if (kFastPaths && verdict == PairVerdict::kEqual) {
+    if (!text_mode_) return AdvanceOverSameBytes();
+    if (same_records_ != 0) return AdvanceOverSameRecords();
+  }
   Advance(side(Side::kSource));
   Advance(side(Side::kDestination));
   return true;

@@ -404,6 +404,21 @@ void ReadSameRecord(InputSide& side, const InputSide& from, std::string_view lin
   side.Hold(line, side.lines_read);
 }
 
+void HoldRecordsAhead(InputSide& side, std::string_view last, std::int64_t records,
+                      const KeyText* key) {
+  side.has_record = true;
+  side.lines_read += records;
+  if (key != nullptr) {
+    side.keys_[1 - side.current_key_].AssignFrom(*key);
+    side.repeated_key = false;
+    side.has_previous_ = true;
+    side.current_key_ = 1 - side.current_key_;
+  }
+  side.Hold(last, side.lines_read);
+  side.record_.text_ready_ = false;
+  side.record_.known_clean_ = true;
+}
+
 void AlignRecordLengths(Record& source, Record& destination) {
   const std::size_t a = source.FullComparisonBytes().size();
   const std::size_t b = destination.FullComparisonBytes().size();

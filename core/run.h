@@ -46,6 +46,23 @@ class ResultFileSink {
     files_[OutputKind::kMatching].Append(lines);
     written_[OutputKind::kMatching] += count;
   }
+  // The source records of `count` equal pairs of fixed-length records, `length` bytes each, one
+  // after another as their framing writes them.
+  void PutMatchingRecords(std::string_view records, std::int64_t count, std::size_t length) {
+    constexpr OutputKind kind = OutputKind::kMatching;
+    if (!job_.OutputSelected[kind]) return;
+    OutputFile& file = files_[kind];
+    const std::uint64_t start = file.bytes_appended();
+    file.Append(records);
+    std::deque<std::uint64_t>& ends = pending_ends_[kind];
+    while (!ends.empty() && ends.front() <= file.bytes_reached()) ends.pop_front();
+    for (std::int64_t i = 1; i <= count; ++i) {
+      const std::uint64_t end = start + static_cast<std::uint64_t>(i) * length;
+      if (end > file.bytes_reached()) ends.push_back(end);
+    }
+    framed_[kind] = true;
+    written_[kind] += count;
+  }
 
   [[nodiscard]] std::int64_t written(OutputKind kind) const { return written_[kind]; }
   // Of those, the records that reached the file: all but the ones a failed write lost.
@@ -112,6 +129,7 @@ class Run {
   [[gnu::always_inline]] void NoteRepeatedKey(InputSide& side);
   [[gnu::always_inline]] [[nodiscard]] bool AdvanceBoth(PairVerdict verdict);
   [[nodiscard]] bool AdvanceOverSameBytes();
+  [[nodiscard]] bool AdvanceOverSameRecords();
   PairVerdict Pair();
   // Pair() for decoded records.
   PairVerdict PairTexts();
@@ -158,6 +176,9 @@ class Run {
   std::array<bool, 2> changed_{};
   const bool text_mode_;    // records are decoded: keys and comparisons are of texts
   const bool same_coding_;  // both of one code page: equal bytes are equal texts
+  // Both fixed-length records of this length, of one code page, read from their files: the
+  // same-records path. 0: none.
+  std::size_t same_records_ = 0;
   bool set_up_ = false;
   std::int64_t expected_ = 0;
   std::int64_t same_text_other_bytes_ = 0;

@@ -1,5 +1,6 @@
 // The same-bytes path of the match loop: while both inputs go on with the same bytes, lines are
 // taken from the source alone and written as one block.
+#include <array>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -188,6 +189,58 @@ bool Run::AdvanceOverSameBytes() {
   make_source();
   catch_up();
   write_matching();
+  Advance(src);
+  Advance(dst);
+  return true;
+}
+
+// The same-bytes path of fixed-length records of one code page on both sides, after an equal
+// pair. While both files go on with the same bytes, the records there are equal pairs: none is
+// decoded, only looked at for bytes that are no character (such a record is counted, so it goes
+// the records' own way), and the source's keys decoded from the bytes that hold them, to see
+// that they go up. The destination takes its records and keys from the source, and the
+// matching records go to their file as one block.
+bool Run::AdvanceOverSameRecords() {
+  InputSide& src = side(Side::kSource);
+  InputSide& dst = side(Side::kDestination);
+  const std::size_t length = same_records_;
+  const std::string_view a = framed_[0]->Ahead();
+  const std::string_view b = framed_[1]->Ahead();
+  std::size_t end = 0;
+  if (!a.empty() && !b.empty() && equal_sinks_.empty() &&
+      src.record().raw() == dst.record().raw()) {
+    end = CommonPrefixLength(a, b) / length * length;
+  }
+  RecordDecoder& decoder = *src.decoder();
+  const KeyBuilder& keys = src.key_builder();
+  std::array<KeyText, 2> built;
+  const KeyText* last_key = &src.record().key_text();
+  std::size_t done = 0;
+  std::int64_t taken = 0;
+  while (done < end && until_check_ > 1 && !(list_ && list_->stop_requested())) {
+    const std::string_view record = a.substr(done, length);
+    if (!decoder.KnownClean(record, false)) break;
+    if (job_.UseKey) {
+      KeyText& key = built[static_cast<std::size_t>(taken & 1)];
+      keys.BuildFromText(decoder.DecodePrefix(record, false, keys.last_column()), key);
+      // A repeated key, or one that falls: the records' own path says what it is.
+      if (key.empty() || Compare(*last_key, key) >= 0) break;
+      last_key = &key;
+    }
+    done += length;
+    ++taken;
+    --until_check_;
+  }
+  if (taken > 0) {
+    found_[OutputKind::kMatching] += taken;
+    files_.PutMatchingRecords(a.substr(0, done), taken, length);
+    framed_[0]->Skip(taken);
+    framed_[1]->Skip(taken);
+    HoldRecordsAhead(src, a.substr(done - length, length), taken, job_.UseKey ? last_key : nullptr);
+    HoldRecordsAhead(dst, b.substr(done - length, length), taken, job_.UseKey ? last_key : nullptr);
+    NoteRepeatedKey(src);
+    NoteRepeatedKey(dst);
+  }
   Advance(src);
   Advance(dst);
   return true;

@@ -27,6 +27,12 @@ class FramedFile final : public FramedSource {
   [[nodiscard]] std::uint64_t size() const override { return records_.size(); }
   [[nodiscard]] FileId id() const override { return records_.id(); }
   void Close() override { records_.Close(); }
+  [[nodiscard]] std::size_t fixed_length() const override {
+    const RecordFormat& format = records_.format();
+    return format.framing == Framing::kFixed ? format.record_length : 0;
+  }
+  [[nodiscard]] std::string_view Ahead() const override { return records_.Ahead(); }
+  void Skip(std::int64_t records) override { records_.Skip(records); }
 
  private:
   const std::size_t column_offset_;

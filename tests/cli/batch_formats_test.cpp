@@ -414,6 +414,63 @@ TEST_F(BatchCodePageTest, OneCodePageOnBothSidesKeepsKeysCountsAndOrderOfEqualRe
   EXPECT_EQ(json::parse(o.out)["outcome"], "out-of-order") << o.out;
 }
 
+// Long stretches of the same fixed-length records on both sides, over many read chunks (7 bytes
+// a record never fits a chunk whole): each record goes where the records' own path sends it,
+// repeated and falling keys inside a stretch are found, and the counts stay right.
+TEST_F(BatchCodePageTest, StretchesOfTheSameFixedRecordsGoWhereEachRecordGoes) {
+  constexpr int kRecords = 600'000;
+  const auto record = [](int key, char payload) {
+    std::string r;
+    for (int d = 100'000; d >= 1; d /= 10) r += static_cast<char>(0xF0 + key / d % 10);
+    return r + payload;  // EBCDIC digits, then one byte
+  };
+  std::string old_file, new_file, matching, changed_old, changed_new, lone_old;
+  for (int i = 0; i < kRecords; ++i) {
+    // A key repeated at 250,000 on both sides.
+    const std::string r = record(i == 250'000 ? i - 1 : i, '\xC1');
+    old_file += r;
+    if (i == 300'000) {
+      lone_old += r;  // the destination lacks it
+      continue;
+    }
+    if (i == 200'000 || i == 450'001) {
+      const std::string other = record(i, '\xC2');
+      new_file += other;
+      changed_old += r;
+      changed_new += other;
+      continue;
+    }
+    new_file += r;
+    matching += r;
+  }
+  WriteFile(Path("old.dat"), old_file);
+  WriteFile(Path("new.dat"), new_file);
+  const ProcessResult r = RunBatchExe(
+      {"--json", "--format", "fixed=7,ibm-930", "-k", "1-6", Path("old.dat"), Path("new.dat")});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["outputs"][4]["found"], kRecords - 3);
+  EXPECT_EQ(j["outputs"][4]["count"], kRecords - 3);
+  EXPECT_EQ(j["outputs"][2]["found"], 2);
+  EXPECT_EQ(j["duplicates"][0]["records"], 1);
+  EXPECT_EQ(j["duplicates"][1]["records"], 1);
+  EXPECT_EQ(j["inputs"][1]["lines"], kRecords - 1);
+  EXPECT_TRUE(ReadFile(Path("old_4.TXT")) == matching);
+  EXPECT_EQ(ReadFile(Path("old_0.TXT")), lone_old);
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), changed_old);
+  EXPECT_EQ(ReadFile(Path("old_3.TXT")), changed_new);
+
+  // Two records swapped deep in a stretch, on both sides: the keys fall there.
+  std::string swapped = old_file;
+  for (int b = 0; b < 7; ++b) std::swap(swapped[400'000 * 7 + b], swapped[400'001 * 7 + b]);
+  WriteFile(Path("old.dat"), swapped);
+  WriteFile(Path("new.dat"), swapped);
+  const ProcessResult o = RunBatchExe(
+      {"--json", "--format", "fixed=7,ibm-930", "-k", "1-6", Path("old.dat"), Path("new.dat")});
+  EXPECT_EQ(o.exit_code, 2) << o.err << o.out;
+  EXPECT_EQ(json::parse(o.out)["outcome"], "out-of-order") << o.out;
+}
+
 TEST_F(BatchCodePageTest, WhatCannotReadTextsIsRefused) {
   WriteFile(Path("old.dat"), Host(kHostA, 20));
   WriteFile(Path("new.txt"), CrLf({"x"}));

@@ -19,6 +19,16 @@ class FramedSource : public LineSource {
   [[nodiscard]] virtual FileId id() const = 0;
   // Stops reading and closes the file; what was read ahead is dropped.
   virtual void Close() = 0;
+
+  // Records of one length and no more (fixed-length records, nothing added or cut when they are
+  // handed out): that length, else 0. Such a source lets its reader look at the records ahead
+  // and move past them without having them handed out (the same-records path).
+  [[nodiscard]] virtual std::size_t fixed_length() const { return 0; }
+  // The bytes after the record handed out last that are read already: the next records one
+  // after another, the last of them maybe cut. Valid until the next call of Next().
+  [[nodiscard]] virtual std::string_view Ahead() const { return {}; }
+  // Moves past the first `records` whole records of Ahead() as that many Next() calls would.
+  virtual void Skip(std::int64_t /*records*/) {}
 };
 
 class RecordFraming {

@@ -127,6 +127,7 @@ class Record {
  private:
   friend class InputSide;
   friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
+  friend void HoldRecordsAhead(InputSide&, std::string_view, std::int64_t, const KeyText*);
   friend void AlignTextLengths(Record&, Record&);
   friend void PrepareLineBytes(const Record&, const Record&);
   friend void AlignRecordLengths(Record&, Record&);
@@ -196,6 +197,7 @@ class InputSide {
     key_builder_.SetDecoder(nullptr);  // the side decodes what a key needs itself
   }
   [[nodiscard]] bool decodes() const { return decoder_ != nullptr; }
+  [[nodiscard]] RecordDecoder* decoder() const { return decoder_.get(); }
   // Records of one code page on both sides: a record that is byte for byte `twin`'s current
   // one takes its key and what is known of its text instead of decoding. Null: none.
   void TwinOf(const InputSide* twin) { twin_ = twin; }
@@ -231,6 +233,7 @@ class InputSide {
                              std::int64_t);
   friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
   friend void ReadRecordsAhead(InputSide&, std::string_view, std::size_t, std::int64_t);
+  friend void HoldRecordsAhead(InputSide&, std::string_view, std::int64_t, const KeyText*);
   // The record becomes `line`, with the current key.
   void Hold(std::string_view line, std::int64_t line_number) {
     record_.Reset(line, line_number, &keys_[current_key_]);
@@ -273,6 +276,13 @@ void ReadRecordsAhead(InputSide& side, std::string_view line, std::size_t bytes,
 // are `from`'s, not worked out again.
 void ReadSameRecord(InputSide& side, const InputSide& from, std::string_view line,
                     std::size_t bytes, std::int64_t records);
+
+// Takes `records` records of `side` at once, decoded records that its source has been moved past
+// already (FramedSource::Skip): records of characters only (KnownClean), whose keys went up each
+// over the one before. The record becomes `last`, the last of them, with `key` (key mode) as its
+// key; its text is decoded when asked for.
+void HoldRecordsAhead(InputSide& side, std::string_view last, std::int64_t records,
+                      const KeyText* key);
 
 // Makes the line bytes of two records at once (a pair that differs), their common beginning
 // checked once; nothing when either has them already.

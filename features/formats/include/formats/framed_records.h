@@ -74,6 +74,21 @@ class FramedRecords final : public LineSource {
   // False at the end of the file, on a read error or on input that does not fit the framing
   // (then status()); and from then on.
   [[nodiscard]] bool Next(std::string_view& record, std::int64_t& record_number) override;
+  // Fixed-length records: the bytes after the record handed out last that the chunk at hand
+  // holds, the next records one after another (the last of them may be cut). Empty for other
+  // framings, before the first record and after a failure.
+  [[nodiscard]] std::string_view Ahead() const {
+    if (format_.framing != Framing::kFixed || number_ == 0 || !status_.ok()) return {};
+    return chunk_;
+  }
+  // Moves past the first `records` whole records of Ahead(), numbering them as Next() would.
+  void Skip(std::int64_t records) {
+    const std::size_t bytes = static_cast<std::size_t>(records) * format_.record_length;
+    chunk_.remove_prefix(bytes);
+    consumed_ += bytes;
+    number_ += records;
+  }
+
   // The header of a csv format with `header`, read now if Next() has not read it yet; valid
   // until the file is closed. False when the format has no header, the file is empty, or the
   // read fails (then status()).
