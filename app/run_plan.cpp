@@ -307,7 +307,8 @@ RunSummary RunPlan::Run(RunObserver& observer, const std::atomic<bool>* interrup
   }
   if (r.expected) {
     extensions.outputs.push_back({*r.expected, &expected_file_, "許容された差異の一覧"});
-    expected_ = std::make_unique<ExpectedListSink>(expected_file_, cp932::FromUtf8(job_.Scale));
+    expected_ =
+        std::make_unique<ExpectedListSink>(expected_file_, cp932::FromUtf8(job_.Scale), job_);
     extensions.sinks.push_back(expected_.get());
   }
   if (stats_) extensions.sinks.push_back(&*stats_);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cp932.h"
 #include "platform/sha256.h"
 #include "tests/support/test_util.h"
 
@@ -419,7 +420,8 @@ class BatchHostRulesTest : public BatchCodePageTest {
 };
 
 TEST_F(BatchHostRulesTest, RulesAcceptDifferencesOfFieldsByTheirTextsAndNothingElse) {
-  std::vector<std::string> args = Args({"--rules", Path("rules.csv")});
+  std::vector<std::string> args =
+      Args({"--rules", Path("rules.csv"), "--expected", Path("expected.txt")});
   args.insert(args.begin(), "--json");
   const ProcessResult r = RunBatchExe(args);
   ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
@@ -437,6 +439,12 @@ TEST_F(BatchHostRulesTest, RulesAcceptDifferencesOfFieldsByTheirTextsAndNothingE
   const std::string list = ReadFile(Path("old_5.TXT"));
   EXPECT_EQ(list.find("K001"), std::string::npos) << list;
   EXPECT_EQ(list.find("K002"), std::string::npos) << list;
+  // The accepted pairs, listed as the field list lists pairs of texts.
+  EXPECT_EQ(ReadFile(Path("expected.txt")),
+            cp932::FromUtf8("0000001 比較元 1 比較先 1 キー「K001」\r\n"
+                            "    金額 「00100」→「00101」\r\n"
+                            "0000002 比較元 2 比較先 2 キー「K002」\r\n"
+                            "    名前 「DEF」→「XYZ」\r\n"));
 }
 
 TEST_F(BatchHostRulesTest, TheReportListsDifferingFieldsAndTheSummaryCountsThem) {
