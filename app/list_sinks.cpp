@@ -24,6 +24,12 @@ void DuplicatesSink::OnRepeatedKey(const Record& record) {
 void ExpectedListSink::OnPair(const Record& /*source*/, const Record& /*destination*/,
                               PairVerdict verdict, const PairDiff* diff) {
   if (verdict != PairVerdict::kExpected) return;
+  if (diff->decoded()) {
+    entry_.clear();
+    AppendFieldEntry(job_, *diff, entry_);
+    file_.Append(entry_);
+    return;
+  }
   (void)writer_.Write(*diff);
 }
 

@@ -21,18 +21,22 @@ class DuplicatesSink : public RecordSink {
   std::string line_;
 };
 
-// Writes each expected pair (a difference the rules accept) as a result-list entry.
+// Writes each expected pair (a difference the rules accept) as a result-list entry: of records
+// compared as texts, as the field list's entry (AppendFieldEntry).
 class ExpectedListSink : public RecordSink {
  public:
-  ExpectedListSink(OutputFile& file, std::string scale_cp932)
-      : writer_(file, std::move(scale_cp932), false, quiet_) {}
+  ExpectedListSink(OutputFile& file, std::string scale_cp932, const ComparisonJob& job)
+      : file_(file), job_(job), writer_(file, std::move(scale_cp932), false, quiet_) {}
   void OnPair(const Record& source, const Record& destination, PairVerdict verdict,
               const PairDiff* diff) override;
   [[nodiscard]] bool WantsExpectedPairs() const override { return true; }
 
  private:
+  OutputFile& file_;
+  const ComparisonJob& job_;
   RunObserver quiet_;  // shows nothing, never stops the run
   ResultListWriter writer_;
+  std::string entry_;
 };
 
 }  // namespace vesmer

@@ -94,8 +94,9 @@ bool RunPlan::PrepareCsv(RunRequest& r, std::string& problem) {
     return false;
   }
   csv_names_ = r.formats[0].header ? names[0] : names[1];
-  // Columns are the fields' numbers: a field named is the range of its number.
-  Layout columns;
+  // Columns are the fields' numbers: a field named is the range of its number, for keys,
+  // omissions and rules alike.
+  Layout& columns = csv_layout_.emplace();
   for (std::size_t f = 0; f < csv_names_.size(); ++f) {
     columns.fields.push_back(Field{csv_names_[f], static_cast<std::int32_t>(f + 1), 1, 'X', 0});
   }
@@ -143,6 +144,7 @@ bool RunPlan::PrepareCsv(RunRequest& r, std::string& problem) {
 bool RunPlan::PrepareCodings(RunRequest& r, std::string& problem) {
   codings_ = {};
   csv_names_.clear();
+  csv_layout_.reset();
   const bool csv = r.formats[0].framing == Framing::kCsv;
   if (csv || r.field_list || r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
       r.formats[1].code_page != RecordFormat::kDefaultCodePage) {
@@ -151,27 +153,24 @@ bool RunPlan::PrepareCodings(RunRequest& r, std::string& problem) {
       codings_[i] = CodePageCoding::Open(r.formats[i].code_page, problem);
       if (codings_[i] == nullptr) return false;
     }
-    // What looks at the bytes of a pair under a ruler cannot read decoded records yet.
-    const struct {
-      bool asked;
-      const char* what;
-    } byte_features[] = {{r.rules.has_value(), "--rules"},
-                         {r.statistics && (r.counted_columns != 0 || r.kept_pairs != 0),
-                          "--report と --summary-csv"},
-                         {r.compare_bytes, "--compare-bytes"}};
-    for (const auto& f : byte_features) {
-      if (f.asked) {
-        problem =
-            std::string("★") + f.what +
-            " は、テキストとして比べるレコード（cp932 でないコードページ、CSV、--list fields）には"
-            "まだ使えません";
-        return false;
-      }
+    // Texts of two code pages are other bytes for the same text, CSV fields are no bytes of
+    // their own, and a pair of one code page that differed in its bytes only would be listed
+    // with two equal texts: bytes never decide between texts.
+    if (r.compare_bytes) {
+      problem =
+          "★--compare-bytes は、テキストとして比べるレコード（cp932 でないコードページ、CSV、"
+          "--list fields）にはまだ使えません";
+      return false;
     }
-    // Counts by column are counts of bytes under a ruler: none for texts.
-    r.statistics = false;
   }
   return true;
+}
+
+const std::vector<Field>& RunPlan::fields() const {
+  static const std::vector<Field> kNone;
+  if (layout_) return layout_->fields;
+  if (csv_layout_) return csv_layout_->fields;
+  return kNone;
 }
 
 RunPlan::RunPlan() = default;
@@ -208,7 +207,9 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
   if (!PrepareCodings(r, problem)) return refused();
   if (r.rules) {
     RuleSet rules;
-    if (Status s = LoadRules(*r.rules, layout(), rules, problem); !s.ok()) return refused();
+    // A CSV file's rules name its fields by the header, or give their numbers as ranges.
+    const Layout* names = csv_layout_ ? &*csv_layout_ : layout();
+    if (Status s = LoadRules(*r.rules, names, rules, problem); !s.ok()) return refused();
     rules_ = std::move(rules);
   }
 
@@ -284,9 +285,7 @@ RunSummary RunPlan::Run(RunObserver& observer, const std::atomic<bool>* interrup
   // Statistics cost only on pairs that differ.
   if (r.statistics) {
     std::vector<FieldSpan> fields;
-    if (layout_) {
-      for (const Field& f : layout_->fields) fields.push_back(FieldSpan{f.start, f.length});
-    }
+    for (const Field& f : this->fields()) fields.push_back(FieldSpan{f.start, f.length});
     stats_.emplace(std::move(fields), r.counted_columns, r.kept_pairs);
   }
   if (rules_) {
@@ -308,7 +307,8 @@ RunSummary RunPlan::Run(RunObserver& observer, const std::atomic<bool>* interrup
   }
   if (r.expected) {
     extensions.outputs.push_back({*r.expected, &expected_file_, "許容された差異の一覧"});
-    expected_ = std::make_unique<ExpectedListSink>(expected_file_, cp932::FromUtf8(job_.Scale));
+    expected_ =
+        std::make_unique<ExpectedListSink>(expected_file_, cp932::FromUtf8(job_.Scale), job_);
     extensions.sinks.push_back(expected_.get());
   }
   if (stats_) extensions.sinks.push_back(&*stats_);

@@ -376,17 +376,21 @@ Json SummaryJson(const Gathered& g) {
     j["same_text_other_bytes"] = summary.same_text_other_bytes;
   }
   if (g.plan->stats() != nullptr) {
-    if (g.plan->layout() != nullptr) {
+    // A layout's fields, or a CSV header's (start: the field's number).
+    const std::vector<Field>& fields = g.plan->fields();
+    if (!fields.empty()) {
       j["fields"] = Json::array();
-      for (std::size_t f = 0; f < g.plan->layout()->fields.size(); ++f) {
-        const Field& field = g.plan->layout()->fields[f];
-        j["fields"].push_back(Json{{"name", field.name},
-                                   {"start", field.start},
-                                   {"length", field.length},
+      for (std::size_t f = 0; f < fields.size(); ++f) {
+        j["fields"].push_back(Json{{"name", fields[f].name},
+                                   {"start", fields[f].start},
+                                   {"length", fields[f].length},
                                    {"differing", g.plan->stats()->field_counts()[f]}});
       }
     }
-    j["differing_columns"] = g.plan->stats()->differing_columns();
+    // Texts have no columns of bytes.
+    if (!g.plan->compares_texts()) {
+      j["differing_columns"] = g.plan->stats()->differing_columns();
+    }
   }
   if (g.plan->job().UseKey) {
     j["duplicates"] = Json::array();
@@ -455,11 +459,11 @@ void PrintPlain(std::ostream& out, const Gathered& g) {
   if (g.plan->rules() != nullptr) {
     out << "規則で許容された差異  " << summary.expected_pairs << " 件\n";
   }
-  if (g.plan->stats() != nullptr && g.plan->layout() != nullptr && g.plan->stats()->pairs() != 0) {
-    for (std::size_t f = 0; f < g.plan->layout()->fields.size(); ++f) {
+  if (g.plan->stats() != nullptr && g.plan->stats()->pairs() != 0) {
+    const std::vector<Field>& fields = g.plan->fields();
+    for (std::size_t f = 0; f < fields.size(); ++f) {
       if (g.plan->stats()->field_counts()[f] == 0) continue;
-      out << "  項目 " << g.plan->layout()->fields[f].name << "  "
-          << g.plan->stats()->field_counts()[f] << " 件\n";
+      out << "  項目 " << fields[f].name << "  " << g.plan->stats()->field_counts()[f] << " 件\n";
     }
   }
 }
@@ -565,11 +569,10 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
     }
   }
   const DifferenceStats& stats = *g.plan->stats();
-  if (g.plan->layout() != nullptr) {
-    r.layout_path = g.plan->layout()->path;
-    r.fields = g.plan->layout()->fields;
-    r.field_counts = stats.field_counts();
-  }
+  if (g.plan->layout() != nullptr) r.layout_path = g.plan->layout()->path;
+  r.texts = g.plan->compares_texts();
+  r.fields = g.plan->fields();
+  r.field_counts = stats.field_counts();
   r.differing_pairs = stats.pairs();
   r.column_counts = stats.column_counts();
   r.scale = cp932::FromUtf8(job.Scale);

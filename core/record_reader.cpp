@@ -52,20 +52,6 @@ bool AnyOmitRangeInside(const RangeList& ranges, std::size_t size, bool padded) 
   return false;
 }
 
-// Whether the 0-based byte `offset` lies in an omitted range. In decoded records an omitted
-// character is left out of the text rather than blanked: the same text takes other bytes in
-// another code page, so only its characters can be compared.
-bool InOmitRange(const RangeList& ranges, std::uint32_t offset) {
-  const std::uint64_t column = std::uint64_t{offset} + 1;
-  for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
-    if (column >= static_cast<std::uint64_t>(ranges[i].Start) &&
-        column <= static_cast<std::uint64_t>(ranges[i].End)) {
-      return true;
-    }
-  }
-  return false;
-}
-
 void MaskOmitted(std::string& bytes, const RangeList& ranges, bool padded) {
   for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
     const ColumnRange& r = ranges[i];
@@ -138,15 +124,47 @@ void Record::Reset(std::string_view raw, std::int64_t line_number, const KeyText
   text_ready_ = false;
 }
 
+namespace {
+
+// Appends the comparison text of `t` to `text` unit by unit (see Record::ComparisonText),
+// and to `offsets`, when given, each unit's offset: its byte of the record, or its field (a
+// record of fields needs them, to trim each field's padding).
+void AppendComparisonText(const DecodedRecord& t, const ComparisonJob& job, std::u16string& text,
+                          std::vector<std::uint32_t>* offsets) {
+  const bool omit = job.UseOmit;
+  const bool fields = t.fields != 0;
+  // Blanks at the end of the record, or of each field of a record of fields (trimmed when the
+  // next begins, so that the fields before the last are trimmed already).
+  const auto trim = [&] {
+    if (!job.TrimPadding) return;
+    while (!text.empty() && (text.back() == u' ' || text.back() == u'\u3000')) {
+      text.pop_back();
+      if (offsets != nullptr) offsets->pop_back();
+    }
+  };
+  for (std::size_t i = 0; i < t.text.size(); ++i) {
+    if (omit && InOmitRange(job.OmitColumns, t.offsets[i])) continue;
+    if (fields && offsets != nullptr && !offsets->empty() && offsets->back() != t.offsets[i]) {
+      trim();
+    }
+    const bool two = job.SpaceCompare && t.text[i] == u'\u3000';
+    text.append(two ? std::u16string_view(u"  ") : t.text.substr(i, 1));
+    if (offsets != nullptr) offsets->insert(offsets->end(), two ? 2 : 1, t.offsets[i]);
+  }
+  trim();
+}
+
+}  // namespace
+
 std::u16string_view Record::FullComparisonText() const {
   if (!text_prepared_) {
     text_prepared_ = true;
+    offsets_ready_ = false;
     const DecodedRecord& t = Text();
-    const bool omit = job_->UseOmit;
     const bool fields = t.fields != 0;
     // Most records have nothing to blank or widen: their comparison text is the decoded text
     // itself, its padding aside, and is not copied unit by unit.
-    if (!omit && !fields &&
+    if (!job_->UseOmit && !fields &&
         !(job_->SpaceCompare && t.text.find(u'\u3000') != std::u16string_view::npos)) {
       std::u16string_view text = t.text;
       if (job_->TrimPadding) {
@@ -161,30 +179,25 @@ std::u16string_view Record::FullComparisonText() const {
     }
     comparison_text_.clear();
     comparison_fields_.clear();
-    // Blanks at the end of the record, or of each field of a record of fields (trimmed when the
-    // next begins, so that the fields before the last are trimmed already).
-    const auto trim = [&] {
-      if (!job_->TrimPadding) return;
-      while (!comparison_text_.empty() &&
-             (comparison_text_.back() == u' ' || comparison_text_.back() == u'\u3000')) {
-        comparison_text_.pop_back();
-        if (fields) comparison_fields_.pop_back();
-      }
-    };
-    for (std::size_t i = 0; i < t.text.size(); ++i) {
-      if (omit && InOmitRange(job_->OmitColumns, t.offsets[i])) continue;
-      if (fields && !comparison_fields_.empty() && comparison_fields_.back() != t.offsets[i]) {
-        trim();
-      }
-      const bool two = job_->SpaceCompare && t.text[i] == u'\u3000';
-      comparison_text_.append(two ? std::u16string_view(u"  ") : t.text.substr(i, 1));
-      if (fields) comparison_fields_.insert(comparison_fields_.end(), two ? 2 : 1, t.offsets[i]);
-    }
-    trim();
+    AppendComparisonText(t, *job_, comparison_text_, fields ? &comparison_fields_ : nullptr);
     comparison_view_ = comparison_text_;
     text_aligned_length_ = comparison_text_.size();
   }
   return comparison_view_;
+}
+
+std::span<const std::uint32_t> Record::ComparisonOffsets() const {
+  const std::u16string_view text = FullComparisonText();
+  if (text_.fields != 0) return comparison_fields_;
+  // The decoded text itself, or a part of it: its own offsets.
+  if (text.data() == text_.text.data()) return text_.offsets.first(text.size());
+  if (!offsets_ready_) {
+    offsets_ready_ = true;
+    offsets_text_.clear();
+    comparison_offsets_.clear();
+    AppendComparisonText(text_, *job_, offsets_text_, &comparison_offsets_);
+  }
+  return comparison_offsets_;
 }
 
 std::u16string_view Record::ComparisonText() const {

@@ -17,6 +17,24 @@ void AppendRangeText(const DecodedRecord& record, const RangeList& ranges, std::
   }
 }
 
+std::u16string_view FieldText(std::u16string_view text, std::span<const std::uint32_t> offsets,
+                              std::int32_t start, std::int32_t length) {
+  if (start < 1 || length < 1) return {};
+  const auto first = static_cast<std::uint32_t>(start - 1);
+  const std::uint64_t end = std::uint64_t{first} + static_cast<std::uint64_t>(length);
+  const auto b = std::lower_bound(offsets.begin(), offsets.end(), first);
+  const auto e = std::lower_bound(
+      b, offsets.end(), end, [](std::uint32_t offset, std::uint64_t to) { return offset < to; });
+  return text.substr(static_cast<std::size_t>(b - offsets.begin()),
+                     static_cast<std::size_t>(e - b));
+}
+
+std::u16string_view Unpadded(std::u16string_view text, bool trim) {
+  if (!trim) return text;
+  while (!text.empty() && (text.back() == u' ' || text.back() == u'\u3000')) text.remove_suffix(1);
+  return text;
+}
+
 void AppendKeyForm(std::u16string_view text, std::string& key) {
   for (const char16_t u : text) {
     if (u < 0x80) {

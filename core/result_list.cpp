@@ -227,27 +227,49 @@ ResultListSink::ResultListSink(const ComparisonJob& job, OutputFile& file, RunOb
       file_(file),
       writer_(file, cp932::FromUtf8(job.Scale), observer.ShowsListedPairs(), observer) {}
 
+void ForEachListedField(const ComparisonJob& job, const PairDiff& diff,
+                        const ListedFieldVisitor& each) {
+  const Record* src = diff.source();
+  const Record* dst = diff.destination();
+  const std::size_t fields =
+      std::max(src != nullptr ? src->Text().fields : 0, dst != nullptr ? dst->Text().fields : 0);
+  if (fields != 0) {
+    // Records of fields: each field that differs, named by the header or by its number; one
+    // that a record lacks is empty.
+    std::string name;
+    for (std::size_t f = 0; f < fields; ++f) {
+      const auto column = static_cast<std::int32_t>(f + 1);
+      if (job.UseOmit &&
+          std::any_of(job.OmitColumns.begin(), job.OmitColumns.end(), [&](const ColumnRange& r) {
+            return r.Start != 0 && r.Start <= column && column <= r.End;
+          })) {
+        continue;  // not compared
+      }
+      const FieldTexts texts = diff.ShownTexts(column, 1);
+      if (!texts.differ()) continue;
+      name = std::to_string(column) + "列目";
+      for (const ListedField& named : job.ListFields) {
+        if (named.start == column && !named.name.empty()) name = named.name;
+      }
+      each(name, texts.source, texts.destination);
+    }
+    return;
+  }
+  bool listed = false;
+  for (const ListedField& f : job.ListFields) {
+    const FieldTexts texts = diff.ShownTexts(f.start, f.length);
+    if (!texts.differ()) continue;
+    each(f.name, texts.source, texts.destination);
+    listed = true;
+  }
+  // No field tells the difference (none given, or it lies outside them): the whole records.
+  if (!listed) {
+    each("レコード", src != nullptr ? src->FullComparisonText() : std::u16string_view(),
+         dst != nullptr ? dst->FullComparisonText() : std::u16string_view());
+  }
+}
+
 namespace {
-
-// The text of 1-based columns [start, start + length) of a decoded record: the characters that
-// start there.
-std::u16string_view FieldText(const Record* record, std::int32_t start, std::int32_t length) {
-  if (record == nullptr || start < 1 || length < 1) return {};
-  const DecodedRecord& t = record->Text();
-  const auto first = static_cast<std::uint32_t>(start - 1);
-  const auto end = static_cast<std::uint32_t>(start - 1) + static_cast<std::uint32_t>(length);
-  const auto b = std::lower_bound(t.offsets.begin(), t.offsets.end(), first);
-  const auto e = std::lower_bound(b, t.offsets.end(), end);
-  return t.text.substr(static_cast<std::size_t>(b - t.offsets.begin()),
-                       static_cast<std::size_t>(e - b));
-}
-
-// Without blanks at its end when the job leaves padding out.
-std::u16string_view Unpadded(const ComparisonJob& job, std::u16string_view text) {
-  if (!job.TrimPadding) return text;
-  while (!text.empty() && (text.back() == u' ' || text.back() == u'\u3000')) text.remove_suffix(1);
-  return text;
-}
 
 void AppendValue(std::u16string_view text, std::string& out) {
   static const std::string open = cp932::FromUtf8("「"), close = cp932::FromUtf8("」");
@@ -271,8 +293,7 @@ void AppendFieldEntry(const ComparisonJob& job, const PairDiff& diff, std::strin
   };
   static const std::string source = cp932::FromUtf8(" 比較元 "),
                            destination = cp932::FromUtf8(" 比較先 "),
-                           key_label = cp932::FromUtf8(" キー"), arrow = cp932::FromUtf8("→"),
-                           record = cp932::FromUtf8("レコード");
+                           key_label = cp932::FromUtf8(" キー"), arrow = cp932::FromUtf8("→");
   line_of(source.c_str(), src);
   line_of(destination.c_str(), dst);
   if (job.UseKey) {
@@ -283,57 +304,16 @@ void AppendFieldEntry(const ComparisonJob& job, const PairDiff& diff, std::strin
     AppendValue(key, out);
   }
   out += "\r\n";
-  const auto field_line = [&](std::string_view name, std::u16string_view a, std::u16string_view b) {
-    out += "    ";
-    out += name;
-    out += ' ';
-    AppendValue(a, out);
-    out += arrow;
-    AppendValue(b, out);
-    out += "\r\n";
-  };
-  bool listed = false;
-  const std::size_t fields =
-      std::max(src != nullptr ? src->Text().fields : 0, dst != nullptr ? dst->Text().fields : 0);
-  if (fields != 0) {
-    // Records of fields: each field that differs, named by the header or by its number; one
-    // that a record lacks is empty.
-    for (std::size_t f = 0; f < fields; ++f) {
-      const auto column = static_cast<std::int32_t>(f + 1);
-      if (job.UseOmit &&
-          std::any_of(job.OmitColumns.begin(), job.OmitColumns.end(), [&](const ColumnRange& r) {
-            return r.Start != 0 && r.Start <= column && column <= r.End;
-          })) {
-        continue;  // not compared
-      }
-      const std::u16string_view a = Unpadded(job, FieldText(src, column, 1));
-      const std::u16string_view b = Unpadded(job, FieldText(dst, column, 1));
-      const bool missing = (src != nullptr && f >= src->Text().fields) ||
-                           (dst != nullptr && f >= dst->Text().fields);
-      if (a == b && !missing) continue;
-      std::string name = std::to_string(column) + cp932::FromUtf8("列目");
-      for (const ListedField& named : job.ListFields) {
-        if (named.start == column && !named.name.empty()) name = cp932::FromUtf8(named.name);
-      }
-      field_line(name, a, b);
-    }
-    return;
-  }
-  for (const ListedField& f : job.ListFields) {
-    const std::u16string_view a = Unpadded(job, FieldText(src, f.start, f.length));
-    const std::u16string_view b = Unpadded(job, FieldText(dst, f.start, f.length));
-    if (a == b) continue;
-    field_line(cp932::FromUtf8(f.name), a, b);
-    listed = true;
-  }
-  // No field tells the difference (none given, or it lies outside them): the whole records.
-  if (!listed) {
-    const std::u16string_view a =
-        src != nullptr ? src->FullComparisonText() : std::u16string_view();
-    const std::u16string_view b =
-        dst != nullptr ? dst->FullComparisonText() : std::u16string_view();
-    field_line(record, a, b);
-  }
+  ForEachListedField(job, diff,
+                     [&](std::string_view name, std::u16string_view a, std::u16string_view b) {
+                       out += "    ";
+                       out += cp932::FromUtf8(name);
+                       out += ' ';
+                       AppendValue(a, out);
+                       out += arrow;
+                       AppendValue(b, out);
+                       out += "\r\n";
+                     });
 }
 
 void ResultListSink::Write(const PairDiff& diff) {

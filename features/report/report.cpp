@@ -396,6 +396,8 @@ class PageData {
   void Rules(Data& page);
   Data Listing(const std::vector<KeptPair>& pairs, bool accepted);
   Data Pair(const KeptPair& pair, std::size_t index, bool accepted);
+  // A pair compared as texts, as the field list lists it.
+  Data TextPair(const KeptPair& pair, std::size_t index);
   Data Ruler();
   // Records of kinds 0 and 1 found: records without a partner.
   [[nodiscard]] std::int64_t UnmatchedFound(int side = -1) const {
@@ -417,6 +419,7 @@ Data PageData::Make() {
   Set(page, "mono", kMonoFonts);
   Set(page, "title", data_.title);
   Set(page, "has_fields", !data_.fields.empty());
+  Set(page, "texts", data_.texts);
   Set(page, "has_rules", !data_.rules_path.empty());
   Set(page, "lists_unmatched", !data_.unmatched[0].empty() || !data_.unmatched[1].empty());
   Set(page, "has_unmatched",
@@ -717,7 +720,24 @@ Data PageData::Ruler() {
   return line.End();
 }
 
+// A value of a field list: its pieces {text, differs}, the part that differs apart.
+Data ValuePieces(const std::string& value, std::size_t begin, std::size_t end) {
+  Data pieces = List();
+  begin = std::min(begin, value.size());
+  end = std::clamp(end, begin, value.size());
+  const std::size_t cuts[] = {0, begin, end, value.size()};
+  for (int i = 0; i < 3; ++i) {
+    if (cuts[i + 1] == cuts[i]) continue;
+    Data piece;
+    Set(piece, "text", value.substr(cuts[i], cuts[i + 1] - cuts[i]));
+    Set(piece, "differs", i == 1);
+    Append(pieces, std::move(piece));
+  }
+  return pieces;
+}
+
 Data PageData::Pair(const KeptPair& pair, std::size_t index, bool accepted) {
+  if (pair.texts) return TextPair(pair, index);
   const std::size_t max =
       std::max({pair.source_line.size(), pair.destination_line.size(), pair.marker.size()});
   // Each column's differing field (1 + its index among the titles), the first listed winning.
@@ -785,6 +805,40 @@ Data PageData::Pair(const KeptPair& pair, std::size_t index, bool accepted) {
     carry = carries;
   }
   Set(shown, "segments", std::move(segments));
+  Set(shown, "records", false);
+  Set(shown, "text_fields", false);
+  return shown;
+}
+
+Data PageData::TextPair(const KeptPair& pair, std::size_t index) {
+  std::string names;
+  for (const int f : pair.differing_fields) {
+    if (f < 0 || static_cast<std::size_t>(f) >= data_.fields.size()) continue;
+    if (!names.empty()) names += "、";
+    names += data_.fields[static_cast<std::size_t>(f)].name;
+  }
+  Data shown;
+  Set(shown, "index", Grouped(static_cast<std::int64_t>(index + 1)));
+  Set(shown, "number", Decimal(pair.number));
+  Set(shown, "field_names", TextOrFalse(names));
+  Data records;
+  const auto number = [](std::int64_t n) { return n > 0 ? Decimal(n) : std::string("—"); };
+  Set(records, "source", number(pair.source_number));
+  Set(records, "destination", number(pair.destination_number));
+  Set(records, "key", TextOrFalse(pair.key));
+  Set(shown, "records", std::move(records));
+  Set(shown, "segments", List());
+  Data fields = List();
+  for (const KeptField& f : pair.fields) {
+    Data field;
+    Set(field, "name", f.name);
+    Set(field, "source", ValuePieces(f.source, f.source_begin, f.source_end));
+    Set(field, "destination", ValuePieces(f.destination, f.destination_begin, f.destination_end));
+    Append(fields, std::move(field));
+  }
+  Data list;
+  Set(list, "fields", std::move(fields));
+  Set(shown, "text_fields", std::move(list));
   return shown;
 }
 
@@ -820,8 +874,11 @@ void PageData::Unmatched(Data& page) {
     for (const KeptRecord& record : records) {
       LineWriter line;
       line.AddAscii(Padded(static_cast<std::uint64_t>(record.number), 7) + " ", "no");
-      AddCp932(record.line, 0, nullptr, nullptr, 0, line, scratch_);
-      Append(lines, line.End());
+      // A decoded record as its text: its bytes are of another code page.
+      if (!record.texts) AddCp932(record.line, 0, nullptr, nullptr, 0, line, scratch_);
+      Data shown_line = line.End();
+      Set(shown_line, "text", record.texts ? Data(record.text) : Data(false));
+      Append(lines, std::move(shown_line));
     }
     Set(shown, "records", std::move(lines));
     Append(sides, std::move(shown));
@@ -951,7 +1008,11 @@ std::string RenderSummaryCsv(const ReportData& data) {
   csv.Text("文字としては一致するがバイトが異なる組")
       .Number(data.run.same_text_other_bytes)
       .EndRow();
-  csv.Text("差異のある桁").Number(columns).EndRow();
+  if (data.texts) {
+    csv.Text("差異のある桁").Text("").EndRow();  // texts have no columns of bytes
+  } else {
+    csv.Text("差異のある桁").Number(columns).EndRow();
+  }
   csv.Text("明細の件数").Number(static_cast<std::int64_t>(data.pairs.size())).EndRow();
   csv.Text("レイアウトファイル").Text(data.layout_path).EndRow();
   csv.Text("規則ファイル").Text(data.rules_path).EndRow();

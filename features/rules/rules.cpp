@@ -319,23 +319,17 @@ NumberComparison CompareNumbers(std::u16string_view a, std::u16string_view b,
                                                                         : NumberComparison::kBeyond;
 }
 
-int AcceptingRule(const FieldRules& field, std::string_view source_bytes,
-                  std::string_view destination_bytes, RuleScratch& scratch) {
-  if (source_bytes == destination_bytes) return kNoDifference;
-  bool decoded = false;
-  bool equal = false;
+namespace {
+
+// The rules of `field` run on the texts in `scratch.source` and `scratch.destination`; `equal`:
+// the texts are equal while the field still differs (its bytes, or its presence), which no
+// transformation can end.
+int RunRules(const FieldRules& field, bool equal, RuleScratch& scratch) {
   for (std::size_t i = 0; i < field.rules.size(); ++i) {
     const Rule& rule = field.rules[i];
-    if (rule.kind == Rule::Kind::kIgnore) return field.rule_lines[i];
-    if (!decoded) {
-      scratch.source.clear();
-      scratch.destination.clear();
-      cp932::DecodeAppend(source_bytes, scratch.source);
-      cp932::DecodeAppend(destination_bytes, scratch.destination);
-      equal = scratch.source == scratch.destination;
-      decoded = true;
-    }
     switch (rule.kind) {
+      case Rule::Kind::kIgnore:
+        return field.rule_lines[i];
       case Rule::Kind::kNumber:
         if (CompareNumbers(scratch.source, scratch.destination, rule.tolerance, scratch) ==
             NumberComparison::kWithin) {
@@ -354,14 +348,38 @@ int AcceptingRule(const FieldRules& field, std::string_view source_bytes,
         TrimFieldBlanks(scratch.source);
         TrimFieldBlanks(scratch.destination);
         break;
-      case Rule::Kind::kIgnore:
-        break;
     }
     // Equal texts stay equal under any transformation, so only the rule that ends an
     // inequality is credited.
     if (!equal && scratch.source == scratch.destination) return field.rule_lines[i];
   }
   return kStillDifferent;
+}
+
+}  // namespace
+
+int AcceptingRule(const FieldRules& field, std::string_view source_bytes,
+                  std::string_view destination_bytes, RuleScratch& scratch) {
+  if (source_bytes == destination_bytes) return kNoDifference;
+  // 無視 first needs no text.
+  if (!field.rules.empty() && field.rules[0].kind == Rule::Kind::kIgnore) {
+    return field.rule_lines[0];
+  }
+  scratch.source.clear();
+  scratch.destination.clear();
+  cp932::DecodeAppend(source_bytes, scratch.source);
+  cp932::DecodeAppend(destination_bytes, scratch.destination);
+  return RunRules(field, scratch.source == scratch.destination, scratch);
+}
+
+int AcceptingRule(const FieldRules& field, std::u16string_view source,
+                  std::u16string_view destination, bool absent, RuleScratch& scratch) {
+  const bool equal = source == destination;
+  if (equal && !absent) return kNoDifference;
+  scratch.source.assign(source);
+  scratch.destination.assign(destination);
+  // A missing field is no text a transformation could bring to the other's, and no number.
+  return RunRules(field, equal || absent, scratch);
 }
 
 int AcceptingRule(const FieldRules& field, std::string_view source_bytes,

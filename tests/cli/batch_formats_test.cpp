@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cp932.h"
 #include "platform/sha256.h"
 #include "tests/support/test_util.h"
 
@@ -471,17 +472,132 @@ TEST_F(BatchCodePageTest, StretchesOfTheSameFixedRecordsGoWhereEachRecordGoes) {
   EXPECT_EQ(json::parse(o.out)["outcome"], "out-of-order") << o.out;
 }
 
+// ASCII letters, digits, blanks and hyphens in the single-byte EBCDIC of ibm-930.
+std::string Ebcdic(const std::string& ascii) {
+  std::string out;
+  for (const char c : ascii) {
+    if (c >= '0' && c <= '9') out += static_cast<char>(0xF0 + (c - '0'));
+    if (c >= 'A' && c <= 'I') out += static_cast<char>(0xC1 + (c - 'A'));
+    if (c >= 'J' && c <= 'R') out += static_cast<char>(0xD1 + (c - 'J'));
+    if (c >= 'S' && c <= 'Z') out += static_cast<char>(0xE2 + (c - 'S'));
+    if (c == ' ') out += '\x40';
+    if (c == '-') out += '\x60';
+  }
+  return out;
+}
+
+// Host records of 24 bytes against the new system's lines: an amount in columns 6-10, a name
+// from column 12 (in the host record after a shift-out byte).
+class BatchHostRulesTest : public BatchCodePageTest {
+ protected:
+  void SetUp() override {
+    WriteFile(Path("old.dat"),
+              Host(Ebcdic("K001 00100 ABC"), 24) + Host(Ebcdic("K002 00200 DEF"), 24) +
+                  Host(Ebcdic("K003 00300 GHI"), 24) + Host(Ebcdic("K004 00400 JKL"), 24) +
+                  Host(Ebcdic("K005 00500 ") + kSatoJiro, 24));
+    WriteFile(Path("new.txt"), CrLf({"K001 00101 ABC",                  // amount within 1
+                                     "K002 00200 XYZ",                  // name
+                                     "K003 00301-GHI",                  // and column 11
+                                     "K004 00500 JKL",                  // amount beyond 1
+                                     "K005 00500 \x8d\xb2\x93\xa1"}));  // 佐藤次郎 -> 佐藤
+    WriteFile(Path("layout.csv"), "番号,1,4\r\n金額,6,5\r\n名前,12,10\r\n");
+    WriteFile(Path("rules.csv"), "金額,数値,1\r\n12-14,無視\r\n");
+  }
+  std::vector<std::string> Args(std::vector<std::string> more) {
+    std::vector<std::string> args = {"--source-format",  "fixed=24,ibm-930", "--layout",
+                                     Path("layout.csv"), "--key-fields",     "番号"};
+    args.insert(args.end(), more.begin(), more.end());
+    args.push_back(Path("old.dat"));
+    args.push_back(Path("new.txt"));
+    return args;
+  }
+  // 佐藤次郎 in ibm-930: shift-out, four double-byte characters, shift-in.
+  const std::string kSatoJiro = "\x0E\x45\x76\x45\x68\x45\x97\x45\x6E\x0F";
+};
+
+TEST_F(BatchHostRulesTest, RulesAcceptDifferencesOfFieldsByTheirTextsAndNothingElse) {
+  std::vector<std::string> args =
+      Args({"--rules", Path("rules.csv"), "--expected", Path("expected.txt")});
+  args.insert(args.begin(), "--json");
+  const ProcessResult r = RunBatchExe(args);
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["expected"]["pairs"], 2) << j.dump();
+  EXPECT_EQ(j["expected"]["rules"][0]["pairs"], 1);  // K001
+  EXPECT_EQ(j["expected"]["rules"][1]["pairs"], 1);  // K002; 佐藤次郎 lies past 12-14
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), Host(Ebcdic("K003 00300 GHI"), 24) +
+                                             Host(Ebcdic("K004 00400 JKL"), 24) +
+                                             Host(Ebcdic("K005 00500 ") + kSatoJiro, 24));
+  // Fields counted by their texts on the differing pairs; texts have no columns.
+  EXPECT_EQ(j["fields"][1]["differing"], 2);
+  EXPECT_EQ(j["fields"][2]["differing"], 1);
+  EXPECT_FALSE(j.contains("differing_columns"));
+  const std::string list = ReadFile(Path("old_5.TXT"));
+  EXPECT_EQ(list.find("K001"), std::string::npos) << list;
+  EXPECT_EQ(list.find("K002"), std::string::npos) << list;
+  // The accepted pairs, listed as the field list lists pairs of texts.
+  EXPECT_EQ(ReadFile(Path("expected.txt")),
+            cp932::FromUtf8("0000001 比較元 1 比較先 1 キー「K001」\r\n"
+                            "    金額 「00100」→「00101」\r\n"
+                            "0000002 比較元 2 比較先 2 キー「K002」\r\n"
+                            "    名前 「DEF」→「XYZ」\r\n"));
+}
+
+TEST_F(BatchHostRulesTest, TheReportListsDifferingFieldsAndTheSummaryCountsThem) {
+  const ProcessResult r = RunBatchExe(Args({"-q", "--rules", Path("rules.csv"), "--report",
+                                            Path("r.html"), "--summary-csv", Path("s.csv")}));
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  const std::string html = ReadFile(Path("r.html"));
+  EXPECT_NE(html.find("差異 1　比較元 3 行　比較先 3 行　キー「K003」"), std::string::npos);
+  EXPECT_NE(html.find("<tr><th>金額</th><td class=\"tv\">0030<span class=\"q\">0</span></td>"
+                      "<td class=\"tv\">0030<span class=\"q\">1</span></td></tr>"),
+            std::string::npos)
+      << html;
+  // Decoded from the host's double-byte characters.
+  EXPECT_NE(html.find("<tr><th>名前</th><td class=\"tv\">佐藤<span class=\"q\">次郎</span></td>"
+                      "<td class=\"tv\">佐藤</td></tr>"),
+            std::string::npos)
+      << html;
+  // The accepted pairs, their accepted fields marked alike.
+  EXPECT_NE(html.find("<td class=\"tv\"><span class=\"q\">DEF</span></td>"
+                      "<td class=\"tv\"><span class=\"q\">XYZ</span></td>"),
+            std::string::npos)
+      << html;
+  EXPECT_EQ(html.find("-O:"), std::string::npos);
+  const std::string csv = ReadFile(Path("s.csv"));
+  EXPECT_NE(csv.find("\r\n差異のある組,3\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\r\n差異のある桁,\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\r\n番号,1-4,X,0,0.0\r\n金額,6-10,X,2,66.7\r\n名前,12-21,X,1,33.3\r\n"),
+            std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find("\r\n桁,差異のある組\r\n\r\n"), std::string::npos) << csv;
+}
+
+TEST_F(BatchCodePageTest, ARuleNeverTakesCharactersCodePage932LacksForOneAnother) {
+  // ☃ and ☄ are no characters of code page 932; written in it, both would be one stand-in.
+  WriteFile(Path("old.txt"), "K001 x\xE2\x98\x83\nK002 x\xE2\x98\x83\nK003 x\xE2\x98\x83\n");
+  WriteFile(Path("new.txt"),
+            "K001 \xEF\xBD\x98\xE2\x98\x84\nK002 \xEF\xBD\x98\xE2\x98\x83\nK003 "
+            "x\xE2\x98\x84\n");
+  WriteFile(Path("rules.csv"), "6-11,全半角\r\n6-11,前後空白\r\n");
+  const ProcessResult r = RunBatchExe({"--json", "--format", "lf,utf-8", "-k", "1-4", "--rules",
+                                       Path("rules.csv"), Path("old.txt"), Path("new.txt")});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["expected"]["pairs"], 1);  // K002: only x against a full-width x
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), CrLf({"K001 x\xE2\x98\x83", "K003 x\xE2\x98\x83"}));
+  // The list shows them as what they are.
+  EXPECT_NE(ReadFile(Path("old_5.TXT")).find("U+2604"), std::string::npos);
+}
+
 TEST_F(BatchCodePageTest, WhatCannotReadTextsIsRefused) {
   WriteFile(Path("old.dat"), Host(kHostA, 20));
   WriteFile(Path("new.txt"), CrLf({"x"}));
-  WriteFile(Path("rules.csv"), "1-4,無視\r\n");
   const struct {
     std::vector<std::string> args;
     const char* says;
   } cases[] = {
       {{"--source-format", "fixed=20,ibm-9999"}, "コードページ「ibm-9999」はありません"},
-      {{"--source-format", "fixed=20,ibm-930", "--rules", Path("rules.csv")}, "--rules は"},
-      {{"--source-format", "fixed=20,ibm-930", "--report", Path("r.html")}, "--report と"},
       {{"--source-format", "fixed=20,ibm-930", "--compare-bytes"}, "--compare-bytes は"},
       // EBCDIC writes LF, quotes and commas as other bytes: such records cannot be cut so.
       {{"--source-format", "lf,ibm-930"}, "lf の区切りを読めません"},
@@ -561,6 +677,58 @@ TEST_F(BatchCsvTest, PaddingOfFieldsIsLeftOutAcrossCodePages) {
                          "--keep-padding", "--key-fields", "1", Path("old.csv"), Path("new.csv")})
                 .exit_code,
             1);
+}
+
+TEST_F(BatchCsvTest, RulesAndTheReportNameFieldsByTheHeader) {
+  WriteFile(Path("old.csv"),
+            "id,name,amount\r\n"
+            "1,Sato,100\r\n"
+            "2,\x82\xe2\x82\xdc\x82\xbe,200\r\n"  // やまだ
+            "3,x,300\r\n"
+            "4,Ito,200\r\n");
+  WriteFile(Path("new.csv"),
+            "id,name,amount\n"
+            "1,Sato,103\n"
+            "2,\xE3\x83\xA4\xE3\x83\x9E\xE3\x83\x80,200\n"  // ヤマダ in UTF-8
+            "3,y,300\n"
+            "4,Ito,250\n");
+  WriteFile(Path("rules.csv"), "amount,数値,5\r\nname,かなカナ\r\n");
+  const ProcessResult r = RunBatchExe(
+      {"--json", "--source-format", "csv,header", "--destination-format", "csv,header,utf-8",
+       "--key-fields", "id", "--rules", Path("rules.csv"), "--report", Path("r.html"),
+       "--summary-csv", Path("s.csv"), Path("old.csv"), Path("new.csv")});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["expected"]["pairs"], 2) << j.dump();
+  EXPECT_EQ(j["expected"]["rules"][0]["pairs"], 1);
+  EXPECT_EQ(j["expected"]["rules"][1]["pairs"], 1);
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), "3,x,300\r\n4,Ito,200\r\n");
+  // The header's fields, each counted on the differing pairs.
+  ASSERT_EQ(j["fields"].size(), 3u) << j.dump();
+  EXPECT_EQ(j["fields"][1]["name"], "name");
+  EXPECT_EQ(j["fields"][1]["differing"], 1);
+  EXPECT_EQ(j["fields"][2]["start"], 3);
+  EXPECT_EQ(j["fields"][2]["differing"], 1);
+  const std::string html = ReadFile(Path("r.html"));
+  EXPECT_NE(html.find("<tr><th>amount</th><td class=\"tv\">2<span class=\"q\">0</span>0</td>"
+                      "<td class=\"tv\">2<span class=\"q\">5</span>0</td></tr>"),
+            std::string::npos)
+      << html;
+  EXPECT_NE(html.find("<tr><th>name</th><td class=\"tv\"><span class=\"q\">やまだ</span></td>"),
+            std::string::npos)
+      << html;
+  const std::string csv = ReadFile(Path("s.csv"));
+  EXPECT_NE(csv.find("\r\nid,1-1,X,0,0.0\r\nname,2-2,X,1,50.0\r\namount,3-3,X,1,50.0\r\n"),
+            std::string::npos)
+      << csv;
+
+  // A name the header does not have is refused, naming the rules file.
+  WriteFile(Path("rules.csv"), "kingaku,無視\r\n");
+  const ProcessResult unknown =
+      RunBatchExe({"--format", "csv,header", "--key-fields", "id", "--rules", Path("rules.csv"),
+                   Path("old.csv"), Path("old.csv")});
+  EXPECT_EQ(unknown.exit_code, 2);
+  EXPECT_NE(unknown.err.find(Path("rules.csv")), std::string::npos) << unknown.err;
 }
 
 TEST_F(BatchCsvTest, WhatCannotBeComparedIsRefusedAndNothingIsWritten) {

@@ -990,6 +990,78 @@ TEST(ReportListingTest, NotesHowManyPairsAreListed) {
   EXPECT_NE(accepted.find("<span class=\"badge\">許容された差異</span>"), std::string::npos);
 }
 
+// A pair compared as texts, as the statistics keep it.
+KeptPair TextPair(std::int64_t source, std::int64_t destination, std::string key,
+                  std::vector<KeptField> fields) {
+  KeptPair pair;
+  pair.texts = true;
+  pair.number = source;
+  pair.source_number = source;
+  pair.destination_number = destination;
+  pair.key = std::move(key);
+  pair.fields = std::move(fields);
+  return pair;
+}
+
+TEST(ReportListingTest, PairsComparedAsTextsAreListedFieldByFieldWithWhatDiffersMarked) {
+  ReportData data;
+  data.texts = true;
+  SetFields(data, {MakeField("番号", 1, 4, 'X', 0), MakeField("名前", 6, 10, 'X', 1)});
+  data.differing_pairs = 1;
+  data.pairs = {TextPair(
+      3, 4, "B002",
+      {MakeKeptField("名前", u"佐藤次郎", u"佐藤"), MakeKeptField("備考", u"a<b  c", u"a<x  c")})};
+  data.pairs[0].differing_fields = {1};
+  data.unmatched[0] = {Unmatched(7, "\xC1\xF0")};
+  data.unmatched[0][0].texts = true;
+  data.unmatched[0][0].text = "A0 \\x01";
+  Output(data, 0).found = 1;
+  const std::string html = RenderReportHtml(data);
+  const std::string pairs = Section(html, "pairs");
+  EXPECT_NE(
+      pairs.find("<div class=\"cap\">差異 1　比較元 3 行　比較先 4 行　キー「B002」　差異のある"
+                 "項目：名前</div>"),
+      std::string::npos)
+      << pairs;
+  // Each differing field with both values; exactly the characters that differ marked, as the
+  // marker line marks a differing column; markup in a value is text.
+  EXPECT_NE(pairs.find("<tr><th>名前</th><td class=\"tv\">佐藤<span class=\"q\">次郎</span></td>"
+                       "<td class=\"tv\">佐藤</td></tr>"),
+            std::string::npos)
+      << pairs;
+  EXPECT_NE(pairs.find("<tr><th>備考</th><td class=\"tv\">a&lt;<span class=\"q\">b</span>  c</td>"
+                       "<td class=\"tv\">a&lt;<span class=\"q\">x</span>  c</td></tr>"),
+            std::string::npos)
+      << pairs;
+  // No ruler, no byte lines.
+  EXPECT_EQ(pairs.find("-O:"), std::string::npos);
+  EXPECT_EQ(pairs.find("<div class=\"seg\">"), std::string::npos);
+  // Texts have no columns to count.
+  const std::string columns = Section(html, "columns");
+  EXPECT_NE(columns.find("桁ごとの集計はありません"), std::string::npos) << columns;
+  EXPECT_EQ(columns.find("<svg"), std::string::npos);
+  // A record without a partner as its text, never its bytes of another code page.
+  const std::string unmatched = Section(html, "unmatched");
+  EXPECT_NE(unmatched.find("<span class=\"tv\">A0 \\x01</span>"), std::string::npos) << unmatched;
+  EXPECT_EQ(unmatched.find("\xEF\xBD\xA5"), std::string::npos) << unmatched;  // no stand-ins
+
+  // The summary counts fields, and has no columns to count.
+  const std::string csv = RenderSummaryCsv(data);
+  EXPECT_NE(csv.find("\r\n差異のある桁,\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\r\n名前,6-15,X,1,100.0\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\r\n桁,差異のある組\r\n\r\n"), std::string::npos) << csv;
+
+  // Accepted pairs are listed alike.
+  data.rules_path = "/r.csv";
+  data.expected = {TextPair(5, 5, "", {MakeKeptField("金額", u"100", u"101")})};
+  data.run.expected_pairs = 1;
+  const std::string accepted = Section(RenderReportHtml(data), "accepted");
+  EXPECT_NE(accepted.find("許容 1　比較元 5 行　比較先 5 行<span class=\"badge\">"),
+            std::string::npos)
+      << accepted;
+  EXPECT_NE(accepted.find("10<span class=\"q\">0</span>"), std::string::npos) << accepted;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The heat-map
 

@@ -109,6 +109,11 @@ class RunPlan {
   [[nodiscard]] const ComparisonJob& job() const { return job_; }
   // The features, null when not asked for.
   [[nodiscard]] const Layout* layout() const { return layout_ ? &*layout_ : nullptr; }
+  // The fields that statistics count: the layout's, or a CSV header's (start: the field's
+  // number, length 1); none otherwise.
+  [[nodiscard]] const std::vector<Field>& fields() const;
+  // The records are decoded and compared as texts (another code page, CSV, --list fields).
+  [[nodiscard]] bool compares_texts() const { return codings_[0] != nullptr; }
   [[nodiscard]] const RuleSet* rules() const { return rules_ ? &*rules_ : nullptr; }
   [[nodiscard]] const RulesJudge* judge() const { return judge_ ? &*judge_ : nullptr; }
   [[nodiscard]] const DifferenceStats* stats() const { return stats_ ? &*stats_ : nullptr; }
@@ -136,6 +141,7 @@ class RunPlan {
   std::array<std::optional<FormatFraming>, 2> framings_;
   std::array<std::unique_ptr<RecordCoding>, 2> codings_;
   std::vector<std::string> csv_names_;  // a CSV run: the fields' names from the header
+  std::optional<Layout> csv_layout_;    // a CSV run: its fields as a layout of field numbers
 };
 
 }  // namespace vesmer

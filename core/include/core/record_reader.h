@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -123,6 +124,10 @@ class Record {
     (void)FullComparisonText();
     return comparison_fields_;
   }
+  // Where each unit of FullComparisonText() comes from: its byte offset in the record (its field
+  // number, for a record of fields), a full-width space made two blanks giving its own twice.
+  // Worked out when first asked for (a pair judged field by field), not while comparing.
+  [[nodiscard]] std::span<const std::uint32_t> ComparisonOffsets() const;
 
  private:
   friend class InputSide;
@@ -168,6 +173,9 @@ class Record {
   mutable std::u16string comparison_text_;       // when units are blanked, widened or counted
   mutable std::vector<std::uint32_t> comparison_fields_;  // a record of fields: each unit's
   mutable std::size_t text_aligned_length_ = 0;
+  mutable bool offsets_ready_ = false;
+  mutable std::u16string offsets_text_;  // the comparison text made again with its offsets
+  mutable std::vector<std::uint32_t> comparison_offsets_;
 };
 
 // The run's cursor on one input: where its lines come from, how far it has read, the keys it

@@ -63,6 +63,36 @@ class RecordCoding {
 // range.
 void AppendRangeText(const DecodedRecord& record, const RangeList& ranges, std::u16string& out);
 
+// The units of `text` whose characters start in 1-based columns [start, start + length): of a
+// record, `offsets` its units' byte offsets (field numbers, for a record of fields). Units of
+// one character are never parted, as offsets never decrease. Nothing for an empty range.
+[[nodiscard]] std::u16string_view FieldText(std::u16string_view text,
+                                            std::span<const std::uint32_t> offsets,
+                                            std::int32_t start, std::int32_t length);
+[[nodiscard]] inline std::u16string_view FieldText(const DecodedRecord& record, std::int32_t start,
+                                                   std::int32_t length) {
+  return FieldText(record.text, record.offsets, start, length);
+}
+
+// Whether the 0-based byte `offset` (field number, for a record of fields) lies in a used range
+// of `ranges`. In decoded records an omitted character is left out of the text rather than
+// blanked: the same text takes other bytes in another code page, so only its characters can be
+// compared.
+[[nodiscard]] inline bool InOmitRange(const RangeList& ranges, std::uint32_t offset) {
+  const std::uint64_t column = std::uint64_t{offset} + 1;
+  for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
+    if (column >= static_cast<std::uint64_t>(ranges[i].Start) &&
+        column <= static_cast<std::uint64_t>(ranges[i].End)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// `text` without the half-width and full-width blanks at its end, when `trim` (a job that
+// leaves padding out); `text` itself otherwise.
+[[nodiscard]] std::u16string_view Unpadded(std::u16string_view text, bool trim);
+
 // Appends `text` in the key form (see BuildKey): each UTF-16 unit as UTF-8 encodes a BMP
 // character, a surrogate too, so that byte order is code unit order.
 void AppendKeyForm(std::u16string_view text, std::string& key);

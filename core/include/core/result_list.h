@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -104,6 +105,16 @@ class ResultListSink : public RecordSink {
   bool stop_ = false;
   std::string entry_;  // a field-list entry, kept from entry to entry
 };
+
+// The fields of a differing pair of decoded records that the field list shows, in its order:
+// for records of fields, each compared field whose texts differ (one that a record lacks too),
+// named by the header or as "N列目"; otherwise each of the job's ListFields whose texts differ,
+// or, when none does, the whole records as "レコード" with their comparison texts. `each` gets
+// the name (UTF-8) and the two values (PairDiff::ShownTexts).
+using ListedFieldVisitor = std::function<void(std::string_view name, std::u16string_view source,
+                                              std::u16string_view destination)>;
+void ForEachListedField(const ComparisonJob& job, const PairDiff& diff,
+                        const ListedFieldVisitor& each);
 
 // The entry of a differing pair of decoded records in the field list (code page 932 bytes,
 // CR LF ends): a heading with the list number, the records' numbers and the key, then a line

@@ -47,6 +47,10 @@ struct ReportData {
   RunSummary run;
   std::array<InputEvidence, 2> inputs;
   std::string layout_path;  // "" without a layout
+  // The records were compared as texts (decoded): pairs are kept field by field, and there are
+  // no columns of bytes to count.
+  bool texts = false;
+  // The fields counted: a layout's, or a CSV header's (start = the field's number, length 1).
   std::vector<Field> fields;
   std::vector<std::int64_t> field_counts;  // differing pairs with a "?" in each field's columns
   std::int64_t differing_pairs = 0;        // pairs (and lone lines) counted in the statistics

@@ -109,6 +109,13 @@ struct RuleScratch {
 // as no transformation made them equal. Returns kNoDifference for equal bytes.
 [[nodiscard]] int AcceptingRule(const FieldRules& field, std::string_view source_bytes,
                                 std::string_view destination_bytes, RuleScratch& scratch);
+// The same for a field of records compared as texts: `source` and `destination` are the field's
+// texts as decoded (never converted to code page 932, so a character it lacks equals nothing
+// but itself). `absent`: one record lacks the field that the other has (records of fields),
+// which differs even from an empty text; only 無視 accepts that, as no transformation makes
+// equal texts more equal. kNoDifference for equal texts of a field both records have.
+[[nodiscard]] int AcceptingRule(const FieldRules& field, std::u16string_view source,
+                                std::u16string_view destination, bool absent, RuleScratch& scratch);
 // As above with a scratch of the calling thread's own.
 [[nodiscard]] int AcceptingRule(const FieldRules& field, std::string_view source_bytes,
                                 std::string_view destination_bytes);
