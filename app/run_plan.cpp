@@ -462,8 +462,9 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
   if (!check.passed) return PlanRefusal{check.message, check.failed};
   if (r.use_key) {
     // A key column past a fixed-length record's end would cut every key of that input: its
-    // records would pair by their order, not by their keys.
-    for (std::size_t i = 0; i < 2; ++i) {
+    // records would pair by their order, not by their keys. (Records of fields are keyed by
+    // field numbers, whose fields the layout's check kept within the record.)
+    for (std::size_t i = 0; i < 2 && field_names_.empty(); ++i) {
       const RecordFormat& format = r.formats[i];
       if (format.framing != Framing::kFixed) continue;
       for (std::size_t k = 0, used = key.UsedPrefix(); k < used; ++k) {

@@ -209,5 +209,24 @@ TEST_F(RunPlanTest, CsvAgainstBytesComparesTheSharedFieldsInTheLayoutsOrder) {
   EXPECT_EQ(refusal->message, messages::kRangesOverlap);
 }
 
+TEST_F(RunPlanTest, AKeyFieldsNumberIsNoColumnOfAFixedRecord) {
+  // Five fields of a 4-byte record, the key the fifth: field 5, not column 5.
+  WriteFile(dir_ / "f.dat", "A001");
+  WriteFile(dir_ / "f.csv", CrLf({"a,b,c,d,e", "A,A,0,0,1"}));
+  WriteFile(dir_ / "overlapping.csv", "a,1,1\nb,1,1\nc,2,1\nd,3,1\ne,4,1\n");
+  request_.inputs = {dir_ / "f.dat", dir_ / "f.csv"};
+  std::string message;
+  ASSERT_TRUE(ParseRecordFormat("fixed=4", request_.formats[0], message));
+  ASSERT_TRUE(ParseRecordFormat("csv,header", request_.formats[1], message));
+  request_.layout = dir_ / "overlapping.csv";
+  request_.key_fields = "e";
+  RunPlan plan;
+  const std::optional<PlanRefusal> refusal = plan.Prepare(request_);
+  ASSERT_FALSE(refusal.has_value()) << refusal->message;
+  EXPECT_EQ(plan.request().key_text, "5-5");
+  RunObserver quiet;
+  EXPECT_EQ(plan.Run(quiet).outcome, RunOutcome::kNoDifferences);
+}
+
 }  // namespace
 }  // namespace vesmer
