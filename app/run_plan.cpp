@@ -5,8 +5,10 @@
 
 #include "core/result_names.h"
 #include "formats/code_page.h"
+#include "formats/field_codings.h"
 #include "list_sinks.h"
 #include "platform/cp932.h"
+#include "platform/unicode.h"
 
 namespace vesmer {
 
@@ -37,17 +39,46 @@ bool KeepsAsciiControls(CodePage& code_page) {
   return text.text() == u"\n\r\",;|\t";
 }
 
+std::size_t CsvInputs(const RunRequest& r) {
+  return static_cast<std::size_t>(std::count_if(
+      r.formats.begin(), r.formats.end(), [](auto& f) { return f.framing == Framing::kCsv; }));
+}
+
+std::string SideName(std::size_t i) { return i == 0 ? "比較元" : "比較先"; }
+
+// Names for a message: "A, B".
+std::string NameList(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) {
+    if (!text.empty()) text += ", ";
+    text += ShownText(name);
+  }
+  return text;
+}
+
+bool Contains(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// A layout of CSV columns where byte columns are wanted, or the other way round.
+std::string CsvLayoutForBytes(const Layout& layout) {
+  return "★レイアウトファイル " + layout.path + " は CSV の列のレイアウト（" +
+         std::to_string(layout.form_line) +
+         " 行目が 名前,列番号 の形）です。CSV でない入力には 名前,開始桁,桁数[,属性] の"
+         "レイアウトを指定してください";
+}
+std::string ByteLayoutForCsv(const Layout& layout) {
+  return "★レイアウトファイル " + layout.path + " は 名前,開始桁,桁数 のレイアウトです" +
+         (layout.form_line == 0 ? "（どの行も 名前,数,9 の形のため、開始桁と桁数と読みました）"
+                                : "") +
+         "。CSV の列には 名前,列番号[,属性] のレイアウトを指定してください";
+}
+
 // Why the inputs' formats cannot run as asked, if they cannot.
 std::optional<PlanRefusal> CheckFormats(const RunRequest& r, const Layout* layout) {
   for (std::size_t i = 0; i < 2; ++i) {
     const RecordFormat& format = r.formats[i];
     const std::string side = i == 0 ? "比較元" : "比較先";
-    if ((format.framing == Framing::kCsv) != (r.formats[1 - i].framing == Framing::kCsv)) {
-      return PlanRefusal{"★CSV と CSV でない形式のレコードは、まだ比較できません"};
-    }
-    if (format.framing == Framing::kCsv && r.layout) {
-      return PlanRefusal{"★CSV の入力には、まだ --layout を使えません（見出しが項目の名前です）"};
-    }
     if (format.framing == Framing::kLf || format.framing == Framing::kCsv) {
       // These framings find LF, quotes and delimiters as ASCII bytes: an EBCDIC file holds them
       // as other bytes, and its records would be cut in the wrong places.
@@ -78,8 +109,65 @@ std::optional<PlanRefusal> CheckFormats(const RunRequest& r, const Layout* layou
 
 }  // namespace
 
-// A CSV run: the header names the fields, which keys and omissions name (or number); each
-// side's records are split into fields and decoded.
+// Reads the layouts and tells what each names: byte columns of an input that is not CSV, or
+// the columns of CSV inputs. False with `problem` when a layout does not fit the inputs.
+bool RunPlan::PrepareLayouts(RunRequest& r, std::string& problem) {
+  layout_.reset();
+  csv_layout_.reset();
+  std::optional<Layout> given, csv_given;
+  for (const auto& [path, layout] : {std::pair{&r.layout, &given}, {&r.csv_layout, &csv_given}}) {
+    if (!*path) continue;
+    Layout read;
+    if (Status s = LoadLayout(**path, read, problem); !s.ok()) return false;
+    *layout = std::move(read);
+  }
+  if (csv_given && csv_given->form != LayoutForm::kCsvColumns) {
+    problem = ByteLayoutForCsv(*csv_given);
+    return false;
+  }
+  switch (CsvInputs(r)) {
+    case 0:
+      if (csv_given) {
+        problem = "★--csv-layout は、CSV の入力の列に名前を付けるときに指定してください";
+        return false;
+      }
+      if (given && given->form == LayoutForm::kCsvColumns) {
+        problem = CsvLayoutForBytes(*given);
+        return false;
+      }
+      layout_ = std::move(given);
+      return true;
+    case 2:
+      if (given && csv_given) {
+        problem = "★--layout と --csv-layout は、どちらか一方だけを指定してください";
+        return false;
+      }
+      if (given && given->form == LayoutForm::kBytes) {
+        problem = ByteLayoutForCsv(*given);
+        return false;
+      }
+      csv_layout_ = given ? std::move(given) : std::move(csv_given);
+      return true;
+    default: {
+      const std::size_t bytes_side = r.formats[0].framing == Framing::kCsv ? 1 : 0;
+      if (!given) {
+        problem = "★CSV と CSV でない形式を比較するには、CSV でない" + SideName(bytes_side) +
+                  "の項目を --layout（名前,開始桁,桁数[,属性]）で指定してください";
+        return false;
+      }
+      if (given->form == LayoutForm::kCsvColumns) {
+        problem = CsvLayoutForBytes(*given) + "（CSV の列の名前は --csv-layout で指定します）";
+        return false;
+      }
+      layout_ = std::move(given);
+      csv_layout_ = std::move(csv_given);
+      return true;
+    }
+  }
+}
+
+// A CSV run: the layout, or else the header, names the fields, which keys and omissions name
+// (or number); each side's records are split into fields and decoded.
 bool RunPlan::PrepareCsv(RunRequest& r, std::string& problem) {
   std::array<std::vector<std::string>, 2> names;
   std::array<std::size_t, 2> expected{};
@@ -88,17 +176,26 @@ bool RunPlan::PrepareCsv(RunRequest& r, std::string& problem) {
     if (!ReadCsvHeader(r.inputs[i], r.formats[i], names[i], problem)) return false;
     expected[i] = names[i].size();
   }
-  if (r.formats[0].header && r.formats[1].header && names[0] != names[1]) {
+  // A layout names the columns whatever the headers say; without one they must agree.
+  if (!csv_layout_ && r.formats[0].header && r.formats[1].header && names[0] != names[1]) {
     problem =
         "★比較元と比較先の CSV の見出しが異なります（列の名前と順序が同じ CSV を比較できます）";
     return false;
   }
-  csv_names_ = r.formats[0].header ? names[0] : names[1];
-  // Columns are the fields' numbers: a field named is the range of its number, for keys,
-  // omissions and rules alike.
-  Layout& columns = csv_layout_.emplace();
-  for (std::size_t f = 0; f < csv_names_.size(); ++f) {
-    columns.fields.push_back(Field{csv_names_[f], static_cast<std::int32_t>(f + 1), 1, 'X', 0});
+  // Columns are the fields' numbers: a field named is the range of its number.
+  Layout columns;
+  if (csv_layout_) {
+    columns = *csv_layout_;
+  } else {
+    const std::vector<std::string>& header = r.formats[0].header ? names[0] : names[1];
+    for (std::size_t f = 0; f < header.size(); ++f) {
+      columns.fields.push_back(Field{header[f], static_cast<std::int32_t>(f + 1), 1, 'X', 0});
+    }
+  }
+  std::size_t named = 0;  // the last column a layout names
+  for (const Field& f : columns.fields) {
+    field_names_.push_back({f.name, f.start, 1});
+    if (csv_layout_) named = std::max(named, static_cast<std::size_t>(f.start));
   }
   const auto to_ranges = [&](const std::string& given, std::string& range_text) {
     std::string text;
@@ -110,10 +207,8 @@ bool RunPlan::PrepareCsv(RunRequest& r, std::string& problem) {
       const bool number = !word.empty() && word.size() <= 6 &&
                           word.find_first_not_of("0123456789") == std::string::npos &&
                           std::stoul(word) >= 1;
-      const bool named = std::any_of(csv_names_.begin(), csv_names_.end(),
-                                     [&](const std::string& n) { return n == word; });
       std::string piece;
-      if (number && !named) {
+      if (number && columns.Find(word) == nullptr) {
         piece = word + "-" + word;
       } else if (!FieldNamesToRangeText(columns, word, piece, problem)) {
         return false;
@@ -133,9 +228,151 @@ bool RunPlan::PrepareCsv(RunRequest& r, std::string& problem) {
     r.use_omit = true;
   }
   for (std::size_t i = 0; i < 2; ++i) {
-    codings_[i] = CsvCoding::Open(r.formats[i], expected[i], problem);
+    codings_[i] = CsvCoding::Open(r.formats[i], expected[i], problem, named);
     if (codings_[i] == nullptr) return false;
   }
+  return true;
+}
+
+// CSV against records of byte columns: the fields of the byte layout and the CSV columns are
+// matched by name, and both sides become records of the fields they share, in the layout's
+// order, so that they compare field by field. A name on one side only refuses the run unless it
+// is omitted: a field is never left out of the comparison unasked.
+bool RunPlan::PrepareCsvAgainstBytes(RunRequest& r, std::string& problem) {
+  const std::size_t csv_side = r.formats[0].framing == Framing::kCsv ? 0 : 1;
+  const std::size_t bytes_side = 1 - csv_side;
+  const RecordFormat& csv_format = r.formats[csv_side];
+  if (r.key_given || r.omit_given || (r.use_key && !r.key_fields) ||
+      (r.use_omit && !r.omit_fields)) {
+    // Columns of bytes mean nothing to the CSV side.
+    problem =
+        "★CSV と CSV でない形式の比較では、キーと比較しない項目を --key-fields と "
+        "--omit-fields に項目の名前で指定してください";
+    return false;
+  }
+  // The CSV columns by name: its layout's, else its header's.
+  std::vector<std::string> header;
+  if (csv_format.header && !ReadCsvHeader(r.inputs[csv_side], csv_format, header, problem)) {
+    return false;
+  }
+  std::vector<std::pair<std::string, std::uint32_t>> csv_columns;  // name, 0-based column
+  if (csv_layout_) {
+    for (const Field& f : csv_layout_->fields) {
+      csv_columns.emplace_back(f.name, static_cast<std::uint32_t>(f.start - 1));
+    }
+  } else if (csv_format.header) {
+    for (std::size_t f = 0; f < header.size(); ++f) {
+      csv_columns.emplace_back(header[f], static_cast<std::uint32_t>(f));
+    }
+  } else {
+    problem = "★" + SideName(csv_side) +
+              "の CSV の列に名前がありません（見出しのある CSV なら形式に header を、"
+              "なければ --csv-layout で列の名前を指定してください）";
+    return false;
+  }
+  const std::vector<std::string> keys = SplitFieldNames(r.key_fields.value_or(""));
+  const std::vector<std::string> omitted = SplitFieldNames(r.omit_fields.value_or(""));
+  const auto in_csv = [&](const std::string& name) {
+    return std::any_of(csv_columns.begin(), csv_columns.end(),
+                       [&](const auto& c) { return c.first == name; });
+  };
+  std::vector<std::string> unknown, only_bytes, only_csv, repeated;
+  for (const std::string& name : omitted) {
+    if (layout_->Find(name) == nullptr && !in_csv(name) && !Contains(unknown, name)) {
+      unknown.push_back(name);
+    }
+  }
+  if (!unknown.empty()) {
+    problem = "★比較元にも比較先にもない項目です: " + NameList(unknown);
+    return false;
+  }
+  for (const Field& f : layout_->fields) {
+    if (!in_csv(f.name) && !Contains(omitted, f.name)) only_bytes.push_back(f.name);
+  }
+  for (std::size_t c = 0; c < csv_columns.size(); ++c) {
+    const std::string& name = csv_columns[c].first;
+    if (Contains(omitted, name)) continue;
+    if (layout_->Find(name) == nullptr) {
+      if (!Contains(only_csv, name)) only_csv.push_back(name);
+    } else if (std::any_of(csv_columns.begin(), csv_columns.begin() + static_cast<long>(c),
+                           [&](const auto& earlier) { return earlier.first == name; }) &&
+               !Contains(repeated, name)) {
+      repeated.push_back(name);
+    }
+  }
+  if (!repeated.empty()) {
+    problem = "★" + SideName(csv_side) +
+              "の CSV に同じ名前の列がいくつもあります: " + NameList(repeated) +
+              "（比較しないなら --omit-fields で指定してください）";
+    return false;
+  }
+  if (!only_bytes.empty() || !only_csv.empty()) {
+    std::vector<std::string> parts;
+    for (const auto& [side, names] : {std::pair{bytes_side, &only_bytes}, {csv_side, &only_csv}}) {
+      if (!names->empty())
+        parts.push_back(SideName(side) + "にしかない項目があります: " + NameList(*names));
+    }
+    problem = "★" + parts[0] + (parts.size() > 1 ? "。" + parts[1] : "") +
+              "（比較しない項目は --omit-fields で指定してください）";
+    return false;
+  }
+  // The fields both sides have, in the layout's order, the omitted left out; one that is part of
+  // the key too stays, omitted by its number, for the start checks to refuse the overlap as they
+  // refuse ranges that overlap.
+  std::vector<ByteSpan> spans;
+  std::vector<std::uint32_t> columns;
+  std::vector<std::string> common;
+  for (const Field& f : layout_->fields) {
+    const auto c = std::find_if(csv_columns.begin(), csv_columns.end(),
+                                [&](const auto& column) { return column.first == f.name; });
+    if (c == csv_columns.end()) continue;
+    if (Contains(omitted, f.name) && !Contains(keys, f.name)) continue;
+    spans.push_back(
+        {static_cast<std::uint32_t>(f.start - 1),
+         static_cast<std::uint32_t>(f.start - 1) + static_cast<std::uint32_t>(f.length)});
+    columns.push_back(c->second);
+    common.push_back(f.name);
+    field_names_.push_back({f.name, static_cast<std::int32_t>(common.size()), 1});
+  }
+  if (common.empty()) {
+    problem = "★比較元と比較先に、比較する同じ名前の項目がありません";
+    return false;
+  }
+  const auto ranges_of = [&](const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+      const auto at = std::find(common.begin(), common.end(), name);
+      if (at == common.end()) continue;
+      const std::string number = std::to_string(at - common.begin() + 1);
+      if (!text.empty()) text += ',';
+      text += number + "-" + number;
+    }
+    return text;
+  };
+  if (r.key_fields) {
+    std::vector<std::string> missing;
+    for (const std::string& name : keys) {
+      if (!Contains(common, name) && !Contains(missing, name)) missing.push_back(name);
+    }
+    if (!missing.empty()) {
+      problem =
+          "★キーの項目は、比較元と比較先の両方にある名前で指定してください: " + NameList(missing);
+      return false;
+    }
+    r.key_text = ranges_of(keys);
+    r.use_key = true;
+  }
+  r.omit_text = ranges_of(omitted);  // only omitted key fields are still among them
+  r.use_omit = !r.omit_text.empty();
+
+  std::unique_ptr<RecordCoding> text =
+      CodePageCoding::Open(r.formats[bytes_side].code_page, problem);
+  if (text == nullptr) return false;
+  codings_[bytes_side] = std::make_unique<ByteFieldsCoding>(std::move(text), std::move(spans));
+  std::unique_ptr<RecordCoding> fields = CsvCoding::Open(csv_format, header.size(), problem);
+  if (fields == nullptr) return false;
+  codings_[csv_side] =
+      std::make_unique<SelectedFieldsCoding>(std::move(fields), std::move(columns));
   return true;
 }
 
@@ -143,13 +380,13 @@ bool RunPlan::PrepareCsv(RunRequest& r, std::string& problem) {
 // texts. False with `problem` when they cannot be.
 bool RunPlan::PrepareCodings(RunRequest& r, std::string& problem) {
   codings_ = {};
-  csv_names_.clear();
-  csv_layout_.reset();
-  const bool csv = r.formats[0].framing == Framing::kCsv;
-  if (csv || r.field_list || r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
+  field_names_.clear();
+  const std::size_t csv = CsvInputs(r);
+  if (csv != 0 || r.field_list || r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
       r.formats[1].code_page != RecordFormat::kDefaultCodePage) {
-    if (csv && !PrepareCsv(r, problem)) return false;
-    for (std::size_t i = 0; i < 2 && !csv; ++i) {
+    if (csv == 2 && !PrepareCsv(r, problem)) return false;
+    if (csv == 1 && !PrepareCsvAgainstBytes(r, problem)) return false;
+    for (std::size_t i = 0; i < 2 && csv == 0; ++i) {
       codings_[i] = CodePageCoding::Open(r.formats[i].code_page, problem);
       if (codings_[i] == nullptr) return false;
     }
@@ -163,14 +400,14 @@ bool RunPlan::PrepareCodings(RunRequest& r, std::string& problem) {
       return false;
     }
   }
+  // The fields counted and judged: of records of fields, their numbers.
+  fields_.clear();
+  if (!field_names_.empty()) {
+    for (const ListedField& f : field_names_) fields_.push_back(Field{f.name, f.start, 1, 'X', 0});
+  } else if (layout_) {
+    fields_ = layout_->fields;
+  }
   return true;
-}
-
-const std::vector<Field>& RunPlan::fields() const {
-  static const std::vector<Field> kNone;
-  if (layout_) return layout_->fields;
-  if (csv_layout_) return csv_layout_->fields;
-  return kNone;
 }
 
 RunPlan::RunPlan() = default;
@@ -181,35 +418,36 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
   RunRequest& r = request_;
   std::string problem;
   const auto refused = [&] { return PlanRefusal{std::move(problem), StartItem::kNone}; };
-  if (r.layout) {
-    Layout layout;
-    if (Status s = LoadLayout(*r.layout, layout, problem); !s.ok()) return refused();
+  // A layout that cannot be read is the first thing said.
+  if (!PrepareLayouts(r, problem)) return refused();
+  if (r.key_fields && r.key_given) {
+    problem = "★--key と --key-fields は、どちらか一方だけを指定してください";
+    return refused();
+  }
+  if (r.omit_fields && r.omit_given) {
+    problem = "★--omit と --omit-fields は、どちらか一方だけを指定してください";
+    return refused();
+  }
+  if (layout_ && CsvInputs(r) == 0) {
     // Fields by name give ranges as if they had been typed, through the same start checks.
     if (r.key_fields) {
-      if (r.key_given) {
-        problem = "★--key と --key-fields は、どちらか一方だけを指定してください";
-        return refused();
-      }
-      if (!FieldNamesToRangeText(layout, *r.key_fields, r.key_text, problem)) return refused();
+      if (!FieldNamesToRangeText(*layout_, *r.key_fields, r.key_text, problem)) return refused();
       r.use_key = true;
     }
     if (r.omit_fields) {
-      if (r.omit_given) {
-        problem = "★--omit と --omit-fields は、どちらか一方だけを指定してください";
-        return refused();
-      }
-      if (!FieldNamesToRangeText(layout, *r.omit_fields, r.omit_text, problem)) return refused();
+      if (!FieldNamesToRangeText(*layout_, *r.omit_fields, r.omit_text, problem)) return refused();
       r.use_omit = true;
     }
-    layout_ = std::move(layout);
   }
   if (std::optional<PlanRefusal> refusal = CheckFormats(r, layout())) return refusal;
   if (!PrepareCodings(r, problem)) return refused();
   if (r.rules) {
     RuleSet rules;
-    // A CSV file's rules name its fields by the header, or give their numbers as ranges.
-    const Layout* names = csv_layout_ ? &*csv_layout_ : layout();
-    if (Status s = LoadRules(*r.rules, names, rules, problem); !s.ok()) return refused();
+    // Records of fields: rules name their fields, or give their numbers as ranges.
+    Layout names;
+    names.fields = fields_;
+    const Layout* named = field_names_.empty() ? layout() : &names;
+    if (Status s = LoadRules(*r.rules, named, rules, problem); !s.ok()) return refused();
     rules_ = std::move(rules);
   }
 
@@ -225,8 +463,9 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
   if (!check.passed) return PlanRefusal{check.message, check.failed};
   if (r.use_key) {
     // A key column past a fixed-length record's end would cut every key of that input: its
-    // records would pair by their order, not by their keys.
-    for (std::size_t i = 0; i < 2; ++i) {
+    // records would pair by their order, not by their keys. (Records of fields are keyed by
+    // field numbers, whose fields the layout's check kept within the record.)
+    for (std::size_t i = 0; i < 2 && field_names_.empty(); ++i) {
       const RecordFormat& format = r.formats[i];
       if (format.framing != Framing::kFixed) continue;
       for (std::size_t k = 0, used = key.UsedPrefix(); k < used; ++k) {
@@ -260,11 +499,10 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
   // only by chance.
   job_.TrimPadding = !(r.formats[0] == r.formats[1]) && !r.keep_padding;
   job_.Scale = r.scale;
-  if (layout_) {
+  if (!field_names_.empty()) {
+    job_.ListFields = field_names_;  // records of fields: by number
+  } else if (layout_) {
     for (const Field& f : layout_->fields) job_.ListFields.push_back({f.name, f.start, f.length});
-  }
-  for (std::size_t f = 0; f < csv_names_.size(); ++f) {
-    job_.ListFields.push_back({csv_names_[f], static_cast<std::int32_t>(f + 1), 1});
   }
   if (r.sort && !job_.UseKey) {
     return PlanRefusal{"★--sort は、キーで比較するとき（--key）に指定してください"};
@@ -278,6 +516,7 @@ RunSummary RunPlan::Run(RunObserver& observer, const std::atomic<bool>* interrup
   extensions.interrupt = interrupt;
   // The run checks that none of its outputs is a file it reads, before it touches any.
   if (r.layout) extensions.reads.push_back({*r.layout, "レイアウト"});
+  if (r.csv_layout) extensions.reads.push_back({*r.csv_layout, "CSV のレイアウト"});
   if (r.rules) extensions.reads.push_back({*r.rules, "規則"});
   if (r.settings_file) extensions.reads.push_back({*r.settings_file, "設定"});
   extensions.later_outputs = r.later_outputs;
@@ -285,7 +524,7 @@ RunSummary RunPlan::Run(RunObserver& observer, const std::atomic<bool>* interrup
   // Statistics cost only on pairs that differ.
   if (r.statistics) {
     std::vector<FieldSpan> fields;
-    for (const Field& f : this->fields()) fields.push_back(FieldSpan{f.start, f.length});
+    for (const Field& f : fields_) fields.push_back(FieldSpan{f.start, f.length});
     stats_.emplace(std::move(fields), r.counted_columns, r.kept_pairs);
   }
   if (rules_) {

@@ -241,6 +241,7 @@ bool RequestFromOptions(const BatchOptions& o, RunRequest& request, std::string&
   r.field_list = o.list == "fields";
 
   r.layout = o.layout;
+  r.csv_layout = o.csv_layout;
   r.key_fields = o.key_fields;
   r.omit_fields = o.omit_fields;
   r.rules = o.rules;

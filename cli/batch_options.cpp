@@ -161,11 +161,18 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
       ->option_text("ファイル");
   app.add_option("--layout", o.layout,
                  "レコードレイアウトのファイル。1 行に 1 項目を 名前,開始桁,桁数[,属性] "
-                 "と書く。項目別の差異を数え、項目名でキーや除外を指定できるようにする")
+                 "と書く。項目別の差異を数え、項目名でキーや除外を指定できるようにする。"
+                 "両方が CSV なら 名前,列番号[,属性] で列に名前を付ける（見出しより優先）。"
+                 "CSV と CSV でない入力の比較では CSV でない側のレイアウトで、項目を名前で"
+                 "CSV の列と対応させる")
+      ->option_text("ファイル");
+  app.add_option("--csv-layout", o.csv_layout,
+                 "CSV の列の名前のファイル。1 行に 1 列を 名前,列番号[,属性] と書く。"
+                 "CSV と CSV でない入力の比較で、見出しのない CSV の列に名前を付ける")
       ->option_text("ファイル");
   app.add_option("--key-fields", o.key_fields,
                  "キーにする項目の名前をカンマで区切って指定（--layout が必要。CSV では"
-                 "見出しの名前か列の番号）")
+                 "見出しかレイアウトの名前か列の番号）")
       ->option_text("項目名");
   app.add_option("--omit-fields", o.omit_fields, "比較から除外する項目の名前（--layout が必要）")
       ->option_text("項目名");

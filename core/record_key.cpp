@@ -79,7 +79,12 @@ void KeyBuilder::BuildAny(std::string_view raw, KeyText& key, std::string& scrat
 
 void KeyBuilder::BuildFromText(const DecodedRecord& record, KeyText& key) const {
   text_.clear();
-  AppendRangeText(record, ranges_, text_);
+  // Fields are padded each on its own: a key of several is their unpadded texts.
+  if (trim_padding_ && record.fields != 0) {
+    AppendUnpaddedFieldsText(record, ranges_, text_);
+  } else {
+    AppendRangeText(record, ranges_, text_);
+  }
   std::string& form = key.Long();
   form.clear();
   AppendKeyForm(text_, form);

@@ -299,7 +299,11 @@ void AppendFieldEntry(const ComparisonJob& job, const PairDiff& diff, std::strin
   if (job.UseKey) {
     const Record* keyed = src != nullptr ? src : dst;
     std::u16string key;
-    AppendRangeText(keyed->Text(), job.KeyColumns, key);
+    if (job.TrimPadding && keyed->Text().fields != 0) {
+      AppendUnpaddedFieldsText(keyed->Text(), job.KeyColumns, key);  // the key as compared
+    } else {
+      AppendRangeText(keyed->Text(), job.KeyColumns, key);
+    }
     out += key_label;
     AppendValue(key, out);
   }

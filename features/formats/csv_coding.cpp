@@ -11,11 +11,12 @@ namespace {
 class CsvDecoder final : public RecordDecoder {
  public:
   CsvDecoder(std::unique_ptr<CodePage> code_page, const RecordFormat& format,
-             std::size_t expected_fields)
+             std::size_t expected_fields, std::size_t named_fields)
       : code_page_(std::move(code_page)),
         delimiter_(format.delimiter),
         shift_jis_(format.ShiftJisBytes()),
-        expected_fields_(expected_fields) {}
+        expected_fields_(expected_fields),
+        named_fields_(named_fields) {}
 
   DecodedRecord Decode(std::string_view record, bool first_in_file) override {
     if (first_in_file) record = code_page_->WithoutByteOrderMark(record);
@@ -43,13 +44,15 @@ class CsvDecoder final : public RecordDecoder {
     offsets_.insert(offsets_.end(), value_.size(), field);
   }
   DecodedRecord Result(std::size_t fields, std::size_t undecodable) const {
-    return DecodedRecord{text_, offsets_, undecodable, fields, fields < expected_fields_};
+    return DecodedRecord{text_, offsets_, undecodable, fields,
+                         fields < expected_fields_ || fields < named_fields_};
   }
 
   std::unique_ptr<CodePage> code_page_;
   const char delimiter_;
   const bool shift_jis_;
   std::size_t expected_fields_;
+  const std::size_t named_fields_;
   CsvFields fields_;
   DecodedText value_;
   std::u16string text_;
@@ -59,16 +62,17 @@ class CsvDecoder final : public RecordDecoder {
 }  // namespace
 
 std::unique_ptr<CsvCoding> CsvCoding::Open(const RecordFormat& format, std::size_t expected_fields,
-                                           std::string& message) {
+                                           std::string& message, std::size_t named_fields) {
   std::unique_ptr<CodePage> code_page = CodePage::Open(format.code_page, message);
   if (code_page == nullptr) return nullptr;
-  return std::unique_ptr<CsvCoding>(new CsvCoding(format, code_page->name(), expected_fields));
+  return std::unique_ptr<CsvCoding>(
+      new CsvCoding(format, code_page->name(), expected_fields, named_fields));
 }
 
 std::unique_ptr<RecordDecoder> CsvCoding::NewDecoder() const {
   std::string message;
   return std::make_unique<CsvDecoder>(CodePage::Open(code_page_, message), format_,
-                                      expected_fields_);
+                                      expected_fields_, named_fields_);
 }
 
 bool ReadCsvHeader(const std::string& path, const RecordFormat& format,

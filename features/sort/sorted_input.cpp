@@ -219,9 +219,13 @@ class InputRecords {
     }
     return framing_->Open(path, observer, stop, framed_);
   }
-  [[gnu::always_inline]] bool Next(std::string_view& raw) {
-    if (framed_ == nullptr) return reader_.Next(raw);
-    std::int64_t number;
+  // The next record and its number as the run numbers it: a line's, or the framing's (a CSV
+  // record's is the line it starts on).
+  [[gnu::always_inline]] bool Next(std::string_view& raw, std::int64_t& number) {
+    if (framed_ == nullptr) {
+      number = ++lines_;
+      return reader_.Next(raw);
+    }
     return framed_->Next(raw, number);
   }
   void Close() {
@@ -250,6 +254,7 @@ class InputRecords {
   const RecordFraming* framing_;
   LineReader reader_;
   std::unique_ptr<FramedSource> framed_;
+  std::int64_t lines_ = 0;
 };
 
 // The first `limit` lines of the input, which were in key order when the sort read them, read
@@ -257,13 +262,15 @@ class InputRecords {
 // and no prefix they share is known.
 class InputSource final : public Source {
  public:
+  // `leading`: the bytes before the first record that the sort counted as no record's.
   InputSource(std::string path, const Stamp& stamp, std::int64_t limit, bool whole,
-              const RangeList& ranges, bool keys, const SortOptions& options)
+              const RangeList& ranges, bool keys, const SortOptions& options, std::uint64_t leading)
       : Source(0),
         path_(std::move(path)),
         stamp_(stamp),
         limit_(limit),
         whole_(whole),
+        leading_(leading),
         ranges_(ranges),
         builder_(ranges_, options.trim_padding),
         keys_(keys),
@@ -279,18 +286,20 @@ class InputSource final : public Source {
     if (!reader_.is_open() && !Open()) return false;
     if (number_ == limit_) return Finish();
     std::string_view raw;
-    if (!reader_.Next(raw)) {
+    std::int64_t line_number = 0;
+    if (!reader_.Next(raw, line_number)) {
       status_ = reader_.ok() ? Changed(path_) : reader_.Failure(path_);
       return false;
     }
     ++number_;
     const std::uint64_t after = reader_.consumed();
-    record_.extra = static_cast<std::uint32_t>(after - before_ - raw.size());
+    record_.extra =
+        static_cast<std::uint32_t>(after - before_ - raw.size() - (number_ == 1 ? leading_ : 0));
     before_ = after;
     record_.line = raw;
-    record_.number = number_;
+    record_.number = line_number;
     if (keys_) {
-      builder_.Build(raw, key_, scratch_, number_ == 1);
+      builder_.Build(raw, key_, scratch_, line_number == 1);
       record_.key = key_.view();
     }
     return true;
@@ -309,9 +318,10 @@ class InputSource final : public Source {
   bool Finish() {
     finished_ = true;
     std::string_view raw;
+    std::int64_t line_number = 0;
     Stamp now;
     status_ = StampOf(path_, now);
-    if (status_.ok() && (!(now == stamp_) || (whole_ && reader_.Next(raw)))) {
+    if (status_.ok() && (!(now == stamp_) || (whole_ && reader_.Next(raw, line_number)))) {
       status_ = Changed(path_);
     }
     reader_.Close();
@@ -322,6 +332,7 @@ class InputSource final : public Source {
   const Stamp stamp_;
   const std::int64_t limit_;
   const bool whole_;  // the whole input: no line may follow the last one
+  const std::uint64_t leading_;
   const RangeList ranges_;
   std::unique_ptr<RecordDecoder> decoder_;
   KeyBuilder builder_;
@@ -472,6 +483,9 @@ class SortedInput::Impl {
   // Input bytes after the last line handed out: the LF of a CR LF whose CR ended the last chunk
   // but one. No record counts it; consumed_ takes it at the end.
   std::uint64_t trailing_ = 0;
+  // Input bytes before the first record that belong to no record (a CSV header): consumed_
+  // starts with them.
+  std::uint64_t leading_ = 0;
   TempFile temp_;
   std::uint64_t temp_end_ = 0;  // where the next run goes in the temporary file
   std::vector<Run> runs_;
@@ -639,6 +653,7 @@ Status SortedInput::Impl::Sort(const std::string& path, const RangeList& ranges,
   id_ = {};
   prefix_lines_ = 0;
   trailing_ = 0;
+  leading_ = 0;
   temp_end_ = 0;
   started_ = finished_ = false;
   temp_dir_ = options.temp_dir;
@@ -651,6 +666,7 @@ Status SortedInput::Impl::Sort(const std::string& path, const RangeList& ranges,
   if (Status s = ReadInput(); !s.ok()) return Fail(Stopped() ? StopStatus() : std::move(s));
   if (Status s = MergeInPasses(); !s.ok()) return Fail(Stopped() ? StopStatus() : std::move(s));
   if (Status s = PrepareFinalMerge(); !s.ok()) return Fail(std::move(s));
+  consumed_ = leading_;
   Report(size_, size_, true);
   return {};
 }
@@ -682,17 +698,23 @@ Status SortedInput::Impl::ReadInput() {
   std::uint64_t before = 0;
   std::uint32_t countdown = kRecordsPerCheck;
   std::string_view raw;
-  while (reader.Next(raw)) {
+  std::int64_t line_number = 0;
+  while (reader.Next(raw, line_number)) {
     if (Stopped()) return StopStatus();
     const std::int64_t number = ++lines_;
     const std::uint64_t after = reader.consumed();
-    const std::uint64_t extra = after - before - raw.size();
+    std::uint64_t extra = after - before - raw.size();
     before = after;
+    if (number == 1 && extra > RecordBlock::kMaxExtra) {
+      // A framing's header before the first record (CSV): the bytes of no record.
+      leading_ = extra;
+      extra = 0;
+    }
     KeyText& key_text = keys[1 - latest];
-    builder.Build(raw, key_text, scratch, number == 1);
+    builder.Build(raw, key_text, scratch, line_number == 1);
     const std::string_view key = key_text.view();
-    // (More bytes besides the record than a header holds would be a framing's header, such as
-    // a CSV header before the first record: refused rather than miscounted.)
+    // (More bytes besides a later record than its end holds cannot be: refused rather than
+    // miscounted.)
     if (raw.size() > kMaxField || key.size() > kMaxField || extra > RecordBlock::kMaxExtra)
       return Status::Error(EFBIG, "read", path_);
     const bool in_order =
@@ -731,7 +753,7 @@ Status SortedInput::Impl::ReadInput() {
         return Status::Error(EFBIG, "read", path_);
       }
     }
-    if (!skipping) block->Append(key, raw, number, static_cast<std::uint32_t>(extra));
+    if (!skipping) block->Append(key, raw, line_number, static_cast<std::uint32_t>(extra));
     if (in_order) {
       in_order_through = number;
       latest = 1 - latest;
@@ -864,8 +886,9 @@ Status SortedInput::Impl::MergeRuns(const std::vector<Run>& inputs, std::size_t 
 Status SortedInput::Impl::PrepareFinalMerge() {
   const std::size_t count = (prefix_lines_ > 0) + runs_.size() + (kept_ != nullptr);
   if (prefix_lines_ > 0) {
-    sources_.push_back(std::make_unique<InputSource>(
-        path_, stamp_, prefix_lines_, prefix_lines_ == lines_, ranges_, count > 1, options_));
+    sources_.push_back(std::make_unique<InputSource>(path_, stamp_, prefix_lines_,
+                                                     prefix_lines_ == lines_, ranges_, count > 1,
+                                                     options_, leading_));
   }
   for (const Run& run : runs_) {
     auto source = std::make_unique<RunSource>(temp_, run);

@@ -165,5 +165,68 @@ TEST_F(RunPlanTest, NoOutputMayBeAFileTheRunReads) {
   EXPECT_EQ(ReadFile(dir_ / "layout.csv"), "番号,1,4,9\n名前,5,4,X\n");
 }
 
+TEST_F(RunPlanTest, CsvAgainstBytesComparesTheSharedFieldsInTheLayoutsOrder) {
+  // The CSV's columns in another order, one of them on its side only and left out; the CSV's
+  // own layout names them, and is a file the run reads.
+  WriteFile(dir_ / "b.csv", CrLf({"x,AAAA,0001", "y,BXBB,0002"}));
+  WriteFile(dir_ / "columns.csv", "備考,1\n名前,2\n番号,3\n");
+  request_.inputs[1] = dir_ / "b.csv";
+  request_.formats[1].framing = Framing::kCsv;
+  request_.layout = dir_ / "layout.csv";
+  request_.csv_layout = dir_ / "columns.csv";
+  request_.key_fields = "番号";
+  request_.omit_fields = "備考";
+  request_.duplicates = dir_ / "columns.csv";
+  RunPlan plan;
+  ASSERT_FALSE(plan.Prepare(request_).has_value());
+  ASSERT_EQ(plan.job().ListFields.size(), 2u);
+  EXPECT_EQ(plan.job().ListFields[0].name, "番号");
+  EXPECT_EQ(plan.job().ListFields[0].start, 1);
+  EXPECT_EQ(plan.job().ListFields[1].name, "名前");
+  EXPECT_EQ(plan.job().ListFields[1].start, 2);
+  EXPECT_EQ(plan.request().key_text, "1-1");
+  EXPECT_FALSE(plan.job().UseOmit);  // 備考 is not among the fields compared at all
+  EXPECT_TRUE(plan.job().TrimPadding);
+  ASSERT_NE(plan.layout(), nullptr);
+  ASSERT_NE(plan.csv_layout(), nullptr);
+  RunObserver quiet;
+  EXPECT_EQ(plan.Run(quiet).outcome, RunOutcome::kSetupFailed);
+  EXPECT_EQ(ReadFile(dir_ / "columns.csv"), "備考,1\n名前,2\n番号,3\n");
+
+  request_.duplicates.reset();
+  RunPlan runs;
+  ASSERT_FALSE(runs.Prepare(request_).has_value());
+  EXPECT_EQ(runs.Run(quiet).outcome, RunOutcome::kDifferences);
+  EXPECT_EQ(ReadFile(dir_ / "a_0.TXT"), CrLf({"0003CCCC"}));
+  EXPECT_EQ(ReadFile(dir_ / "a_3.TXT"), CrLf({"y,BXBB,0002"}));
+  EXPECT_EQ(ReadFile(dir_ / "a_4.TXT"), CrLf({"0001AAAA"}));
+
+  // A key that is also omitted contradicts itself, as ranges that overlap do.
+  request_.omit_fields = "備考,番号";
+  RunPlan omitted;
+  const std::optional<PlanRefusal> refusal = omitted.Prepare(request_);
+  ASSERT_TRUE(refusal.has_value());
+  EXPECT_EQ(refusal->message, messages::kRangesOverlap);
+}
+
+TEST_F(RunPlanTest, AKeyFieldsNumberIsNoColumnOfAFixedRecord) {
+  // Five fields of a 4-byte record, the key the fifth: field 5, not column 5.
+  WriteFile(dir_ / "f.dat", "A001");
+  WriteFile(dir_ / "f.csv", CrLf({"a,b,c,d,e", "A,A,0,0,1"}));
+  WriteFile(dir_ / "overlapping.csv", "a,1,1\nb,1,1\nc,2,1\nd,3,1\ne,4,1\n");
+  request_.inputs = {dir_ / "f.dat", dir_ / "f.csv"};
+  std::string message;
+  ASSERT_TRUE(ParseRecordFormat("fixed=4", request_.formats[0], message));
+  ASSERT_TRUE(ParseRecordFormat("csv,header", request_.formats[1], message));
+  request_.layout = dir_ / "overlapping.csv";
+  request_.key_fields = "e";
+  RunPlan plan;
+  const std::optional<PlanRefusal> refusal = plan.Prepare(request_);
+  ASSERT_FALSE(refusal.has_value()) << refusal->message;
+  EXPECT_EQ(plan.request().key_text, "5-5");
+  RunObserver quiet;
+  EXPECT_EQ(plan.Run(quiet).outcome, RunOutcome::kNoDifferences);
+}
+
 }  // namespace
 }  // namespace vesmer

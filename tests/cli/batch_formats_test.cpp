@@ -473,7 +473,7 @@ TEST_F(BatchCodePageTest, StretchesOfTheSameFixedRecordsGoWhereEachRecordGoes) {
 }
 
 // ASCII letters, digits, blanks and hyphens in the single-byte EBCDIC of ibm-930.
-std::string Ebcdic(const std::string& ascii) {
+std::string Ebcdic(std::string_view ascii) {
   std::string out;
   for (const char c : ascii) {
     if (c >= '0' && c <= '9') out += static_cast<char>(0xF0 + (c - '0'));
@@ -782,6 +782,267 @@ TEST(BatchFieldListTest, ShiftJisLinesWithALayoutCanBeListedFieldByField) {
             "200\x81\x76\x81\xa8\x81\x75"
             "201\x81\x76\r\n");
   EXPECT_EQ(RunBatchExe({"-q", "--list", "columns", a, b}).exit_code, 2);
+}
+
+}  // namespace
+}  // namespace vesmer
+
+namespace vesmer {
+namespace {
+
+// Double-byte text of ibm-930 between SO and SI.
+const std::string kYamadaTaro = "\x0E\x45\x65\x45\x63\x40\x40\x45\xAB\x45\x6E\x0F";  // 山田　太郎
+const std::string kSatoJiro = "\x0E\x45\x76\x45\x68\x45\x97\x45\x6E\x0F";            // 佐藤次郎
+// The same in UTF-8, and in code page 932.
+const std::string kYamadaTaroUtf8 = "\xE5\xB1\xB1\xE7\x94\xB0\xE3\x80\x80\xE5\xA4\xAA\xE9\x83\x8E";
+const std::string kSatoJiroUtf8 = "\xE4\xBD\x90\xE8\x97\xA4\xE6\xAC\xA1\xE9\x83\x8E";
+
+// A record of the host's layout below: 番号 1-4, 氏名 6-17, 金額 19-23, 24 bytes, blanks
+// between and after the fields.
+std::string HostRecord(std::string_view number, const std::string& name, std::string_view amount) {
+  std::string record = Ebcdic(number) + Ebcdic(" ") + name;
+  record.resize(18, '\x40');
+  record += Ebcdic(amount) + Ebcdic(" ");
+  EXPECT_EQ(record.size(), 24u);
+  return record;
+}
+
+// The result list's words in code page 932.
+const std::string kSource = "\x94\xe4\x8a\x72\x8c\xb3";       // 比較元
+const std::string kDestination = "\x94\xe4\x8a\x72\x90\xe6";  // 比較先
+const std::string kKey = "\x83\x4c\x81\x5b";                  // キー
+const std::string kAmount = "\x8b\xe0\x8a\x7a";               // 金額
+const std::string kName = "\x8e\x81\x96\xbc";                 // 氏名
+
+std::string Quoted(const std::string& cp932) { return "\x81\x75" + cp932 + "\x81\x76"; }
+
+class BatchCsvAgainstOtherFormatsTest : public ::testing::Test {
+ protected:
+  BatchCsvAgainstOtherFormatsTest() {
+    WriteFile(Path("host.csv"), "番号,1,4\r\n氏名,6,12,N\r\n金額,19,5,9\r\n");
+    host_ = HostRecord("A001", kYamadaTaro, "00100") + HostRecord("B002", kSatoJiro, "00200") +
+            HostRecord("C003", Ebcdic("XYZ"), "00300") + HostRecord("E005", kSatoJiro, "00500");
+    WriteFile(Path("old.dat"), host_);
+  }
+  std::string Path(const std::string& name) const { return dir_ / name; }
+  // The new system's CSV: the same fields in another order, UTF-8 with a header.
+  void WriteCsv(const std::vector<std::string>& records) {
+    std::vector<std::string> lines = {"金額,番号,氏名"};
+    lines.insert(lines.end(), records.begin(), records.end());
+    WriteFile(Path("new.csv"), CrLf(lines));
+  }
+  ProcessResult Run(std::vector<std::string> args) {
+    std::vector<std::string> all = {
+        "--json",           "--source-format", "fixed=24,ibm-930", "--destination-format",
+        "csv,header,utf-8", "--layout",        Path("host.csv")};
+    all.insert(all.end(), args.begin(), args.end());
+    all.push_back(Path("old.dat"));
+    all.push_back(Path("new.csv"));
+    return RunBatchExe(all);
+  }
+
+  TempDir dir_;
+  std::string host_;
+};
+
+TEST_F(BatchCsvAgainstOtherFormatsTest, HostRecordsAndCsvCompareFieldByFieldByName) {
+  const std::string a = "00100,A001," + kYamadaTaroUtf8, b = "00200,B002," + kSatoJiroUtf8,
+                    c = "00300,C003,XYZ", e = "00500,E005," + kSatoJiroUtf8;
+  WriteCsv({a, b, c, e});
+  ProcessResult r = Run({"--key-fields", "番号"});
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  json j = json::parse(r.out);
+  EXPECT_EQ(j["inputs"][0]["format"], "fixed=24,ibm-930");
+  EXPECT_EQ(j["inputs"][1]["format"], "csv,header,utf-8");
+  EXPECT_EQ(j["inputs"][1]["short_records"], 0);
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")), host_);
+  for (const char* kind : {"0", "1", "2", "3", "5"}) {
+    EXPECT_EQ(ReadFile(Path(std::string("old_") + kind + ".TXT")), "") << kind;
+  }
+
+  // One field changed, one key changed: that pair and those records, nothing else.
+  const std::string b2 = "00250,B002," + kSatoJiroUtf8, c2 = "00300,C009,XYZ";
+  WriteCsv({a, b2, c2, e});
+  r = Run({"--key-fields", "番号"});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  j = json::parse(r.out);
+  EXPECT_EQ(j["outputs"][5]["count"], 1);
+  EXPECT_EQ(ReadFile(Path("old_0.TXT")), HostRecord("C003", Ebcdic("XYZ"), "00300"));
+  EXPECT_EQ(ReadFile(Path("old_1.TXT")), CrLf({c2}));
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), HostRecord("B002", kSatoJiro, "00200"));
+  EXPECT_EQ(ReadFile(Path("old_3.TXT")), CrLf({b2}));
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")),
+            HostRecord("A001", kYamadaTaro, "00100") + HostRecord("E005", kSatoJiro, "00500"));
+  EXPECT_EQ(ReadFile(Path("old_5.TXT")), "0000002 " + kSource + " 2 " + kDestination + " 3 " +
+                                             kKey + Quoted("B002") + "\r\n    " + kAmount + " " +
+                                             Quoted("00200") + "\x81\xa8" + Quoted("00250") +
+                                             "\r\n");
+}
+
+TEST_F(BatchCsvAgainstOtherFormatsTest, SortedInputsGiveWhatInputsInKeyOrderGive) {
+  // Both out of key order; the CSV's records keep the lines they were on.
+  const std::string a = "00100,A001," + kYamadaTaroUtf8, b = "00250,B002," + kSatoJiroUtf8,
+                    d = "00400,D004,NEW";
+  WriteCsv({d, b, a});
+  host_ = HostRecord("E005", kSatoJiro, "00500") + HostRecord("B002", kSatoJiro, "00200") +
+          HostRecord("A001", kYamadaTaro, "00100");
+  WriteFile(Path("old.dat"), host_);
+  ASSERT_EQ(Run({"--key-fields", "番号"}).exit_code, 2);  // out of key order
+  const ProcessResult r = Run({"--sort", "--key-fields", "番号,氏名"});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  EXPECT_EQ(ReadFile(Path("old_0.TXT")), HostRecord("E005", kSatoJiro, "00500"));
+  EXPECT_EQ(ReadFile(Path("old_1.TXT")), CrLf({d}));
+  EXPECT_EQ(ReadFile(Path("old_2.TXT")), HostRecord("B002", kSatoJiro, "00200"));
+  EXPECT_EQ(ReadFile(Path("old_3.TXT")), CrLf({b}));
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")), HostRecord("A001", kYamadaTaro, "00100"));
+  // The key of two fields, each without its padding.
+  EXPECT_EQ(ReadFile(Path("old_5.TXT")), "0000002 " + kSource + " 2 " + kDestination + " 3 " +
+                                             kKey + Quoted("B002\x8d\xb2\x93\xa1\x8e\x9f\x98\x59") +
+                                             "\r\n    " + kAmount + " " + Quoted("00200") +
+                                             "\x81\xa8" + Quoted("00250") + "\r\n");
+}
+
+TEST_F(BatchCsvAgainstOtherFormatsTest, ANamelessCsvIsNamedByItsOwnLayout) {
+  WriteFile(Path("new.csv"),
+            CrLf({"A001,00100," + kYamadaTaroUtf8 + ",x", "B002,00200," + kSatoJiroUtf8 + ",y",
+                  "C003,00300,XYZ,z", "E005,00500," + kSatoJiroUtf8}));
+  WriteFile(Path("columns.csv"), "番号,1\r\n金額,2,9\r\n氏名,3,N\r\n");
+  const std::vector<std::string> args = {
+      "--source-format", "fixed=24,ibm-930", "--destination-format", "csv,utf-8",
+      "--layout",        Path("host.csv"),   "--key-fields",         "番号",
+      Path("old.dat"),   Path("new.csv")};
+  ProcessResult r = RunBatchExe(args);
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("★比較先の CSV の列に名前がありません"), std::string::npos) << r.err;
+  std::vector<std::string> named = args;
+  named.insert(named.begin(), {"--json", "--csv-layout", Path("columns.csv")});
+  r = RunBatchExe(named);
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  EXPECT_EQ(json::parse(r.out)["inputs"][1]["short_records"], 1);  // fewer fields than the first
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")), host_);
+}
+
+TEST_F(BatchCsvAgainstOtherFormatsTest, ShiftJisLinesAgainstCsvNeedEveryNameOnBothSides) {
+  // 名前 is padded in the lines, not in the CSV; 更新日 and 備考 are each on one side only.
+  WriteFile(Path("lines.csv"), "番号,1,4\r\n名前,6,6\r\n金額,13,3\r\n更新日,17,8\r\n");
+  WriteFile(Path("old.txt"),
+            CrLf({"0001 ABC    100 20240101", "0002 \x8eR\x93\x63   200 20240102"}));
+  // 備考,金額,名前,番号 in code page 932.
+  WriteFile(Path("new.csv"),
+            CrLf({"\x94\xf5\x8d\x6c,\x8b\xe0\x8a\x7a,\x96\xbc\x91\x4f,\x94\xd4\x8d\x86",
+                  "x,100,ABC,0001", "y,200,\x8eR\x93\x63,0002"}));  // 山田, code page 932
+  WriteFile(Path("old_2.TXT"), "kept");
+  const auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(),
+                {"--json", "--destination-format", "csv,header", "--layout", Path("lines.csv")});
+    args.push_back(Path("old.txt"));
+    args.push_back(Path("new.csv"));
+    return RunBatchExe(args);
+  };
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } refused[] = {
+      {{"--key-fields", "番号"},
+       "★比較元にしかない項目があります: 更新日。比較先にしかない項目があります: 備考"
+       "（比較しない項目は --omit-fields で指定してください）"},
+      {{"--key-fields", "番号", "--omit-fields", "更新日"},
+       "★比較先にしかない項目があります: 備考"},
+      {{"--key-fields", "更新日", "--omit-fields", "更新日,備考"},
+       "★キーの項目は、比較元と比較先の両方にある名前で指定してください: 更新日"},
+      {{"--key-fields", "番号", "--omit-fields", "更新日,備考,作成者"},
+       "★比較元にも比較先にもない項目です: 作成者"},
+  };
+  for (const auto& c : refused) {
+    const ProcessResult r = run(c.args);
+    EXPECT_EQ(r.exit_code, 2) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(Path("old_2.TXT")), "kept");
+    EXPECT_FALSE(Exists(Path("old_4.TXT")));
+  }
+  // Omitted, they are not compared; the padding of 名前 is no difference, in its key either.
+  ProcessResult r = run({"--key-fields", "名前,番号", "--omit-fields", "更新日,備考"});
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  EXPECT_EQ(ReadFile(Path("old_4.TXT")),
+            CrLf({"0001 ABC    100 20240101", "0002 \x8eR\x93\x63   200 20240102"}));
+  // Kept, the padding differs.
+  r = run({"--keep-padding", "--key-fields", "番号", "--omit-fields", "更新日,備考"});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  const std::string list = ReadFile(Path("old_5.TXT"));
+  EXPECT_NE(
+      list.find("    \x96\xbc\x91\x4f " + Quoted("ABC   ") + "\x81\xa8" + Quoted("ABC") + "\r\n"),
+      std::string::npos)
+      << list;
+  EXPECT_NE(list.find(Quoted("\x8eR\x93\x63  ") + "\x81\xa8" + Quoted("\x8eR\x93\x63")),
+            std::string::npos)
+      << list;
+  EXPECT_EQ(list.find(kAmount), std::string::npos) << list;
+}
+
+TEST(BatchCsvLayoutTest, ALayoutNamesTheColumnsOfCsvWithoutAHeader) {
+  TempDir dir;
+  const std::string a = dir / "a.csv", b = dir / "b.csv", columns = dir / "columns.csv";
+  WriteFile(columns, "項目名,列番号,属性\r\n番号,1,9\r\n金額,3\r\n更新日,4\r\n予備,5\r\n");
+  WriteFile(a, CrLf({"1,Sato,200,20240101", "2,Suzuki,300,20240101", "3,Tanaka,400,20240101"}));
+  WriteFile(b, CrLf({"1,Sato,250,20240301", "2,Suzuki,300,20240302", "3,Tanaka,400,20240303"}));
+  const ProcessResult r = RunBatchExe({"--json", "--format", "csv", "--layout", columns,
+                                       "--key-fields", "番号", "--omit-fields", "更新日", a, b});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  const json j = json::parse(r.out);
+  // Column 5 is past every record: empty, and each record short.
+  EXPECT_EQ(j["inputs"][0]["short_records"], 3);
+  EXPECT_EQ(ReadFile(dir / "a_4.TXT"), CrLf({"2,Suzuki,300,20240101", "3,Tanaka,400,20240101"}));
+  EXPECT_EQ(ReadFile(dir / "a_5.TXT"), "0000001 " + kSource + " 1 " + kDestination + " 1 " + kKey +
+                                           Quoted("1") + "\r\n    " + kAmount + " " +
+                                           Quoted("200") + "\x81\xa8" + Quoted("250") + "\r\n");
+
+  // With headers too, the layout's names win and the headers are no record; headers that
+  // differ no longer matter.
+  WriteFile(a, CrLf({"id,name,amount,date", "1,Sato,200,20240101"}));
+  WriteFile(b, CrLf({"ID,NAME,AMOUNT,DATE", "1,Sato,250,20240101"}));
+  const ProcessResult headed = RunBatchExe(
+      {"-q", "--format", "csv,header", "--layout", columns, "--key-fields", "番号", a, b});
+  ASSERT_EQ(headed.exit_code, 1) << headed.err;
+  EXPECT_NE(ReadFile(dir / "a_5.TXT").find("    " + kAmount + " "), std::string::npos);
+  EXPECT_EQ(ReadFile(dir / "a_2.TXT"), CrLf({"1,Sato,200,20240101"}));
+}
+
+TEST(BatchCsvLayoutTest, ALayoutOfTheOtherFormIsRefusedAndNothingIsWritten) {
+  TempDir dir;
+  const std::string columns = dir / "columns.csv", bytes = dir / "bytes.csv";
+  WriteFile(columns, "番号,1\r\n金額,3\r\n");
+  WriteFile(bytes, "番号,1,4\r\n金額,6,3\r\n");
+  WriteFile(dir / "a.csv", CrLf({"1,x"}));
+  WriteFile(dir / "b.txt", CrLf({"0001 100"}));
+  WriteFile(dir / "a_2.TXT", "kept");
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"--layout", columns, dir / "a.csv", dir / "b.txt"},
+       "★レイアウトファイル " + columns +
+           " は CSV の列のレイアウト（1 行目が 名前,列番号 の形）です。CSV でない入力には "
+           "名前,開始桁,桁数[,属性] のレイアウトを指定してください"},
+      {{"--format", "csv", "--layout", bytes, dir / "a.csv", dir / "a.csv"},
+       "★レイアウトファイル " + bytes +
+           " は 名前,開始桁,桁数 のレイアウトです。CSV の列には 名前,列番号[,属性] のレイアウトを"
+           "指定してください"},
+      {{"--source-format", "csv", "--layout", columns, dir / "a.csv", dir / "b.txt"},
+       "（CSV の列の名前は --csv-layout で指定します）"},
+      {{"--source-format", "csv", dir / "a.csv", dir / "b.txt"},
+       "★CSV と CSV でない形式を比較するには、CSV でない比較先の項目を --layout"},
+      {{"--source-format", "csv", "--layout", bytes, "--csv-layout", bytes, dir / "a.csv",
+        dir / "b.txt"},
+       "は 名前,開始桁,桁数 のレイアウトです"},
+      {{"--csv-layout", columns, dir / "a.csv", dir / "b.txt"}, "★--csv-layout は、CSV の入力"},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult r = RunBatchExe(c.args);
+    EXPECT_EQ(r.exit_code, 2) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(dir / "a_2.TXT"), "kept");
+    EXPECT_FALSE(Exists(dir / "a_4.TXT"));
+  }
 }
 
 }  // namespace

@@ -294,3 +294,63 @@ TEST(RecordKeyTest, KeyBuilderGivesBuildKeysKey) {
 
 }  // namespace
 }  // namespace vesmer
+
+namespace vesmer {
+namespace {
+
+// A decoder that gives one fixed record of fields, whatever it is handed.
+class FixedFields final : public RecordDecoder {
+ public:
+  FixedFields(std::u16string text, std::vector<std::uint32_t> fields)
+      : text_(std::move(text)), offsets_(std::move(fields)) {}
+  DecodedRecord Decode(std::string_view, bool) override {
+    return DecodedRecord{text_, offsets_, 0, offsets_.empty() ? 1 : offsets_.back() + 1};
+  }
+
+ private:
+  std::u16string text_;
+  std::vector<std::uint32_t> offsets_;
+};
+
+std::string KeyOfFields(const char* ranges_text, bool trim, std::u16string text,
+                        std::vector<std::uint32_t> fields) {
+  RangeList ranges;
+  EXPECT_EQ(ParseRangeText(ranges_text, ranges), ParseOutcome::kValid);
+  FixedFields decoder(std::move(text), std::move(fields));
+  KeyBuilder builder(ranges, trim);
+  builder.SetDecoder(&decoder);
+  KeyText key;
+  std::string scratch;
+  builder.Build("", key, scratch);
+  return std::string(key.view());
+}
+
+TEST(RecordKeyTest, KeysOfSeveralFieldsLeaveOutThePaddingOfEach) {
+  // 部署 padded with a blank and a full-width blank, then 番号: a fixed-length record's fields
+  // against the same CSV fields, which have no padding.
+  const std::u16string padded =
+      u"A1 \u3000"
+      u"007";
+  const std::vector<std::uint32_t> fields = {0, 0, 0, 0, 1, 1, 1};
+  EXPECT_EQ(KeyOfFields("1-2", true, padded, fields), "A1007");
+  EXPECT_EQ(KeyOfFields("1-1,2-2", true, padded, fields), "A1007");
+  EXPECT_EQ(KeyOfFields("2-2,1-1", true, padded, fields), "007A1");
+  EXPECT_EQ(KeyOfFields("1-2", true,
+                        u"A1"
+                        u"007",
+                        {0, 0, 1, 1, 1}),
+            "A1007");
+  // Blanks inside and before a field are data.
+  EXPECT_EQ(KeyOfFields("1-2", true,
+                        u" A 1"
+                        u"7",
+                        {0, 0, 0, 0, 1}),
+            " A 17");
+  // Padding kept, it is part of the key.
+  EXPECT_EQ(KeyOfFields("1-2", false, padded, fields),
+            "A1 \xE3\x80\x80"
+            "007");
+}
+
+}  // namespace
+}  // namespace vesmer

@@ -203,6 +203,69 @@ TEST(LayoutTest, ParsingAgainClearsTheEarlierFields) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Layouts of CSV columns
+
+TEST(CsvLayoutTest, ColumnsByNumberWithTheirAttributes) {
+  const Layout layout = Parse("項目名,列番号,属性\n社員番号,1,9\n氏名,3,N\n部署,2\n備考,10,\n");
+  EXPECT_EQ(layout.form, LayoutForm::kCsvColumns);
+  EXPECT_EQ(layout.form_line, 3);  // 社員番号,1,9 could be bytes 1-9 as well
+  ASSERT_EQ(layout.fields.size(), 4u);
+  ExpectField(layout.fields[0], "社員番号", 1, 1, '9', 2);
+  ExpectField(layout.fields[1], "氏名", 3, 1, 'N', 3);
+  ExpectField(layout.fields[2], "部署", 2, 1, 'X', 4);
+  ExpectField(layout.fields[3], "備考", 10, 1, 'X', 5);
+  std::string range_text, message;
+  ASSERT_TRUE(FieldNamesToRangeText(layout, "氏名,社員番号", range_text, message)) << message;
+  EXPECT_EQ(range_text, "3-3,1-1");
+}
+
+TEST(CsvLayoutTest, TheFirstLineOfOneFormOnlyTellsTheForm) {
+  // Byte columns: a length, or a fourth column.
+  EXPECT_EQ(Parse("A,1,4\nB,5,2\n").form, LayoutForm::kBytes);
+  // Its lines are then read as byte columns, whatever they look like.
+  ExpectLineError("A,1,4\nB,5\n", 2, "桁数がありません");
+  EXPECT_EQ(Parse("A,1,4,X\n").form, LayoutForm::kBytes);
+  // "名前,数,9" alone is a field of nine bytes.
+  Layout layout = Parse("A,1,9\nB,10,9\n");
+  EXPECT_EQ(layout.form, LayoutForm::kBytes);
+  EXPECT_EQ(layout.form_line, 0);
+  EXPECT_EQ(layout.fields[1].length, 9);
+  // Once a line tells, the lines before it are read in its form.
+  layout = Parse("A,1,9\nB,2,ｎ\n");
+  EXPECT_EQ(layout.form, LayoutForm::kCsvColumns);
+  EXPECT_EQ(layout.form_line, 2);
+  EXPECT_EQ(layout.fields[0].attribute, '9');
+  EXPECT_EQ(layout.fields[1].attribute, 'N');
+  // A slip in a length is a byte layout's slip, not an attribute.
+  ExpectLineError("A,1,八\n", 1, "桁数が数値ではありません");
+}
+
+TEST(CsvLayoutTest, BadLinesNameTheProblemAndTheLineThatToldTheForm) {
+  const std::string told =
+      "（1 行目から、名前,列番号[,属性] の CSV の列のレイアウトとして読んでいます）";
+  struct Case {
+    const char* line;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {",2", "項目名がありません"},
+      {"B,0", "列番号は 1 以上にしてください"},
+      {"B,2147483648", "列番号が 2147483647 を超えています"},
+      // Lines that are no CSV column, as lines of byte columns are not.
+      {"B,2,Y", "属性「Y」が正しくありません（X、9、N のいずれかです）" + told},
+      {"B", "列番号がありません" + told},
+      {"B,x", "列番号が数値ではありません" + told},
+      {"B,2,4", "属性「4」が正しくありません（X、9、N のいずれかです）" + told},
+      {"B,2,4,X", "列が多すぎます（名前,列番号,属性 の 3 列までです）" + told},
+      {"A,5", "項目名「A」は 1 行目にもあります"},
+      {"C,1", "列番号 1 は 1 行目の「A」にもあります"},
+  };
+  for (const Case& c : cases) {
+    ExpectLineError(std::string("A,1\n# c\n") + c.line + "\nZ,9\n", 3, c.problem);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Encodings
 
 TEST(LayoutEncodingTest, CodePage932File) {
@@ -380,6 +443,13 @@ TEST(FieldNamesTest, UnknownNamesAreAllNamedOnce) {
   EXPECT_EQ(range_text, "");
   EXPECT_FALSE(FieldNamesToRangeText(layout, "住所", range_text, message));
   EXPECT_EQ(message, "★レイアウトにない項目です: 住所");
+}
+
+TEST(FieldNamesTest, SplitAsTheRangesAre) {
+  EXPECT_EQ(SplitFieldNames(" 社員番号 ,，部署,　"),
+            (std::vector<std::string>{"社員番号", "部署"}));
+  EXPECT_EQ(SplitFieldNames("住所、番地"), (std::vector<std::string>{"住所、番地"}));
+  EXPECT_TRUE(SplitFieldNames("").empty());
 }
 
 TEST(FieldNamesTest, MoreThanTwentyNamesAreLeftToTheRangeCheck) {

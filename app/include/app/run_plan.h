@@ -51,7 +51,9 @@ struct RunRequest {
 
   // Fields by name: a layout, and key or omitted columns by field names instead of ranges.
   // Names replace ranges that came with the settings, not ranges the user gave for this run.
-  std::optional<std::string> layout, key_fields, omit_fields;
+  // The layout is of byte columns, or of CSV columns when both inputs are CSV; `csv_layout` names
+  // the CSV columns when one input only is CSV (the layout is then the other's).
+  std::optional<std::string> layout, csv_layout, key_fields, omit_fields;
   bool key_given = false;
   bool omit_given = false;
   // Expected differences: rules, and the list of the pairs they accepted.
@@ -107,11 +109,13 @@ class RunPlan {
   // The request with its range texts normalised, and the job made of it.
   [[nodiscard]] const RunRequest& request() const { return request_; }
   [[nodiscard]] const ComparisonJob& job() const { return job_; }
-  // The features, null when not asked for.
+  // The features, null when not asked for. The layout is one of byte columns; a layout of CSV
+  // columns is csv_layout().
   [[nodiscard]] const Layout* layout() const { return layout_ ? &*layout_ : nullptr; }
-  // The fields that statistics count: the layout's, or a CSV header's (start: the field's
-  // number, length 1); none otherwise.
-  [[nodiscard]] const std::vector<Field>& fields() const;
+  [[nodiscard]] const Layout* csv_layout() const { return csv_layout_ ? &*csv_layout_ : nullptr; }
+  // The fields that statistics count and rules name: the layout's, or of records of fields
+  // (CSV) their numbers (start: the field's number, length 1); none otherwise.
+  [[nodiscard]] const std::vector<Field>& fields() const { return fields_; }
   // The records are decoded and compared as texts (another code page, CSV, --list fields).
   [[nodiscard]] bool compares_texts() const { return codings_[0] != nullptr; }
   [[nodiscard]] const RuleSet* rules() const { return rules_ ? &*rules_ : nullptr; }
@@ -124,12 +128,15 @@ class RunPlan {
   }
 
  private:
+  bool PrepareLayouts(RunRequest& r, std::string& problem);
   bool PrepareCodings(RunRequest& r, std::string& problem);
   bool PrepareCsv(RunRequest& r, std::string& problem);
+  bool PrepareCsvAgainstBytes(RunRequest& r, std::string& problem);
 
   RunRequest request_;
   ComparisonJob job_;
-  std::optional<Layout> layout_;
+  std::optional<Layout> layout_;      // of byte columns
+  std::optional<Layout> csv_layout_;  // of CSV columns
   std::optional<RuleSet> rules_;
   std::optional<RulesJudge> judge_;
   std::optional<DifferenceStats> stats_;
@@ -140,8 +147,9 @@ class RunPlan {
   std::optional<KeyOrderSort> sort_;
   std::array<std::optional<FormatFraming>, 2> framings_;
   std::array<std::unique_ptr<RecordCoding>, 2> codings_;
-  std::vector<std::string> csv_names_;  // a CSV run: the fields' names from the header
-  std::optional<Layout> csv_layout_;    // a CSV run: its fields as a layout of field numbers
+  // Records of fields: the names of their fields, `start` the field's 1-based number.
+  std::vector<ListedField> field_names_;
+  std::vector<Field> fields_;  // see fields()
 };
 
 }  // namespace vesmer

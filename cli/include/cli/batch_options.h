@@ -24,7 +24,7 @@ struct BatchOptions {
   bool version = false;
 
   // Fields by name, statistics and the evidence report.
-  std::optional<std::string> layout, key_fields, omit_fields, report, summary_csv;
+  std::optional<std::string> layout, csv_layout, key_fields, omit_fields, report, summary_csv;
   long long report_pairs = 1000;
   // Sorting by key, and repeated keys.
   bool sort = false;

@@ -93,6 +93,11 @@ void AppendRangeText(const DecodedRecord& record, const RangeList& ranges, std::
 // leaves padding out); `text` itself otherwise.
 [[nodiscard]] std::u16string_view Unpadded(std::u16string_view text, bool trim);
 
+// AppendRangeText for a record of fields, each field's units without the blanks (U+0020,
+// U+3000) at their end: a key of several fields whose inputs pad them differently.
+void AppendUnpaddedFieldsText(const DecodedRecord& record, const RangeList& ranges,
+                              std::u16string& out);
+
 // Appends `text` in the key form (see BuildKey): each UTF-16 unit as UTF-8 encodes a BMP
 // character, a surrogate too, so that byte order is code unit order.
 void AppendKeyForm(std::u16string_view text, std::string& key);

@@ -15,10 +15,12 @@ class CsvCoding final : public RecordCoding {
  public:
   // The CSV records of `format` (its delimiter and code page); null with `message` when the
   // code page does not exist. `expected_fields`: the number of fields a record should have (the
-  // header's), 0: as many as the file's first record.
+  // header's), 0: as many as the file's first record. `named_fields`: a record with fewer fields
+  // is short too (a layout names a column that far).
   [[nodiscard]] static std::unique_ptr<CsvCoding> Open(const RecordFormat& format,
                                                        std::size_t expected_fields,
-                                                       std::string& message);
+                                                       std::string& message,
+                                                       std::size_t named_fields = 0);
   [[nodiscard]] std::unique_ptr<RecordDecoder> NewDecoder() const override;
   // One name for one delimiter and code page: equal bytes are then equal fields.
   [[nodiscard]] std::string Name() const override {
@@ -26,11 +28,16 @@ class CsvCoding final : public RecordCoding {
   }
 
  private:
-  CsvCoding(const RecordFormat& format, std::string code_page, std::size_t expected_fields)
-      : format_(format), code_page_(std::move(code_page)), expected_fields_(expected_fields) {}
+  CsvCoding(const RecordFormat& format, std::string code_page, std::size_t expected_fields,
+            std::size_t named_fields)
+      : format_(format),
+        code_page_(std::move(code_page)),
+        expected_fields_(expected_fields),
+        named_fields_(named_fields) {}
   RecordFormat format_;
   std::string code_page_;  // canonical
   std::size_t expected_fields_;
+  std::size_t named_fields_;
 };
 
 // The names of the fields in the header of the CSV file `path` (UTF-8), from its first record;

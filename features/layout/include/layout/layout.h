@@ -1,5 +1,6 @@
-// Record layouts: the named fields of a fixed-layout record, read from the layout file a user
-// writes, and the column ranges of fields given by name (key and omitted fields).
+// Record layouts: the named fields of a fixed-layout record, or the named columns of a CSV file,
+// read from the layout file a user writes, and the column ranges of fields given by name (key and
+// omitted fields).
 #pragma once
 
 #include <cstdint>
@@ -13,20 +14,33 @@ namespace vesmer {
 
 struct Field {
   std::string name;         // UTF-8, trimmed
-  std::int32_t start = 0;   // 1-based byte column
-  std::int32_t length = 0;  // bytes; start + length - 1 never exceeds INT32_MAX
+  std::int32_t start = 0;   // 1-based byte column; of a CSV layout, the 1-based CSV column
+  std::int32_t length = 0;  // bytes (1 in a CSV layout); start + length - 1 <= INT32_MAX
   char attribute = 'X';     // 'X' text, '9' number, 'N' double-byte
   int line = 0;             // the line of the layout file that defined it
 };
 
+// What a layout's fields are: byte columns of a record ("名前,開始桁,桁数[,属性]"), or columns
+// of a CSV record ("名前,列番号[,属性]").
+enum class LayoutForm { kBytes, kCsvColumns };
+
 struct Layout {
   std::string path;
-  std::vector<Field> fields;  // in file order; names are unique; columns may overlap
+  LayoutForm form = LayoutForm::kBytes;
+  int form_line = 0;          // the line whose columns told the form; 0: none did (bytes)
+  std::vector<Field> fields;  // in file order; names are unique; byte columns may overlap,
+                              // CSV columns do not
   // The field named exactly `name` (UTF-8), or nullptr.
   [[nodiscard]] const Field* Find(std::string_view name) const;
 };
 
-// Parses the text of a layout file: one field a line, "名前,開始桁,桁数[,属性]".
+// Parses the text of a layout file: one field a line, "名前,開始桁,桁数[,属性]", or one CSV
+// column a line, "名前,列番号[,属性]" (a CSV layout: `start` is the column, `length` 1).
+//
+// The form is told by the first line that can be only one of them: two columns, or a third
+// that is the attribute X or N, make a CSV layout; a third that is a number but 9, or a fourth,
+// a layout of byte columns. A file whose every line is "名前,数,9" is a layout of byte columns.
+// The other lines must then be of that form: in a CSV layout a third column 9 is the attribute.
 //
 // The bytes are UTF-8 (a byte order mark allowed) when they decode as UTF-8, else code page 932.
 // Lines end at LF, CR LF or a lone CR. Blank lines and lines whose first non-blank character is
@@ -39,7 +53,8 @@ struct Layout {
 // On success fills `layout` (path = `path_for_messages`) and returns true. On the first bad line
 // returns false with `message` naming the file and the line, e.g.
 // "★レイアウトファイル /x/a.csv の 7 行目: 開始桁が数値ではありません"; a file with no field
-// at all is refused as well. `layout` is then left empty.
+// at all is refused as well, and so is a CSV layout that names one column twice. `layout` is then
+// left empty.
 [[nodiscard]] bool ParseLayoutText(std::string_view bytes, const std::string& path_for_messages,
                                    Layout& layout, std::string& message);
 
@@ -48,6 +63,10 @@ struct Layout {
 // フォルダがありません") or, when the text is bad, with EINVAL ("parse") and ParseLayoutText's
 // message. The user is shown `message`; the status tells the two kinds of failure apart.
 [[nodiscard]] Status LoadLayout(const std::string& path, Layout& layout, std::string& message);
+
+// The names of a list such as FieldNamesToRangeText takes, in the order given, trimmed, empty
+// items left out.
+[[nodiscard]] std::vector<std::string> SplitFieldNames(std::string_view names);
 
 // Turns a list of field names into range text the start checks parse, fields in the order
 // given: "社員番号,部署" -> "12-19,1-5". Names (UTF-8) are separated by ',' or the full-width
