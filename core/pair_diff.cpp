@@ -10,11 +10,11 @@ namespace {
 bool Absent(const Record* source, const Record* destination, std::uint32_t first, std::uint64_t end,
             const ComparisonJob& job, bool omitted_count) {
   if (source == nullptr || destination == nullptr) return false;
-  const std::size_t a = source->Text().fields, b = destination->Text().fields;
-  if (a == b) return false;
-  const std::uint64_t from = std::max<std::uint64_t>(first, std::min(a, b));
-  const std::uint64_t to = std::min<std::uint64_t>(end, std::max(a, b));
-  for (std::uint64_t f = from; f < to; ++f) {
+  const DecodedRecord& a = source->Text();
+  const DecodedRecord& b = destination->Text();
+  const std::uint64_t to = std::min<std::uint64_t>(end, std::max(a.fields, b.fields));
+  for (std::uint64_t f = first; f < to; ++f) {
+    if (Lacks(a, f) == Lacks(b, f)) continue;
     if (!omitted_count && job.UseOmit &&
         InOmitRange(job.OmitColumns, static_cast<std::uint32_t>(f))) {
       continue;
@@ -106,6 +106,16 @@ bool PairDiff::ComparedTextsEqualWithout(std::span<const ColumnRange> left_out) 
       return n;
     };
     if (compared(source_) != compared(destination_)) return false;
+    // A field compared that one record lacks and the other has.
+    if (source_ != nullptr && destination_ != nullptr) {
+      const DecodedRecord& x = source_->Text();
+      const DecodedRecord& y = destination_->Text();
+      for (std::uint64_t f = 0, n = std::max(x.fields, y.fields); f < n; ++f) {
+        const auto offset = static_cast<std::uint32_t>(f);
+        if (Lacks(x, f) == Lacks(y, f) || InRanges(left_out, offset)) continue;
+        if (!(job.UseOmit && InOmitRange(job.OmitColumns, offset))) return false;
+      }
+    }
   }
   for (;;) {
     const bool more_a = a.Next(left_out), more_b = b.Next(left_out);

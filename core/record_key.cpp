@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 #include "platform/cp932.h"
 #include "platform/fast_paths.h"
@@ -78,18 +79,25 @@ void KeyBuilder::BuildAny(std::string_view raw, KeyText& key, std::string& scrat
 }
 
 void KeyBuilder::BuildFromText(const DecodedRecord& record, KeyText& key) const {
-  text_.clear();
-  // Fields are padded each on its own: a key of several is their unpadded texts.
-  if (trim_padding_ && record.fields != 0) {
-    AppendUnpaddedFieldsText(record, ranges_, text_);
-  } else {
-    AppendRangeText(record, ranges_, text_);
-  }
   std::string& form = key.Long();
   form.clear();
-  AppendKeyForm(text_, form);
+  if (record.fields != 0) {
+    AppendFieldsKeyForm(record, ranges_, trim_padding_, form);
+  } else {
+    // The units of the ranges go into the key form as they are, range after range.
+    const std::span<const std::uint32_t> offsets = record.offsets;
+    for (std::size_t i = 0; i < used_; ++i) {
+      const auto first = static_cast<std::uint32_t>(ranges_[i].Start - 1);
+      const auto last = static_cast<std::uint32_t>(ranges_[i].End - 1);
+      const auto begin = std::lower_bound(offsets.begin(), offsets.end(), first);
+      const auto end = std::upper_bound(begin, offsets.end(), last);
+      AppendKeyForm(record.text.substr(static_cast<std::size_t>(begin - offsets.begin()),
+                                       static_cast<std::size_t>(end - begin)),
+                    form);
+    }
+  }
   if (form.size() <= 16) key.Assign(std::string_view(form));  // out of the string
-  if (trim_padding_) TrimPadding(key);
+  if (trim_padding_ && record.fields == 0) TrimPadding(key);
 }
 
 void KeyBuilder::TrimPadding(KeyText& key) {

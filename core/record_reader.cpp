@@ -485,9 +485,23 @@ TextMatch MatchComparisonTexts(Record& source, Record& destination) {
         }
         return n;
       };
+      // A field compared that one record lacks and the other has (records made of some fields
+      // of another: its fields are all there, some of them absent).
+      const auto lacked_alike = [&] {
+        if (a.absent.empty() && b.absent.empty()) return true;
+        for (std::uint64_t f = 0, n = std::max(a.fields, b.fields); f < n; ++f) {
+          if (Lacks(a, f) != Lacks(b, f) &&
+              !(source.job().UseOmit &&
+                InOmitRange(source.job().OmitColumns, static_cast<std::uint32_t>(f)))) {
+            return false;
+          }
+        }
+        return true;
+      };
       const bool equal = compared(a.fields) == compared(b.fields) &&
                          SameUnits(source.FullComparisonText(), destination.FullComparisonText()) &&
-                         source.ComparisonFields() == destination.ComparisonFields();
+                         source.ComparisonFields() == destination.ComparisonFields() &&
+                         lacked_alike();
       return equal ? TextMatch::kEqual : TextMatch::kDiffers;
     }
     AlignTextLengths(source, destination);

@@ -61,6 +61,38 @@ void AppendUnpaddedFieldsText(const DecodedRecord& record, const RangeList& rang
   }
 }
 
+void AppendFieldsKeyForm(const DecodedRecord& record, const RangeList& ranges, bool trim,
+                         std::string& key) {
+  const std::span<const std::uint32_t> offsets = record.offsets;
+  const std::size_t n = offsets.size();
+  for (std::size_t i = 0; i < ranges.UsedPrefix(); ++i) {
+    // Ranges of columns are ranges of field numbers; fields past the record's last are none.
+    const auto first = static_cast<std::uint32_t>(ranges[i].Start - 1);
+    const std::uint64_t last =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(ranges[i].End - 1), record.fields);
+    auto u = static_cast<std::size_t>(std::lower_bound(offsets.begin(), offsets.end(), first) -
+                                      offsets.begin());
+    for (std::uint64_t field = first; field <= last && field < record.fields; ++field) {
+      const std::size_t start = key.size();
+      for (; u < n && offsets[u] == field; ++u) {
+        if (record.text[u] == u'\0') {
+          key.append("\0\1", 2);  // above the end of a field, below every other character
+        } else {
+          AppendKeyForm(record.text.substr(u, 1), key);
+        }
+      }
+      if (trim) {
+        std::string_view v(key.data() + start, key.size() - start);
+        while (v.ends_with(' ') || v.ends_with("\xE3\x80\x80")) {
+          v.remove_suffix(v.back() == ' ' ? 1 : 3);
+        }
+        key.resize(start + v.size());
+      }
+      key.append("\0\0", 2);
+    }
+  }
+}
+
 void AppendKeyForm(std::u16string_view text, std::string& key) {
   for (const char16_t u : text) {
     if (u < 0x80) {

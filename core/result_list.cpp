@@ -285,7 +285,7 @@ void AppendFieldEntry(const ComparisonJob& job, const PairDiff& diff, std::strin
   const Record* dst = diff.destination();
   char number[24];
   const std::size_t n = static_cast<std::size_t>(
-      PutPadded(static_cast<std::uint64_t>(diff.pair().number), 7, number) - number);
+      PutPadded(static_cast<std::uint64_t>(diff.number()), 7, number) - number);
   out.append(number, n);
   const auto line_of = [&](const char* label, const Record* r) {
     out += label;

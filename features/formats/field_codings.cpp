@@ -12,19 +12,28 @@ class FieldsOut {
   void Clear() {
     text_.clear();
     offsets_.clear();
+    absent_.clear();
   }
   void Append(std::u16string_view units, std::uint32_t field) {
     text_.append(units);
     offsets_.insert(offsets_.end(), units.size(), field);
   }
+  // Field `field` is one the record it is made of lacks (it is empty).
+  void Lack(std::uint32_t field, std::size_t fields) {
+    absent_.resize(fields, 0);
+    absent_[field] = 1;
+  }
   [[nodiscard]] DecodedRecord Result(std::size_t undecodable, std::size_t fields,
                                      bool short_record) const {
-    return DecodedRecord{text_, offsets_, undecodable, fields, short_record};
+    DecodedRecord record{text_, offsets_, undecodable, fields, short_record};
+    record.absent = absent_;
+    return record;
   }
 
  private:
   std::u16string text_;
   std::vector<std::uint32_t> offsets_;
+  std::vector<std::uint8_t> absent_;
 };
 
 class ByteFieldsDecoder final : public RecordDecoder {
@@ -67,7 +76,8 @@ class SelectedFieldsDecoder final : public RecordDecoder {
     for (std::size_t f = 0; f < columns_.size(); ++f) {
       const std::uint32_t column = columns_[f];
       if (column >= whole.fields) {
-        short_record = true;  // empty
+        short_record = true;  // empty, and differs from any field that is there
+        out_.Lack(static_cast<std::uint32_t>(f), columns_.size());
         continue;
       }
       const auto [begin, end] = std::equal_range(offsets.begin(), offsets.end(), column);

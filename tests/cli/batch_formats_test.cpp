@@ -902,6 +902,23 @@ TEST_F(BatchCsvAgainstOtherFormatsTest, SortedInputsGiveWhatInputsInKeyOrderGive
                                              "\x81\xa8" + Quoted("00250") + "\r\n");
 }
 
+// A CSV record without the column of a field is not a blank field: the pair differs there, and
+// an omitted field it lacks is not compared.
+TEST_F(BatchCsvAgainstOtherFormatsTest, AFieldTheCsvRecordLacksDiffersFromABlankOne) {
+  const std::string blank_name(12, '\x40');
+  WriteFile(Path("old.dat"), HostRecord("A001", blank_name, "00100"));
+  WriteCsv({"00100,A001"});  // no 氏名
+  ProcessResult r = Run({"--key-fields", "番号", "--list", "fields"});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  json j = json::parse(r.out);
+  EXPECT_EQ(j["inputs"][1]["short_records"], 1);
+  EXPECT_EQ(j["outputs"][2]["found"], 1);
+  EXPECT_NE(ReadFile(Path("old_5.TXT")).find("\x8e\x81\x96\xbc"), std::string::npos);  // 氏名
+  r = Run({"--key-fields", "番号", "--omit-fields", "氏名"});
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  EXPECT_EQ(json::parse(r.out)["outputs"][4]["found"], 1);
+}
+
 TEST_F(BatchCsvAgainstOtherFormatsTest, ANamelessCsvIsNamedByItsOwnLayout) {
   WriteFile(Path("new.csv"),
             CrLf({"A001,00100," + kYamadaTaroUtf8 + ",x", "B002,00200," + kSatoJiroUtf8 + ",y",

@@ -327,29 +327,52 @@ std::string KeyOfFields(const char* ranges_text, bool trim, std::u16string text,
 
 TEST(RecordKeyTest, KeysOfSeveralFieldsLeaveOutThePaddingOfEach) {
   // 部署 padded with a blank and a full-width blank, then 番号: a fixed-length record's fields
-  // against the same CSV fields, which have no padding.
+  // against the same CSV fields, which have no padding. Each field ends with 00 00.
   const std::u16string padded =
       u"A1 \u3000"
       u"007";
   const std::vector<std::uint32_t> fields = {0, 0, 0, 0, 1, 1, 1};
-  EXPECT_EQ(KeyOfFields("1-2", true, padded, fields), "A1007");
-  EXPECT_EQ(KeyOfFields("1-1,2-2", true, padded, fields), "A1007");
-  EXPECT_EQ(KeyOfFields("2-2,1-1", true, padded, fields), "007A1");
+  using namespace std::string_literals;
+  EXPECT_EQ(KeyOfFields("1-2", true, padded, fields),
+            "A1\0\0"
+            "007\0\0"s);
+  EXPECT_EQ(KeyOfFields("1-1,2-2", true, padded, fields),
+            "A1\0\0"
+            "007\0\0"s);
+  EXPECT_EQ(KeyOfFields("2-2,1-1", true, padded, fields),
+            "007\0\0"
+            "A1\0\0"s);
   EXPECT_EQ(KeyOfFields("1-2", true,
                         u"A1"
                         u"007",
                         {0, 0, 1, 1, 1}),
-            "A1007");
+            "A1\0\0"
+            "007\0\0"s);
   // Blanks inside and before a field are data.
   EXPECT_EQ(KeyOfFields("1-2", true,
                         u" A 1"
                         u"7",
                         {0, 0, 0, 0, 1}),
-            " A 17");
+            " A 1\0\0"
+            "7\0\0"s);
   // Padding kept, it is part of the key.
   EXPECT_EQ(KeyOfFields("1-2", false, padded, fields),
-            "A1 \xE3\x80\x80"
-            "007");
+            "A1 \xE3\x80\x80\0\0"
+            "007\0\0"s);
+}
+
+// Fields of any length: where one ends is part of the key, so that no two keys of other
+// fields are one, and keys order field after field, as a file sorted by its fields is.
+TEST(RecordKeyTest, KeysOfSeveralFieldsAreToldApartAndOrderFieldByField) {
+  using namespace std::string_literals;
+  const auto key = [](std::u16string text, std::vector<std::uint32_t> fields) {
+    return KeyOfFields("1-2", false, std::move(text), std::move(fields));
+  };
+  EXPECT_NE(key(u"ABC", {0, 0, 1}), key(u"ABC", {0, 1, 1}));      // (AB, C) and (A, BC)
+  EXPECT_LT(key(u"AZ", {0, 1}), key(u"ABC", {0, 0, 1}));          // (A, Z) before (AB, C)
+  EXPECT_LT(key(u"A", {1}), key(u"\0A"s, {0, 1}));                // ("", A) before (NUL, A)
+  EXPECT_LT(key(u"A\0B"s, {0, 0, 1}), key(u"AB", {0, 0}));        // (A NUL, B) before (AB, "")
+  EXPECT_NE(key(u"A\0B"s, {0, 0, 1}), key(u"A\0B"s, {0, 1, 1}));  // NUL where a field ends
 }
 
 }  // namespace

@@ -215,7 +215,6 @@ class KeyBuilder {
 
  private:
   RecordDecoder* decoder_ = nullptr;
-  mutable std::u16string text_;
 
   const RangeList& ranges_;
   bool trim_padding_ = false;

@@ -26,7 +26,16 @@ struct DecodedRecord {
   std::size_t undecodable = 0;  // byte sequences that were no character
   std::size_t fields = 0;       // a record of fields: how many it has; 0 otherwise
   bool short_record = false;    // a record of fields with fewer than its file's first
+  // A record of fields made of another's (some of its fields, in another order): 1 for each of
+  // its fields that the record it was made of lacks, else 0; empty when it lacks none.
+  std::span<const std::uint8_t> absent;
 };
+
+// Whether a record of fields lacks its field `field` (0-based): past its fields, or absent. A
+// field one record lacks and its partner has differs, even where both texts are empty.
+[[nodiscard]] inline bool Lacks(const DecodedRecord& record, std::uint64_t field) {
+  return field >= record.fields || (field < record.absent.size() && record.absent[field] != 0);
+}
 
 // Decodes one record at a time; what it gives stays valid until its next Decode.
 class RecordDecoder {
@@ -97,6 +106,13 @@ void AppendRangeText(const DecodedRecord& record, const RangeList& ranges, std::
 // U+3000) at their end: a key of several fields whose inputs pad them differently.
 void AppendUnpaddedFieldsText(const DecodedRecord& record, const RangeList& ranges,
                               std::u16string& out);
+
+// Appends the key form of a record of fields' key: each field of the ranges (columns are field
+// numbers) in the key form, without its padding when `trim`, then 00 00; a NUL in a field is
+// 00 01. Fields of any length are told apart so, and keys order as their fields do, field
+// after field: ("A", "Z") before ("AB", "C").
+void AppendFieldsKeyForm(const DecodedRecord& record, const RangeList& ranges, bool trim,
+                         std::string& key);
 
 // Appends `text` in the key form (see BuildKey): each UTF-16 unit as UTF-8 encodes a BMP
 // character, a surrogate too, so that byte order is code unit order.
