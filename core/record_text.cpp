@@ -94,18 +94,23 @@ void AppendFieldsKeyForm(const DecodedRecord& record, const RangeList& ranges, b
 }
 
 void AppendKeyForm(std::u16string_view text, std::string& key) {
+  // Written through a pointer into room for the longest form, three bytes a unit.
+  const std::size_t at = key.size();
+  key.resize(at + 3 * text.size());
+  char* p = key.data() + at;
   for (const char16_t u : text) {
     if (u < 0x80) {
-      key.push_back(static_cast<char>(u));
+      *p++ = static_cast<char>(u);
     } else if (u < 0x800) {
-      key.push_back(static_cast<char>(0xC0 | (u >> 6)));
-      key.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+      *p++ = static_cast<char>(0xC0 | (u >> 6));
+      *p++ = static_cast<char>(0x80 | (u & 0x3F));
     } else {
-      key.push_back(static_cast<char>(0xE0 | (u >> 12)));
-      key.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-      key.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+      *p++ = static_cast<char>(0xE0 | (u >> 12));
+      *p++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (u & 0x3F));
     }
   }
+  key.resize(static_cast<std::size_t>(p - key.data()));
 }
 
 }  // namespace vesmer
