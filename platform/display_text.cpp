@@ -71,9 +71,8 @@ const DisplayTable& GetDisplayTable() {
   return *table;
 }
 
-}  // namespace
-
-void AppendCp932Display(std::u16string_view text, std::string& out) {
+// AppendCp932Display character by character.
+void AppendCp932DisplaySlowly(std::u16string_view text, std::string& out) {
   const auto& bytes = GetDisplayTable().bytes;
   ForEachCharacter(text, [&](char32_t cp, bool lone_surrogate) {
     if (lone_surrogate) {
@@ -92,6 +91,42 @@ void AppendCp932Display(std::u16string_view text, std::string& out) {
       AppendCodePoint(cp, out);
     }
   });
+}
+
+}  // namespace
+
+void AppendCp932Display(std::u16string_view text, std::string& out) {
+  const auto& bytes = GetDisplayTable().bytes;
+  // Printable ASCII and what the table has, the most of any text, written through a pointer;
+  // anything else as the walk below says.
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    std::size_t at = out.size();
+    out.resize(at + 2 * (n - i));
+    char* p = out.data() + at;
+    for (; i < n; ++i) {
+      const char16_t u = text[i];
+      if (u >= 0x20 && u < 0x7F) {
+        *p++ = static_cast<char>(u);
+        continue;
+      }
+      const std::uint16_t code = u >= 0x80 && (u < 0xD800 || u > 0xDFFF) ? bytes[u] : 0;
+      if (code == 0) break;
+      if (code > 0xFF) *p++ = static_cast<char>(code >> 8);
+      *p++ = static_cast<char>(code & 0xFF);
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
+    if (i == n) return;
+    // One character the walk below writes: a control, a surrogate, one the table lacks.
+    const std::size_t length =
+        text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 &&
+                text[i + 1] <= 0xDFFF
+            ? 2
+            : 1;
+    AppendCp932DisplaySlowly(text.substr(i, length), out);
+    i += length;
+  }
 }
 
 void AppendUtf8Display(std::u16string_view text, std::string& out) {

@@ -417,6 +417,51 @@ TEST(CodePageTest, TheLookAtTheBytesAndThePrefixAgreeWithTheWholeDecode) {
   }
 }
 
+// Long double-byte runs, which the look goes over sixteen bytes at a time: kanji of full rows,
+// blanks, and now and then a pair that is no character (a trail out of range, a blank's lead
+// with another trail, an SO inside) anywhere in the run. Shifts are well formed, so the look
+// says clean exactly when the decode finds nothing undecodable.
+TEST(HostCodePageTest, TheLookOverLongDoubleByteRunsFindsEveryPairThatIsNoCharacter) {
+  std::mt19937 random(939);
+  for (const char* name : kHostCodePages) {
+    const auto code_page = MustOpen(name);
+    DecodedText out;
+    int clean = 0;
+    for (int r = 0; r < 4000; ++r) {
+      std::string record = Bytes({0xC1});
+      const int runs = 1 + static_cast<int>(random() % 3);
+      for (int run = 0; run < runs; ++run) {
+        record += '\x0E';
+        const int pairs = static_cast<int>(random() % 40);
+        const bool spoil = random() % 3 == 0;
+        const int spoilt = pairs > 0 ? static_cast<int>(random() % pairs) : -1;
+        for (int k = 0; k < pairs; ++k) {
+          int lead = 0x45 + static_cast<int>(random() % 0x10);  // kanji
+          int trail = 0x41 + static_cast<int>(random() % 0xBE);
+          if (random() % 4 == 0) lead = trail = 0x40;  // the blank
+          if (spoil && k == spoilt) {
+            const int how = static_cast<int>(random() % 4);
+            if (how == 0) trail = 0xFF;
+            if (how == 1) trail = 0x3F;
+            if (how == 2) lead = 0x40;  // 0x40 with a trail other than 0x40
+            if (how == 3) lead = 0x0E;
+            if (how == 2 && trail == 0x40) trail = 0x41;
+          }
+          record += static_cast<char>(lead);
+          record += static_cast<char>(trail);
+        }
+        record += '\x0F';
+        record += static_cast<char>(0xC1 + random() % 9);
+      }
+      const std::size_t bad = code_page->Decode(record, out);
+      ASSERT_EQ(code_page->KnownClean(record), bad == 0) << name << " record " << r;
+      clean += bad == 0;
+    }
+    EXPECT_GT(clean, 1000) << name;
+    EXPECT_LT(clean, 3900) << name;
+  }
+}
+
 // The same text in every code page compares equal once decoded.
 TEST(CodePageTest, SameTextInEveryCodePageDecodesTheSame) {
   const std::pair<const char*, std::string> records[] = {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "formats/code_page.h"
@@ -66,6 +67,33 @@ TEST(DisplayTextTest, Cp932ShowsEachCharacterAsItselfOrByItsCode) {
     }
   }
   EXPECT_GT(as_itself, 7000u);
+}
+
+// Texts of every kind of character one after another: a text shows as its characters do, each
+// shown alone, whatever comes before and after it (plain runs are written apart from the rest).
+TEST(DisplayTextTest, Cp932ShowsATextAsItsCharactersOneByOne) {
+  std::mt19937 random(932);
+  const char16_t samples[] = {u'A',    u' ',    u'~',    u'\x7F', u'\t',   u'\0',   u'\u3042',
+                              u'\u4E00', u'\uFF71', u'\u2603', u'\xDC85', u'\xDCFF', u'\xD83D',
+                              u'\xDE00', u'\u00E9', u'\u3000'};
+  for (int r = 0; r < 3000; ++r) {
+    std::u16string text;
+    const int length = static_cast<int>(random() % 24);
+    for (int i = 0; i < length; ++i) text += samples[random() % std::size(samples)];
+    std::string whole, alone;
+    AppendCp932Display(text, whole);
+    // Character by character: a surrogate pair is one.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
+                        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+      AppendCp932Display(std::u16string_view(text).substr(i, pair ? 2 : 1), alone);
+      i += pair;
+    }
+    ASSERT_EQ(whole, alone) << r;
+  }
+  std::string shown;
+  AppendCp932Display(std::u16string{u'a', 0xD83D, 0xDE00, 0xDC85, u'\t', u'b'}, shown);
+  EXPECT_EQ(shown, "aU+1F600\\x85\\x09b");
 }
 
 }  // namespace
