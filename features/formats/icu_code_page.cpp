@@ -66,69 +66,33 @@ class ByteSet {
   // The first byte of p[i, n) not in the set; n when there is none.
   [[nodiscard]] std::size_t SkipIn(const std::uint8_t* p, std::size_t i, std::size_t n) const {
 #if defined(__x86_64__)
-    if (Wide()) i = SkipInSixteens(p, i, n);
+    static const bool kWide = __builtin_cpu_supports("ssse3");
+    if (kWide) i = SkipInSixteens(p, i, n);
 #endif
     while (i < n && in_[p[i]]) ++i;
     return i;
   }
 
-  // Double-byte text from p[i] on (shifted out, i at a pair's first byte): past the runs of
-  // eight pairs each of a lead byte of the set and a trail byte 0x41-0xFE, or the blank 0x40
-  // 0x40. A quick look over kanji: where it stops, pairs are looked at one by one.
-  [[nodiscard]] std::size_t SkipPairsIn(const std::uint8_t* p, std::size_t i, std::size_t n) const {
-#if defined(__x86_64__)
-    if (Wide()) return SkipPairsInSixteens(p, i, n);
-#endif
-    (void)p;
-    (void)n;
-    return i;
-  }
-
  private:
 #if defined(__x86_64__)
-  static bool Wide() {
-    static const bool kWide = __builtin_cpu_supports("ssse3");
-    return kWide;
-  }
-  // 0xFF for each byte of `v` in the set, 0 for the others.
-  [[gnu::target("ssse3")]] __m128i InSet(__m128i v) const {
+  [[gnu::target("ssse3")]] std::size_t SkipInSixteens(const std::uint8_t* p, std::size_t i,
+                                                      std::size_t n) const {
     const __m128i low_rows = _mm_loadu_si128(reinterpret_cast<const __m128i*>(low_rows_.data()));
     const __m128i high_rows = _mm_loadu_si128(reinterpret_cast<const __m128i*>(high_rows_.data()));
     const __m128i bits = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
     const __m128i nibble = _mm_set1_epi8(0x0F);
     const __m128i zero = _mm_setzero_si128();
-    const __m128i low = _mm_and_si128(v, nibble);
-    const __m128i high = _mm_and_si128(_mm_srli_epi16(v, 4), nibble);
-    // Bytes of 0x80 and above (their sign bit set) take their row from the second bitmap.
-    const __m128i upper = _mm_cmplt_epi8(v, zero);
-    const __m128i row = _mm_or_si128(_mm_andnot_si128(upper, _mm_shuffle_epi8(low_rows, low)),
-                                     _mm_and_si128(upper, _mm_shuffle_epi8(high_rows, low)));
-    const __m128i hit = _mm_and_si128(row, _mm_shuffle_epi8(bits, high));
-    return _mm_xor_si128(_mm_cmpeq_epi8(hit, zero), _mm_set1_epi8(-1));
-  }
-  [[gnu::target("ssse3")]] std::size_t SkipInSixteens(const std::uint8_t* p, std::size_t i,
-                                                      std::size_t n) const {
     for (; i + 16 <= n; i += 16) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      const auto outside = static_cast<unsigned>(~_mm_movemask_epi8(InSet(v)) & 0xFFFF);
+      const __m128i low = _mm_and_si128(v, nibble);
+      const __m128i high = _mm_and_si128(_mm_srli_epi16(v, 4), nibble);
+      // Bytes of 0x80 and above (their sign bit set) take their row from the second bitmap.
+      const __m128i upper = _mm_cmplt_epi8(v, zero);
+      const __m128i row = _mm_or_si128(_mm_andnot_si128(upper, _mm_shuffle_epi8(low_rows, low)),
+                                       _mm_and_si128(upper, _mm_shuffle_epi8(high_rows, low)));
+      const __m128i hit = _mm_and_si128(row, _mm_shuffle_epi8(bits, high));
+      const auto outside = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(hit, zero)));
       if (outside != 0) return i + static_cast<std::size_t>(__builtin_ctz(outside));
-    }
-    return i;
-  }
-  [[gnu::target("ssse3")]] std::size_t SkipPairsInSixteens(const std::uint8_t* p, std::size_t i,
-                                                           std::size_t n) const {
-    const __m128i lowest_trail = _mm_set1_epi8(0x41);
-    const __m128i highest_trail = _mm_set1_epi8(static_cast<char>(0xFE));
-    const __m128i blank = _mm_set1_epi8(0x40);
-    for (; i + 16 <= n; i += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      const __m128i trail = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, lowest_trail), v),
-                                          _mm_cmpeq_epi8(_mm_min_epu8(v, highest_trail), v));
-      const __m128i blanks = _mm_cmpeq_epi8(v, blank);
-      // At each pair's first byte: its lead in the set and the next byte a trail, or both blank.
-      const __m128i pair = _mm_or_si128(_mm_and_si128(InSet(v), _mm_srli_si128(trail, 1)),
-                                        _mm_and_si128(blanks, _mm_srli_si128(blanks, 1)));
-      if ((_mm_movemask_epi8(pair) & 0x5555) != 0x5555) return i;
     }
     return i;
   }
@@ -266,15 +230,6 @@ class IcuCodePage final : public CodePage {
         if (tables_->pair[pair] != kNoEntry)
           pair_known_[pair >> 6] |= std::uint64_t{1} << (pair & 63);
       }
-      // The rows of pairs whose every trail byte 0x41-0xFE is a character (kanji).
-      for (unsigned lead = 0; lead < 256 && path_ == Path::kShifted; ++lead) {
-        bool full = lead != kShiftIn && lead != kShiftOut;
-        for (unsigned trail = 0x41; trail <= 0xFE && full; ++trail) {
-          full = tables_->pair[lead << 8 | trail] != kNoEntry;
-        }
-        if (full) full_rows_.Add(static_cast<std::uint8_t>(lead));
-      }
-      pair_blank_known_ = path_ == Path::kShifted && tables_->pair[0x4040] != kNoEntry;
     }
     // The table probes set their own callback; from here on the record's count is the context.
     UErrorCode error = U_ZERO_ERROR;
@@ -317,7 +272,6 @@ class IcuCodePage final : public CodePage {
       if (i == n) break;
       if (path_ != Path::kShifted || p[i] != kShiftOut) return false;
       for (++i;; i += 2) {
-        if (pair_blank_known_) i = full_rows_.SkipPairsIn(p, i, n);
         if (i + 1 >= n) {
           if (i < n && p[i] == kShiftIn) break;
           return false;
@@ -519,9 +473,7 @@ class IcuCodePage final : public CodePage {
   // One bit for each pair shifted out that is a character: a look at a record's pairs stays in
   // 8 KiB, where the table of their units takes 256.
   std::array<std::uint64_t, 1024> pair_known_{};
-  ByteSet full_rows_;              // lead bytes whose every trail 0x41-0xFE is a character
-  bool pair_blank_known_ = false;  // 0x40 0x40, the double-byte blank, is a character
-  std::size_t bad_ = 0;            // the callback's count for the record being decoded
+  std::size_t bad_ = 0;  // the callback's count for the record being decoded
 };
 
 // The names this program shows for the code pages it was made for.
