@@ -201,6 +201,33 @@ TEST_F(BatchFormatsTest, AFullDiskCountsOnlyTheRecordsThatReachedTheirFile) {
   }
 }
 
+// The same records on both sides, host records written as blocks: a full disk still counts
+// only the whole records that reached the file.
+TEST_F(BatchFormatsTest, AFullDiskCountsOnlyTheSameRecordsThatReachedTheirFile) {
+  std::string records;
+  for (int i = 100000; i < 130000; ++i) {
+    for (const char c : std::to_string(i)) records += static_cast<char>(0xF0 + (c - '0'));
+    records += "\x0E\x45\x41\x0F\xC1";  // 一A
+  }
+  WriteFile(Path("old.dat"), records);
+  WriteFile(Path("new.dat"), records);
+  const ProcessResult r = RunBatchExe({"--json", "-k", "1-6", "--format", "fixed=11,ibm-930", "-o",
+                                       "4", Path("old.dat"), Path("new.dat")},
+                                      {.file_size = 100000});
+  EXPECT_EQ(r.exit_code, 2) << r.err;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["outcome"], "failed");
+  json o;
+  for (const json& out : j["outputs"]) {
+    if (out["kind"] == 4) o = out;
+  }
+  ASSERT_TRUE(o.is_object()) << r.out;
+  const std::string written = ReadFile(o["path"]);
+  EXPECT_LT(written.size(), 110000u);
+  EXPECT_EQ(o["count"].get<std::int64_t>(), WholeRecords(written, "fixed=11")) << written.size();
+  EXPECT_EQ(written, records.substr(0, written.size()));
+}
+
 TEST_F(BatchFormatsTest, InputThatDoesNotFitItsFramingFailsNamingWhereAndWritesNothing) {
   WriteFile(Path("new.txt"), CrLf({"x"}));
   WriteFile(Path("old_2.TXT"), "kept");  // a result file of an earlier run
