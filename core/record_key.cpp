@@ -100,6 +100,18 @@ void KeyBuilder::BuildFromText(const DecodedRecord& record, KeyText& key) const 
   if (trim_padding_ && record.fields == 0) TrimPadding(key);
 }
 
+void KeyBuilder::BuildOfCleanRecord(RecordDecoder& decoder, std::string_view record,
+                                    bool first_in_file, KeyText& key) const {
+  std::string& form = key.Long();
+  form.clear();
+  if (!decoder.AppendKeyFormOfBytes(record, first_in_file, ranges_, last_, form)) {
+    BuildFromText(decoder.DecodePrefix(record, first_in_file, last_), key);
+    return;
+  }
+  if (form.size() <= 16) key.Assign(std::string_view(form));  // out of the string
+  if (trim_padding_) TrimPadding(key);
+}
+
 void KeyBuilder::TrimPadding(KeyText& key) {
   // The key form is ASCII or UTF-8, where a U+3000 is always these three bytes.
   std::string_view v = key.view();

@@ -346,8 +346,7 @@ std::string_view Record::FullRawComparisonBytes() const {
     } else if (text_ready) {
       side.key_builder_.BuildFromText(text, key);
     } else if (side.decoder_ != nullptr) {
-      side.key_builder_.BuildFromText(
-          side.decoder_->DecodePrefix(line, first, side.key_builder_.last_column()), key);
+      side.key_builder_.BuildOfCleanRecord(*side.decoder_, line, first, key);
     } else {
       side.key_builder_.Build(line, key, side.key_scratch_);
     }

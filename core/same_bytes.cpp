@@ -222,7 +222,7 @@ bool Run::AdvanceOverSameRecords() {
     if (!decoder.KnownClean(record, false)) break;
     if (job_.UseKey) {
       KeyText& key = built[static_cast<std::size_t>(taken & 1)];
-      keys.BuildFromText(decoder.DecodePrefix(record, false, keys.last_column()), key);
+      keys.BuildOfCleanRecord(decoder, record, false, key);
       // A repeated key, or one that falls: the records' own path says what it is.
       if (key.empty() || Compare(*last_key, key) >= 0) break;
       last_key = &key;

@@ -1,5 +1,7 @@
 #include "formats/code_page_coding.h"
 
+#include <algorithm>
+
 #include "formats/code_page.h"
 
 namespace vesmer {
@@ -30,10 +32,25 @@ class CodePageDecoder final : public RecordDecoder {
     return DecodedRecord{prefix_.text(), prefix_.offsets()};
   }
 
+  bool AppendKeyFormOfBytes(std::string_view record, bool first_in_file, const RangeList& ranges,
+                            std::size_t last, std::string& form) override {
+    if (first_in_file) record = code_page_->WithoutByteOrderMark(record);
+    const std::string_view head = record.substr(0, std::min(record.size(), last));
+    // One unit a byte: a range's units are its bytes' own.
+    if (!code_page_->SingleByteUnits(head, units_)) return false;
+    for (std::size_t i = 0, used = ranges.UsedPrefix(); i < used; ++i) {
+      const auto first = static_cast<std::size_t>(ranges[i].Start) - 1;
+      const std::size_t end = std::min(head.size(), static_cast<std::size_t>(ranges[i].End));
+      if (first < end) AppendKeyForm(std::u16string_view(units_).substr(first, end - first), form);
+    }
+    return true;
+  }
+
  private:
   std::unique_ptr<CodePage> code_page_;
   DecodedText text_;
   DecodedText prefix_;
+  std::u16string units_;  // of a key's bytes
 };
 
 }  // namespace

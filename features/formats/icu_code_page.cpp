@@ -285,6 +285,18 @@ class IcuCodePage final : public CodePage {
     return true;
   }
 
+  bool SingleByteUnits(std::string_view bytes, std::u16string& units) override {
+    if (path_ != Path::kShifted && path_ != Path::kSingleByte) return false;
+    units.resize(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      // No entry, two units, and the shifts (which have no entry) all say no.
+      const std::uint32_t e = tables_->single[static_cast<std::uint8_t>(bytes[i])];
+      if (e > 0xFFFF) return false;
+      units[i] = static_cast<char16_t>(e);
+    }
+    return true;
+  }
+
   void DecodeRecordPrefix(std::string_view record, std::size_t bytes, DecodedText& out) override {
     // Cut anywhere, a host record may end shifted out, which the tables leave to ICU: they stop
     // at the first character after the prefix instead.

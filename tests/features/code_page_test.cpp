@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "core/ranges.h"
+#include "core/record_key.h"
+#include "formats/code_page_coding.h"
 #include "platform/cp932.h"
 #include "tests/support/code_page_reference.h"
 
@@ -459,6 +462,47 @@ TEST(HostCodePageTest, TheLookOverLongDoubleByteRunsFindsEveryPairThatIsNoCharac
     }
     EXPECT_GT(clean, 1000) << name;
     EXPECT_LT(clean, 3900) << name;
+  }
+}
+
+// The key of a record known to be characters only, made from as little as it needs (its bytes
+// alone where they are single-byte characters up to the key's end, else a prefix decoded): the
+// key of the whole decoded record, for any ranges, padding trimmed or not, BOM or not.
+TEST(CodePageCodingTest, KeysOfCleanRecordsAreTheKeysOfTheirWholeText) {
+  std::mt19937 random(390);
+  const std::pair<const char*, std::vector<std::string>> pieces[] = {
+      {"ibm-930",
+       {Bytes({0xC1}), Bytes({0xF1}), Bytes({0x40}), Bytes({0x81}),
+        Bytes({0x0E, 0x45, 0x41, 0x40, 0x40, 0x0F})}},
+      {"ibm-1390", {Bytes({0xC1}), Bytes({0x0E, 0x45, 0x41, 0x0F}), Bytes({0x40})}},
+      {"utf-8", {"A", "\xE4\xB8\x80", " ", "\xE3\x80\x80"}},
+  };
+  const char* range_texts[] = {"1-3", "2-2", "1-1,4-9", "3-12,1-2", "5-40", "30-31"};
+  for (const auto& [name, samples] : pieces) {
+    std::string message;
+    const auto coding = CodePageCoding::Open(name, message);
+    ASSERT_NE(coding, nullptr) << message;
+    const auto decoder = coding->NewDecoder();
+    const auto whole = coding->NewDecoder();
+    for (const char* range_text : range_texts) {
+      RangeList ranges;
+      ASSERT_EQ(ParseRangeText(range_text, ranges), ParseOutcome::kValid);
+      for (const bool trim : {false, true}) {
+        KeyBuilder keys(ranges, trim);
+        for (int r = 0; r < 400; ++r) {
+          std::string record =
+              r % 7 == 0 && std::string_view(name) == "utf-8" ? "\xEF\xBB\xBF" : "";
+          const int count = static_cast<int>(random() % 16);
+          for (int i = 0; i < count; ++i) record += samples[random() % samples.size()];
+          const bool first = r % 2 == 0;
+          if (!decoder->KnownClean(record, first)) continue;
+          KeyText expected, got;
+          keys.BuildFromText(whole->Decode(record, first), expected);
+          keys.BuildOfCleanRecord(*decoder, record, first, got);
+          ASSERT_EQ(got.view(), expected.view()) << name << " " << range_text << " " << r;
+        }
+      }
+    }
   }
 }
 

@@ -212,6 +212,11 @@ class KeyBuilder {
  public:
   // The key of a decoded record: the text of the key ranges in the key form.
   void BuildFromText(const DecodedRecord& record, KeyText& key) const;
+  // BuildFromText of `record`, which `decoder` knows to be characters only (KnownClean), decoded
+  // only as far as its key needs, or not at all where the decoder makes the key form from the
+  // bytes.
+  void BuildOfCleanRecord(RecordDecoder& decoder, std::string_view record, bool first_in_file,
+                          KeyText& key) const;
 
  private:
   RecordDecoder* decoder_ = nullptr;

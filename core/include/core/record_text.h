@@ -56,6 +56,16 @@ class RecordDecoder {
                                                    std::size_t /*bytes*/) {
     return Decode(record, first_in_file);
   }
+  // Appends to `form` the key form (AppendKeyForm) of the characters that start in the used
+  // ranges of `ranges`, made straight from the bytes where the code page can: each byte up to
+  // the ranges' last column `last` a character alone. False, with nothing appended, otherwise.
+  // Only asked of a record KnownClean took.
+  [[nodiscard]] virtual bool AppendKeyFormOfBytes(std::string_view /*record*/,
+                                                  bool /*first_in_file*/,
+                                                  const RangeList& /*ranges*/, std::size_t /*last*/,
+                                                  std::string& /*form*/) {
+    return false;
+  }
 };
 
 // The code page of an input's records, for a run that compares texts.

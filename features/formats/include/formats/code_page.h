@@ -81,6 +81,13 @@ class CodePage {
     return record.size() <= kMaxDecodedRecordBytes && IsKnownClean(record);
   }
 
+  // When every byte of `bytes` is a character of one unit on its own (from the initial state),
+  // those units in `units` (as many as the bytes) and true; false otherwise.
+  [[nodiscard]] virtual bool SingleByteUnits(std::string_view /*bytes*/,
+                                             std::u16string& /*units*/) {
+    return false;
+  }
+
   // Decodes into `out` the characters that start in the first `bytes` bytes of `record`, each as
   // Decode gives it; what follows them may be missing or cut. Returns nothing: what is
   // undecodable is Decode's to count.
