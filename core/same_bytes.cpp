@@ -206,10 +206,13 @@ bool Run::AdvanceOverSameRecords() {
   const std::size_t length = same_records_;
   const std::string_view a = framed_[0]->Ahead();
   const std::string_view b = framed_[1]->Ahead();
+  // Whole records both have read ahead; each is seen to be the same on both sides as it is
+  // taken (the bytes both share are never looked at further than the records taken: a stretch
+  // that stops at every repeated key would look at them again and again).
   std::size_t end = 0;
   if (!a.empty() && !b.empty() && equal_sinks_.empty() &&
       src.record().raw() == dst.record().raw()) {
-    end = CommonPrefixLength(a, b) / length * length;
+    end = std::min(a.size(), b.size()) / length * length;
   }
   RecordDecoder& decoder = *src.decoder();
   const KeyBuilder& keys = src.key_builder();
@@ -219,6 +222,7 @@ bool Run::AdvanceOverSameRecords() {
   std::int64_t taken = 0;
   while (done < end && until_check_ > 1 && !(list_ && list_->stop_requested())) {
     const std::string_view record = a.substr(done, length);
+    if (std::memcmp(record.data(), b.data() + done, length) != 0) break;
     if (!decoder.KnownClean(record, false)) break;
     if (job_.UseKey) {
       KeyText& key = built[static_cast<std::size_t>(taken & 1)];
