@@ -220,6 +220,7 @@ Status Run::SetUp() {
     // Of one code page, the same bytes are the same text: a destination record that is its
     // source's is not worked out again.
     if (same_coding_) side(Side::kDestination).TwinOf(&side(Side::kSource));
+    for (const Side s : kSides) side(s).DecodeLazily(same_coding_);
     const std::size_t length = framed_[0] != nullptr ? framed_[0]->fixed_length() : 0;
     if (same_coding_ && extensions_.sort == nullptr && length != 0 && framed_[1] != nullptr &&
         framed_[1]->fixed_length() == length) {

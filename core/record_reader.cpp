@@ -330,7 +330,7 @@ std::string_view Record::FullRawComparisonBytes() const {
         (side.twin_->record_.line_number_ == 1) == first && side.twin_->record_.raw_ == line) {
       twin = &side.twin_->record_;
       known_clean = true;
-    } else if (side.decoder_->KnownClean(line, first)) {
+    } else if (side.lazy_ && side.decoder_->KnownClean(line, first)) {
       known_clean = true;
     } else {
       text = side.decoder_->Decode(line, first);

@@ -209,6 +209,9 @@ class InputSide {
   // Records of one code page on both sides: a record that is byte for byte `twin`'s current
   // one takes its key and what is known of its text instead of decoding. Null: none.
   void TwinOf(const InputSide* twin) { twin_ = twin; }
+  // Records are decoded only when asked for (see KnownClean): worth it where most of them never
+  // are, records of one code page on both sides whose equal bytes are equal texts.
+  void DecodeLazily(bool lazily) { lazy_ = lazily; }
   // Decoded records with bytes that were no character (counted once each).
   std::int64_t undecodable_records = 0;
   // Records of fields with fewer fields than they should have.
@@ -257,6 +260,7 @@ class InputSide {
   std::string key_scratch_;
   std::unique_ptr<RecordDecoder> decoder_;
   const InputSide* twin_ = nullptr;
+  bool lazy_ = false;
 };
 
 // Reads the next record of `side` and builds its key, or marks the side exhausted
