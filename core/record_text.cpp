@@ -74,13 +74,17 @@ void AppendFieldsKeyForm(const DecodedRecord& record, const RangeList& ranges, b
                                       offsets.begin());
     for (std::uint64_t field = first; field <= last && field < record.fields; ++field) {
       const std::size_t start = key.size();
-      for (; u < n && offsets[u] == field; ++u) {
-        if (record.text[u] == u'\0') {
-          key.append("\0\1", 2);  // above the end of a field, below every other character
-        } else {
-          AppendKeyForm(record.text.substr(u, 1), key);
-        }
+      const std::size_t from = u;
+      while (u < n && offsets[u] == field) ++u;
+      // The field's units at once; a NUL among them is 00 01, above the end of a field and
+      // below every other character.
+      std::u16string_view units = record.text.substr(from, u - from);
+      for (std::size_t nul; (nul = units.find(u'\0')) != std::u16string_view::npos;) {
+        AppendKeyForm(units.substr(0, nul), key);
+        key.append("\0\1", 2);
+        units.remove_prefix(nul + 1);
       }
+      AppendKeyForm(units, key);
       if (trim) {
         std::string_view v(key.data() + start, key.size() - start);
         while (v.ends_with(' ') || v.ends_with("\xE3\x80\x80")) {
