@@ -119,11 +119,10 @@ void AppendCp932Display(std::u16string_view text, std::string& out) {
     out.resize(static_cast<std::size_t>(p - out.data()));
     if (i == n) return;
     // One character the walk below writes: a control, a surrogate, one the table lacks.
-    const std::size_t length =
-        text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 &&
-                text[i + 1] <= 0xDFFF
-            ? 2
-            : 1;
+    const std::size_t length = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < n &&
+                                       text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF
+                                   ? 2
+                                   : 1;
     AppendCp932DisplaySlowly(text.substr(i, length), out);
     i += length;
   }

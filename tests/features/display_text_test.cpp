@@ -73,9 +73,9 @@ TEST(DisplayTextTest, Cp932ShowsEachCharacterAsItselfOrByItsCode) {
 // shown alone, whatever comes before and after it (plain runs are written apart from the rest).
 TEST(DisplayTextTest, Cp932ShowsATextAsItsCharactersOneByOne) {
   std::mt19937 random(932);
-  const char16_t samples[] = {u'A',    u' ',    u'~',    u'\x7F', u'\t',   u'\0',   u'\u3042',
-                              u'\u4E00', u'\uFF71', u'\u2603', u'\xDC85', u'\xDCFF', u'\xD83D',
-                              u'\xDE00', u'\u00E9', u'\u3000'};
+  const char16_t samples[] = {u'A',      u' ',      u'~',      u'\x7F',   u'\t',     u'\0',
+                              u'\u3042', u'\u4E00', u'\uFF71', u'\u2603', u'\xDC85', u'\xDCFF',
+                              u'\xD83D', u'\xDE00', u'\u00E9', u'\u3000'};
   for (int r = 0; r < 3000; ++r) {
     std::u16string text;
     const int length = static_cast<int>(random() % 24);
