@@ -148,13 +148,9 @@ class Cp932CodePage final : public CodePage {
     const std::size_t n = record.size();
     std::size_t i = 0;
     while (i < n) {
-      if (i + 8 <= n) {
-        std::uint64_t word;
-        std::memcpy(&word, p + i, sizeof word);
-        if ((word & code_page_internal::kHighBits) == 0) {
-          i += 8;
-          continue;
-        }
+      if (code_page_internal::EightAsciiAt(p, i, n)) {
+        i += 8;
+        continue;
       }
       const std::uint8_t row = t.lead_row[p[i]];
       if (row == 0) {
@@ -230,13 +226,9 @@ class Utf8CodePage final : public CodePage {
     const std::size_t n = record.size();
     std::size_t i = 0;
     while (i < n) {
-      if (i + 8 <= n) {
-        std::uint64_t word;
-        std::memcpy(&word, p + i, sizeof word);
-        if ((word & code_page_internal::kHighBits) == 0) {
-          i += 8;
-          continue;
-        }
+      if (code_page_internal::EightAsciiAt(p, i, n)) {
+        i += 8;
+        continue;
       }
       const std::uint8_t b0 = p[i];
       if (b0 < 0x80) {

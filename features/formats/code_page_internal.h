@@ -21,6 +21,14 @@ namespace vesmer::code_page_internal {
 
 inline constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 
+// Whether the eight bytes of `p` from `i` on (of `n`) are all there and all ASCII.
+inline bool EightAsciiAt(const std::uint8_t* p, std::size_t i, std::size_t n) {
+  if (i + 8 > n) return false;
+  std::uint64_t word;
+  std::memcpy(&word, p + i, sizeof word);
+  return (word & kHighBits) == 0;
+}
+
 // Copies the ASCII bytes of `p` from `i` on (up to `n`) as units at `k`, each with its offset.
 // Returns at the first byte that is not ASCII.
 inline void CopyAscii(const std::uint8_t* p, std::size_t n, std::size_t& i, char16_t* u,
