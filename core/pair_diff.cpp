@@ -10,18 +10,8 @@ namespace {
 bool Absent(const Record* source, const Record* destination, std::uint32_t first, std::uint64_t end,
             const ComparisonJob& job, bool omitted_count) {
   if (source == nullptr || destination == nullptr) return false;
-  const DecodedRecord& a = source->Text();
-  const DecodedRecord& b = destination->Text();
-  const std::uint64_t to = std::min<std::uint64_t>(end, std::max(a.fields, b.fields));
-  for (std::uint64_t f = first; f < to; ++f) {
-    if (Lacks(a, f) == Lacks(b, f)) continue;
-    if (!omitted_count && job.UseOmit &&
-        InOmitRange(job.OmitColumns, static_cast<std::uint32_t>(f))) {
-      continue;
-    }
-    return true;
-  }
-  return false;
+  return LackDiffers(source->Text(), destination->Text(), first, end,
+                     omitted_count || !job.UseOmit ? nullptr : &job.OmitColumns);
 }
 
 // Whether 0-based `offset` lies in one of the 1-based inclusive `ranges`.

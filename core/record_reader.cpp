@@ -166,12 +166,7 @@ std::u16string_view Record::FullComparisonText() const {
     // itself, its padding aside, and is not copied unit by unit.
     if (!job_->UseOmit && !fields &&
         !(job_->SpaceCompare && t.text.find(u'\u3000') != std::u16string_view::npos)) {
-      std::u16string_view text = t.text;
-      if (job_->TrimPadding) {
-        while (!text.empty() && (text.back() == u' ' || text.back() == u'\u3000')) {
-          text.remove_suffix(1);
-        }
-      }
+      const std::u16string_view text = Unpadded(t.text, job_->TrimPadding);
       comparison_view_ = text;
       comparison_fields_.clear();
       text_aligned_length_ = text.size();
@@ -487,15 +482,9 @@ TextMatch MatchComparisonTexts(Record& source, Record& destination) {
       // A field compared that one record lacks and the other has (records made of some fields
       // of another: its fields are all there, some of them absent).
       const auto lacked_alike = [&] {
-        if (a.absent.empty() && b.absent.empty()) return true;
-        for (std::uint64_t f = 0, n = std::max(a.fields, b.fields); f < n; ++f) {
-          if (Lacks(a, f) != Lacks(b, f) &&
-              !(source.job().UseOmit &&
-                InOmitRange(source.job().OmitColumns, static_cast<std::uint32_t>(f)))) {
-            return false;
-          }
-        }
-        return true;
+        const ComparisonJob& job = source.job();
+        return (a.absent.empty() && b.absent.empty()) ||
+               !LackDiffers(a, b, 0, UINT64_MAX, job.UseOmit ? &job.OmitColumns : nullptr);
       };
       const bool equal = compared(a.fields) == compared(b.fields) &&
                          SameUnits(source.FullComparisonText(), destination.FullComparisonText()) &&

@@ -29,6 +29,17 @@ std::u16string_view FieldText(std::u16string_view text, std::span<const std::uin
                      static_cast<std::size_t>(e - b));
 }
 
+bool LackDiffers(const DecodedRecord& a, const DecodedRecord& b, std::uint64_t first,
+                 std::uint64_t end, const RangeList* omitted) {
+  const std::uint64_t to = std::min<std::uint64_t>(end, std::max(a.fields, b.fields));
+  for (std::uint64_t f = first; f < to; ++f) {
+    if (Lacks(a, f) == Lacks(b, f)) continue;
+    if (omitted != nullptr && InOmitRange(*omitted, static_cast<std::uint32_t>(f))) continue;
+    return true;
+  }
+  return false;
+}
+
 std::u16string_view Unpadded(std::u16string_view text, bool trim) {
   if (!trim) return text;
   while (!text.empty() && (text.back() == u' ' || text.back() == u'\u3000')) text.remove_suffix(1);

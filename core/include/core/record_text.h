@@ -37,6 +37,11 @@ struct DecodedRecord {
   return field >= record.fields || (field < record.absent.size() && record.absent[field] != 0);
 }
 
+// Whether a field of [first, end) (0-based) is one that one of two records of fields lacks and
+// the other has; fields in the used ranges of `omitted`, when given, are not looked at.
+[[nodiscard]] bool LackDiffers(const DecodedRecord& a, const DecodedRecord& b, std::uint64_t first,
+                               std::uint64_t end, const RangeList* omitted);
+
 // Decodes one record at a time; what it gives stays valid until its next Decode.
 class RecordDecoder {
  public:
