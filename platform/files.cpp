@@ -98,11 +98,13 @@ struct LineReader::Prefetch {
 
   // Allocates the chunks (may throw std::bad_alloc). `wake` is an eventfd for a file whose
   // reads may wait for ever (a pipe, a terminal), invalid for a regular file.
-  Prefetch(UniqueFd file, UniqueFd wake_fd, std::size_t size, ChunkObserver* chunk_observer)
+  Prefetch(UniqueFd file, UniqueFd wake_fd, std::size_t size, ChunkObserver* chunk_observer,
+           ChunkInspector* chunk_inspector)
       : fd(std::move(file)),
         wake(std::move(wake_fd)),
         chunk_size(size),
         observer(chunk_observer),
+        inspector(chunk_inspector),
         chunk_count(observer != nullptr ? kObservedChunks : kChunks) {
     for (int i = 0; i < chunk_count; ++i) {
       auto& chunk = storage[i];
@@ -176,18 +178,19 @@ struct LineReader::Prefetch {
         changed.notify_all();
         return;
       }
+      const std::string_view bytes(buffer, static_cast<std::size_t>(got));
+      const std::uint64_t note = inspector != nullptr ? inspector->Inspect(bytes) : 0;
       // The reader may work on the chunk while the observer looks at it: both only read it, and
       // this thread, the only one to fill chunks, reuses it at the earliest once the observer is
       // done.
       {
         std::lock_guard lock(mutex);
-        filled[(filled_first + filled_count++) % chunk_count] = {buffer,
-                                                                 static_cast<std::size_t>(got)};
+        filled[(filled_first + filled_count++) % chunk_count] = {buffer, bytes.size(), note};
       }
       changed.notify_all();
       if (observer == nullptr) continue;
       try {
-        observer->OnChunk(std::string_view(buffer, static_cast<std::size_t>(got)));
+        observer->OnChunk(bytes);
       } catch (const std::bad_alloc&) {
         error = ENOMEM;
       } catch (...) {
@@ -208,7 +211,8 @@ struct LineReader::Prefetch {
 
   // Gives back the chunk held so far and waits for the next one. False at the end of the file
   // or after an error (then read_error says which).
-  bool Take(std::string_view& chunk, const std::atomic<bool>* interrupt, bool& interrupted) {
+  bool Take(std::string_view& chunk, std::uint64_t& note, const std::atomic<bool>* interrupt,
+            bool& interrupted) {
     std::unique_lock lock(mutex);
     if (held != nullptr) {
       free[free_count++] = held;
@@ -234,18 +238,21 @@ struct LineReader::Prefetch {
     --filled_count;
     held = piece.data;
     chunk = std::string_view(piece.data, piece.size);
+    note = piece.note;
     return true;
   }
 
   struct Piece {
     char* data = nullptr;
     std::size_t size = 0;
+    std::uint64_t note = 0;  // the inspector's
   };
 
   const UniqueFd fd;
   const UniqueFd wake;
   const std::size_t chunk_size;
   ChunkObserver* const observer;
+  ChunkInspector* const inspector;
   const int chunk_count;
   std::unique_ptr<char[]> storage[kObservedChunks];
   std::mutex mutex;
@@ -271,13 +278,15 @@ LineReader::LineReader(std::size_t chunk_size, ThreadStarter start_thread)
 
 LineReader::~LineReader() { Close(); }
 
-Status LineReader::Open(const std::string& path, ChunkObserver* observer) {
+Status LineReader::Open(const std::string& path, ChunkObserver* observer,
+                        ChunkInspector* inspector) {
   Close();
   status_ = {};
   id_ = {};
   size_ = 0;
   consumed_ = 0;
   chunk_ = {};
+  chunk_note_ = 0;
   carry_.Clear();
   carry_.ShrinkTo(0);
   carry_big_ = false;
@@ -296,8 +305,8 @@ Status LineReader::Open(const std::string& path, ChunkObserver* observer) {
   }
   try {
     path_ = path;
-    auto prefetch =
-        std::make_unique<Prefetch>(std::move(fd), std::move(wake), chunk_size_, observer);
+    auto prefetch = std::make_unique<Prefetch>(std::move(fd), std::move(wake), chunk_size_,
+                                               observer, inspector);
     prefetch->Start(start_thread_ != nullptr ? start_thread_ : StartStdThread);
     prefetch_ = std::move(prefetch);
   } catch (const std::bad_alloc&) {
@@ -329,7 +338,7 @@ void LineReader::Fail(int error_number) noexcept {
 
 bool LineReader::Refill() {
   bool interrupted = false;
-  if (prefetch_->Take(chunk_, interrupt_, interrupted)) return true;
+  if (prefetch_->Take(chunk_, chunk_note_, interrupt_, interrupted)) return true;
   chunk_ = {};
   if (interrupted) {
     Fail(EINTR);

@@ -68,6 +68,18 @@ class ChunkObserver {
   virtual void OnChunk(std::string_view bytes) = 0;
 };
 
+// Looks at every chunk a LineReader reads, in file order, on the reader's read-ahead thread and
+// before the chunk is handed out: work the caller would otherwise do on the chunk itself, done
+// ahead of it. What it finds travels with the chunk as a number (LineReader::chunk_note()).
+class ChunkInspector {
+ public:
+  virtual ~ChunkInspector() = default;
+  // `bytes` is the next part of the file, never empty, valid only during the call; the result
+  // is the chunk's note. Runs on the read-ahead thread, never at the same time as another
+  // Inspect of the same reader.
+  virtual std::uint64_t Inspect(std::string_view bytes) noexcept = 0;
+};
+
 // Reads a file line by line with large reads. A line ends at CR or at CR LF; a lone LF belongs
 // to the line; the last line need not have an end; an empty file has no lines. The view that
 // Next() hands out stays valid until the next call. A thread of the reader's own reads ahead,
@@ -103,7 +115,10 @@ class LineReader {
   // file, a read error or Close(). Once Next() has returned false at the end of the file, or
   // Close() has returned, it has been passed every byte read exactly once, in order, and is
   // not touched again: the caller may then read what it gathered, or destroy it.
-  [[nodiscard]] Status Open(const std::string& path, ChunkObserver* observer = nullptr);
+  // `inspector`, when given, sees every chunk before it is handed out (see ChunkInspector), and
+  // is not touched again once Close() has returned.
+  [[nodiscard]] Status Open(const std::string& path, ChunkObserver* observer = nullptr,
+                            ChunkInspector* inspector = nullptr);
   // Stores the next line in `line` and returns true; returns false at the end of the file or
   // on a failure (then status() is not ok): a read error, or no memory to assemble a long line
   // (ENOMEM). Never throws.
@@ -142,6 +157,8 @@ class LineReader {
   // valid until the next call of NextChunk() or Next(). Not to be mixed with Next() or Skip()
   // on one opening of a file: a CR that ended a chunk would leave its LF to be skipped.
   [[nodiscard]] bool NextChunk(std::string_view& bytes);
+  // What the inspector said of the chunk NextChunk() handed out last; 0 without an inspector.
+  [[nodiscard]] std::uint64_t chunk_note() const { return chunk_note_; }
   // Stops the read-ahead thread and closes the file; what was read ahead is dropped.
   void Close();
   // While Next() waits for data (a slow pipe), it gives up with EINTR soon after `*flag`
@@ -182,10 +199,11 @@ class LineReader {
   FileId id_;
   std::uint64_t size_ = 0;
   std::uint64_t consumed_ = 0;
-  std::string_view chunk_;  // the unread part of the chunk at hand
-  MappedBuffer carry_;      // a line that runs on into the next chunk
-  bool skip_lf_ = false;    // the last line ended with a CR at the end of a chunk
-  bool carry_big_ = false;  // carry_ holds more memory than it keeps for short lines
+  std::string_view chunk_;        // the unread part of the chunk at hand
+  std::uint64_t chunk_note_ = 0;  // the inspector's note of the chunk at hand
+  MappedBuffer carry_;            // a line that runs on into the next chunk
+  bool skip_lf_ = false;          // the last line ended with a CR at the end of a chunk
+  bool carry_big_ = false;        // carry_ holds more memory than it keeps for short lines
   const std::atomic<bool>* interrupt_ = nullptr;
   Status status_;
 };
