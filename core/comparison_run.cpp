@@ -225,6 +225,9 @@ Status Run::SetUp() {
     if (same_coding_ && extensions_.sort == nullptr && length != 0 && framed_[1] != nullptr &&
         framed_[1]->fixed_length() == length) {
       same_records_ = length;
+      // The same-records path looks at each source record for bytes that are no character: the
+      // source's read-ahead does so instead, off this thread.
+      framed_[0]->MarkCleanRecords();
     }
   }
   for (InputSide& input : sides_) {

@@ -215,6 +215,7 @@ bool Run::AdvanceOverSameRecords() {
     end = std::min(a.size(), b.size()) / length * length;
   }
   RecordDecoder& decoder = *src.decoder();
+  const std::size_t clean = framed_[0]->AheadKnownClean();
   const KeyBuilder& keys = src.key_builder();
   std::array<KeyText, 2> built;
   const KeyText* last_key = &src.record().key_text();
@@ -223,19 +224,36 @@ bool Run::AdvanceOverSameRecords() {
   while (done < end && until_check_ > 1 && !(list_ && list_->stop_requested())) {
     const std::string_view record = a.substr(done, length);
     if (std::memcmp(record.data(), b.data() + done, length) != 0) break;
-    if (!decoder.KnownClean(record, false)) break;
+    if (done + length > clean && !decoder.KnownClean(record, false)) break;
     if (job_.UseKey) {
-      KeyText& key = built[static_cast<std::size_t>(taken & 1)];
-      keys.BuildOfCleanRecord(decoder, record, false, key);
       // A repeated key, or one that falls: the records' own path says what it is.
-      if (key.empty() || Compare(*last_key, key) >= 0) break;
-      last_key = &key;
+      const std::string_view before =
+          done == 0 ? src.record().raw() : a.substr(done - length, length);
+      int order = 0;
+      if (keys.OrderOfRecordKeys(decoder, before, record, order)) {
+        if (order >= 0) break;
+        last_key = nullptr;  // made when it is needed
+      } else {
+        if (last_key == nullptr) {
+          KeyText& made = built[static_cast<std::size_t>(taken & 1) ^ 1];
+          keys.BuildOfCleanRecord(decoder, before, false, made);
+          last_key = &made;
+        }
+        KeyText& key = built[static_cast<std::size_t>(taken & 1)];
+        keys.BuildOfCleanRecord(decoder, record, false, key);
+        if (key.empty() || Compare(*last_key, key) >= 0) break;
+        last_key = &key;
+      }
     }
     done += length;
     ++taken;
     --until_check_;
   }
   if (taken > 0) {
+    if (job_.UseKey && last_key == nullptr) {
+      keys.BuildOfCleanRecord(decoder, a.substr(done - length, length), false, built[0]);
+      last_key = &built[0];
+    }
     found_[OutputKind::kMatching] += taken;
     files_.PutMatchingRecords(a.substr(0, done), taken, length);
     framed_[0]->Skip(taken);

@@ -46,6 +46,29 @@ class CodePageDecoder final : public RecordDecoder {
     return true;
   }
 
+  bool OrderKeysOfBytes(std::string_view a, std::string_view b, const RangeList& ranges,
+                        std::size_t last, int& order) override {
+    if (a.size() != b.size()) return false;
+    const std::size_t n = std::min(a.size(), last);
+    // Every byte up to the last key column a character alone, as AppendKeyFormOfBytes asks.
+    if (!code_page_->CompareSingleByteUnits(a.substr(0, n), b.substr(0, n), order)) return false;
+    const std::size_t used = ranges.UsedPrefix();
+    if (used == 1 && ranges[0].Start == 1) return true;  // the key is those bytes
+    for (std::size_t i = 0; i < used; ++i) {
+      const auto first = static_cast<std::size_t>(ranges[i].Start) - 1;
+      const std::size_t end = std::min(n, static_cast<std::size_t>(ranges[i].End));
+      if (first >= end) continue;
+      const std::size_t count = end - first;
+      if (!code_page_->CompareSingleByteUnits(a.substr(first, count), b.substr(first, count),
+                                              order)) {
+        return false;
+      }
+      if (order != 0) return true;
+    }
+    order = 0;
+    return true;
+  }
+
  private:
   std::unique_ptr<CodePage> code_page_;
   DecodedText text_;

@@ -33,6 +33,8 @@ class FramedFile final : public FramedSource {
   }
   [[nodiscard]] std::string_view Ahead() const override { return records_.Ahead(); }
   void Skip(std::int64_t records) override { records_.Skip(records); }
+  void MarkCleanRecords() override { records_.MarkCleanRecords(); }
+  [[nodiscard]] std::size_t AheadKnownClean() const override { return records_.AheadKnownClean(); }
 
  private:
   const std::size_t column_offset_;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "csv_scan.h"
+#include "formats/code_page.h"
 #include "platform/fast_paths.h"
 
 #if defined(__SSE2__)
@@ -63,11 +64,39 @@ struct FramedRecords::CsvTables {
   csv::ByteTable quoted;
 };
 
+// The read-ahead's look at fixed-length records: each chunk's note is where, counted from the
+// chunk's start, the records known to be characters only end. They are the whole records from
+// the first that starts in the chunk (one that began in the chunk before is not looked at) up
+// to the first that is not known clean.
+class FramedRecords::CleanRecordMarks final : public ChunkInspector {
+ public:
+  CleanRecordMarks(std::unique_ptr<CodePage> code_page, std::size_t length)
+      : code_page_(std::move(code_page)), length_(length) {}
+
+  void Start() { on_.store(true, std::memory_order_relaxed); }
+
+  std::uint64_t Inspect(std::string_view bytes) noexcept override {
+    std::size_t at = static_cast<std::size_t>((length_ - offset_ % length_) % length_);
+    offset_ += bytes.size();
+    if (!on_.load(std::memory_order_relaxed)) return 0;
+    while (at + length_ <= bytes.size() && code_page_->KnownClean(bytes.substr(at, length_))) {
+      at += length_;
+    }
+    return at;
+  }
+
+ private:
+  const std::unique_ptr<CodePage> code_page_;  // the read-ahead thread's own
+  const std::size_t length_;
+  std::uint64_t offset_ = 0;  // of the next chunk in the file
+  std::atomic<bool> on_{false};
+};
+
 FramedRecords::FramedRecords() = default;
 
 FramedRecords::FramedRecords(std::size_t chunk_size) : reader_(chunk_size) {}
 
-FramedRecords::~FramedRecords() = default;
+FramedRecords::~FramedRecords() { reader_.Close(); }  // before the marks it may be looking through
 
 Status FramedRecords::Open(const std::string& path, const RecordFormat& format,
                            ChunkObserver* observer) {
@@ -88,14 +117,26 @@ Status FramedRecords::Open(const std::string& path, const RecordFormat& format,
           CsvTables{csv::ByteTable::Unquoted(format.delimiter, true, lead_bytes),
                     csv::ByteTable::Quoted(true)});
     }
+    marks_.reset();
+    if (format.framing == Framing::kFixed) {
+      // A code page that cannot be opened is the decoder's to report.
+      std::string unused;
+      if (auto code_page = CodePage::Open(format.code_page, unused)) {
+        marks_ = std::make_unique<CleanRecordMarks>(std::move(code_page), format.record_length);
+      }
+    }
   } catch (const std::bad_alloc&) {
     return status_ = Status::Error(ENOMEM, "open", path);
   }
-  if (Status s = reader_.Open(path, observer); !s.ok()) return status_ = s;
+  if (Status s = reader_.Open(path, observer, marks_.get()); !s.ok()) return status_ = s;
   open_ = true;
   check_size_ = format.framing == Framing::kFixed;
   header_pending_ = format.framing == Framing::kCsv && format.header;
   return status_;
+}
+
+void FramedRecords::MarkCleanRecords() {
+  if (marks_ != nullptr) marks_->Start();
 }
 
 void FramedRecords::Close() {
@@ -119,7 +160,10 @@ bool FramedRecords::FailFormat(std::string reason) noexcept {
 }
 
 bool FramedRecords::Refill() {
-  if (reader_.NextChunk(chunk_)) return true;
+  if (reader_.NextChunk(chunk_)) {
+    chunk_begin_ = chunk_.data();
+    return true;
+  }
   chunk_ = {};
   if (!reader_.status().ok()) status_ = reader_.status();
   return false;

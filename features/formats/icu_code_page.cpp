@@ -297,6 +297,19 @@ class IcuCodePage final : public CodePage {
     return true;
   }
 
+  bool CompareSingleByteUnits(std::string_view a, std::string_view b, int& order) override {
+    if (path_ != Path::kShifted && path_ != Path::kSingleByte) return false;
+    const std::uint32_t* single = tables_->single.data();
+    order = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      const std::uint32_t x = single[static_cast<std::uint8_t>(a[i])];
+      const std::uint32_t y = single[static_cast<std::uint8_t>(b[i])];
+      if ((x | y) > 0xFFFF) return false;  // as SingleByteUnits says no
+      if (order == 0 && x != y) order = x < y ? -1 : 1;
+    }
+    return true;
+  }
+
   void DecodeRecordPrefix(std::string_view record, std::size_t bytes, DecodedText& out) override {
     // Cut anywhere, a host record may end shifted out, which the tables leave to ICU: they stop
     // at the first character after the prefix instead.

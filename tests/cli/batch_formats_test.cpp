@@ -499,6 +499,88 @@ TEST_F(BatchCodePageTest, StretchesOfTheSameFixedRecordsGoWhereEachRecordGoes) {
   EXPECT_EQ(json::parse(o.out)["outcome"], "out-of-order") << o.out;
 }
 
+// Files of the same records big enough that the read-ahead looks at most of them before the
+// run does (past the first read chunks): keys in the order of their characters, which in
+// EBCDIC is not the order of their bytes (letters C1-E9 before digits F0-F9, as characters
+// after them), a record with a pair that is no character deep in a stretch, keys of two ranges,
+// and a last key with a kanji between shifts.
+TEST_F(BatchCodePageTest, LongStretchesOfTheSameRecordsOrderKeysByTheirCharacters) {
+  constexpr int kRecords = 1'000'000;
+  constexpr char kDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";  // in the order of UTF-16
+  const auto ebcdic = [](char c) {
+    if (c <= '9') return static_cast<char>(0xF0 + (c - '0'));
+    if (c <= 'I') return static_cast<char>(0xC1 + (c - 'A'));
+    if (c <= 'R') return static_cast<char>(0xD1 + (c - 'J'));
+    return static_cast<char>(0xE2 + (c - 'S'));
+  };
+  const auto digits = [&](int value, int count) {
+    std::string out(static_cast<std::size_t>(count), ' ');
+    for (int k = count - 1; k >= 0; --k, value /= 36) out[k] = ebcdic(kDigits[value % 36]);
+    return out;
+  };
+  const std::string so = "\x0E", si = "\x0F";
+  // Columns 1-6: the record's number in base 36; columns 4-6 then 1-3 of `split`: its high
+  // digits then its low ones.
+  std::string ordered, split;
+  for (int i = 0; i < kRecords; ++i) {
+    const std::string payload = i == 900'000 ? "\xC1" + so + "\xFF\xFF" + si + "\xC1"
+                                             : std::string(6, static_cast<char>(0xC1 + i % 9));
+    ordered +=
+        (i == kRecords - 1 ? "\xF0" + so + "\x45\x41" + si + "\xF0" : digits(i, 6)) + payload;
+    split += digits(i % (36 * 36 * 36), 3) + digits(i / (36 * 36 * 36), 3) + payload;
+  }
+  const auto run = [&](const std::string& file, const char* key) {
+    WriteFile(Path("old.dat"), file);
+    WriteFile(Path("new.dat"), file);
+    return RunBatchExe({"--json", "--format", "fixed=12,ibm-930", "-k", key, "--duplicates",
+                        Path("dup.txt"), Path("old.dat"), Path("new.dat")});
+  };
+  {
+    const ProcessResult r = run(ordered, "1-6");
+    ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["outputs"][4]["found"], kRecords);
+    EXPECT_EQ(j["duplicates"][0]["records"], 0);
+    for (int side = 0; side < 2; ++side) EXPECT_EQ(j["inputs"][side]["undecodable_records"], 1);
+    EXPECT_TRUE(ReadFile(Path("old_4.TXT")) == ordered);
+  }
+  {
+    const ProcessResult r = run(split, "4-6,1-3");
+    ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+    EXPECT_EQ(json::parse(r.out)["outputs"][4]["found"], kRecords);
+  }
+  // Without the last record, whose kanji would fall anyway.
+  const std::string all_digits = ordered.substr(0, (kRecords - 1) * 12);
+  for (const auto& [file, key] :
+       {std::pair{&std::as_const(split), "1-6"}, std::pair{&all_digits, "4-6,1-3"}}) {
+    // Keyed the other way: they fall where the low digits start again, though the bytes of
+    // columns 1-6 go up.
+    SCOPED_TRACE(key);
+    const ProcessResult r = run(*file, key);
+    EXPECT_EQ(r.exit_code, 2) << r.err << r.out;
+    EXPECT_EQ(json::parse(r.out)["outcome"], "out-of-order") << r.out;
+  }
+  {
+    // Two records swapped deep in the file, on both sides.
+    std::string swapped = ordered;
+    for (int b = 0; b < 12; ++b) std::swap(swapped[700'000 * 12 + b], swapped[700'001 * 12 + b]);
+    const ProcessResult r = run(swapped, "1-6");
+    EXPECT_EQ(r.exit_code, 2) << r.err << r.out;
+    EXPECT_EQ(json::parse(r.out)["outcome"], "out-of-order") << r.out;
+  }
+  {
+    // A key repeated deep in the file, on both sides.
+    std::string repeated = ordered;
+    repeated.replace(600'001 * 12, 6, ordered.substr(600'000 * 12, 6));
+    const ProcessResult r = run(repeated, "1-6");
+    ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["duplicates"][0]["records"], 1);
+    EXPECT_EQ(j["duplicates"][1]["records"], 1);
+    EXPECT_EQ(j["outputs"][4]["found"], kRecords);
+  }
+}
+
 // ASCII letters, digits, blanks and hyphens in the single-byte EBCDIC of ibm-930.
 std::string Ebcdic(std::string_view ascii) {
   std::string out;

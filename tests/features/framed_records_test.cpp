@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "formats/code_page.h"
 #include "tests/support/sys_faults.h"
 #include "tests/support/test_util.h"
 
@@ -411,6 +412,62 @@ TEST(FramedRecordsTest, TheObserverSeesTheWholeFile) {
   while (source.Next(record, number)) ++records;
   EXPECT_EQ(records, 3);
   EXPECT_EQ(gather.seen, text);
+}
+
+// The read-ahead's marks of fixed-length records known to be characters only: never a record
+// with a byte that is no character, at every chunk size (records cut by chunk ends are left
+// unmarked), taken one by one or skipped over.
+TEST(FramedRecordsTest, RecordsMarkedCleanAheadAreCleanRecords) {
+  constexpr std::size_t kLength = 6;
+  const std::string so = "\x0E", si = "\x0F";
+  std::string text;
+  std::vector<bool> clean;
+  for (int i = 0; i < 3000; ++i) {
+    // Single-byte letters, a kanji between shifts, or a pair that is no character.
+    if (i % 97 == 13) {
+      text += "\xC1" + so + "\xFF\xFF" + si + "\xC1";
+      clean.push_back(false);
+    } else if (i % 5 == 0) {
+      text += "\xC2" + so + "\x45\x41" + si + "\xC2";
+      clean.push_back(true);
+    } else {
+      text += std::string(kLength, static_cast<char>(0xC1 + i % 9));
+      clean.push_back(true);
+    }
+  }
+  ASSERT_EQ(text.size(), clean.size() * kLength);
+  TempDir dir;
+  WriteFile(dir / "f", text);
+  std::string message;
+  const auto code_page = CodePage::Open("ibm-930", message);
+  ASSERT_NE(code_page, nullptr) << message;
+  for (const std::size_t chunk : {1u, 5u, 6u, 7u, 64u, 4096u}) {
+    SCOPED_TRACE(chunk);
+    FramedRecords source(chunk);
+    ASSERT_TRUE(source.Open(dir / "f", Format("fixed=6,ibm-930")).ok());
+    source.MarkCleanRecords();
+    std::size_t marked = 0, next = 0;
+    std::string_view record;
+    std::int64_t number = 0;
+    while (source.Next(record, number)) {
+      next = static_cast<std::size_t>(number);  // records before it are handed out
+      const std::string_view ahead = source.Ahead();
+      const std::size_t known = source.AheadKnownClean();
+      ASSERT_LE(known, ahead.size());
+      ASSERT_EQ(known % kLength, 0u);
+      for (std::size_t at = 0; at < known; at += kLength) {
+        ASSERT_TRUE(clean[next + at / kLength]) << next + at / kLength;
+        ASSERT_TRUE(code_page->KnownClean(ahead.substr(at, kLength)));
+      }
+      marked += known / kLength;
+      // Every third time, move past what is known as the same-records path does.
+      if (number % 3 == 0 && known != 0) source.Skip(static_cast<std::int64_t>(known / kLength));
+    }
+    EXPECT_TRUE(source.status().ok());
+    // Past the first chunks, read before the marks were asked for, and for chunks that hold a
+    // few records each, the look finds most.
+    if (chunk == 64) EXPECT_GT(marked, clean.size() / 2);
+  }
 }
 
 TEST(FramedRecordsTest, OpenAndReadFailuresAreStatuses) {

@@ -1247,6 +1247,43 @@ TEST(LineReaderTest, NextChunkHandsOutEveryByteOnceAndEndsCleanly) {
   EXPECT_FALSE(reader.NextChunk(bytes));
 }
 
+// Says of each chunk where in the file it starts and what its first byte is, so a note handed
+// out with the wrong chunk shows.
+class PlaceNotes : public ChunkInspector {
+ public:
+  std::uint64_t Inspect(std::string_view bytes) noexcept override {
+    const std::uint64_t note = offset_ << 8 | static_cast<std::uint8_t>(bytes.front());
+    offset_ += bytes.size();
+    return note;
+  }
+
+ private:
+  std::uint64_t offset_ = 0;
+};
+
+TEST(LineReaderTest, EachChunkComesWithTheNoteItsInspectorGaveIt) {
+  TempDir dir;
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += static_cast<char>('a' + i % 26);
+  WriteFile(dir / "f", text);
+  for (std::size_t chunk : {1u, 7u, 4096u}) {
+    SCOPED_TRACE(chunk);
+    PlaceNotes notes;
+    Gather gather;
+    LineReader reader(chunk);
+    ASSERT_TRUE(reader.Open(dir / "f", &gather, &notes).ok());
+    std::uint64_t at = 0;
+    std::string_view bytes;
+    while (reader.NextChunk(bytes)) {
+      ASSERT_EQ(reader.chunk_note(), at << 8 | static_cast<std::uint8_t>(bytes.front())) << at;
+      at += bytes.size();
+    }
+    EXPECT_TRUE(reader.status().ok());
+    EXPECT_EQ(at, text.size());
+    EXPECT_EQ(gather.bytes(), text);  // the observer still sees every byte
+  }
+}
+
 TEST(LineReaderTest, NextChunkReportsAFailedRead) {
   TempDir dir;
   const std::string path = dir / "f";

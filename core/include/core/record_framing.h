@@ -29,6 +29,13 @@ class FramedSource : public LineSource {
   [[nodiscard]] virtual std::string_view Ahead() const { return {}; }
   // Moves past the first `records` whole records of Ahead() as that many Next() calls would.
   virtual void Skip(std::int64_t /*records*/) {}
+  // Asks the source to find out, ahead of the reader and off its thread where it can, which of
+  // the records ahead are characters only (RecordDecoder::KnownClean of the input's own code
+  // page, not the first record of the file); AheadKnownClean() then tells.
+  virtual void MarkCleanRecords() {}
+  // Of Ahead(), the bytes from its start whose whole records are known to be characters only;
+  // 0 says nothing of them.
+  [[nodiscard]] virtual std::size_t AheadKnownClean() const { return 0; }
 };
 
 class RecordFraming {

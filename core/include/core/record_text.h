@@ -71,6 +71,17 @@ class RecordDecoder {
                                                   std::string& /*form*/) {
     return false;
   }
+  // How the keys of two records of one length order (the key form of the characters that start
+  // in the used ranges of `ranges`, as AppendKeyFormOfBytes makes it), told from their bytes
+  // where the code page can: each byte of both up to the ranges' last column `last` a
+  // character alone. True with `order` below 0, 0 or above 0 as a's key orders before, as or
+  // after b's; false otherwise. A byte order mark is never a character alone: a record that
+  // opens its file is taken as it is.
+  [[nodiscard]] virtual bool OrderKeysOfBytes(std::string_view /*a*/, std::string_view /*b*/,
+                                              const RangeList& /*ranges*/, std::size_t /*last*/,
+                                              int& /*order*/) {
+    return false;
+  }
 };
 
 // The code page of an input's records, for a run that compares texts.

@@ -88,6 +88,14 @@ class CodePage {
     return false;
   }
 
+  // Compares `a` and `b`, of one length, unit by unit as SingleByteUnits would give them, when
+  // every byte of both is a character of one unit on its own: true, with `order` below 0, 0 or
+  // above 0 as a's units order before, as or after b's. False otherwise.
+  [[nodiscard]] virtual bool CompareSingleByteUnits(std::string_view /*a*/, std::string_view /*b*/,
+                                                    int& /*order*/) {
+    return false;
+  }
+
   // Decodes into `out` the characters that start in the first `bytes` bytes of `record`, each as
   // Decode gives it; what follows them may be missing or cut. Returns nothing: what is
   // undecodable is Decode's to count.

@@ -81,6 +81,20 @@ class FramedRecords final : public LineSource {
     if (format_.framing != Framing::kFixed || number_ == 0 || !status_.ok()) return {};
     return chunk_;
   }
+  // Fixed-length records: from now on, the read-ahead looks at the records of each chunk it
+  // reads through the format's code page and tells which are characters only
+  // (CodePage::KnownClean), so that AheadKnownClean() can; chunks read ahead already are not
+  // looked at. Off until asked for: the look costs the read-ahead thread its time.
+  void MarkCleanRecords();
+  // Of Ahead(), the bytes from its start whose records are known to be characters only: whole
+  // records, each as CodePage::KnownClean of the format's code page takes it. 0 when none are
+  // known, which says nothing of them.
+  [[nodiscard]] std::size_t AheadKnownClean() const {
+    const auto at = static_cast<std::uint64_t>(chunk_.data() - chunk_begin_);
+    return reader_.chunk_note() > at && !Ahead().empty()
+               ? static_cast<std::size_t>(reader_.chunk_note() - at)
+               : 0;
+  }
   // Moves past the first `records` whole records of Ahead(), numbering them as Next() would.
   void Skip(std::int64_t records) {
     const std::size_t bytes = static_cast<std::size_t>(records) * format_.record_length;
@@ -107,6 +121,7 @@ class FramedRecords final : public LineSource {
  private:
   enum class LineEnd : std::uint8_t { kUnknown, kLf, kCrLf };
   struct CsvTables;
+  class CleanRecordMarks;
 
   [[nodiscard]] bool NextRecord(std::string_view& record);
   [[nodiscard]] bool NextLine(std::string_view& record);
@@ -150,9 +165,10 @@ class FramedRecords final : public LineSource {
   Status status_;
   std::uint64_t consumed_ = 0;
   std::int64_t number_ = 0;
-  std::string_view chunk_;   // the bytes of the chunk at hand not read yet
-  MappedBuffer carry_;       // a record that runs on into the next chunk
-  bool carry_big_ = false;   // carry_ holds more memory than it keeps between records
+  std::string_view chunk_;             // the bytes of the chunk at hand not read yet
+  const char* chunk_begin_ = nullptr;  // where the chunk at hand starts
+  MappedBuffer carry_;                 // a record that runs on into the next chunk
+  bool carry_big_ = false;             // carry_ holds more memory than it keeps between records
   bool skip_lf_ = false;     // lines, csv: the last record ended with a CR at the end of a chunk
   bool check_size_ = false;  // fixed: the file's size is still to be checked
   bool header_pending_ = false;  // csv: the header is still to be read
@@ -161,6 +177,7 @@ class FramedRecords final : public LineSource {
   LineEnd line_end_ = LineEnd::kUnknown;  // lf: the kind of the first line's end
   std::int64_t line_ = 1;                 // csv: the physical line at the next record's start
   std::unique_ptr<CsvTables> csv_;        // csv: the classes of the bytes outside and inside quotes
+  std::unique_ptr<CleanRecordMarks> marks_;  // fixed: the read-ahead's look at the records
 };
 
 }  // namespace vesmer
