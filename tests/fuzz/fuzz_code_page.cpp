@@ -77,5 +77,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     prefix_head += prefix.text()[i];
   }
   if (head != prefix_head) std::abort();
+
+  // Two halves compared unit by unit from their bytes: only when each byte is a character of one
+  // unit alone, and then as their decoded texts order.
+  const std::size_t half = record.size() / 2;
+  const std::string_view a = record.substr(0, half), b = record.substr(half, half);
+  int order = 0;
+  if (o.code_page->CompareSingleByteUnits(a, b, order)) {
+    static vesmer::DecodedText first, second;
+    if (o.code_page->Decode(a, first) != 0 || o.code_page->Decode(b, second) != 0) std::abort();
+    if (first.size() != a.size() || second.size() != b.size()) std::abort();
+    const int decoded = first.text().compare(second.text());
+    if ((order < 0) != (decoded < 0) || (order == 0) != (decoded == 0)) std::abort();
+  }
   return 0;
 }

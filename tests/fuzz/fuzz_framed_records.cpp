@@ -12,10 +12,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "formats/code_page.h"
 #include "formats/csv_fields.h"
 #include "formats/framed_records.h"
 
@@ -275,6 +277,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     format.code_page = (choice / 10) % 2 != 0 ? "utf-8" : "cp932";
     format.delimiter = kDelimiters[(choice / 20) % sizeof kDelimiters];
   }
+  static constexpr const char* kFixedCodePages[] = {"cp932", "ibm-930", "utf-8"};
+  if (format.framing == vesmer::Framing::kFixed)
+    format.code_page = kFixedCodePages[(choice / 5) % 3];
   const std::size_t chunk = data[1] % 32 + 1;
   format.record_length = data[1] / 32 + 1;
   const std::string_view text(reinterpret_cast<const char*>(data) + 2, size - 2);
@@ -306,6 +311,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Gather gather;
   vesmer::FramedRecords source(chunk);
   if (!source.Open(path, format, &gather).ok()) Fail("open");
+  // Fixed-length records the read-ahead marks as characters only must be so.
+  source.MarkCleanRecords();
+  static std::unique_ptr<vesmer::CodePage> code_pages[3];
+  vesmer::CodePage* code_page = nullptr;
+  if (format.framing == vesmer::Framing::kFixed) {
+    auto& opened = code_pages[(choice / 5) % 3];
+    std::string message;
+    if (opened == nullptr) opened = vesmer::CodePage::Open(format.code_page, message);
+    if (opened == nullptr) Fail("code page");
+    code_page = opened.get();
+  }
   if (source.size() != text.size()) Fail("size");
   vesmer::CsvFields fields;
   std::string_view header;
@@ -318,6 +334,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int64_t number = 0;
   std::size_t k = 0;
   while (source.Next(record, number)) {
+    if (code_page != nullptr) {
+      const std::string_view ahead = source.Ahead();
+      const std::size_t known = source.AheadKnownClean();
+      if (known > ahead.size() || known % format.record_length != 0) Fail("marks past Ahead()");
+      for (std::size_t at = 0; at < known; at += format.record_length) {
+        if (!code_page->KnownClean(ahead.substr(at, format.record_length))) {
+          Fail("a record marked clean is not");
+        }
+      }
+    }
     if (k == expected.records.size()) Fail("a record too many");
     if (record != expected.records[k]) Fail("a record differs");
     if (number != static_cast<std::int64_t>(k + 1 + (expected.has_header ? 1 : 0))) {
