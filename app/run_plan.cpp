@@ -488,7 +488,8 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
   job_.UseKey = r.use_key;
   job_.OutputSelected[OutputKind::kSourceUnmatched] = job_.UseKey;
   job_.OutputSelected[OutputKind::kDestinationUnmatched] = job_.UseKey;
-  job_.ResultPath = MakeResultPaths(r.inputs[0]);
+  job_.ResultPath = r.result_folder ? MakeResultPathsIn(*r.result_folder, r.inputs[0])
+                                    : MakeResultPaths(r.inputs[0]);
   job_.KeyColumns = key;
   job_.UseOmit = r.use_omit;
   job_.OmitColumns = omit;

@@ -5,28 +5,36 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/run_plan.h"
+#include "batch_run.h"
 #include "cli/batch_options.h"
 #include "cli/progress_line.h"
 #include "cli/stop_signals.h"
 #include "core/comparison_run.h"
 #include "core/messages.h"
+#include "core/result_names.h"
 #include "core/start_checks.h"
 #include "core/utf8_input.h"
+#include "jobs/job_summary.h"
+#include "jobs/workbook.h"
 #include "layout/layout.h"
 #include "platform/cp932.h"
 #include "platform/sha256.h"
 #include "platform/temp_file.h"
+#include "platform/unicode.h"
 #include "platform/version.h"
 #include "platform/whole_file.h"
 #include "report/report.h"
@@ -203,6 +211,49 @@ class BatchObserver : public RunObserver {
   ProgressStart since_;
 };
 
+// Whether the run keeps its first differing pairs field by field in its JSON: for a workbook,
+// and in the JSON summary beside results kept apart, which a rollup makes a workbook of.
+bool WantsDetails(const BatchOptions& o) { return o.summary_xlsx || o.output_dir; }
+
+double Since(std::chrono::steady_clock::time_point start) {
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  return std::round(elapsed.count() * 1000) / 1000;
+}
+
+// What a JSON summary beside the results says of its pair: the inputs as given, the relative
+// path and the profile in a job, the time the run took, and the report from the summary's
+// folder.
+Json PairJson(const BatchOptions& o, const std::array<std::string, 2>& inputs, double seconds) {
+  Json pair{{"source", inputs[0]}, {"destination", inputs[1]}};
+  if (o.job_pair) pair["relative"] = o.relative;
+  if (!o.profile_name.empty()) pair["profile"] = o.profile_name;
+  pair["seconds"] = seconds;
+  if (o.report && o.output_dir) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path report = fs::absolute(*o.report, error).lexically_normal();
+    const fs::path folder = fs::absolute(*o.output_dir, error).lexically_normal();
+    pair["report"] = report.lexically_relative(folder).generic_string();
+  }
+  return pair;
+}
+Json PairJson(const BatchOptions& o, const std::vector<std::string>& paths, double seconds) {
+  return PairJson(o, std::array<std::string, 2>{paths[0], paths[1]}, seconds);
+}
+
+// Writes `summary` as the JSON summary beside the results (NAME_summary.json in --output-dir).
+Status WriteSummaryFile(const BatchOptions& o, const std::string& source, const Json& summary) {
+  if (Status s = MakeFolders(*o.output_dir, 0777); !s.ok()) return WithPath(s, *o.output_dir);
+  const std::string path = PairFilesIn(*o.output_dir, source).summary;
+  return WithPath(
+      ReplaceWholeFile(path, summary.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n",
+                       Durability::kWriteBack),
+      path);
+}
+
+// Differing pairs a JSON summary lists field by field at most.
+constexpr std::size_t kDetailPairs = 100;
+
 // The request the options make: the values of the settings file (or of an empty one) with the
 // options laid over them. False, with a message, when the settings file cannot be read.
 bool RequestFromOptions(const BatchOptions& o, RunRequest& request, std::string& problem) {
@@ -256,13 +307,19 @@ bool RequestFromOptions(const BatchOptions& o, RunRequest& request, std::string&
   }
   // Statistics when a summary, a layout or a report asks for them.
   const bool reporting = o.report || o.summary_csv;
-  r.statistics = o.json || o.layout || reporting;
+  const bool details = WantsDetails(o);
+  r.statistics = o.json || o.layout || reporting || details;
   r.counted_columns = reporting ? kReportColumns : 0;
-  r.kept_pairs = o.report ? static_cast<std::size_t>(o.report_pairs) : 0;
-  r.hashes = reporting;
+  r.kept_pairs = o.report || details ? static_cast<std::size_t>(o.report_pairs) : 0;
+  r.hashes = reporting || details;
   r.settings_file = o.settings;
+  r.result_folder = o.output_dir;
   if (o.report) r.later_outputs.push_back({*o.report, "報告書"});
   if (o.summary_csv) r.later_outputs.push_back({*o.summary_csv, "集計の CSV"});
+  if (o.summary_xlsx) r.later_outputs.push_back({*o.summary_xlsx, "一覧のブック"});
+  if (o.output_dir && o.paths.size() == 2) {
+    r.later_outputs.push_back({PairFilesIn(*o.output_dir, o.paths[0]).summary, "要約の JSON"});
+  }
   return true;
 }
 
@@ -302,7 +359,84 @@ struct Gathered {
     OutputSummary summary;
   };
   std::vector<Extra> extras;
+  bool details = false;  // the first differing pairs field by field (WantsDetails)
 };
+
+// Code page 932 bytes as UTF-8 for a cell: control characters as \xNN.
+std::string CellText(std::string_view bytes) {
+  std::string text;
+  for (const char c : cp932::ToUtf8(bytes)) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      text += "\\x";
+      text += kHex[static_cast<unsigned char>(c) >> 4];
+      text += kHex[c & 15];
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
+// The first differing pairs field by field: the record numbers, the key, and each field's
+// values. Texts list the fields that differ; Shift-JIS lines every field of the layout, marked
+// where a "?" falls in it, or without a layout the whole record.
+Json DifferingPairs(const Gathered& g) {
+  Json list = Json::array();
+  const DifferenceStats* stats = g.plan->stats();
+  if (stats == nullptr) return list;
+  const ComparisonJob& job = g.plan->job();
+  const std::vector<Field>& fields = g.plan->fields();
+  const auto columns = [](const std::string& line, std::int32_t start, std::int32_t length) {
+    const auto from = static_cast<std::size_t>(std::max(start, 1) - 1);
+    if (from >= line.size()) return std::string_view();
+    return std::string_view(line).substr(from, static_cast<std::size_t>(std::max(length, 0)));
+  };
+  for (const KeptPair& kept : stats->kept()) {
+    if (list.size() == kDetailPairs) break;
+    Json pair;
+    Json values = Json::array();
+    if (kept.texts) {
+      pair["source_number"] = kept.source_number;
+      pair["destination_number"] = kept.destination_number;
+      pair["key"] = kept.key;
+      for (const KeptField& f : kept.fields) {
+        values.push_back(Json{{"name", f.name},
+                              {"source", f.source},
+                              {"destination", f.destination},
+                              {"differs", true}});
+      }
+    } else {
+      pair["source_number"] = kept.number;
+      pair["destination_number"] = kept.number;
+      std::string key;
+      for (std::size_t k = 0; job.UseKey && k < job.KeyColumns.UsedPrefix(); ++k) {
+        const ColumnRange& range = job.KeyColumns[k];
+        key += columns(kept.source_line, range.Start, range.End - range.Start + 1);
+      }
+      pair["key"] = CellText(key);
+      if (fields.empty()) {
+        values.push_back(Json{{"name", "レコード"},
+                              {"source", CellText(kept.source_line)},
+                              {"destination", CellText(kept.destination_line)},
+                              {"differs", true}});
+      }
+      for (std::size_t f = 0; f < fields.size(); ++f) {
+        const bool differs = std::find(kept.differing_fields.begin(), kept.differing_fields.end(),
+                                       static_cast<int>(f)) != kept.differing_fields.end();
+        values.push_back(
+            Json{{"name", fields[f].name},
+                 {"source", CellText(columns(kept.source_line, fields[f].start, fields[f].length))},
+                 {"destination",
+                  CellText(columns(kept.destination_line, fields[f].start, fields[f].length))},
+                 {"differs", differs}});
+      }
+    }
+    pair["fields"] = std::move(values);
+    list.push_back(std::move(pair));
+  }
+  return list;
+}
 
 // The hash of input `i` when it saw exactly the bytes the run counts for that input. A run that
 // ends early (out of key order, stopped, failed) had its reader hash what it read ahead, as
@@ -412,6 +546,9 @@ Json SummaryJson(const Gathered& g) {
     j["error"] = Json{{"path", summary.error.path()}, {"reason", summary.error.reason()}};
   }
   if (!g.warnings.empty()) j["warnings"] = g.warnings;
+  if (g.details && summary.outcome != RunOutcome::kSetupFailed) {
+    j["differing_pairs"] = DifferingPairs(g);
+  }
   return j;
 }
 
@@ -612,17 +749,6 @@ bool JsonAsked(int argc, const char* const* argv) {
   return false;
 }
 
-std::string CommandLine(int argc, const char* const* argv) {
-  std::string line;
-  for (int i = 0; i < argc; ++i) {
-    if (i != 0) line += ' ';
-    const std::string arg = argv[i];
-    const bool plain = !arg.empty() && arg.find_first_of(" \t'\"\\$`") == std::string::npos;
-    line += plain ? arg : "'" + arg + "'";
-  }
-  return line;
-}
-
 // Writes the report and the summary CSV. A file that cannot be written fails the run, as a
 // result file would. A stop request that comes while they are made stops the run as anywhere
 // else: what is not yet written is left as it was. (A run stopped before still gets its
@@ -671,6 +797,16 @@ void WriteEvidence(Gathered& g, const BatchOptions& o, const std::string& comman
 
 }  // namespace
 
+std::string CommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& arg : args) {
+    if (!line.empty()) line += ' ';
+    const bool plain = !arg.empty() && arg.find_first_of(" \t'\"\\$`") == std::string::npos;
+    line += plain ? arg : "'" + arg + "'";
+  }
+  return line;
+}
+
 int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
              bool progress_allowed) {
   BatchOptions o;
@@ -689,7 +825,16 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     out << "vesmer-batch " << version::kText << '\n';
     return 0;
   }
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!o.rollup.empty()) return RunRollup(o, args, out, err);
+  if (o.IsJob()) return RunJob(o, args, out, err, progress_allowed);
+  std::vector<std::string> command(argv, argv + argc);
+  return RunSingle(o, CommandLine(command), out, err, progress_allowed);
+}
 
+int RunSingle(const BatchOptions& o, const std::string& command, std::ostream& out,
+              std::ostream& err, bool progress_allowed) {
+  const auto started = std::chrono::steady_clock::now();
   auto refuse = [&](std::string message, StartItem focus = StartItem::kNone) {
     // Every refusal is an error, marked as the window marks errors (the window shows its
     // over-the-limit messages without the mark).
@@ -704,6 +849,16 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     err << message;
     if (focus != StartItem::kNone) err << " (" << ItemArgument(focus) << ")";
     err << '\n';
+    // A pair of a job that was refused is listed all the same, from its summary.
+    if (o.job_pair && o.output_dir && o.paths.size() == 2) {
+      Json j{{"outcome", "refused"}, {"status", message}};
+      j["inputs"] = Json::array();
+      j["outputs"] = Json::array();
+      j["pair"] = PairJson(o, o.paths, Since(started));
+      if (const Status s = WriteSummaryFile(o, o.paths[0], j); !s.ok()) {
+        err << "★要約の JSON を書けませんでした: " << s.path() << ": " << s.reason() << '\n';
+      }
+    }
     return 2;
   };
   RunRequest request;
@@ -714,9 +869,16 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   }
   const ComparisonJob& job = plan.job();
   const bool reporting = o.report || o.summary_csv;
+  if (o.output_dir) {
+    if (const Status s = MakeFolders(*o.output_dir, 0777); !s.ok()) {
+      return refuse("★出力フォルダを作れませんでした: " + ShownText(*o.output_dir) + ": " +
+                    s.reason());
+    }
+  }
 
   Gathered g;
   g.plan = &plan;
+  g.details = WantsDetails(o);
   const std::array<RecordFormat, 2>& formats = plan.request().formats;
   BatchObserver observer(err, progress_allowed && !o.quiet && !o.json, o.sort,
                          formats[0].IsDefault() && formats[1].IsDefault()
@@ -736,7 +898,7 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
   }
   // The evidence, for every run that ran: a failed or stopped one says so itself.
   if (reporting && summary.outcome != RunOutcome::kSetupFailed) {
-    WriteEvidence(g, o, CommandLine(argc, argv), err);
+    WriteEvidence(g, o, command, err);
     stop_after_run();
   }
 
@@ -751,9 +913,47 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     err << "ヒント: --sort を付けると、両ファイルをキーの順に整列してから比較します（元の"
            "ファイルは変更しません）\n";
   }
+  // The workbook and the JSON summary beside the results, made of the run's JSON: they fail
+  // the run as any output does.
+  const auto failed_output = [&](Status s, const char* failure) {
+    err << failure << '\n' << s.path() << ": " << s.reason() << '\n';
+    if (summary.error.ok()) summary.error = s;
+    summary.outcome = RunOutcome::kIoFailed;
+  };
+  if (o.summary_xlsx && summary.outcome != RunOutcome::kSetupFailed) {
+    const std::string text = SummaryJson(g).dump(-1, ' ', false, Json::error_handler_t::replace);
+    PairRow row;
+    std::string problem;
+    const std::string folder = std::filesystem::path(*o.summary_xlsx).parent_path().string();
+    OutputSummary written;
+    written.path = *o.summary_xlsx;
+    written.selected = true;
+    if (PairRowFromJson(text, "", ".", folder.empty() ? "." : folder, row, problem)) {
+      row.relative = std::string(PathFileName(job.Input(Side::kSource)));
+      const Status s =
+          WriteSummaryWorkbook(*o.summary_xlsx, {row}, [&](const PairRow&) { return text; });
+      if (s.ok()) {
+        written.created = true;
+      } else {
+        failed_output(s, "★一覧のブックを書けませんでした");
+      }
+    }
+    g.extras.push_back({"summary-xlsx", written});
+  }
+  Json j = SummaryJson(g);
+  if (o.output_dir) {
+    j["pair"] = PairJson(o, job.InputData, Since(started));
+    if (const Status s = WriteSummaryFile(o, job.Input(Side::kSource), j); !s.ok()) {
+      failed_output(s, "★要約の JSON を書けませんでした");
+      // The file could not say so; the JSON printed does.
+      Json pair = j["pair"];
+      j = SummaryJson(g);
+      j["pair"] = pair;
+    }
+  }
   const std::string note = UnwrittenNote(summary);
   if (o.json) {
-    PrintJson(out, SummaryJson(g));
+    PrintJson(out, j);
   } else {
     if (completed) out << status << '\n';
     if (!note.empty()) out << note << '\n';

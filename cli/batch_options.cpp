@@ -87,11 +87,13 @@ constexpr const char* kExamples =
     "  vesmer-batch --layout shain.csv --key-fields 社員番号 --report shain.html \\\n"
     "    old/SHAIN.TXT new/SHAIN.TXT\n"
     "  # キーの順に並んでいない両ファイルを、整列してから比較する\n"
-    "  vesmer-batch -k 1-4 --sort old/SHAIN.TXT new/SHAIN.TXT\n";
+    "  vesmer-batch -k 1-4 --sort old/SHAIN.TXT new/SHAIN.TXT\n"
+    "  # 二つのフォルダの同じ名前のファイルをすべて、2 組ずつ並行して比較する\n"
+    "  vesmer-batch --folders old new --output-dir out --jobs 2 -k 1-4\n";
 
 constexpr std::pair<const char*, const char*> kExitCodes[] = {
     {"0", "差異なし（規則で許容された差異だけのときも）"},
-    {"1", "差異あり"},
+    {"1", "差異あり（ジョブでは片方にしかないファイルも）"},
     {"2", "開始できない・失敗・キーの順序誤り・使い方の誤り"},
     {"130 / 143", "割り込み（SIGINT / SIGTERM）で中止"},
 };
@@ -112,7 +114,7 @@ std::string Footer() {
 
 // Numbers taken as text and converted here, so that every message about them is our own.
 struct NumberTexts {
-  std::optional<std::string> report_pairs, sort_memory;
+  std::optional<std::string> report_pairs, sort_memory, jobs;
 };
 
 void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
@@ -218,6 +220,42 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
                  "比較結果リストの形。ruler（既定: 桁ごとに ? で示す）か fields（項目ごとに"
                  "比較元と比較先の値を並べる）。cp932 以外のコードページと CSV では常に fields")
       ->option_text("形");
+  app.add_option("--output-dir", o.output_dir,
+                 "結果ファイルを比較元と同じフォルダではなく、このフォルダに書く。--pairs と "
+                 "--folders では、各組の結果ファイル・報告書・JSON をこのフォルダの下の比較元の"
+                 "相対パスに書き、一覧（index.html と summary.csv）もここに書く")
+      ->option_text("フォルダ");
+  app.add_option("--summary-xlsx", o.summary_xlsx,
+                 "結果の一覧を Excel のブック（.xlsx）に書く（シート「一覧」と、差異のある組ごとに"
+                 "最初の差異の明細を項目ごとに）")
+      ->option_text("ファイル");
+  app.add_option("--pairs", o.pairs,
+                 "比較する組の一覧のファイル。1 行に 1 組を 比較元,比較先[,プロファイル名] と書く"
+                 "（UTF-8 か cp932、# で始まる行は注釈、相対パスは一覧のフォルダから）")
+      ->option_text("ファイル");
+  app.add_option("--folders", o.folders,
+                 "比較元フォルダの下のすべてのファイルを、比較先フォルダの同じ相対パスのファイルと"
+                 "比較する。片方にしかないファイルは差異とする")
+      ->expected(2)
+      ->option_text("旧 新");
+  app.add_option("--include", o.include,
+                 "--folders で比較するファイルを glob で選ぶ（何回でも指定できる。/ を含まない"
+                 "パターンはファイル名に、含むパターンは相対パスに当てはめる）")
+      ->option_text("パターン");
+  app.add_option("--exclude", o.exclude, "--folders で比較しないファイルを glob で指定する")
+      ->option_text("パターン");
+  app.add_option("--profiles", o.profiles,
+                 "組ごとの設定のファイル。[名前] の節に、その種類のファイルのオプションを"
+                 "コマンドラインと同じように書く。一覧のプロファイル名か、比較元の相対パスに合う "
+                 "[SHAIN*.DAT] のような glob の節で選ぶ。コマンドラインのオプションは既定値")
+      ->option_text("ファイル");
+  app.add_option("--jobs", numbers.jobs, "同時に比較する組の数（既定: プロセッサの数）")
+      ->option_text("数");
+  app.add_option("--rollup", o.rollup,
+                 "ほかで比較した組の JSON（フォルダの下の *_summary.json）から一覧"
+                 "（index.html、summary.csv、--summary-xlsx）を作る")
+      ->expected(1, CLI::detail::expected_max_vector_size)
+      ->option_text("フォルダ...");
   app.add_flag("--json", o.json, "結果の要約を JSON で標準出力に書く");
   app.add_flag("-q,--quiet", o.quiet, "進行状況を表示しない");
   app.add_flag("--version", o.version, "バージョンを表示する");
@@ -239,9 +277,9 @@ bool IsFlag(const CLI::Option& option) { return option.get_expected_max() == 0; 
 
 // A flag written with a value ("--json=yes"): CLI11 would read the value as true or false.
 // Arguments after "--" are file names.
-std::string FlagGivenAValue(const CLI::App& app, int argc, const char* const* argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+std::string FlagGivenAValue(const CLI::App& app, const std::vector<std::string>& args) {
+  for (const std::string& arg_text : args) {
+    const std::string_view arg = arg_text;
     if (arg == "--") break;
     const std::size_t equals = arg.find('=');
     if (!arg.starts_with("--") || equals == std::string_view::npos) continue;
@@ -350,6 +388,57 @@ std::string CheckSortMemory(const std::string& text, long long& mib) {
   return {};
 }
 
+// The options of a job (many pairs) and of a rollup, and what cannot go with them.
+std::string CheckJob(BatchOptions& o, const NumberTexts& numbers) {
+  const bool rollup = !o.rollup.empty();
+  if ((o.pairs ? 1 : 0) + (o.folders.empty() ? 0 : 1) + (rollup ? 1 : 0) > 1) {
+    return "--pairs、--folders、--rollup は、どれか一つだけを指定してください";
+  }
+  if (numbers.jobs) {
+    const Number number = ParseNumber(*numbers.jobs, o.jobs);
+    if (number != Number::kValid || o.jobs < 1 || o.jobs > 1024) {
+      return "--jobs には 1～1024 の数を指定してください: " + ShownText(*numbers.jobs);
+    }
+  }
+  if (!o.IsJob()) {
+    if (numbers.jobs) return "--jobs は --pairs か --folders と一緒に指定してください";
+    if (o.profiles) return "--profiles は --pairs か --folders と一緒に指定してください";
+  }
+  if ((!o.include.empty() || !o.exclude.empty()) && o.folders.empty()) {
+    return "--include と --exclude は --folders と一緒に指定してください";
+  }
+  if (!o.IsJob() && !rollup) return {};
+  if (!o.paths.empty()) {
+    return "--pairs、--folders、--rollup では比較元と比較先を指定しません: " +
+           ShownText(o.paths[0]);
+  }
+  if (rollup) return {};
+  if (!o.output_dir) return "--pairs と --folders には --output-dir が必要です";
+  // Each pair writes these of its own into the output folder; a name given once would be
+  // written by every pair.
+  const struct {
+    bool given;
+    const char* name;
+  } per_pair[] = {{o.report.has_value(), "--report"},
+                  {o.summary_csv.has_value(), "--summary-csv"},
+                  {o.duplicates.has_value(), "--duplicates"},
+                  {o.expected.has_value(), "--expected"}};
+  for (const auto& option : per_pair) {
+    if (option.given) {
+      return std::string(option.name) +
+             " は --pairs や --folders と一緒には使えません（各組の報告書と要約は --output-dir "
+             "の下に書きます）";
+    }
+  }
+  // The conversion renames the input and writes beside it.
+  if (o.utf8_source || o.utf8_destination) {
+    return std::string(o.utf8_source ? "--utf8-source" : "--utf8-destination") +
+           " は --pairs や --folders と一緒には使えません（UTF-8 の入力は --format "
+           "lines,utf-8 のように形式で指定してください）";
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string BatchHelp() {
@@ -361,19 +450,31 @@ std::string BatchHelp() {
 }
 
 std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return ParseBatchOptionsOver(args, o);
+}
+
+std::string ParseBatchOptionsOver(const std::vector<std::string>& args, BatchOptions& o) {
   CLI::App app{"", "vesmer-batch"};
   NumberTexts numbers;
   Define(app, o, numbers);
   app.allow_extras();
+  // Options of several values collect them all.
+  const auto listed = [](const CLI::Option& option) {
+    return option.get_expected_max() > 1 || option.get_name() == "--include" ||
+           option.get_name() == "--exclude";
+  };
   // An option given twice is counted after parsing, rather than left to CLI11's own message.
   for (CLI::Option* option : app.get_options()) {
-    if (!option->get_positional() && !IsFlag(*option)) {
+    if (!option->get_positional() && !IsFlag(*option) && !listed(*option)) {
       option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     }
   }
-  if (std::string problem = FlagGivenAValue(app, argc, argv); !problem.empty()) return problem;
+  if (std::string problem = FlagGivenAValue(app, args); !problem.empty()) return problem;
   try {
-    app.parse(argc, argv);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());  // as CLI11 takes them
+    app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
     o.help = true;
     return {};
@@ -391,7 +492,10 @@ std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o
     return "比較元と比較先のほかに余分な引数があります: " + ShownText(extra);
   }
   for (const CLI::Option* option : app.get_options()) {
-    if (!option->get_positional() && !IsFlag(*option) && option->count() > 1) {
+    if (option->get_name() == "--folders" && option->count() > 2) {
+      return "--folders が 2 回指定されています（1 回だけ指定してください）";
+    }
+    if (!option->get_positional() && !IsFlag(*option) && !listed(*option) && option->count() > 1) {
       return NameOf(*option) + " が " + std::to_string(option->count()) +
              " 回指定されています（1 回だけ指定してください）";
     }
@@ -456,6 +560,8 @@ std::string ParseBatchOptions(int argc, const char* const* argv, BatchOptions& o
              " は形式（--format など）を指定した入力には使えません";
     }
   }
+  if (std::string problem = CheckJob(o, numbers); !problem.empty()) return problem;
+  if (o.IsJob() || !o.rollup.empty()) return {};
   if (o.paths.size() != 2 && !(o.settings && o.paths.empty())) {
     return "比較元と比較先を指定してください";
   }

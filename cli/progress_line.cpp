@@ -90,4 +90,36 @@ std::string ProgressLine(RunStep step, bool sorting, std::uint64_t done, std::ui
   return label + " [" + std::string(filled, '#') + std::string(bar - filled, ' ') + "] " + tail;
 }
 
+std::string JobProgressLine(std::size_t done, std::size_t total, std::uint64_t bytes,
+                            const std::vector<std::string>& running) {
+  char megabytes[48];
+  std::snprintf(megabytes, sizeof megabytes, "%.1f", static_cast<double>(bytes) / 1e6);
+  std::string line = "ジョブ " + Grouped(done) + "/" + Grouped(total) + " 組  " + megabytes + " MB";
+  if (running.empty()) return line;
+  line += "  実行中: ";
+  bool first = true;
+  for (const std::string& name : running) {
+    const std::string part = (first ? "" : ", ") + name;
+    first = false;
+    if (DisplayWidth(line) + DisplayWidth(part) <= kColumns) {
+      line += part;
+      continue;
+    }
+    // Cut by characters until the rest and "…" fit.
+    std::size_t width = DisplayWidth(line);
+    for (std::size_t i = 0; i < part.size();) {
+      std::size_t next = i + 1;
+      while (next < part.size() && (static_cast<unsigned char>(part[next]) & 0xC0) == 0x80) ++next;
+      const std::size_t w = DisplayWidth(std::string_view(part).substr(i, next - i));
+      if (width + w + 1 > kColumns) break;
+      line.append(part, i, next - i);
+      width += w;
+      i = next;
+    }
+    line += "…";
+    break;
+  }
+  return line;
+}
+
 }  // namespace vesmer

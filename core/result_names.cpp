@@ -14,4 +14,17 @@ ResultPaths MakeResultPaths(std::string_view source_path) {
   return paths;
 }
 
+std::string_view PathFileName(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+ResultPaths MakeResultPathsIn(std::string_view folder, std::string_view source_path) {
+  const std::string_view name = PathFileName(source_path);
+  if (name.empty()) return {};
+  std::string inside(folder);
+  if (inside.empty() || inside.back() != '/') inside += '/';
+  return MakeResultPaths(inside + std::string(name));
+}
+
 }  // namespace vesmer

@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev libgl-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libssl-dev libkainjow-mustache-dev
+  # The workbook of a job (--summary-xlsx), and the reader its tests open it with.
+  libxlsxwriter-dev python3-openpyxl
   fonts-ipafont-gothic fonts-noto-cjk
   # The report's print test: Chromium prints the page to PDF, poppler reads the PDF back.
   chromium poppler-utils

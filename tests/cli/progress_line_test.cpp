@@ -101,3 +101,20 @@ TEST(ProgressLineTest, StaysWithinEightyColumns) {
 
 }  // namespace
 }  // namespace vesmer
+
+namespace vesmer {
+namespace {
+
+TEST(JobProgressLineTest, PairsBytesAndThePairsRunningWithinAColumnsLimit) {
+  EXPECT_EQ(JobProgressLine(12, 2000, 35'250'000, {}), "ジョブ 12/2,000 組  35.2 MB");
+  EXPECT_EQ(JobProgressLine(0, 3, 0, {"a.txt", "sub/社員.txt"}),
+            "ジョブ 0/3 組  0.0 MB  実行中: a.txt, sub/社員.txt");
+  // Too many to show: cut at a character, with "…", never past 79 columns.
+  const std::string line =
+      JobProgressLine(1, 9, 0, {std::string(30, 'a'), "社員社員社員社員社員社員社員社員社員社員"});
+  EXPECT_EQ(line, "ジョブ 1/9 組  0.0 MB  実行中: " + std::string(30, 'a') + ", 社員社員社員社…");
+  EXPECT_LE(DisplayWidth(line), 79u);
+}
+
+}  // namespace
+}  // namespace vesmer

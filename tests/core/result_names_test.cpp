@@ -17,5 +17,18 @@ TEST(ResultNamesTest, NamesFollowTheSourcePath) {
   EXPECT_EQ(MakeResultPaths(""), ResultPaths{});
 }
 
+// Results kept apart from the inputs take the names the source would give them beside itself.
+TEST(ResultNamesTest, NamesInAnotherFolderTakeTheSourceFileName) {
+  EXPECT_EQ(MakeResultPathsIn("/out/a", "/data/list.prn")[0], "/out/a/list_0.TXT");
+  EXPECT_EQ(MakeResultPathsIn("/out/a/", "/data/list.prn")[5], "/out/a/list_5.TXT");
+  // A dot in the source's folder is no extension; a dot in the output folder neither.
+  EXPECT_EQ(MakeResultPathsIn("/out.v2", "/d.bak/list")[2], "/out.v2/list_2.TXT");
+  EXPECT_EQ(MakeResultPathsIn("rel", "list.old.txt")[4], "rel/list.old_4.TXT");
+  EXPECT_EQ(MakeResultPathsIn("/out", "/data/"), ResultPaths{});
+  EXPECT_EQ(MakeResultPathsIn("/out", ""), ResultPaths{});
+  EXPECT_EQ(PathFileName("/a/b.c"), "b.c");
+  EXPECT_EQ(PathFileName("b"), "b");
+}
+
 }  // namespace
 }  // namespace vesmer

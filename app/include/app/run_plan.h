@@ -73,6 +73,9 @@ struct RunRequest {
   bool keep_padding = false;
   // The result list names differing fields (decoded records always do).
   bool field_list = false;
+  // The folder the result files go to, with the names they would have beside the source; none:
+  // beside the source.
+  std::optional<std::string> result_folder;
   // A settings file the request came from: a file the run reads.
   std::optional<std::string> settings_file;
   // Files the front end writes once the run has ended (a report): checked with the run's own.

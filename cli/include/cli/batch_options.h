@@ -39,11 +39,38 @@ struct BatchOptions {
   bool keep_padding = false;
   // --list fields: the result list names each differing field instead of marking columns.
   std::optional<std::string> list;
+
+  // Where the result files go instead of beside the source; with --pairs or --folders, the
+  // folder under which each pair's results, report and JSON go.
+  std::optional<std::string> output_dir;
+  // A workbook of the run or of the job (一覧 and a sheet per differing pair).
+  std::optional<std::string> summary_xlsx;
+  // Many pairs in one job: from a list (--pairs) or two folders (--folders OLD NEW), chosen with
+  // --include / --exclude globs, each with the options of its profile (--profiles), --jobs at
+  // once (0: as many as there are processors); or --rollup: the pages of pairs already run.
+  std::optional<std::string> pairs, profiles;
+  std::vector<std::string> folders, rollup, include, exclude;
+  long long jobs = 0;
+
+  // Set by a job for each of its pairs, never by an option: the run writes its JSON summary
+  // beside its results, also when it is refused, naming the pair's profile.
+  bool job_pair = false;
+  std::string profile_name, relative;
+
+  [[nodiscard]] bool IsJob() const { return pairs.has_value() || !folders.empty(); }
 };
 
 // Parses the arguments. Returns "" when they parse, otherwise a Japanese message for the user.
 [[nodiscard]] std::string ParseBatchOptions(int argc, const char* const* argv,
                                             BatchOptions& options);
+
+// Parses `args` (without the program's name) over `options` as they are: an option given here
+// replaces its value there, every other keeps its value. A job lays a profile's options and a
+// pair's paths over the command line's this way. The checks of ParseBatchOptions apply to the
+// options as they end up; an option given twice within `args` is an error, as on the command
+// line.
+[[nodiscard]] std::string ParseBatchOptionsOver(const std::vector<std::string>& args,
+                                                BatchOptions& options);
 
 // The help text.
 [[nodiscard]] std::string BatchHelp();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vesmer {
 
@@ -35,5 +36,11 @@ struct ProgressStart {
                                        std::uint64_t total, std::int64_t lines,
                                        double elapsed_seconds, ProgressStart since = {},
                                        std::string_view formats = {});
+
+// The progress line of a job, UTF-8, at most 79 columns wide: the pairs done of all, the bytes
+// of the inputs compared so far (MB), and the relative paths of the pairs now running, as many as
+// fit, the last one cut with "…" ("ジョブ 12/200 組  35.2 MB  実行中: a.txt, sub/b.txt").
+[[nodiscard]] std::string JobProgressLine(std::size_t done, std::size_t total, std::uint64_t bytes,
+                                          const std::vector<std::string>& running);
 
 }  // namespace vesmer
