@@ -1,5 +1,6 @@
 // The same-bytes path of the match loop: while both inputs go on with the same bytes, lines are
 // taken from the source alone and written as one block.
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -215,7 +216,8 @@ bool Run::AdvanceOverSameRecords() {
     end = std::min(a.size(), b.size()) / length * length;
   }
   RecordDecoder& decoder = *src.decoder();
-  const std::size_t clean = framed_[0]->AheadKnownClean();
+  // A record taken is the same bytes on both sides: what either side knows of it holds for both.
+  const std::size_t clean = std::max(framed_[0]->AheadKnownClean(), framed_[1]->AheadKnownClean());
   const KeyBuilder& keys = src.key_builder();
   std::array<KeyText, 2> built;
   const KeyText* last_key = &src.record().key_text();

@@ -33,7 +33,9 @@ class FramedFile final : public FramedSource {
   }
   [[nodiscard]] std::string_view Ahead() const override { return records_.Ahead(); }
   void Skip(std::int64_t records) override { records_.Skip(records); }
-  void MarkCleanRecords() override { records_.MarkCleanRecords(); }
+  void MarkCleanRecords(unsigned every, unsigned first) override {
+    records_.MarkCleanRecords(every, first);
+  }
   [[nodiscard]] std::size_t AheadKnownClean() const override { return records_.AheadKnownClean(); }
 
  private:

@@ -73,12 +73,19 @@ class FramedRecords::CleanRecordMarks final : public ChunkInspector {
   CleanRecordMarks(std::unique_ptr<CodePage> code_page, std::size_t length)
       : code_page_(std::move(code_page)), length_(length) {}
 
-  void Start() { on_.store(true, std::memory_order_relaxed); }
+  void Start(unsigned every, unsigned first) {
+    every_.store(std::max(every, 1u), std::memory_order_relaxed);
+    first_.store(first, std::memory_order_relaxed);
+    on_.store(true, std::memory_order_release);
+  }
 
   std::uint64_t Inspect(std::string_view bytes) noexcept override {
     std::size_t at = static_cast<std::size_t>((length_ - offset_ % length_) % length_);
     offset_ += bytes.size();
-    if (!on_.load(std::memory_order_relaxed)) return 0;
+    const std::uint64_t chunk = chunks_++;
+    if (!on_.load(std::memory_order_acquire)) return 0;
+    const unsigned every = every_.load(std::memory_order_relaxed);
+    if (chunk % every != first_.load(std::memory_order_relaxed) % every) return 0;
     while (at + length_ <= bytes.size() && code_page_->KnownClean(bytes.substr(at, length_))) {
       at += length_;
     }
@@ -89,7 +96,9 @@ class FramedRecords::CleanRecordMarks final : public ChunkInspector {
   const std::unique_ptr<CodePage> code_page_;  // the read-ahead thread's own
   const std::size_t length_;
   std::uint64_t offset_ = 0;  // of the next chunk in the file
+  std::uint64_t chunks_ = 0;  // read so far
   std::atomic<bool> on_{false};
+  std::atomic<unsigned> every_{1}, first_{0};
 };
 
 FramedRecords::FramedRecords() = default;
@@ -135,8 +144,8 @@ Status FramedRecords::Open(const std::string& path, const RecordFormat& format,
   return status_;
 }
 
-void FramedRecords::MarkCleanRecords() {
-  if (marks_ != nullptr) marks_->Start();
+void FramedRecords::MarkCleanRecords(unsigned every, unsigned first) {
+  if (marks_ != nullptr) marks_->Start(every, first);
 }
 
 void FramedRecords::Close() {

@@ -31,8 +31,10 @@ class FramedSource : public LineSource {
   virtual void Skip(std::int64_t /*records*/) {}
   // Asks the source to find out, ahead of the reader and off its thread where it can, which of
   // the records ahead are characters only (RecordDecoder::KnownClean of the input's own code
-  // page, not the first record of the file); AheadKnownClean() then tells.
-  virtual void MarkCleanRecords() {}
+  // page, not the first record of the file); AheadKnownClean() then tells. Only the records of
+  // every `every`-th read chunk from the `first`-th (from 0) are looked at: two inputs of the same
+  // records can share the work.
+  virtual void MarkCleanRecords(unsigned /*every*/ = 1, unsigned /*first*/ = 0) {}
   // Of Ahead(), the bytes from its start whose whole records are known to be characters only;
   // 0 says nothing of them.
   [[nodiscard]] virtual std::size_t AheadKnownClean() const { return 0; }

@@ -84,8 +84,9 @@ class FramedRecords final : public LineSource {
   // Fixed-length records: from now on, the read-ahead looks at the records of each chunk it
   // reads through the format's code page and tells which are characters only
   // (CodePage::KnownClean), so that AheadKnownClean() can; chunks read ahead already are not
-  // looked at. Off until asked for: the look costs the read-ahead thread its time.
-  void MarkCleanRecords();
+  // looked at. Off until asked for: the look costs the read-ahead thread its time. Only the
+  // records of every `every`-th chunk from the `first`-th (from 0) are looked at.
+  void MarkCleanRecords(unsigned every = 1, unsigned first = 0);
   // Of Ahead(), the bytes from its start whose records are known to be characters only: whole
   // records, each as CodePage::KnownClean of the format's code page takes it. 0 when none are
   // known, which says nothing of them.
