@@ -4,30 +4,12 @@
 // over the field's bytes through small tables.
 #pragma once
 
-#include <cstdint>
 #include <string_view>
 
 #include "numbers/decimal.h"
+#include "numbers/number_format.h"
 
 namespace vesmer {
-
-// Whose digits a zoned field holds: the record's code page is ASCII-based (digits 0x30-0x39,
-// code page 932 and the like) or EBCDIC (digits 0xF0-0xF9, the IBM host code pages).
-enum class DigitFamily : std::uint8_t { kAscii, kEbcdic };
-
-// Where a zoned field keeps its sign; packed fields use only kAny (signed) and kUnsigned.
-enum class NumberSign : std::uint8_t {
-  // Any of the forms below but kUnsigned: the zone of the last or of the first byte, or a
-  // separate '+' or '-' in front or behind. What a layout line's "9" field takes.
-  kAny,
-  // No sign: every byte a digit, the last one's zone positive at most (C or F in EBCDIC, the
-  // letters {ABCDEFGHI} of host data converted to ASCII). A negative sign is invalid.
-  kUnsigned,
-  kTrailing,          // S9(n): the zone of the last byte (COBOL's default)
-  kLeading,           // SIGN LEADING: the zone of the first byte
-  kTrailingSeparate,  // SIGN TRAILING SEPARATE: a '+' or '-' byte after the digits
-  kLeadingSeparate,   // SIGN LEADING SEPARATE: a '+' or '-' byte before the digits
-};
 
 // Each decoder takes a field's bytes and its implied decimal places (PIC V, 小数桁: `places`
 // 0..Decimal::kMaxScale), stores the value in `value` and returns true; or returns false, with
@@ -67,16 +49,6 @@ enum class NumberSign : std::uint8_t {
 // are invalid.
 [[nodiscard]] bool ParseDecimalText(std::string_view text, Decimal& value);
 [[nodiscard]] bool ParseDecimalText(std::u16string_view text, Decimal& value);
-
-// How a field holds a number, for DecodeNumber.
-enum class NumberType : std::uint8_t { kZoned, kPacked, kBinary, kUnsignedBinary, kText };
-
-struct NumberFormat {
-  NumberType type = NumberType::kZoned;
-  NumberSign sign = NumberSign::kAny;        // zoned and packed
-  DigitFamily family = DigitFamily::kAscii;  // zoned
-  std::uint8_t places = 0;                   // kText takes the places as written, not these
-};
 
 // The decoder for `format`'s type, applied to `bytes`. kText reads the bytes as ASCII or UTF-8
 // text (ParseDecimalText); a field of another code page is to be decoded to text first.
