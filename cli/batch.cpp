@@ -706,6 +706,13 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     err << '\n';
     return 2;
   };
+  if (o.print_layout) {
+    Layout layout;
+    std::string message;
+    if (!LoadLayout(*o.layout, layout, message).ok()) return refuse(message);
+    out << LayoutText(layout);
+    return 0;
+  }
   RunRequest request;
   if (std::string problem; !RequestFromOptions(o, request, problem)) return refuse(problem);
   RunPlan plan;

@@ -39,6 +39,8 @@ struct BatchOptions {
   bool keep_padding = false;
   // --list fields: the result list names each differing field instead of marking columns.
   std::optional<std::string> list;
+  // --print-layout: print the layout --layout names, in the layout-file form, and compare nothing.
+  bool print_layout = false;
 };
 
 // Parses the arguments. Returns "" when they parse, otherwise a Japanese message for the user.
