@@ -668,7 +668,13 @@ class Copybook {
     const std::string_view t = name.text;
     const bool digits_only =
         std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (digits_only || t.find_first_of("'\"(),.;:=#") != std::string_view::npos) {
+    // Nor may it hold what a layout file's line would read otherwise: a control character or
+    // a full-width blank, which that line would trim.
+    const bool control = std::any_of(t.begin(), t.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    if (digits_only || control || t.find("\xE3\x80\x80") != std::string_view::npos ||
+        t.find_first_of("'\"(),.;:=#") != std::string_view::npos) {
       Refuse(name.line, "項目名「" + ShownText(t) + "」が正しくありません");
     }
     return std::string(t);
