@@ -861,6 +861,13 @@ int RunSingle(const BatchOptions& o, const std::string& command, std::ostream& o
     }
     return 2;
   };
+  if (o.print_layout) {
+    Layout layout;
+    std::string message;
+    if (!LoadLayout(*o.layout, layout, message).ok()) return refuse(message);
+    out << LayoutText(layout);
+    return 0;
+  }
   RunRequest request;
   if (std::string problem; !RequestFromOptions(o, request, problem)) return refuse(problem);
   RunPlan plan;

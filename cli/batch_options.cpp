@@ -161,13 +161,18 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
                  "ウィンドウが保存した設定ファイル（.ini）から、比較の設定と、"
                  "指定がなければ比較元・比較先を読む。コマンドラインの指定が優先")
       ->option_text("ファイル");
-  app.add_option("--layout", o.layout,
-                 "レコードレイアウトのファイル。1 行に 1 項目を 名前,開始桁,桁数[,属性] "
-                 "と書く。項目別の差異を数え、項目名でキーや除外を指定できるようにする。"
-                 "両方が CSV なら 名前,列番号[,属性] で列に名前を付ける（見出しより優先）。"
-                 "CSV と CSV でない入力の比較では CSV でない側のレイアウトで、項目を名前で"
-                 "CSV の列と対応させる")
+  app.add_option(
+         "--layout", o.layout,
+         "レコードレイアウトのファイル。1 行に 1 項目を 名前,開始桁,桁数[,属性[,小数桁]] "
+         "と書く（属性は X、9、N、P、B、BU）。COBOL "
+         "の写し（コピー句）も読む。項目別の差異を数え、項目名でキーや除外を指定できるようにする。"
+         "両方が CSV なら 名前,列番号[,属性] で列に名前を付ける（見出しより優先）。"
+         "CSV と CSV でない入力の比較では CSV でない側のレイアウトで、項目を名前で"
+         "CSV の列と対応させる")
       ->option_text("ファイル");
+  app.add_flag("--print-layout", o.print_layout,
+               "--layout のファイル（COBOL の写しも読む）から作ったレイアウトを、レイアウト"
+               "ファイルの形（名前,開始桁,桁数,属性,小数桁）で表示する。比較はしない");
   app.add_option("--csv-layout", o.csv_layout,
                  "CSV の列の名前のファイル。1 行に 1 列を 名前,列番号[,属性] と書く。"
                  "CSV と CSV でない入力の比較で、見出しのない CSV の列に名前を付ける")
@@ -505,6 +510,10 @@ std::string ParseBatchOptionsOver(const std::vector<std::string>& args, BatchOpt
            ShownText(o.paths[2]);
   }
   if (o.help || o.version) return {};
+  if (o.print_layout) {
+    if (!o.layout) return "--print-layout には --layout が必要です";
+    return {};  // nothing is compared: the other options do not matter
+  }
   if (o.outputs) {
     for (const char c : *o.outputs) {
       if (c < '2' || c > '5') {

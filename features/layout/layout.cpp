@@ -7,6 +7,8 @@
 #include <unordered_map>
 
 #include "core/ranges.h"
+#include "layout/copybook.h"
+#include "numbers/decimal.h"
 #include "platform/table_file.h"
 #include "platform/unicode.h"
 
@@ -41,18 +43,69 @@ bool IsWholeNumber(std::string_view column) {
   return ParseWholeNumber(column, ignored);
 }
 
+bool ParseType(std::string_view column, FieldType& type) {
+  std::string text = NormaliseRangeText(column);
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  static constexpr FieldType kTypes[] = {FieldType::kText,       FieldType::kZoned,
+                                         FieldType::kDoubleByte, FieldType::kPacked,
+                                         FieldType::kBinary,     FieldType::kUnsignedBinary};
+  if (text.empty()) {
+    type = FieldType::kText;
+    return true;
+  }
+  for (const FieldType t : kTypes) {
+    if (text == FieldTypeName(t)) {
+      type = t;
+      return true;
+    }
+  }
+  return false;
+}
+
+char AttributeOf(FieldType type) {
+  switch (type) {
+    case FieldType::kText:
+      return 'X';
+    case FieldType::kDoubleByte:
+      return 'N';
+    case FieldType::kZoned:
+    case FieldType::kPacked:
+    case FieldType::kBinary:
+    case FieldType::kUnsignedBinary:
+      break;
+  }
+  return '9';
+}
+
+// The attribute of a CSV column: X, 9 or N only, as a column holds text.
 bool ParseAttribute(std::string_view column, char& attribute) {
-  const std::string text = NormaliseRangeText(column);
-  if (text.empty() || text == "X" || text == "x") {
-    attribute = 'X';
-  } else if (text == "9") {
-    attribute = '9';
-  } else if (text == "N" || text == "n") {
-    attribute = 'N';
-  } else {
+  FieldType type = FieldType::kText;
+  if (!ParseType(column, type) || type == FieldType::kPacked || type == FieldType::kBinary ||
+      type == FieldType::kUnsignedBinary) {
     return false;
   }
+  attribute = AttributeOf(type);
   return true;
+}
+
+// The most digits a number field of `type` and `length` bytes holds.
+std::int64_t DigitsOf(FieldType type, std::int64_t length) {
+  switch (type) {
+    case FieldType::kZoned:
+      return length;
+    case FieldType::kPacked:
+      return 2 * length - 1;
+    case FieldType::kBinary:
+      return length == 2 ? 5 : length == 4 ? 10 : 19;
+    case FieldType::kUnsignedBinary:
+      return length == 2 ? 5 : length == 4 ? 10 : 20;
+    case FieldType::kText:
+    case FieldType::kDoubleByte:
+      break;
+  }
+  return 0;
 }
 
 std::string LineMessage(const std::string& path, int line, std::string_view text) {
@@ -121,13 +174,17 @@ std::string ParseColumnLine(const std::vector<std::string_view>& columns, Field&
   field.start = static_cast<std::int32_t>(column);
   field.length = 1;
   field.attribute = attribute;
+  // A column's text: a number column is read as decimal text, whatever its type says.
+  field.type = attribute == '9'   ? FieldType::kZoned
+               : attribute == 'N' ? FieldType::kDoubleByte
+                                  : FieldType::kText;
   return {};
 }
 
 // The checks of one data line; "" when it defines a field, else what is wrong with it.
 std::string ParseFieldLine(const std::vector<std::string_view>& columns, Field& field) {
-  if (table_file::UsedColumns(columns) > 4) {
-    return "列が多すぎます（名前,開始桁,桁数,属性 の 4 列までです）";
+  if (table_file::UsedColumns(columns) > 5) {
+    return "列が多すぎます（名前,開始桁,桁数,属性,小数桁 の 5 列までです）";
   }
   if (columns[0].empty()) return "項目名がありません";
   if (columns.size() < 2 || columns[1].empty()) return "開始桁がありません";
@@ -138,22 +195,92 @@ std::string ParseFieldLine(const std::vector<std::string_view>& columns, Field& 
   if (start < 1) return "開始桁は 1 以上にしてください";
   if (length < 1) return "桁数は 1 以上にしてください";
   if (start + length - 1 > kColumnLimit) return "項目が 2147483647 桁目を超えています";
-  char attribute = 'X';
-  if (columns.size() > 3 && !ParseAttribute(columns[3], attribute)) {
-    return "属性「" + ShownText(columns[3]) + "」が正しくありません（X、9、N のいずれかです）";
+  FieldType type = FieldType::kText;
+  if (columns.size() > 3 && !ParseType(columns[3], type)) {
+    return "属性「" + ShownText(columns[3]) +
+           "」が正しくありません（X、9、N、P、B、BU のいずれかです）";
+  }
+  if ((type == FieldType::kBinary || type == FieldType::kUnsignedBinary) && length != 2 &&
+      length != 4 && length != 8) {
+    return "属性 " + std::string(FieldTypeName(type)) + " の桁数は 2、4、8 のいずれかです";
+  }
+  if (type == FieldType::kPacked && length > 16) return "属性 P の桁数は 16 までです";
+  std::int64_t places = 0;
+  if (columns.size() > 4 && !columns[4].empty()) {
+    if (AttributeOf(type) != '9') {
+      return "小数桁は数値の項目（属性 9、P、B、BU）にだけ指定できます";
+    }
+    if (!ParseWholeNumber(columns[4], places)) return "小数桁が数値ではありません";
+    if (places < 0) return "小数桁は 0 以上にしてください";
+    const std::int64_t digits = std::min<std::int64_t>(DigitsOf(type, length), Decimal::kMaxScale);
+    if (places > digits) {
+      return "小数桁 " + std::to_string(places) + " が項目の桁数を超えています（" +
+             std::to_string(digits) + " までです）";
+    }
   }
   field.name = std::string(columns[0]);
   field.start = static_cast<std::int32_t>(start);
   field.length = static_cast<std::int32_t>(length);
-  field.attribute = attribute;
+  field.type = type;
+  field.attribute = AttributeOf(type);
+  field.places = static_cast<std::uint8_t>(places);
   return {};
 }
 
 }  // namespace
 
+std::string_view FieldTypeName(FieldType type) {
+  switch (type) {
+    case FieldType::kText:
+      return "X";
+    case FieldType::kZoned:
+      return "9";
+    case FieldType::kDoubleByte:
+      return "N";
+    case FieldType::kPacked:
+      return "P";
+    case FieldType::kBinary:
+      return "B";
+    case FieldType::kUnsignedBinary:
+      return "BU";
+  }
+  return "X";
+}
+
+NumberFormat NumberFormatOf(const Field& field, DigitFamily family) {
+  NumberFormat format;
+  format.sign = field.sign;
+  format.family = family;
+  format.places = field.places;
+  switch (field.type) {
+    case FieldType::kPacked:
+      format.type = NumberType::kPacked;
+      break;
+    case FieldType::kBinary:
+      format.type = NumberType::kBinary;
+      break;
+    case FieldType::kUnsignedBinary:
+      format.type = NumberType::kUnsignedBinary;
+      break;
+    case FieldType::kZoned:
+    case FieldType::kText:
+    case FieldType::kDoubleByte:
+      format.type = NumberType::kZoned;
+      break;
+  }
+  return format;
+}
+
 const Field* Layout::Find(std::string_view name) const {
   for (const Field& field : fields) {
     if (field.name == name) return &field;
+  }
+  return nullptr;
+}
+
+const FieldGroup* Layout::FindGroup(std::string_view name) const {
+  for (const FieldGroup& group : groups) {
+    if (group.name == name) return &group;
   }
   return nullptr;
 }
@@ -164,6 +291,8 @@ bool ParseLayoutText(std::string_view bytes, const std::string& path_for_message
   layout.form = LayoutForm::kBytes;
   layout.form_line = 0;
   layout.fields.clear();
+  layout.groups.clear();
+  layout.copybook = false;
   // The form first: the first line that can be of one form only.
   for (FieldLines lines(bytes); lines.Next();) {
     if (lines.malformed()) continue;
@@ -225,13 +354,16 @@ bool ParseLayoutText(std::string_view bytes, const std::string& path_for_message
 Status LoadLayout(const std::string& path, Layout& layout, std::string& message) {
   layout.path = path;
   layout.fields.clear();
+  layout.groups.clear();
   std::string bytes;
   const Status read = table_file::Read(path, bytes);
   if (!read.ok()) {
     message = "★レイアウトファイル " + path + " を読み込めません: " + read.reason();
     return read;
   }
-  if (!ParseLayoutText(bytes, path, layout, message)) return Status::Error(EINVAL, "parse", path);
+  const bool parsed = LooksLikeCopybook(bytes) ? ParseCopybookText(bytes, path, layout, message)
+                                               : ParseLayoutText(bytes, path, layout, message);
+  if (!parsed) return Status::Error(EINVAL, "parse", path);
   return Status();
 }
 
@@ -256,11 +388,19 @@ bool FieldNamesToRangeText(const Layout& layout, std::string_view names, std::st
   range_text.clear();
   std::vector<std::string> unknown;
   for (std::string& name : SplitFieldNames(names)) {
+    std::int32_t start = 0, length = 0;
     if (const Field* field = layout.Find(name)) {
+      start = field->start;
+      length = field->length;
+    } else if (const FieldGroup* group = layout.FindGroup(name)) {
+      start = group->start;
+      length = group->length;
+    }
+    if (length != 0) {
       if (!range_text.empty()) range_text += ',';
-      range_text += std::to_string(field->start);
+      range_text += std::to_string(start);
       range_text += '-';
-      range_text += std::to_string(std::int64_t{field->start} + field->length - 1);
+      range_text += std::to_string(std::int64_t{start} + length - 1);
     } else if (std::find(unknown.begin(), unknown.end(), name) == unknown.end()) {
       unknown.push_back(std::move(name));
     }
@@ -273,6 +413,54 @@ bool FieldNamesToRangeText(const Layout& layout, std::string_view names, std::st
     message += ShownText(unknown[i]);
   }
   return false;
+}
+
+std::string LayoutText(const Layout& layout) {
+  const bool csv = layout.form == LayoutForm::kCsvColumns;
+  std::string text = csv ? "項目名,列番号,属性\n" : "項目名,開始桁,桁数,属性,小数桁\n";
+  auto append_field = [&](const Field& f) {
+    text += f.name;
+    text += ',';
+    text += std::to_string(f.start);
+    if (!csv) {
+      text += ',';
+      text += std::to_string(f.length);
+    }
+    text += ',';
+    text += FieldTypeName(f.type);
+    if (!csv && f.places != 0) {
+      text += ',';
+      text += std::to_string(f.places);
+    }
+  };
+  // Each group just before its first field, as a copybook names them.
+  std::size_t group = 0;
+  for (std::size_t i = 0; i < layout.fields.size(); ++i) {
+    const Field& f = layout.fields[i];
+    for (; group < layout.groups.size() && layout.groups[group].first_field <= i; ++group) {
+      const FieldGroup& g = layout.groups[group];
+      text += "# 集団項目: " + g.name + "," + std::to_string(g.start) + "," +
+              std::to_string(g.length) + "\n";
+    }
+    switch (f.role) {
+      case FieldRole::kCompared:
+        break;
+      case FieldRole::kFiller:
+        text += "# 比較しない（FILLER）: ";
+        break;
+      case FieldRole::kRedefining:
+        text += "# 比較しない（REDEFINES）: ";
+        break;
+    }
+    append_field(f);
+    text += '\n';
+  }
+  for (; group < layout.groups.size(); ++group) {
+    const FieldGroup& g = layout.groups[group];
+    text += "# 集団項目: " + g.name + "," + std::to_string(g.start) + "," +
+            std::to_string(g.length) + "\n";
+  }
+  return text;
 }
 
 }  // namespace vesmer

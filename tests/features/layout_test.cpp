@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <tuple>
 
 #include "core/ranges.h"
 #include "tests/support/test_util.h"
@@ -143,12 +144,13 @@ TEST(LayoutTest, BadLinesNameTheProblem) {
       {"B,－３,2", "開始桁は 1 以上にしてください"},
       {"B,1,0", "桁数は 1 以上にしてください"},
       {"B,1,-1", "桁数は 1 以上にしてください"},
-      {"B,1,2,Y", "属性「Y」が正しくありません（X、9、N のいずれかです）"},
-      {"B,1,2,XX", "属性「XX」が正しくありません（X、9、N のいずれかです）"},
-      {"B,1,2,漢", "属性「漢」が正しくありません（X、9、N のいずれかです）"},
-      {"B,1,2,X,備考", "列が多すぎます（名前,開始桁,桁数,属性 の 4 列までです）"},
-      {"B,1,2,X,,備考", "列が多すぎます（名前,開始桁,桁数,属性 の 4 列までです）"},
-      {"B,1,2,,x", "列が多すぎます（名前,開始桁,桁数,属性 の 4 列までです）"},
+      {"B,1,2,Y", "属性「Y」が正しくありません（X、9、N、P、B、BU のいずれかです）"},
+      {"B,1,2,XX", "属性「XX」が正しくありません（X、9、N、P、B、BU のいずれかです）"},
+      {"B,1,2,漢", "属性「漢」が正しくありません（X、9、N、P、B、BU のいずれかです）"},
+      {"B,1,2,X,備考", "小数桁は数値の項目（属性 9、P、B、BU）にだけ指定できます"},
+      {"B,1,2,X,,備考", "列が多すぎます（名前,開始桁,桁数,属性,小数桁 の 5 列までです）"},
+      {"B,1,2,9,1,x", "列が多すぎます（名前,開始桁,桁数,属性,小数桁 の 5 列までです）"},
+      {"B,1,2,,x", "小数桁は数値の項目（属性 9、P、B、BU）にだけ指定できます"},
   };
   for (const Case& c : cases) {
     // A good first line, so that the bad one cannot pass for a header; a comment before it, so
@@ -469,6 +471,84 @@ TEST(FieldNamesTest, MoreThanTwentyNamesAreLeftToTheRangeCheck) {
   const std::string twenty = RangeText(layout, names.substr(0, names.rfind(',')));
   ASSERT_EQ(ParseRangeText(twenty, list), ParseOutcome::kValid);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(list[i], (ColumnRange{(i + 1) * 2, (i + 1) * 2 + 1}));
+}
+
+TEST(TypedLayoutTest, TypesAndPlaces) {
+  const Layout layout = Parse(
+      "項目名,開始桁,桁数,属性,小数桁\n金額,1,8,9,2\n単価,9,5,P,3\n数量,14,4,B\n"
+      "件数,18,8,bu,0\n名,26,10,N\n区分,36,1,X,\n率,37,2,ｐ,1\n");
+  ASSERT_EQ(layout.fields.size(), 7u);
+  const struct {
+    FieldType type;
+    char attribute;
+    int places;
+  } expected[] = {{FieldType::kZoned, '9', 2},      {FieldType::kPacked, '9', 3},
+                  {FieldType::kBinary, '9', 0},     {FieldType::kUnsignedBinary, '9', 0},
+                  {FieldType::kDoubleByte, 'N', 0}, {FieldType::kText, 'X', 0},
+                  {FieldType::kPacked, '9', 1}};
+  for (std::size_t i = 0; i < 7; ++i) {
+    EXPECT_EQ(layout.fields[i].type, expected[i].type) << i;
+    EXPECT_EQ(layout.fields[i].attribute, expected[i].attribute) << i;
+    EXPECT_EQ(layout.fields[i].places, expected[i].places) << i;
+    EXPECT_EQ(layout.fields[i].sign, NumberSign::kAny) << i;
+    EXPECT_TRUE(layout.fields[i].Compared()) << i;
+  }
+  EXPECT_EQ(layout.fields[1].length, 5);
+}
+
+TEST(TypedLayoutTest, TypesMustFitTheirLength) {
+  const struct {
+    const char* line;
+    const char* problem;
+  } cases[] = {
+      {"B,1,3,B", "属性 B の桁数は 2、4、8 のいずれかです"},
+      {"B,1,1,BU", "属性 BU の桁数は 2、4、8 のいずれかです"},
+      {"B,1,16,B", "属性 B の桁数は 2、4、8 のいずれかです"},
+      {"B,1,17,P", "属性 P の桁数は 16 までです"},
+      {"B,1,4,9,5", "小数桁 5 が項目の桁数を超えています（4 までです）"},
+      {"B,1,3,P,6", "小数桁 6 が項目の桁数を超えています（5 までです）"},
+      {"B,1,2,B,6", "小数桁 6 が項目の桁数を超えています（5 までです）"},
+      {"B,1,8,BU,21", "小数桁 21 が項目の桁数を超えています（20 までです）"},
+      {"B,1,50,9,39", "小数桁 39 が項目の桁数を超えています（38 までです）"},
+      {"B,1,4,9,x", "小数桁が数値ではありません"},
+      {"B,1,4,9,-1", "小数桁は 0 以上にしてください"},
+      {"B,1,4,N,1", "小数桁は数値の項目（属性 9、P、B、BU）にだけ指定できます"},
+      {"B,1,4,BX", "属性「BX」が正しくありません（X、9、N、P、B、BU のいずれかです）"},
+  };
+  for (const auto& c : cases) ExpectLineError(std::string("A,1,2\n") + c.line + "\n", 2, c.problem);
+  // The largest of each: every digit a place.
+  const Layout layout = Parse("A,1,4,9,4\nB,1,16,P,31\nC,1,8,B,19\nD,1,8,BU,20\nE,1,2,B,5\n");
+  EXPECT_EQ(layout.fields[1].places, 31);
+  EXPECT_EQ(layout.fields[3].places, 20);
+}
+
+TEST(TypedLayoutTest, CsvLayoutsKeepTheirThreeAttributes) {
+  // A column holds text: P, B and BU are no attribute of it.
+  ExpectLineError("A,1\nB,2,P\n", 2,
+                  "属性「P」が正しくありません（X、9、N のいずれかです）（1 行目から、名前,列番号"
+                  "[,属性] の CSV の列のレイアウトとして読んでいます）");
+  const Layout layout = Parse("A,1,9\nB,2,N\n");
+  EXPECT_EQ(layout.form, LayoutForm::kCsvColumns);
+  EXPECT_EQ(layout.fields[0].type, FieldType::kZoned);
+}
+
+TEST(TypedLayoutTest, LayoutTextReadsBackAsTheSameFields) {
+  const Layout layout = Parse(
+      "社員番号,1,4\n金額,5,8,9,2\n単価,13,5,P,3\n数量,18,4,B\n"
+      "件数,22,8,BU\n氏名,30,10,N\n");
+  const std::string text = LayoutText(layout);
+  EXPECT_EQ(text,
+            "項目名,開始桁,桁数,属性,小数桁\n社員番号,1,4,X\n金額,5,8,9,2\n単価,13,5,P,3\n"
+            "数量,18,4,B\n件数,22,8,BU\n氏名,30,10,N\n");
+  const Layout again = Parse(text);
+  ASSERT_EQ(again.fields.size(), layout.fields.size());
+  for (std::size_t i = 0; i < layout.fields.size(); ++i) {
+    const Field& a = layout.fields[i];
+    const Field& b = again.fields[i];
+    EXPECT_EQ(std::tie(a.name, a.start, a.length, a.type, a.places, a.attribute),
+              std::tie(b.name, b.start, b.length, b.type, b.places, b.attribute));
+  }
+  EXPECT_EQ(LayoutText(Parse("A,3\nB,1,N\n")), "項目名,列番号,属性\nA,3,X\nB,1,N\n");
 }
 
 }  // namespace

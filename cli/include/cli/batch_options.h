@@ -58,6 +58,9 @@ struct BatchOptions {
   std::string profile_name, relative;
 
   [[nodiscard]] bool IsJob() const { return pairs.has_value() || !folders.empty(); }
+
+  // --print-layout: print the layout --layout names, in the layout-file form, and compare nothing.
+  bool print_layout = false;
 };
 
 // Parses the arguments. Returns "" when they parse, otherwise a Japanese message for the user.
