@@ -1,6 +1,7 @@
 // vesmer-batch's jobs: many pairs from a list or two folders, run a few at once, each as a
 // single invocation runs it, and the dashboard, CSV and workbook made of their JSON summaries;
 // and the same pages made later of summaries run elsewhere (--rollup).
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -244,6 +245,10 @@ std::uint64_t FileSize(const std::string& path) {
 
 int RunJob(const BatchOptions& o, const std::vector<std::string>& args, std::ostream& out,
            std::ostream& err, bool progress_allowed) {
+  // Pair after pair needs the same large buffers (read chunks, result files' buffers): kept in
+  // the heap between pairs rather than given back and faulted in, zeroed, again for each.
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 512 << 20);
   std::vector<JobPair> pairs;
   std::string problem;
   std::vector<std::string> input_folders;
