@@ -44,8 +44,9 @@ class CsvDecoder final : public RecordDecoder {
     offsets_.insert(offsets_.end(), value_.size(), field);
   }
   DecodedRecord Result(std::size_t fields, std::size_t undecodable) const {
-    return DecodedRecord{text_, offsets_, undecodable, fields,
-                         fields < expected_fields_ || fields < named_fields_};
+    return DecodedRecord{
+        text_, offsets_, undecodable, fields, fields < expected_fields_ || fields < named_fields_,
+        {}};
   }
 
   std::unique_ptr<CodePage> code_page_;
