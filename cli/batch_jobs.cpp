@@ -70,10 +70,11 @@ std::string ProfileOptionProblem(const std::vector<std::string>& args) {
   if (alone.paths.size() != 2) return "プロファイルには比較元と比較先を書けません";
   if (alone.pairs || !alone.folders.empty() || !alone.rollup.empty() || alone.output_dir ||
       alone.summary_xlsx || alone.profiles || alone.jobs != 0 || !alone.include.empty() ||
-      !alone.exclude.empty() || alone.json || alone.quiet || alone.help || alone.version) {
+      !alone.exclude.empty() || alone.json || alone.quiet || alone.help || alone.version ||
+      alone.print_layout) {
     return "プロファイルにはジョブのオプション（--pairs、--folders、--output-dir、--jobs、"
            "--profiles、--include、--exclude、--summary-xlsx、--rollup）と --json、--quiet、"
-           "--help、--version を書けません";
+           "--help、--version、--print-layout を書けません";
   }
   return {};
 }

@@ -512,6 +512,9 @@ std::string ParseBatchOptionsOver(const std::vector<std::string>& args, BatchOpt
   if (o.help || o.version) return {};
   if (o.print_layout) {
     if (!o.layout) return "--print-layout には --layout が必要です";
+    if (o.IsJob() || !o.rollup.empty()) {
+      return "--print-layout は --pairs、--folders、--rollup と一緒には指定できません";
+    }
     return {};  // nothing is compared: the other options do not matter
   }
   if (o.outputs) {

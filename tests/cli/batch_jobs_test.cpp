@@ -185,7 +185,7 @@ TEST_F(BatchJobsTest, AProfileErrorIsAUsageErrorBeforeAnyPairRuns) {
        "vesmer-batch: プロファイル [*.txt]（" + Path("p.ini") +
            " の 1 行目）: プロファイルにはジョブのオプション（--pairs、--folders、--output-dir、"
            "--jobs、--profiles、--include、--exclude、--summary-xlsx、--rollup）と --json、"
-           "--quiet、--help、--version を書けません\n"},
+           "--quiet、--help、--version、--print-layout を書けません\n"},
       {"[*.txt]\n--report r.html\n",
        "vesmer-batch: プロファイル [*.txt]（" + Path("p.ini") +
            " の 1 行目）: --report は --pairs や --folders と一緒には使えません（各組の報告書と"

@@ -2,6 +2,7 @@
 // layout-file form without comparing anything.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "platform/cp932.h"
@@ -95,6 +96,22 @@ TEST(BatchPrintLayoutTest, NeedsALayout) {
             "vesmer-batch: --print-layout には --layout が必要です\n"
             "使い方: vesmer-batch [オプション] 比較元 比較先\n"
             "詳しくは vesmer-batch --help を見てください\n");
+}
+
+// A job compares many pairs: printing the layout instead is asked of a single run only.
+TEST(BatchPrintLayoutTest, IsNoJobOption) {
+  TempDir dir;
+  WriteFile(dir / "l.csv", "A,1,3\n");
+  std::filesystem::create_directory(dir / "old");
+  std::filesystem::create_directory(dir / "new");
+  const ProcessResult r = RunBatchExe({"--print-layout", "--layout", dir / "l.csv", "--folders",
+                                       dir / "old", dir / "new", "--output-dir", dir / "out"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("--print-layout は --pairs、--folders、--rollup と一緒には指定できません"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "out"));
 }
 
 }  // namespace
