@@ -91,10 +91,9 @@ class FramedRecords final : public LineSource {
   // records, each as CodePage::KnownClean of the format's code page takes it. 0 when none are
   // known, which says nothing of them.
   [[nodiscard]] std::size_t AheadKnownClean() const {
+    if (Ahead().empty()) return 0;  // then chunk_ may lie in no chunk
     const auto at = static_cast<std::uint64_t>(chunk_.data() - chunk_begin_);
-    return reader_.chunk_note() > at && !Ahead().empty()
-               ? static_cast<std::size_t>(reader_.chunk_note() - at)
-               : 0;
+    return reader_.chunk_note() > at ? static_cast<std::size_t>(reader_.chunk_note() - at) : 0;
   }
   // Moves past the first `records` whole records of Ahead(), numbering them as Next() would.
   void Skip(std::int64_t records) {
