@@ -323,7 +323,8 @@ bool RequestFromOptions(const BatchOptions& o, RunRequest& request, std::string&
   return true;
 }
 
-std::vector<std::string> Warnings(const RunSummary& summary, const ComparisonJob& job) {
+// `texts`: the records were compared as texts of their code pages (a format was given).
+std::vector<std::string> Warnings(const RunSummary& summary, const ComparisonJob& job, bool texts) {
   std::vector<std::string> warnings;
   for (const Side s : kSides) {
     const InputSummary& in = summary.inputs[Index(s)];
@@ -336,9 +337,10 @@ std::vector<std::string> Warnings(const RunSummary& summary, const ComparisonJob
   }
   // Comparing bytes, such pairs are differences already.
   if (summary.same_text_other_bytes > 0 && !job.CompareBytes) {
+    // Texts of another code page are compared as texts only.
     warnings.push_back("文字としては一致するがバイトが異なる組が " +
-                       std::to_string(summary.same_text_other_bytes) +
-                       " 組あります（--compare-bytes でバイトを比較できます）");
+                       std::to_string(summary.same_text_other_bytes) + " 組あります" +
+                       (texts ? "" : "（--compare-bytes でバイトを比較できます）"));
   }
   return warnings;
 }
@@ -909,7 +911,9 @@ int RunSingle(const BatchOptions& o, const std::string& command, std::ostream& o
     stop_after_run();
   }
 
-  g.warnings = Warnings(summary, job);
+  g.warnings =
+      Warnings(summary, job,
+               !plan.request().formats[0].IsDefault() || !plan.request().formats[1].IsDefault());
   for (const std::string& w : g.warnings) err << "vesmer-batch: 警告: " << w << '\n';
   const std::string status = BatchStatus(summary);
   const bool completed =

@@ -311,8 +311,11 @@ PairVerdict Run::PairTexts() {
   Record& src = side(Side::kSource).record();
   Record& dst = side(Side::kDestination).record();
   // Equal bytes of one code page are one text; of two, only their texts can say.
-  if ((same_coding_ && src.raw() == dst.raw()) ||
-      MatchComparisonTexts(src, dst) == TextMatch::kEqual) {
+  const bool same_bytes = same_coding_ && src.raw() == dst.raw();
+  if (same_bytes || MatchComparisonTexts(src, dst) == TextMatch::kEqual) {
+    // Of one code page, other bytes of the same text (shifts with nothing between them, bytes
+    // that are no character escaped alike) are counted, as for code page 932 lines.
+    if (same_coding_ && !same_bytes) ++same_text_other_bytes_;
     PairEqual(PairVerdict::kEqual);
     return PairVerdict::kEqual;
   }

@@ -442,6 +442,30 @@ TEST_F(BatchCodePageTest, OneCodePageOnBothSidesKeepsKeysCountsAndOrderOfEqualRe
   EXPECT_EQ(json::parse(o.out)["outcome"], "out-of-order") << o.out;
 }
 
+// Of one code page, records whose texts are equal and whose bytes are not (here a shift out and
+// in with nothing between, moved) compare equal and are counted, as pairs of code page 932 lines
+// are; across code pages every pair's bytes differ, and none is counted.
+TEST_F(BatchCodePageTest, SameTextOfOtherBytesIsCountedWithinOneCodePage) {
+  const std::string so = "\x0E", si = "\x0F";
+  WriteFile(Path("old.dat"), "\xC1" + so + si + "\x40\xC2");
+  WriteFile(Path("new.dat"), "\xC1\x40" + so + si + "\xC2");
+  ProcessResult r =
+      RunBatchExe({"--json", "--format", "fixed=5,ibm-930", Path("old.dat"), Path("new.dat")});
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  json j = json::parse(r.out);
+  EXPECT_EQ(j["same_text_other_bytes"], 1);
+  ASSERT_EQ(j["warnings"].size(), 1u) << r.out;
+  // No hint of --compare-bytes, which records of texts do not take.
+  EXPECT_EQ(j["warnings"][0], "文字としては一致するがバイトが異なる組が 1 組あります");
+
+  WriteFile(Path("new.txt"), "A B\r\n");
+  r = RunBatchExe(
+      {"--json", "--source-format", "fixed=5,ibm-930", Path("old.dat"), Path("new.txt")});
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  j = json::parse(r.out);
+  EXPECT_EQ(j["same_text_other_bytes"], 0);
+}
+
 // Long stretches of the same fixed-length records on both sides, over many read chunks (7 bytes
 // a record never fits a chunk whole): each record goes where the records' own path sends it,
 // repeated and falling keys inside a stretch are found, and the counts stay right.
