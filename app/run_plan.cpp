@@ -125,6 +125,22 @@ bool RunPlan::PrepareLayouts(RunRequest& r, std::string& problem) {
     problem = ByteLayoutForCsv(*csv_given);
     return false;
   }
+  // Packed and binary numbers are bytes of no code page: read as characters, a byte of theirs
+  // that is a shift code or a line end would change how the fields after it read. Until such
+  // fields are compared by their values, a run refuses them.
+  if (given) {
+    for (const Field& f : given->fields) {
+      if (!f.Compared() || (f.type != FieldType::kPacked && f.type != FieldType::kBinary &&
+                            f.type != FieldType::kUnsignedBinary)) {
+        continue;
+      }
+      problem = "★レイアウトの項目「" + f.name + "」は " + std::string(FieldTypeName(f.type)) +
+                "（" + (f.type == FieldType::kPacked ? "パック 10 進数" : "2 進数") +
+                "）です。P、B、BU の項目はまだ比較に使えません（--print-layout でレイアウトを"
+                "確かめられます）";
+      return false;
+    }
+  }
   switch (CsvInputs(r)) {
     case 0:
       if (csv_given) {
