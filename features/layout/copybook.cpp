@@ -39,8 +39,9 @@ bool IsValidUtf8(std::string_view bytes) {
   return true;
 }
 
-// The text as UTF-8 lines, their line numbers counted from 1.
-std::vector<std::string> Lines(std::string_view bytes) {
+// The text as UTF-8 lines, their line numbers counted from 1. A text that starts with a byte
+// order mark is UTF-8: the first of its lines that is not sets `malformed_line`, when given.
+std::vector<std::string> Lines(std::string_view bytes, int* malformed_line = nullptr) {
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   bool utf8 = true;
   if (bytes.starts_with(kByteOrderMark)) {
@@ -54,6 +55,9 @@ std::vector<std::string> Lines(std::string_view bytes) {
     const std::string_view line = bytes.substr(0, end);
     if (utf8) {
       lines.emplace_back(line);
+      if (malformed_line != nullptr && *malformed_line == 0 && !IsValidUtf8(line)) {
+        *malformed_line = static_cast<int>(lines.size());
+      }
     } else {
       cp932::DecodeAppendUtf8(line, lines.emplace_back());
     }
@@ -1041,7 +1045,12 @@ bool ParseCopybookText(std::string_view bytes, const std::string& path_for_messa
   layout.copybook = true;
   try {
     Copybook copybook;
-    const SourceText source(Lines(bytes));
+    int malformed = 0;
+    std::vector<std::string> lines = Lines(bytes, &malformed);
+    // As a layout file says it: names are kept as UTF-8, and bytes that are none would not read
+    // back as themselves.
+    if (malformed != 0) Refuse(malformed, "UTF-8 として正しくないバイトがあります");
+    const SourceText source(std::move(lines));
     copybook.Read(Tokens(source));
     copybook.LayOut(layout);
   } catch (const Refusal& refusal) {

@@ -288,6 +288,10 @@ TEST(CopybookTest, BadInputNamesTheLine) {
     const char* problem;
   } cases[] = {
       {"01 R.\n 05 A PIC X FOO.\n", 2, "句「FOO」が分かりません"},
+      // A byte order mark says UTF-8: a name of other bytes would not read back as itself.
+      {"\xEF\xBB\xBF"
+       "01 R.\n 05 \x8E\x81 PIC X.\n",
+       2, "UTF-8 として正しくないバイトがあります"},
       {"01 R.\n 05 N PIC 9.\n 05 T OCCURS 1 TO 5 DEPENDING ON N.\n  10 X PIC X.\n", 3,
        "OCCURS DEPENDING ON はまだ扱えません"},
       {"01 R.\n 05 N PIC 9.\n 05 T OCCURS 5 TIMES DEPENDING ON N.\n  10 X PIC X.\n", 3,
