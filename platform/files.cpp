@@ -149,12 +149,63 @@ struct LineReader::Prefetch {
     }
   }
 
+  // Passes the observer what of `bytes`, read at `offset`, it has not seen yet (it may have
+  // looked ahead: ObserveAhead). An error number when it threw, else 0.
+  int Observe(std::uint64_t offset, std::string_view bytes) noexcept {
+    const std::uint64_t end = offset + bytes.size();
+    if (observed >= end) return 0;
+    if (observed > offset) bytes.remove_prefix(static_cast<std::size_t>(observed - offset));
+    try {
+      observer->OnChunk(bytes);
+    } catch (const std::bad_alloc&) {
+      return ENOMEM;
+    } catch (...) {
+      return EIO;
+    }
+    observed = end;
+    return 0;
+  }
+
+  // While every chunk waits for the reader, the observer (a hash, as slow as the comparison)
+  // goes on with the next bytes of a regular file, read again apart: so that it is not held up
+  // by a reader that is busy, or not yet reading (the run emptying its result files), and does
+  // not keep the reader waiting at the end. Reads one more chunk's worth and passes it on;
+  // false when there is nothing more to look at this way (the end of the file, a read that
+  // fails, or no memory for the bytes: the chunks are then observed as they come).
+  bool ObserveAhead(int& error) noexcept {
+    if (observer == nullptr || wake.valid() || !ahead_possible) return false;
+    if (ahead == nullptr) {
+      ahead.reset(new (std::nothrow) char[chunk_size]);
+      if (ahead == nullptr) return ahead_possible = false;
+    }
+    ssize_t got;
+    do {
+      got = sys::Calls().pread(fd.get(), ahead.get(), chunk_size, static_cast<off_t>(observed));
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return ahead_possible = false;
+    error = Observe(observed, std::string_view(ahead.get(), static_cast<std::size_t>(got)));
+    return error == 0;
+  }
+
   void Run() noexcept {
     for (;;) {
       char* buffer;
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return stop || free_count > 0; });
+        while (!stop && free_count == 0) {
+          lock.unlock();
+          int error = 0;
+          const bool looked = ObserveAhead(error);
+          lock.lock();
+          if (error != 0) {
+            read_error = error;
+            done = true;
+            lock.unlock();
+            changed.notify_all();
+            return;
+          }
+          if (!looked) changed.wait(lock, [this] { return stop || free_count > 0; });
+        }
         if (stop) return;
         buffer = free[--free_count];
       }
@@ -179,6 +230,8 @@ struct LineReader::Prefetch {
         return;
       }
       const std::string_view bytes(buffer, static_cast<std::size_t>(got));
+      const std::uint64_t offset = read_bytes;
+      read_bytes += bytes.size();
       const std::uint64_t note = inspector != nullptr ? inspector->Inspect(bytes) : 0;
       // The reader may work on the chunk while the observer looks at it: both only read it, and
       // this thread, the only one to fill chunks, reuses it at the earliest once the observer is
@@ -189,13 +242,7 @@ struct LineReader::Prefetch {
       }
       changed.notify_all();
       if (observer == nullptr) continue;
-      try {
-        observer->OnChunk(bytes);
-      } catch (const std::bad_alloc&) {
-        error = ENOMEM;
-      } catch (...) {
-        error = EIO;
-      }
+      error = Observe(offset, bytes);
       if (error != 0) {
         {
           // The reader may hold the chunk already: it learns of the failure at its next Take.
@@ -267,6 +314,12 @@ struct LineReader::Prefetch {
   bool done = false;  // no more pieces will come: the end of the file or an error
   bool stop = false;
   int read_error = 0;
+  // Of the read-ahead thread alone: the bytes of the file read into chunks, and passed to the
+  // observer (ahead of them at times), and what it reads ahead for the observer into.
+  std::uint64_t read_bytes = 0;
+  std::uint64_t observed = 0;
+  std::unique_ptr<char[]> ahead;
+  bool ahead_possible = true;
   std::thread thread;
 };
 

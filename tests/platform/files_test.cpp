@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -611,6 +612,45 @@ TEST(LineReaderTest, AChunkIsNotReadAgainWhileTheObserverStillLooksAtIt) {
   EXPECT_TRUE(reader.status().ok());
   EXPECT_EQ(lines, 600u);
   EXPECT_EQ(slow.bytes(), text);
+}
+
+// Counts what it is passed, for a test that waits on it from another thread.
+class CountingGather : public ChunkObserver {
+ public:
+  void OnChunk(std::string_view bytes) override {
+    bytes_.append(bytes);
+    seen_.store(bytes_.size());
+  }
+  [[nodiscard]] std::size_t seen() const { return seen_.load(); }
+  [[nodiscard]] const std::string& bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+  std::atomic<std::size_t> seen_{0};
+};
+
+TEST(LineReaderTest, TheObserverOfARegularFileGoesOnWhileTheReaderWaits) {
+  // The reader takes nothing for a while (a run emptying its result files first): the chunks
+  // ahead fill up, and the observer still sees the whole file; then, read to its end, every
+  // byte was passed exactly once, in order.
+  TempDir dir;
+  std::string text;
+  for (int i = 0; i < 4000; ++i) text += std::to_string(i * 7919) + "\r\n";
+  WriteFile(dir / "f", text);
+  CountingGather gather;
+  LineReader reader(64);
+  ASSERT_TRUE(reader.Open(dir / "f", &gather).ok());
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (gather.seen() < text.size() && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(gather.seen(), text.size());
+  std::string read;
+  std::string_view bytes;
+  while (reader.NextChunk(bytes)) read.append(bytes);
+  EXPECT_TRUE(reader.status().ok());
+  EXPECT_EQ(read, text);
+  EXPECT_EQ(gather.bytes(), text);
 }
 
 // An observer that fails after the first few chunks.
