@@ -891,8 +891,15 @@ class Copybook {
     }
   }
 
-  // Qualifies the names that more than one item has, by the groups above them, as far up as
-  // tells them apart.
+  // The nearest group above item `i` that has a name (a FILLER group qualifies nothing).
+  [[nodiscard]] std::optional<std::size_t> NamedParent(std::size_t i) const {
+    std::optional<std::size_t> up = items_[i].parent;
+    while (up && items_[*up].name.empty()) up = items_[*up].parent;
+    return up;
+  }
+
+  // Qualifies the names that more than one item has, by the named groups above them, as far up
+  // as tells them apart.
   void Qualify() {
     std::vector<std::size_t> depth(items_.size(), 0);
     for (;;) {
@@ -900,8 +907,8 @@ class Copybook {
       for (std::size_t i = 0; i < items_.size(); ++i) {
         if (items_[i].name.empty()) continue;
         std::string name = items_[i].name;
-        std::optional<std::size_t> up = items_[i].parent;
-        for (std::size_t d = 0; d < depth[i] && up; ++d, up = items_[*up].parent) {
+        std::optional<std::size_t> up = NamedParent(i);
+        for (std::size_t d = 0; d < depth[i] && up; ++d, up = NamedParent(*up)) {
           name += " OF " + items_[*up].name;
         }
         items_[i].shown_name = name;
@@ -913,7 +920,7 @@ class Copybook {
         bool deeper = false;
         for (const std::size_t i : same) {
           std::size_t levels = 0;
-          for (auto up = items_[i].parent; up; up = items_[*up].parent) ++levels;
+          for (auto up = NamedParent(i); up; up = NamedParent(*up)) ++levels;
           if (depth[i] < levels) {
             ++depth[i];
             deeper = true;

@@ -279,6 +279,13 @@ TEST(CopybookTest, RepeatedNamesAreQualified) {
                                              "YY OF END-DATE", "MM OF END-DATE"}));
   ExpectError("01 R.\n 05 A PIC X.\n 05 a PIC X.\n", 3,
               "項目名「a OF R」は 2 行目にもあり、上位の集団項目でも区別できません");
+  // A group without a name (a FILLER) qualifies nothing: the names go by the named groups.
+  const Layout unnamed = Parse("01 R.\n 05 FILLER.\n  10 A PIC X.\n 05 G.\n  10 A PIC X.\n");
+  names.clear();
+  for (const Field& f : unnamed.fields) names.push_back(f.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"A OF R", "A OF G"}));
+  ExpectError("01.\n 05 A PIC X.\n01 A PIC X.\n", 3,
+              "項目名「A」は 2 行目にもあり、上位の集団項目でも区別できません");
 }
 
 TEST(CopybookTest, BadInputNamesTheLine) {
