@@ -470,7 +470,8 @@ void ParsePicture(std::string_view pic, int line, Item& item) {
   }
   item.symbols = symbols;
   item.digits = digits;
-  item.places = places;
+  // An edited picture is kept as its text: a V in it places no point in a value.
+  item.places = item.pic == PicClass::kNumeric ? places : 0;
 }
 
 // Reads the clauses of one entry, from `i` to its period.

@@ -279,6 +279,10 @@ TEST(CopybookTest, RepeatedNamesAreQualified) {
                                              "YY OF END-DATE", "MM OF END-DATE"}));
   ExpectError("01 R.\n 05 A PIC X.\n 05 a PIC X.\n", 3,
               "項目名「a OF R」は 2 行目にもあり、上位の集団項目でも区別できません");
+  // An edited picture is text: a V in it gives no decimal places (found by the fuzzer).
+  const Layout edited = Parse("01 R.\n 05 E PIC V+9.\n");
+  ASSERT_EQ(edited.fields.size(), 1u);
+  EXPECT_EQ(edited.fields[0].places, 0);
   // A group without a name (a FILLER) qualifies nothing: the names go by the named groups.
   const Layout unnamed = Parse("01 R.\n 05 FILLER.\n  10 A PIC X.\n 05 G.\n  10 A PIC X.\n");
   names.clear();
