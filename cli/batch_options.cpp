@@ -152,8 +152,8 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
                "全角スペース１個と半角スペース２個は一致と見なす");
   app.add_flag("-a,--arrange-length", o.arrange_length, "レコード長が異なるとき、短い方にあわせる");
   app.add_flag("--compare-bytes", o.compare_bytes,
-               "レコードの内容を文字ではなくバイトで比較する。文字としては同じでもバイトが\n"
-               "異なる組（NEC 選定 IBM 拡張文字と IBM 拡張文字など）を差異とする。\n"
+               "レコードの内容を文字ではなくバイトで比較する。文字としては同じでもバイトが"
+               "異なる組（NEC 選定 IBM 拡張文字と IBM 拡張文字など）を差異とする。"
                "-x、-s、-a はバイトに当てはめる。キーは文字で比較");
   app.add_option("--scale", o.scale, "比較結果リストのスケール（既定: ....+....*....+ ...）")
       ->option_text("文字列");
