@@ -458,6 +458,14 @@ TEST_F(BatchCodePageTest, SameTextOfOtherBytesIsCountedWithinOneCodePage) {
   // No hint of --compare-bytes, which records of texts do not take.
   EXPECT_EQ(j["warnings"][0], "文字としては一致するがバイトが異なる組が 1 組あります");
 
+  // A CSV field quoted on one side only.
+  WriteFile(Path("old.csv"), "K,V\r\n1,\"ab\"\r\n");
+  WriteFile(Path("new.csv"), "K,V\r\n1,ab\r\n");
+  r = RunBatchExe(
+      {"--json", "--format", "csv,header", "--key-fields", "K", Path("old.csv"), Path("new.csv")});
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  EXPECT_EQ(json::parse(r.out)["same_text_other_bytes"], 1);
+
   WriteFile(Path("new.txt"), "A B\r\n");
   r = RunBatchExe(
       {"--json", "--source-format", "fixed=5,ibm-930", Path("old.dat"), Path("new.txt")});
