@@ -197,7 +197,8 @@ TEST_F(BatchFileMessagesTest, AHugeTextIsCut) {
   WriteFile(Path("layout.csv"), "AB,1,2," + huge + "\r\n");
   ProcessResult r = Refused({"--layout", Path("layout.csv")});
   EXPECT_EQ(r.err, "★レイアウトファイル " + Path("layout.csv") + " の 1 行目: 属性「" +
-                       std::string(80, 'N') + "…」が正しくありません（X、9、N、P、B、BU のいずれかです）\n");
+                       std::string(80, 'N') +
+                       "…」が正しくありません（X、9、N、P、B、BU のいずれかです）\n");
   WriteFile(Path("good.csv"), "AB,1,2\r\n");
   WriteFile(Path("rules.csv"), huge + ",無視\r\n");
   r = Refused({"--layout", Path("good.csv"), "--rules", Path("rules.csv")});
