@@ -134,6 +134,26 @@ bool GlobMatches(std::string_view pattern, std::string_view relative) {
   return ::fnmatch(pattern_text.c_str(), name.c_str(), 0) == 0;
 }
 
+bool ForEachListLine(std::string_view text, std::string_view comment_marks,
+                     const std::function<bool(std::string_view, std::size_t)>& take) {
+  std::size_t line_number = 0;
+  for (std::size_t begin = 0; begin < text.size();) {
+    std::size_t end = text.find('\n', begin);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(begin, end - begin);
+    begin = end + 1;
+    ++line_number;
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos ||
+        comment_marks.find(line[first]) != std::string_view::npos) {
+      continue;
+    }
+    if (!take(line, line_number)) return false;
+  }
+  return true;
+}
+
 bool ReadPairList(const std::string& path, std::vector<JobPair>& pairs, std::string& problem) {
   std::string bytes;
   if (const Status s = ReadWholeFile(path, kMaxListBytes, bytes); !s.ok()) {
@@ -146,16 +166,7 @@ bool ReadPairList(const std::string& path, std::vector<JobPair>& pairs, std::str
   const fs::path root =
       fs::absolute(list_folder.empty() ? "." : list_folder, error).lexically_normal();
   std::vector<std::string> fields;
-  std::size_t line_number = 0;
-  for (std::size_t begin = 0; begin < text.size();) {
-    std::size_t end = text.find('\n', begin);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + begin, end - begin);
-    begin = end + 1;
-    ++line_number;
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    const std::size_t first = line.find_first_not_of(" \t");
-    if (first == std::string_view::npos || line[first] == '#') continue;
+  return ForEachListLine(text, "#", [&](std::string_view line, std::size_t line_number) {
     const std::string where = ShownText(path) + " の " + std::to_string(line_number) + " 行目";
     if (!SplitFields(line, fields) || fields.size() < 2 || fields.size() > 3 || fields[0].empty() ||
         fields[1].empty()) {
@@ -177,8 +188,8 @@ bool ReadPairList(const std::string& path, std::vector<JobPair>& pairs, std::str
     if (fields.size() == 3) pair.profile = fields[2];
     pair.origin = where;
     pairs.push_back(std::move(pair));
-  }
-  return true;
+    return true;
+  });
 }
 
 bool ListFolderPairs(const std::string& old_root, const std::string& new_root,

@@ -78,17 +78,8 @@ bool LoadProfiles(const std::string& path, ProfileSet& set, std::string& problem
   set.path = path;
   set.profiles.clear();
   const std::string text = ListFileText(bytes);
-  int line_number = 0;
-  for (std::size_t begin = 0; begin < text.size();) {
-    std::size_t end = text.find('\n', begin);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + begin, end - begin);
-    begin = end + 1;
-    ++line_number;
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    const std::size_t first = line.find_first_not_of(" \t");
-    if (first == std::string_view::npos || line[first] == '#' || line[first] == ';') continue;
-    line.remove_prefix(first);
+  return ForEachListLine(text, "#;", [&](std::string_view line, std::size_t line_number) {
+    line.remove_prefix(line.find_first_not_of(" \t"));
     const std::string where = "★プロファイルのファイル " + ShownText(path) + " の " +
                               std::to_string(line_number) + " 行目";
     if (line[0] == '[') {
@@ -106,9 +97,9 @@ bool LoadProfiles(const std::string& path, ProfileSet& set, std::string& problem
       Profile profile;
       profile.name = std::string(name);
       profile.glob = name.find_first_of("*?[") != std::string_view::npos;
-      profile.line = line_number;
+      profile.line = static_cast<int>(line_number);
       set.profiles.push_back(std::move(profile));
-      continue;
+      return true;
     }
     if (set.profiles.empty()) {
       problem = where + ": オプションの前に [名前] の節の見出しが必要です";
@@ -119,8 +110,8 @@ bool LoadProfiles(const std::string& path, ProfileSet& set, std::string& problem
       problem = where + ": " + split_problem;
       return false;
     }
-  }
-  return true;
+    return true;
+  });
 }
 
 }  // namespace vesmer

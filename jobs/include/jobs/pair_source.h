@@ -3,6 +3,7 @@
 // new one), each with the relative path its results are kept under.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,13 @@ struct JobPair {
 // The text of a list or profile file as UTF-8: UTF-8 as it is (a byte order mark dropped), else
 // taken as code page 932.
 [[nodiscard]] std::string ListFileText(std::string_view bytes);
+
+// Calls `take(line, number)` for each line of `text` (as ListFileText gives it) that holds
+// anything: lines end at LF or CR LF and are passed without their end, numbered from 1; blank
+// lines and lines whose first non-blank character is one of `comment_marks` are passed over.
+// Stops, returning false, at the first line `take` returns false for.
+bool ForEachListLine(std::string_view text, std::string_view comment_marks,
+                     const std::function<bool(std::string_view, std::size_t)>& take);
 
 // Reads the pair list at `path`: one pair a line, 比較元,比較先[,プロファイル名], fields separated
 // by commas (a field in double quotes may hold commas, "" a quote), blanks around a field
