@@ -217,10 +217,10 @@ class KeyBuilder {
   // bytes.
   void BuildOfCleanRecord(RecordDecoder& decoder, std::string_view record, bool first_in_file,
                           KeyText& key) const;
-  // How the keys of `a` and `b`, records of one length, order
-  // (the sign of Compare of their keys in `order`), told from their bytes without making the
-  // keys where `decoder` can (RecordDecoder::OrderKeysOfBytes); false where it cannot, or where
-  // the key is not whole in the records.
+  // How the keys of `a` and `b`, records of one length, order (the sign of Compare of their
+  // keys in `order`), told from their bytes without making the keys where `decoder` can
+  // (RecordDecoder::OrderKeysOfBytes); false where it cannot, or where the key is not whole in
+  // the records.
   [[nodiscard]] bool OrderOfRecordKeys(RecordDecoder& decoder, std::string_view a,
                                        std::string_view b, int& order) const {
     return !trim_padding_ && used_ != 0 && a.size() >= last_ &&

@@ -114,7 +114,10 @@ class LineReader {
   // `observer`, when given, is passed every byte read (see ChunkObserver) until the end of the
   // file, a read error or Close(). Once Next() has returned false at the end of the file, or
   // Close() has returned, it has been passed every byte read exactly once, in order, and is
-  // not touched again: the caller may then read what it gathered, or destroy it.
+  // not touched again: the caller may then read what it gathered, or destroy it. Of a regular
+  // file it may have been passed bytes after those read, too: while the reader waits, it goes
+  // on ahead (a hash is not held up by a busy caller); a caller that stops early must not take
+  // its bytes for those read.
   // `inspector`, when given, sees every chunk before it is handed out (see ChunkInspector), and
   // is not touched again once Close() has returned.
   [[nodiscard]] Status Open(const std::string& path, ChunkObserver* observer = nullptr,
