@@ -1,8 +1,10 @@
 #include "list_sinks.h"
 
+#include <algorithm>
 #include <string>
 
 #include "core/pair_diff.h"
+#include "formats/typed_fields.h"
 
 namespace vesmer {
 namespace {
@@ -31,6 +33,29 @@ void ExpectedListSink::OnPair(const Record& /*source*/, const Record& /*destinat
     return;
   }
   (void)writer_.Write(*diff);
+}
+
+void InvalidNumbersSink::OnPair(const Record& source, const Record& destination,
+                                PairVerdict verdict, const PairDiff* /*diff*/) {
+  if (verdict == PairVerdict::kEqual) return;
+  Count(source);
+  Count(destination);
+}
+
+void InvalidNumbersSink::OnLoneLine(const Record& record, const PairDiff& /*diff*/) {
+  Count(record);
+}
+
+void InvalidNumbersSink::Count(const Record& record) {
+  if (!record.decoded()) return;
+  const DecodedRecord& text = record.Text();
+  const std::size_t side = Index(record.side());
+  const std::size_t n = std::min({text.numbers.size(), counts_.size(), text.fields});
+  for (std::size_t f = 0; f < n; ++f) {
+    if (text.numbers[f] == 0) continue;
+    const std::u16string_view value = FieldText(text, static_cast<std::int32_t>(f + 1), 1);
+    if (!IsNumberText(value)) ++counts_[f][side];
+  }
 }
 
 }  // namespace vesmer

@@ -2,6 +2,10 @@
 // and the pairs the rules accepted as result-list entries.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <vector>
+
 #include "core/record_sink.h"
 #include "core/result_list.h"
 #include "platform/files.h"
@@ -37,6 +41,26 @@ class ExpectedListSink : public RecordSink {
   RunObserver quiet_;  // shows nothing, never stops the run
   ResultListWriter writer_;
   std::string entry_;
+};
+
+// Counts, by field and side, the number fields that hold no number of their type, in records of
+// typed fields (DecodedRecord::numbers) that were compared by value: those of pairs that differ
+// or that the rules accept, and of records without a partner. A pair equal byte for byte is
+// never decoded, and its fields, numbers or not, are equal as they are.
+class InvalidNumbersSink : public RecordSink {
+ public:
+  explicit InvalidNumbersSink(std::size_t fields) : counts_(fields) {}
+  void OnUnmatched(const Record& record) override { Count(record); }
+  void OnPair(const Record& source, const Record& destination, PairVerdict verdict,
+              const PairDiff* diff) override;
+  void OnLoneLine(const Record& record, const PairDiff& diff) override;
+  [[nodiscard]] bool WantsExpectedPairs() const override { return true; }
+  // By field (in the order of the records' fields), by side.
+  [[nodiscard]] const std::vector<std::array<std::uint64_t, 2>>& counts() const { return counts_; }
+
+ private:
+  void Count(const Record& record);
+  std::vector<std::array<std::uint64_t, 2>> counts_;
 };
 
 }  // namespace vesmer

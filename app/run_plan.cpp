@@ -6,11 +6,17 @@
 #include "core/result_names.h"
 #include "formats/code_page.h"
 #include "formats/field_codings.h"
+#include "formats/typed_fields.h"
 #include "list_sinks.h"
+#include "plan_words.h"
 #include "platform/cp932.h"
 #include "platform/unicode.h"
 
 namespace vesmer {
+
+using plan_words::Contains;
+using plan_words::NameList;
+using plan_words::SideName;
 
 RunRequest RunRequestFromSettings(const SettingsStore& values) {
   RunRequest request;
@@ -44,22 +50,6 @@ std::size_t CsvInputs(const RunRequest& r) {
       r.formats.begin(), r.formats.end(), [](auto& f) { return f.framing == Framing::kCsv; }));
 }
 
-std::string SideName(std::size_t i) { return i == 0 ? "比較元" : "比較先"; }
-
-// Names for a message: "A, B".
-std::string NameList(const std::vector<std::string>& names) {
-  std::string text;
-  for (const std::string& name : names) {
-    if (!text.empty()) text += ", ";
-    text += ShownText(name);
-  }
-  return text;
-}
-
-bool Contains(const std::vector<std::string>& names, const std::string& name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 // A layout of CSV columns where byte columns are wanted, or the other way round.
 std::string CsvLayoutForBytes(const Layout& layout) {
   return "★レイアウトファイル " + layout.path + " は CSV の列のレイアウト（" +
@@ -75,7 +65,8 @@ std::string ByteLayoutForCsv(const Layout& layout) {
 }
 
 // Why the inputs' formats cannot run as asked, if they cannot.
-std::optional<PlanRefusal> CheckFormats(const RunRequest& r, const Layout* layout) {
+std::optional<PlanRefusal> CheckFormats(const RunRequest& r,
+                                        const std::array<const Layout*, 2>& layouts) {
   for (std::size_t i = 0; i < 2; ++i) {
     const RecordFormat& format = r.formats[i];
     const std::string side = i == 0 ? "比較元" : "比較先";
@@ -93,11 +84,12 @@ std::optional<PlanRefusal> CheckFormats(const RunRequest& r, const Layout* layou
     if (r.utf8[i] && !format.IsDefault()) {
       return PlanRefusal{"★" + side + "の UTF-8 からの変換は、形式を指定した入力にはできません"};
     }
-    if (format.framing == Framing::kFixed && layout != nullptr) {
-      for (const Field& f : layout->fields) {
+    if (format.framing == Framing::kFixed && layouts[i] != nullptr) {
+      for (const Field& f : layouts[i]->fields) {
         const auto end = static_cast<std::size_t>(f.start) + static_cast<std::size_t>(f.length) - 1;
         if (f.length > 0 && end > format.record_length) {
-          return PlanRefusal{"★レイアウトの項目「" + f.name + "」（" + std::to_string(f.start) +
+          return PlanRefusal{"★" + (layouts[0] == layouts[1] ? "" : side + "の") +
+                             "レイアウトの項目「" + f.name + "」（" + std::to_string(f.start) +
                              "-" + std::to_string(end) + " 桁）が" + side + "のレコード長 " +
                              std::to_string(format.record_length) + " バイトを越えています"};
         }
@@ -107,13 +99,71 @@ std::optional<PlanRefusal> CheckFormats(const RunRequest& r, const Layout* layou
   return std::nullopt;
 }
 
+// Whether a run with `layout` compares its number fields by value: packed and binary fields
+// always (their bytes are no text), zoned ones where the run compares texts anyway (another
+// code page, CSV, a list of fields). Lines of code page 932 compare their bytes, as they always
+// have.
+bool TypedRun(const RunRequest& r, const Layout& layout) {
+  bool numbers = false, host = false;
+  for (const Field& f : layout.fields) {
+    if (!f.Compared() || !f.IsNumber()) continue;
+    numbers = true;
+    host = host || f.type != FieldType::kZoned;
+  }
+  return host || (numbers && (CsvInputs(r) != 0 || r.field_list ||
+                              r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
+                              r.formats[1].code_page != RecordFormat::kDefaultCodePage));
+}
+
 }  // namespace
+
+// An old and a new layout: each side's own (--layout for a side that has none of its own), of
+// byte columns, or of CSV columns for a CSV side, which may also name its columns by its header.
+bool RunPlan::PrepareSideLayouts(RunRequest& r, std::string& problem) {
+  if (r.csv_layout) {
+    problem =
+        "★--csv-layout は --source-layout、--destination-layout と一緒には指定できません"
+        "（CSV の側のレイアウトも --source-layout か --destination-layout で指定してください）";
+    return false;
+  }
+  for (std::size_t i = 0; i < 2; ++i) {
+    const std::optional<std::string>& own = i == 0 ? r.source_layout : r.destination_layout;
+    const std::optional<std::string>& path = own ? own : r.layout;
+    const bool csv = r.formats[i].framing == Framing::kCsv;
+    if (!path) {
+      if (csv) continue;  // its header names its columns
+      problem = "★" + SideName(i) + "のレイアウトがありません（" +
+                (i == 0 ? "--source-layout" : "--destination-layout") +
+                " か --layout で指定してください）";
+      return false;
+    }
+    Layout read;
+    if (Status s = LoadLayout(*path, read, problem); !s.ok()) return false;
+    if (csv && read.form != LayoutForm::kCsvColumns) {
+      problem = ByteLayoutForCsv(read);
+      return false;
+    }
+    if (!csv && read.form == LayoutForm::kCsvColumns) {
+      problem = CsvLayoutForBytes(read);
+      return false;
+    }
+    side_layouts_[i] = std::move(read);
+  }
+  typed_ = true;
+  return true;
+}
 
 // Reads the layouts and tells what each names: byte columns of an input that is not CSV, or
 // the columns of CSV inputs. False with `problem` when a layout does not fit the inputs.
 bool RunPlan::PrepareLayouts(RunRequest& r, std::string& problem) {
   layout_.reset();
   csv_layout_.reset();
+  typed_ = false;
+  side_layouts_ = {};
+  compared_fields_.clear();
+  unmatched_fields_ = {};
+  warnings_.clear();
+  if (r.source_layout || r.destination_layout) return PrepareSideLayouts(r, problem);
   std::optional<Layout> given, csv_given;
   for (const auto& [path, layout] : {std::pair{&r.layout, &given}, {&r.csv_layout, &csv_given}}) {
     if (!*path) continue;
@@ -124,22 +174,6 @@ bool RunPlan::PrepareLayouts(RunRequest& r, std::string& problem) {
   if (csv_given && csv_given->form != LayoutForm::kCsvColumns) {
     problem = ByteLayoutForCsv(*csv_given);
     return false;
-  }
-  // Packed and binary numbers are bytes of no code page: read as characters, a byte of theirs
-  // that is a shift code or a line end would change how the fields after it read. Until such
-  // fields are compared by their values, a run refuses them.
-  if (given) {
-    for (const Field& f : given->fields) {
-      if (!f.Compared() || (f.type != FieldType::kPacked && f.type != FieldType::kBinary &&
-                            f.type != FieldType::kUnsignedBinary)) {
-        continue;
-      }
-      problem = "★レイアウトの項目「" + f.name + "」は " + std::string(FieldTypeName(f.type)) +
-                "（" + (f.type == FieldType::kPacked ? "パック 10 進数" : "2 進数") +
-                "）です。P、B、BU の項目はまだ比較に使えません（--print-layout でレイアウトを"
-                "確かめられます）";
-      return false;
-    }
   }
   switch (CsvInputs(r)) {
     case 0:
@@ -243,9 +277,19 @@ bool RunPlan::PrepareCsv(RunRequest& r, std::string& problem) {
     if (!to_ranges(*r.omit_fields, r.omit_text)) return false;
     r.use_omit = true;
   }
+  // Columns of attribute 9 are compared by value: "1.50" equals "1.5".
+  std::vector<std::uint8_t> numbers;
+  for (const Field& f : csv_layout_ ? csv_layout_->fields : std::vector<Field>{}) {
+    if (!f.IsNumber()) continue;
+    numbers.resize(std::max(numbers.size(), static_cast<std::size_t>(f.start)), 0);
+    numbers[static_cast<std::size_t>(f.start - 1)] = 1;
+  }
   for (std::size_t i = 0; i < 2; ++i) {
     codings_[i] = CsvCoding::Open(r.formats[i], expected[i], problem, named);
     if (codings_[i] == nullptr) return false;
+    if (!numbers.empty()) {
+      codings_[i] = std::make_unique<NumberFieldsCoding>(std::move(codings_[i]), numbers);
+    }
   }
   return true;
 }
@@ -398,11 +442,17 @@ bool RunPlan::PrepareCodings(RunRequest& r, std::string& problem) {
   codings_ = {};
   field_names_.clear();
   const std::size_t csv = CsvInputs(r);
-  if (csv != 0 || r.field_list || r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
+  if (typed_ || csv != 0 || r.field_list ||
+      r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
       r.formats[1].code_page != RecordFormat::kDefaultCodePage) {
-    if (csv == 2 && !PrepareCsv(r, problem)) return false;
-    if (csv == 1 && !PrepareCsvAgainstBytes(r, problem)) return false;
-    for (std::size_t i = 0; i < 2 && csv == 0; ++i) {
+    if (typed_) {
+      if (!PrepareTypedFields(r, problem)) return false;
+    } else if (csv == 2 && !PrepareCsv(r, problem)) {
+      return false;
+    } else if (csv == 1 && !PrepareCsvAgainstBytes(r, problem)) {
+      return false;
+    }
+    for (std::size_t i = 0; i < 2 && csv == 0 && !typed_; ++i) {
       codings_[i] = CodePageCoding::Open(r.formats[i].code_page, problem);
       if (codings_[i] == nullptr) return false;
     }
@@ -419,11 +469,19 @@ bool RunPlan::PrepareCodings(RunRequest& r, std::string& problem) {
   // The fields counted and judged: of records of fields, their numbers.
   fields_.clear();
   if (!field_names_.empty()) {
-    for (const ListedField& f : field_names_) fields_.push_back(Field{f.name, f.start, 1, 'X', 0});
+    for (std::size_t f = 0; f < field_names_.size(); ++f) {
+      const bool number = f < compared_fields_.size() && compared_fields_[f].number;
+      fields_.push_back(
+          Field{field_names_[f].name, field_names_[f].start, 1, number ? '9' : 'X', 0});
+    }
   } else if (layout_) {
     fields_ = layout_->fields;
   }
   return true;
+}
+
+const std::vector<std::array<std::uint64_t, 2>>* RunPlan::invalid_numbers() const {
+  return invalid_numbers_ ? &invalid_numbers_->counts() : nullptr;
 }
 
 RunPlan::RunPlan() = default;
@@ -444,7 +502,14 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
     problem = "★--omit と --omit-fields は、どちらか一方だけを指定してください";
     return refused();
   }
-  if (layout_ && CsvInputs(r) == 0) {
+  if (!typed_ && layout_ && TypedRun(r, *layout_)) {
+    // Numbers to compare by value: each side's records become records of the layout's fields.
+    typed_ = true;
+    for (std::size_t i = 0; i < 2; ++i) {
+      side_layouts_[i] = r.formats[i].framing == Framing::kCsv ? csv_layout_ : layout_;
+    }
+  }
+  if (layout_ && CsvInputs(r) == 0 && !typed_) {
     // Fields by name give ranges as if they had been typed, through the same start checks.
     if (r.key_fields) {
       if (!FieldNamesToRangeText(*layout_, *r.key_fields, r.key_text, problem)) return refused();
@@ -455,7 +520,11 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
       r.use_omit = true;
     }
   }
-  if (std::optional<PlanRefusal> refusal = CheckFormats(r, layout())) return refusal;
+  std::array<const Layout*, 2> layouts{layout(), layout()};
+  for (std::size_t i = 0; i < 2 && typed_; ++i) {
+    layouts[i] = side_layouts_[i] ? &*side_layouts_[i] : nullptr;
+  }
+  if (std::optional<PlanRefusal> refusal = CheckFormats(r, layouts)) return refusal;
   if (!PrepareCodings(r, problem)) return refused();
   if (r.rules) {
     RuleSet rules;
@@ -514,7 +583,9 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
   job_.CompareBytes = r.compare_bytes;
   // Padding is how a format stores a text, not the text: two formats pad the same text alike
   // only by chance.
-  job_.TrimPadding = !(r.formats[0] == r.formats[1]) && !r.keep_padding;
+  // So is it how two layouts pad a field.
+  job_.TrimPadding = (!(r.formats[0] == r.formats[1]) || r.source_layout || r.destination_layout) &&
+                     !r.keep_padding;
   job_.Scale = r.scale;
   if (!field_names_.empty()) {
     job_.ListFields = field_names_;  // records of fields: by number
@@ -534,6 +605,11 @@ RunSummary RunPlan::Run(RunObserver& observer, const std::atomic<bool>* interrup
   // The run checks that none of its outputs is a file it reads, before it touches any.
   if (r.layout) extensions.reads.push_back({*r.layout, "レイアウト"});
   if (r.csv_layout) extensions.reads.push_back({*r.csv_layout, "CSV のレイアウト"});
+  if (r.source_layout) extensions.reads.push_back({*r.source_layout, "比較元のレイアウト"});
+  if (r.destination_layout) {
+    extensions.reads.push_back({*r.destination_layout, "比較先のレイアウト"});
+  }
+  if (r.field_map) extensions.reads.push_back({*r.field_map, "項目の対応"});
   if (r.rules) extensions.reads.push_back({*r.rules, "規則"});
   if (r.settings_file) extensions.reads.push_back({*r.settings_file, "設定"});
   extensions.later_outputs = r.later_outputs;
@@ -568,6 +644,11 @@ RunSummary RunPlan::Run(RunObserver& observer, const std::atomic<bool>* interrup
     extensions.sinks.push_back(expected_.get());
   }
   if (stats_) extensions.sinks.push_back(&*stats_);
+  invalid_numbers_.reset();
+  if (typed_) {
+    invalid_numbers_ = std::make_unique<InvalidNumbersSink>(compared_fields_.size());
+    extensions.sinks.push_back(invalid_numbers_.get());
+  }
   if (r.sort) extensions.sort = &sort_.emplace(*r.sort);
   for (std::size_t i = 0; i < 2; ++i) extensions.codings[i] = codings_[i].get();
   for (std::size_t i = 0; i < 2; ++i) {

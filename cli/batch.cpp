@@ -293,6 +293,9 @@ bool RequestFromOptions(const BatchOptions& o, RunRequest& request, std::string&
 
   r.layout = o.layout;
   r.csv_layout = o.csv_layout;
+  r.source_layout = o.source_layout;
+  r.destination_layout = o.destination_layout;
+  r.field_map = o.field_map;
   r.key_fields = o.key_fields;
   r.omit_fields = o.omit_fields;
   r.rules = o.rules;
@@ -308,7 +311,8 @@ bool RequestFromOptions(const BatchOptions& o, RunRequest& request, std::string&
   // Statistics when a summary, a layout or a report asks for them.
   const bool reporting = o.report || o.summary_csv;
   const bool details = WantsDetails(o);
-  r.statistics = o.json || o.layout || reporting || details;
+  r.statistics =
+      o.json || o.layout || o.source_layout || o.destination_layout || reporting || details;
   r.counted_columns = reporting ? kReportColumns : 0;
   r.kept_pairs = o.report || details ? static_cast<std::size_t>(o.report_pairs) : 0;
   r.hashes = reporting || details;
@@ -455,6 +459,35 @@ bool Complete(const RunSummary& summary, const OutputSummary& o) {
   return o.created && o.complete && summary.outcome != RunOutcome::kStopped;
 }
 
+// A typed field as one side holds it, for the report: "KYUYO 17-21 P 小数 2", "金額 CSV 3 列目 X".
+std::string FieldOnSideText(const FieldOnSide& f) {
+  std::string text = f.name + " ";
+  if (f.csv) {
+    text += "CSV " + std::to_string(f.start) + " 列目";
+  } else if (f.length == 0) {
+    text += std::to_string(f.start) + "-";  // up to the record's end
+  } else {
+    text += std::to_string(f.start) + "-" + std::to_string(std::int64_t{f.start} + f.length - 1);
+  }
+  text += " " + std::string(FieldTypeName(f.type));
+  if (f.places != 0) text += " 小数 " + std::to_string(f.places);
+  return text;
+}
+
+// A typed field as one side holds it: its name, its columns or CSV column, its type.
+Json FieldOnSideJson(const FieldOnSide& f) {
+  Json j{{"name", f.name}};
+  if (f.csv) {
+    j["column"] = f.start;
+  } else {
+    j["start"] = f.start;
+    j["length"] = f.length;
+  }
+  j["type"] = std::string(FieldTypeName(f.type));
+  if (f.places != 0) j["places"] = f.places;
+  return j;
+}
+
 Json SummaryJson(const Gathered& g) {
   const RunSummary& summary = g.summary;
   Json j;
@@ -517,12 +550,35 @@ Json SummaryJson(const Gathered& g) {
     const std::vector<Field>& fields = g.plan->fields();
     if (!fields.empty()) {
       j["fields"] = Json::array();
+      const std::vector<ComparedField>& compared = g.plan->compared_fields();
+      const auto* invalid = g.plan->invalid_numbers();
       for (std::size_t f = 0; f < fields.size(); ++f) {
-        j["fields"].push_back(Json{{"name", fields[f].name},
-                                   {"start", fields[f].start},
-                                   {"length", fields[f].length},
-                                   {"differing", g.plan->stats()->field_counts()[f]}});
+        Json field{{"name", fields[f].name},
+                   {"start", fields[f].start},
+                   {"length", fields[f].length},
+                   {"differing", g.plan->stats()->field_counts()[f]}};
+        if (f < compared.size()) {
+          // Typed fields: where each side holds the field, and how.
+          field["number"] = compared[f].number;
+          field["source"] = FieldOnSideJson(compared[f].sides[0]);
+          field["destination"] = FieldOnSideJson(compared[f].sides[1]);
+          if (compared[f].number && invalid != nullptr && f < invalid->size()) {
+            field["invalid_numbers"] = Json::array({(*invalid)[f][0], (*invalid)[f][1]});
+          }
+        }
+        j["fields"].push_back(std::move(field));
       }
+    }
+    if (!g.plan->compared_fields().empty()) {
+      Json unmatched = Json::object();
+      for (const Side s : kSides) {
+        Json side = Json::array();
+        for (const FieldOnSide& f : g.plan->unmatched_fields()[Index(s)]) {
+          side.push_back(FieldOnSideJson(f));
+        }
+        unmatched[s == Side::kSource ? "source" : "destination"] = std::move(side);
+      }
+      j["unmatched_fields"] = std::move(unmatched);
     }
     // Texts have no columns of bytes.
     if (!g.plan->compares_texts()) {
@@ -694,6 +750,12 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
       {"規則", o.rules.value_or("")},
       {"スケール", job.Scale},
   };
+  // An old and a new layout: each side's own, named only when given.
+  for (const auto& [label, value] : {std::pair{"比較元のレイアウト", &o.source_layout},
+                                     {"比較先のレイアウト", &o.destination_layout},
+                                     {"項目の対応", &o.field_map}}) {
+    if (*value) r.options.emplace_back(label, **value);
+  }
   r.outcome = OutcomeName(summary);
   r.status = BatchStatus(summary);
   if (!summary.error.ok()) r.error = summary.error.path() + ": " + summary.error.reason();
@@ -712,6 +774,21 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
   if (g.plan->layout() != nullptr) r.layout_path = g.plan->layout()->path;
   r.texts = g.plan->compares_texts();
   r.fields = g.plan->fields();
+  const auto* invalid = g.plan->invalid_numbers();
+  for (std::size_t f = 0; f < g.plan->compared_fields().size(); ++f) {
+    const ComparedField& field = g.plan->compared_fields()[f];
+    r.field_sides.push_back({FieldOnSideText(field.sides[0]), FieldOnSideText(field.sides[1])});
+    std::array<std::string, 2> counts;
+    for (std::size_t i = 0; i < 2 && field.number && invalid != nullptr; ++i) {
+      counts[i] = std::to_string((*invalid)[f][i]);
+    }
+    r.invalid_numbers.push_back(counts);
+  }
+  for (std::size_t i = 0; i < 2; ++i) {
+    for (const FieldOnSide& f : g.plan->unmatched_fields()[i]) {
+      r.unmatched_fields[i].push_back(FieldOnSideText(f));
+    }
+  }
   r.field_counts = stats.field_counts();
   r.differing_pairs = stats.pairs();
   r.column_counts = stats.column_counts();
@@ -914,6 +991,7 @@ int RunSingle(const BatchOptions& o, const std::string& command, std::ostream& o
   g.warnings =
       Warnings(summary, job,
                !plan.request().formats[0].IsDefault() || !plan.request().formats[1].IsDefault());
+  g.warnings.insert(g.warnings.begin(), plan.warnings().begin(), plan.warnings().end());
   for (const std::string& w : g.warnings) err << "vesmer-batch: 警告: " << w << '\n';
   const std::string status = BatchStatus(summary);
   const bool completed =

@@ -177,6 +177,18 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
                  "CSV の列の名前のファイル。1 行に 1 列を 名前,列番号[,属性] と書く。"
                  "CSV と CSV でない入力の比較で、見出しのない CSV の列に名前を付ける")
       ->option_text("ファイル");
+  app.add_option("--source-layout", o.source_layout,
+                 "比較元だけのレイアウト（--layout と同じ形。COBOL の写しも読む。比較元が CSV なら"
+                 "列のレイアウト）。比較先と項目の名前で対応させ、位置、長さ、型が違っても値で"
+                 "比較する。片方にしかない項目は比較せずに報告する")
+      ->option_text("ファイル");
+  app.add_option("--destination-layout", o.destination_layout,
+                 "比較先だけのレイアウト（--source-layout を参照）")
+      ->option_text("ファイル");
+  app.add_option("--field-map", o.field_map,
+                 "名前の変わった項目の対応のファイル。1 行に 旧名,新名 と書く（--source-layout "
+                 "か --destination-layout と一緒に）")
+      ->option_text("ファイル");
   app.add_option("--key-fields", o.key_fields,
                  "キーにする項目の名前をカンマで区切って指定（--layout が必要。CSV では"
                  "見出しかレイアウトの名前か列の番号）")
@@ -558,7 +570,11 @@ std::string ParseBatchOptionsOver(const std::vector<std::string>& args, BatchOpt
     return "--list には ruler か fields を指定してください: " + ShownText(*o.list);
   }
   const bool csv = o.formats[0].framing == Framing::kCsv || o.formats[1].framing == Framing::kCsv;
-  if ((o.key_fields || o.omit_fields) && !o.layout && !csv) {
+  const bool sides = o.source_layout || o.destination_layout;
+  if (o.field_map && !sides) {
+    return "--field-map には --source-layout か --destination-layout が必要です";
+  }
+  if ((o.key_fields || o.omit_fields) && !o.layout && !csv && !sides) {
     return "--key-fields と --omit-fields には --layout が必要です";
   }
   if (csv && (o.key || o.omit)) {

@@ -225,12 +225,13 @@ Status Run::SetUp() {
     if (same_coding_ && extensions_.sort == nullptr && length != 0 && framed_[1] != nullptr &&
         framed_[1]->fixed_length() == length) {
       same_records_ = length;
+      const bool whole = extensions_.codings[0]->CleanAsWholeRecord();
       // The same-records path looks at each record it takes for bytes that are no character:
       // the read-ahead threads do so instead, off this thread, each for every other chunk (the
       // two sides' chunks hold the same records where the files are alike, and a destination
       // record known clean tells of the same bytes on the source's side).
-      framed_[0]->MarkCleanRecords(2, 0);
-      framed_[1]->MarkCleanRecords(2, 1);
+      if (whole) framed_[0]->MarkCleanRecords(2, 0);
+      if (whole) framed_[1]->MarkCleanRecords(2, 1);
     }
   }
   for (InputSide& input : sides_) {

@@ -1,6 +1,7 @@
 #include "core/record_text.h"
 
 #include <algorithm>
+#include <array>
 
 namespace vesmer {
 
@@ -72,6 +73,60 @@ void AppendUnpaddedFieldsText(const DecodedRecord& record, const RangeList& rang
   }
 }
 
+namespace {
+
+// The key form of a number's canonical decimal text ("-12.5", "0", "100"), ordering by value
+// with no byte 00: 01 negative, 02 zero, 03 positive; then the place of the first significant
+// digit (80 + its power of ten plus one) and the significant digits without the zeros that end
+// them. A negative number has both turned over, and ':' after its digits, so that -1.2 orders
+// after -1.23. False, with nothing appended, for a text that is not of that form.
+bool AppendNumberKeyForm(std::u16string_view text, std::string& key) {
+  const bool negative = !text.empty() && text.front() == u'-';
+  if (negative) text.remove_prefix(1);
+  const std::size_t point = text.find(u'.');
+  const std::u16string_view whole = text.substr(0, point);
+  const std::u16string_view part =
+      point == std::u16string_view::npos ? std::u16string_view() : text.substr(point + 1);
+  if (whole.empty() || (whole.size() > 1 && whole.front() == u'0') ||
+      (point != std::u16string_view::npos && (part.empty() || part.back() == u'0'))) {
+    return false;
+  }
+  // A canonical decimal has at most 39 digits; a longer text is none.
+  std::array<char, 80> buffer{};
+  std::size_t count = 0;
+  for (const std::u16string_view piece : {whole, part}) {
+    for (const char16_t c : piece) {
+      if (c < u'0' || c > u'9' || count == buffer.size()) return false;
+      buffer[count++] = static_cast<char>(c);
+    }
+  }
+  std::string_view digits(buffer.data(), count);
+  // The first significant digit and its power of ten.
+  const std::size_t lead = digits.find_first_not_of('0');
+  if (lead == std::string_view::npos) {
+    if (negative) return false;  // canonical zero has no sign
+    key.push_back('\x02');
+    return true;
+  }
+  const int power = static_cast<int>(whole.size()) - static_cast<int>(lead);
+  digits.remove_prefix(lead);
+  while (digits.back() == '0') digits.remove_suffix(1);
+  const auto place = static_cast<char>(0x80 + power);
+  if (!negative) {
+    key.push_back('\x03');
+    key.push_back(place);
+    key.append(digits);
+    return true;
+  }
+  key.push_back('\x01');
+  key.push_back(static_cast<char>(0xFF - static_cast<unsigned char>(place)));
+  for (const char d : digits) key.push_back(static_cast<char>('9' - d + '0'));
+  key.push_back(':');
+  return true;
+}
+
+}  // namespace
+
 void AppendFieldsKeyForm(const DecodedRecord& record, const RangeList& ranges, bool trim,
                          std::string& key) {
   const std::span<const std::uint32_t> offsets = record.offsets;
@@ -90,6 +145,13 @@ void AppendFieldsKeyForm(const DecodedRecord& record, const RangeList& ranges, b
       // The field's units at once; a NUL among them is 00 01, above the end of a field and
       // below every other character.
       std::u16string_view units = record.text.substr(from, u - from);
+      if (field < record.numbers.size() && record.numbers[field] != 0) {
+        if (AppendNumberKeyForm(units, key)) {
+          key.append("\0\0", 2);
+          continue;
+        }
+        key.push_back('\x04');  // no number: after every number
+      }
       for (std::size_t nul; (nul = units.find(u'\0')) != std::u16string_view::npos;) {
         AppendKeyForm(units.substr(0, nul), key);
         key.append("\0\1", 2);

@@ -16,7 +16,7 @@ class CodePageDecoder final : public RecordDecoder {
     // Offsets count from after a byte order mark, so columns count from the first character.
     if (first_in_file) record = code_page_->WithoutByteOrderMark(record);
     const std::size_t undecodable = code_page_->Decode(record, text_);
-    return DecodedRecord{text_.text(), text_.offsets(), undecodable, 0, false, {}};
+    return DecodedRecord{text_.text(), text_.offsets(), undecodable, 0, false, {}, {}};
   }
 
   bool KnownClean(std::string_view record, bool first_in_file) override {
@@ -29,7 +29,7 @@ class CodePageDecoder final : public RecordDecoder {
     // Offsets, and so `bytes`, count from after a byte order mark.
     if (first_in_file) record = code_page_->WithoutByteOrderMark(record);
     code_page_->DecodePrefix(record, bytes, prefix_);
-    return DecodedRecord{prefix_.text(), prefix_.offsets(), 0, 0, false, {}};
+    return DecodedRecord{prefix_.text(), prefix_.offsets(), 0, 0, false, {}, {}};
   }
 
   bool AppendKeyFormOfBytes(std::string_view record, bool first_in_file, const RangeList& ranges,

@@ -46,7 +46,7 @@ class CsvDecoder final : public RecordDecoder {
   DecodedRecord Result(std::size_t fields, std::size_t undecodable) const {
     return DecodedRecord{
         text_, offsets_, undecodable, fields, fields < expected_fields_ || fields < named_fields_,
-        {}};
+        {},    {}};
   }
 
   std::unique_ptr<CodePage> code_page_;

@@ -25,7 +25,7 @@ class FieldsOut {
   }
   [[nodiscard]] DecodedRecord Result(std::size_t undecodable, std::size_t fields,
                                      bool short_record) const {
-    DecodedRecord record{text_, offsets_, undecodable, fields, short_record, {}};
+    DecodedRecord record{text_, offsets_, undecodable, fields, short_record, {}, {}};
     record.absent = absent_;
     return record;
   }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <limits>
+#include <tuple>
 #include <unordered_map>
 
 #include "core/ranges.h"
@@ -364,6 +365,54 @@ Status LoadLayout(const std::string& path, Layout& layout, std::string& message)
   const bool parsed = LooksLikeCopybook(bytes) ? ParseCopybookText(bytes, path, layout, message)
                                                : ParseLayoutText(bytes, path, layout, message);
   if (!parsed) return Status::Error(EINVAL, "parse", path);
+  return Status();
+}
+
+bool ParseFieldMapText(std::string_view bytes, const std::string& path_for_messages, FieldMap& map,
+                       std::string& message) {
+  map.path = path_for_messages;
+  map.renamed.clear();
+  std::unordered_map<std::string, int> sources, destinations;  // name, line
+  for (table_file::Reader lines(bytes); lines.Next();) {
+    const auto& columns = lines.columns();
+    const int line = lines.line_number();
+    std::string problem;
+    if (lines.malformed()) {
+      problem = "UTF-8 として正しくないバイトがあります";
+    } else if (table_file::UsedColumns(columns) != 2 || columns[0].empty() || columns[1].empty()) {
+      problem = "旧名と新名の二つを書いてください";
+    } else {
+      for (const auto& [names, name, which] :
+           {std::tuple{&sources, columns[0], "旧名"}, {&destinations, columns[1], "新名"}}) {
+        const auto [it, inserted] = names->emplace(std::string(name), line);
+        if (!inserted && problem.empty()) {
+          problem = std::string(which) + "「" + ShownText(std::string(name)) + "」は " +
+                    std::to_string(it->second) + " 行目にもあります";
+        }
+      }
+    }
+    if (!problem.empty()) {
+      message = table_file::LineMessage("項目の対応ファイル", path_for_messages, line, problem);
+      map.renamed.clear();
+      return false;
+    }
+    map.renamed.emplace_back(columns[0], columns[1]);
+  }
+  if (map.renamed.empty()) {
+    message = "★項目の対応ファイル " + path_for_messages + " に対応がありません";
+    return false;
+  }
+  return true;
+}
+
+Status LoadFieldMap(const std::string& path, FieldMap& map, std::string& message) {
+  std::string bytes;
+  const Status read = table_file::Read(path, bytes);
+  if (!read.ok()) {
+    message = "★項目の対応ファイル " + path + " を読み込めません: " + read.reason();
+    return read;
+  }
+  if (!ParseFieldMapText(bytes, path, map, message)) return Status::Error(EINVAL, "parse", path);
   return Status();
 }
 

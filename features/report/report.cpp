@@ -598,9 +598,30 @@ void PageData::Fields(Data& page) {
     Set(field, "attribute", std::string(1, f.attribute));
     Set(field, "differing", Grouped(differing));
     Set(field, "share", TextOrFalse(Share(differing, data_.differing_pairs)));
+    if (i < data_.field_sides.size()) {
+      Set(field, "source_side", data_.field_sides[i][0]);
+      Set(field, "destination_side", data_.field_sides[i][1]);
+      const bool counted = i < data_.invalid_numbers.size() && !data_.invalid_numbers[i][0].empty();
+      Set(field, "invalid",
+          counted ? data_.invalid_numbers[i][0] + " / " + data_.invalid_numbers[i][1]
+                  : std::string("—"));
+    }
     Append(fields, std::move(field));
   }
   Set(page, "fields", std::move(fields));
+  Set(page, "has_sides", !data_.field_sides.empty());
+  Data unmatched = List();
+  for (std::size_t side = 0; side < 2; ++side) {
+    for (const std::string& name : data_.unmatched_fields[side]) {
+      Data entry;
+      Set(entry, "side", side == 0 ? "比較元" : "比較先");
+      Set(entry, "field", name);
+      Append(unmatched, std::move(entry));
+    }
+  }
+  Set(page, "has_unmatched_fields",
+      !data_.unmatched_fields[0].empty() || !data_.unmatched_fields[1].empty());
+  Set(page, "unmatched_fields", std::move(unmatched));
 }
 
 void PageData::Columns(Data& page) {

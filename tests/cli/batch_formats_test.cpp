@@ -1016,8 +1016,7 @@ TEST_F(BatchCsvAgainstOtherFormatsTest, HostRecordsAndCsvCompareFieldByFieldByNa
             HostRecord("A001", kYamadaTaro, "00100") + HostRecord("E005", kSatoJiro, "00500"));
   EXPECT_EQ(ReadFile(Path("old_5.TXT")), "0000002 " + kSource + " 2 " + kDestination + " 3 " +
                                              kKey + Quoted("B002") + "\r\n    " + kAmount + " " +
-                                             Quoted("00200") + "\x81\xa8" + Quoted("00250") +
-                                             "\r\n");
+                                             Quoted("200") + "\x81\xa8" + Quoted("250") + "\r\n");
 }
 
 TEST_F(BatchCsvAgainstOtherFormatsTest, SortedInputsGiveWhatInputsInKeyOrderGive) {
@@ -1039,8 +1038,8 @@ TEST_F(BatchCsvAgainstOtherFormatsTest, SortedInputsGiveWhatInputsInKeyOrderGive
   // The key of two fields, each without its padding.
   EXPECT_EQ(ReadFile(Path("old_5.TXT")), "0000002 " + kSource + " 2 " + kDestination + " 3 " +
                                              kKey + Quoted("B002\x8d\xb2\x93\xa1\x8e\x9f\x98\x59") +
-                                             "\r\n    " + kAmount + " " + Quoted("00200") +
-                                             "\x81\xa8" + Quoted("00250") + "\r\n");
+                                             "\r\n    " + kAmount + " " + Quoted("200") +
+                                             "\x81\xa8" + Quoted("250") + "\r\n");
 }
 
 // A CSV record without the column of a field is not a blank field: the pair differs there, and

@@ -88,25 +88,6 @@ TEST(BatchPrintLayoutTest, ABadLayoutExitsTwoWithItsMessage) {
   EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"bad.cpy", "bad.csv"}));
 }
 
-// Packed and binary fields are printed, but a run refuses them until they are compared by
-// value: read as characters, their bytes could shift the fields after them.
-TEST(BatchPrintLayoutTest, APackedOrBinaryFieldIsRefusedByARun) {
-  TempDir dir;
-  WriteFile(dir / "juchu.cpy", kCopybook);
-  const std::string record(21, '\xF1');
-  WriteFile(dir / "old.dat", record);
-  WriteFile(dir / "new.dat", record);
-  const ProcessResult r =
-      RunBatchExe({"--format", "fixed=21,ibm-930", "--layout", dir / "juchu.cpy", "--key-fields",
-                   "JUCHU-NO", dir / "old.dat", dir / "new.dat"});
-  EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(r.err,
-            "★レイアウトの項目「KINGAKU」は P（パック 10 進数）です。P、B、BU の項目はまだ比較に"
-            "使えません（--print-layout でレイアウトを確かめられます）\n");
-  EXPECT_EQ(FolderEntries(dir.path()),
-            (std::vector<std::string>{"juchu.cpy", "new.dat", "old.dat"}));
-}
-
 TEST(BatchPrintLayoutTest, NeedsALayout) {
   const ProcessResult r = RunBatchExe({"--print-layout"});
   EXPECT_EQ(r.exit_code, 2);

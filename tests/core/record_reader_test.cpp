@@ -304,7 +304,8 @@ class FixedFields final : public RecordDecoder {
   FixedFields(std::u16string text, std::vector<std::uint32_t> fields)
       : text_(std::move(text)), offsets_(std::move(fields)) {}
   DecodedRecord Decode(std::string_view, bool) override {
-    return DecodedRecord{text_, offsets_, 0, offsets_.empty() ? 1 : offsets_.back() + 1};
+    return DecodedRecord{text_, offsets_, 0, offsets_.empty() ? 1 : offsets_.back() + 1,
+                         false, {},       {}};
   }
 
  private:

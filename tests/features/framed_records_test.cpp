@@ -443,7 +443,7 @@ TEST(FramedRecordsTest, RecordsMarkedCleanAheadAreCleanRecords) {
   const auto code_page = CodePage::Open("ibm-930", message);
   ASSERT_NE(code_page, nullptr) << message;
   // Every chunk looked at, or every other one (from the first or the second).
-  for (const auto [every, first] : {std::pair{1u, 0u}, std::pair{2u, 0u}, std::pair{2u, 1u}})
+  for (const auto& [every, first] : {std::pair{1u, 0u}, std::pair{2u, 0u}, std::pair{2u, 1u}}) {
     for (const std::size_t chunk : {1u, 5u, 6u, 7u, 64u, 4096u}) {
       SCOPED_TRACE(::testing::Message()
                    << "chunk " << chunk << ", every " << every << " from " << first);
@@ -472,9 +472,14 @@ TEST(FramedRecordsTest, RecordsMarkedCleanAheadAreCleanRecords) {
       // Past the first chunks, read before the marks were asked for, and for chunks that hold a
       // few records each, the look finds most.
       const auto count = static_cast<std::size_t>(std::count(marked.begin(), marked.end(), true));
-      if (chunk == 64) EXPECT_GT(count, clean.size() / 2 / every);
-      if (chunk == 64 && every == 2) EXPECT_LT(count, clean.size() * 2 / 3);
+      if (chunk == 64) {
+        EXPECT_GT(count, clean.size() / 2 / every);
+      }
+      if (chunk == 64 && every == 2) {
+        EXPECT_LT(count, clean.size() * 2 / 3);
+      }
     }
+  }
 }
 
 TEST(FramedRecordsTest, OpenAndReadFailuresAreStatuses) {

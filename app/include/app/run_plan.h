@@ -33,6 +33,7 @@ namespace vesmer {
 
 class DuplicatesSink;
 class ExpectedListSink;
+class InvalidNumbersSink;
 
 // What a run is asked to do. Texts are UTF-8; paths are as given.
 struct RunRequest {
@@ -54,6 +55,10 @@ struct RunRequest {
   // The layout is of byte columns, or of CSV columns when both inputs are CSV; `csv_layout` names
   // the CSV columns when one input only is CSV (the layout is then the other's).
   std::optional<std::string> layout, csv_layout, key_fields, omit_fields;
+  // An old and a new layout, one a side (`layout` is then the other side's, if given), and the
+  // fields they name differently ("旧名,新名" a line): fields are matched by name and compared
+  // value against value.
+  std::optional<std::string> source_layout, destination_layout, field_map;
   bool key_given = false;
   bool omit_given = false;
   // Expected differences: rules, and the list of the pairs they accepted.
@@ -92,6 +97,27 @@ struct PlanRefusal {
   StartItem item = StartItem::kNone;
 };
 
+// A field of a run of typed fields as one side holds it.
+struct FieldOnSide {
+  std::string name;         // UTF-8, as its layout or header names it
+  std::int32_t start = 0;   // 1-based byte column, or of CSV the 1-based column
+  std::int32_t length = 0;  // bytes; 1 for a CSV column
+  bool csv = false;         // `start` is a CSV column
+  FieldType type = FieldType::kText;
+  int places = 0;
+  [[nodiscard]] bool IsNumber() const {
+    return type != FieldType::kText && type != FieldType::kDoubleByte;
+  }
+};
+
+// A field both sides have, compared value against value: a number when either side holds it as
+// one. Its number in the records of fields is its index + 1.
+struct ComparedField {
+  std::string name;  // the source's
+  std::array<FieldOnSide, 2> sides;
+  bool number = false;
+};
+
 class RunPlan {
  public:
   RunPlan();
@@ -119,6 +145,20 @@ class RunPlan {
   // The fields that statistics count and rules name: the layout's, or of records of fields
   // (CSV) their numbers (start: the field's number, length 1); none otherwise.
   [[nodiscard]] const std::vector<Field>& fields() const { return fields_; }
+  // A run of typed fields (numbers compared by value, or an old and a new layout): the fields
+  // compared, in the order of fields(), and by side the fields the other side lacks, which are
+  // not compared. Empty otherwise.
+  [[nodiscard]] const std::vector<ComparedField>& compared_fields() const {
+    return compared_fields_;
+  }
+  [[nodiscard]] const std::array<std::vector<FieldOnSide>, 2>& unmatched_fields() const {
+    return unmatched_fields_;
+  }
+  // A run of typed fields that has run: by compared field and side, the number fields that held
+  // no number of their type among the records compared by value; null otherwise.
+  [[nodiscard]] const std::vector<std::array<std::uint64_t, 2>>* invalid_numbers() const;
+  // What the user should know before trusting the run, in the user's words.
+  [[nodiscard]] const std::vector<std::string>& warnings() const { return warnings_; }
   // The records are decoded and compared as texts (another code page, CSV, --list fields).
   [[nodiscard]] bool compares_texts() const { return codings_[0] != nullptr; }
   [[nodiscard]] const RuleSet* rules() const { return rules_ ? &*rules_ : nullptr; }
@@ -135,6 +175,8 @@ class RunPlan {
   bool PrepareCodings(RunRequest& r, std::string& problem);
   bool PrepareCsv(RunRequest& r, std::string& problem);
   bool PrepareCsvAgainstBytes(RunRequest& r, std::string& problem);
+  bool PrepareSideLayouts(RunRequest& r, std::string& problem);
+  bool PrepareTypedFields(RunRequest& r, std::string& problem);
 
   RunRequest request_;
   ComparisonJob job_;
@@ -147,12 +189,20 @@ class RunPlan {
   OutputFile duplicates_file_, expected_file_;
   std::unique_ptr<DuplicatesSink> duplicates_;
   std::unique_ptr<ExpectedListSink> expected_;
+  std::unique_ptr<InvalidNumbersSink> invalid_numbers_;
   std::optional<KeyOrderSort> sort_;
   std::array<std::optional<FormatFraming>, 2> framings_;
   std::array<std::unique_ptr<RecordCoding>, 2> codings_;
   // Records of fields: the names of their fields, `start` the field's 1-based number.
   std::vector<ListedField> field_names_;
   std::vector<Field> fields_;  // see fields()
+  // A run of typed fields: the layout of each side (of both, with one layout), and what the
+  // run compares.
+  bool typed_ = false;
+  std::array<std::optional<Layout>, 2> side_layouts_;
+  std::vector<ComparedField> compared_fields_;
+  std::array<std::vector<FieldOnSide>, 2> unmatched_fields_;
+  std::vector<std::string> warnings_;
 };
 
 }  // namespace vesmer

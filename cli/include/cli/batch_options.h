@@ -25,6 +25,7 @@ struct BatchOptions {
 
   // Fields by name, statistics and the evidence report.
   std::optional<std::string> layout, csv_layout, key_fields, omit_fields, report, summary_csv;
+  std::optional<std::string> source_layout, destination_layout, field_map;
   long long report_pairs = 1000;
   // Sorting by key, and repeated keys.
   bool sort = false;

@@ -29,6 +29,10 @@ struct DecodedRecord {
   // A record of fields made of another's (some of its fields, in another order): 1 for each of
   // its fields that the record it was made of lacks, else 0; empty when it lacks none.
   std::span<const std::uint8_t> absent;
+  // A record of typed fields: 1 for each field that holds a number, its text the canonical
+  // decimal of the value ("-12.5"), or what is shown of a field that is no number; empty when no
+  // field holds one. Keys order such fields by value, not by text.
+  std::span<const std::uint8_t> numbers;
 };
 
 // Whether a record of fields lacks its field `field` (0-based): past its fields, or absent. A
@@ -92,6 +96,9 @@ class RecordCoding {
   [[nodiscard]] virtual std::unique_ptr<RecordDecoder> NewDecoder() const = 0;
   // Its canonical name ("ibm-930"): two inputs of one coding give one text for equal bytes.
   [[nodiscard]] virtual std::string Name() const = 0;
+  // Whether a record whose every byte is a character of the input's code page, as a look at the
+  // whole record tells (RecordFraming::MarkCleanRecords), is one KnownClean takes.
+  [[nodiscard]] virtual bool CleanAsWholeRecord() const { return true; }
 };
 
 // The units of `record` whose characters start in the used ranges of `ranges`, range after
@@ -136,7 +143,9 @@ void AppendUnpaddedFieldsText(const DecodedRecord& record, const RangeList& rang
 // Appends the key form of a record of fields' key: each field of the ranges (columns are field
 // numbers) in the key form, without its padding when `trim`, then 00 00; a NUL in a field is
 // 00 01. Fields of any length are told apart so, and keys order as their fields do, field
-// after field: ("A", "Z") before ("AB", "C").
+// after field: ("A", "Z") before ("AB", "C"). A field that holds a number (see
+// DecodedRecord::numbers) orders by its value, below every one that is no number: 9 before 10,
+// -2 before -1.5.
 void AppendFieldsKeyForm(const DecodedRecord& record, const RangeList& ranges, bool trim,
                          std::string& key);
 

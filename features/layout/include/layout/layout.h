@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "numbers/number_format.h"
@@ -131,6 +132,22 @@ struct Layout {
 // in the order given: "★レイアウトにない項目です: 部署コード, 氏名".
 [[nodiscard]] bool FieldNamesToRangeText(const Layout& layout, std::string_view names,
                                          std::string& range_text, std::string& message);
+
+// Fields an old and a new layout name differently: "旧名,新名" a line, the source's name first.
+struct FieldMap {
+  std::string path;
+  std::vector<std::pair<std::string, std::string>> renamed;  // (source name, destination name)
+};
+
+// Parses the text of a field map file. Encodings, line ends, comments, blanks and the absence of
+// quoting are as for layout files; there is no header line. Each line holds two names; a name
+// given twice on its side is refused, as one field cannot become two. On the first bad line
+// returns false with `message` naming the file and the line ("★項目の対応ファイル /x/m.csv の
+// 3 行目: 旧名と新名の二つを書いてください"); a file with no line is refused as well.
+[[nodiscard]] bool ParseFieldMapText(std::string_view bytes, const std::string& path_for_messages,
+                                     FieldMap& map, std::string& message);
+// Reads and parses the field map file at `path` (read errors as LoadLayout's).
+[[nodiscard]] Status LoadFieldMap(const std::string& path, FieldMap& map, std::string& message);
 
 // The layout in the layout-file form ParseLayoutText reads, UTF-8, lines ended by LF: a header,
 // then one line a compared field, "名前,開始桁,桁数,属性[,小数桁]" (小数桁 when not 0), or

@@ -53,7 +53,14 @@ struct ReportData {
   // The fields counted: a layout's, or a CSV header's (start = the field's number, length 1).
   std::vector<Field> fields;
   std::vector<std::int64_t> field_counts;  // differing pairs with a "?" in each field's columns
-  std::int64_t differing_pairs = 0;        // pairs (and lone lines) counted in the statistics
+  // A run of typed fields (an old and a new layout, numbers by value): by field, where and how
+  // each side holds it ("17-21 P 小数 2", "CSV 3 列目 X"), and the fields that held no number
+  // of their type by side (empty for a field of text); by side, the fields the other side
+  // lacks, which were not compared. All empty otherwise.
+  std::vector<std::array<std::string, 2>> field_sides;
+  std::vector<std::array<std::string, 2>> invalid_numbers;
+  std::array<std::vector<std::string>, 2> unmatched_fields;
+  std::int64_t differing_pairs = 0;  // pairs (and lone lines) counted in the statistics
   // The number of differing pairs with a "?" in each column, 1-based column c at index c - 1;
   // as long as the longest differing line.
   std::vector<std::int64_t> column_counts;

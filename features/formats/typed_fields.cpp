@@ -1,0 +1,273 @@
+#include "formats/typed_fields.h"
+
+#include <algorithm>
+#include <cassert>
+
+#include "formats/code_page.h"
+#include "numbers/number_decoders.h"
+
+namespace vesmer {
+namespace {
+
+constexpr char kShiftOut = 0x0E;
+constexpr char kShiftIn = 0x0F;
+
+// The bytes of `field` in `record`: fewer where the record is shorter, maybe none.
+std::string_view Cut(std::string_view record, const TypedField& field) {
+  if (field.begin >= record.size()) return {};
+  const std::size_t end = std::min<std::size_t>(record.size(), field.end);
+  return record.substr(field.begin, end - field.begin);
+}
+
+std::size_t FieldLength(const TypedField& field) {
+  return field.end == TypedField::kToRecordEnd ? 0 : field.end - field.begin;
+}
+
+// A record of fields as it is built: its units, each with the number of its field.
+class FieldsBuilder {
+ public:
+  void Clear() {
+    text_.clear();
+    offsets_.clear();
+  }
+  void Append(std::u16string_view units, std::uint32_t field) {
+    text_.append(units);
+    offsets_.insert(offsets_.end(), units.size(), field);
+  }
+  // The canonical text of `value`.
+  void AppendNumber(const Decimal& value, std::uint32_t field) {
+    std::array<char, Decimal::kMaxTextSize> chars{};
+    const std::size_t n = value.ToChars(chars.data());
+    for (std::size_t i = 0; i < n; ++i) text_.push_back(static_cast<char16_t>(chars[i]));
+    offsets_.insert(offsets_.end(), n, field);
+  }
+  // `bytes` in hexadecimal: X'0C1F'.
+  void AppendBytesShown(std::string_view bytes, std::uint32_t field) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const std::size_t from = text_.size();
+    text_ += u"X'";
+    for (const char c : bytes) {
+      const auto b = static_cast<unsigned char>(c);
+      text_.push_back(static_cast<char16_t>(kHex[b >> 4]));
+      text_.push_back(static_cast<char16_t>(kHex[b & 0xF]));
+    }
+    text_.push_back(u'\'');
+    offsets_.insert(offsets_.end(), text_.size() - from, field);
+  }
+  [[nodiscard]] std::u16string_view text() const { return text_; }
+  [[nodiscard]] std::span<const std::uint32_t> offsets() const { return offsets_; }
+
+ private:
+  std::u16string text_;
+  std::vector<std::uint32_t> offsets_;
+};
+
+class TypedBytesDecoder final : public RecordDecoder {
+ public:
+  TypedBytesDecoder(std::unique_ptr<CodePage> code_page, const std::vector<TypedField>& fields)
+      : code_page_(std::move(code_page)), fields_(fields) {
+    // What the code page's bytes are: its digits, and whether it shifts into double bytes.
+    DecodedText probe;
+    family_ = code_page_->Decode("\xF0", probe) == 0 && probe.text() == u"0" ? DigitFamily::kEbcdic
+                                                                             : DigitFamily::kAscii;
+    shifts_ = code_page_->Decode(std::string_view("\x0E\x0F", 2), probe) == 0 && probe.size() == 0;
+    numbers_.resize(fields_.size(), 0);
+    for (std::size_t f = 0; f < fields_.size(); ++f) {
+      numbers_[f] = fields_[f].kind == TypedField::Kind::kNumber ? 1 : 0;
+    }
+  }
+
+  DecodedRecord Decode(std::string_view record, bool first_in_file) override {
+    return DecodeFields(record, first_in_file, fields_.size());
+  }
+
+  DecodedRecord DecodePrefix(std::string_view record, bool first_in_file,
+                             std::size_t bytes) override {
+    // Of a record of fields, the first `bytes` columns are its first `bytes` fields.
+    return DecodeFields(record, first_in_file, std::min(bytes, fields_.size()));
+  }
+
+  bool KnownClean(std::string_view record, bool first_in_file) override {
+    if (first_in_file) record = code_page_->WithoutByteOrderMark(record);
+    for (const TypedField& field : fields_) {
+      if (field.kind == TypedField::Kind::kNumber && field.number.type != NumberType::kText) {
+        continue;  // no characters: a number or not, never undecodable
+      }
+      const std::string_view bytes = Cut(record, field);
+      if (field.kind == TypedField::Kind::kDoubleByte && shifts_ &&
+          (bytes.empty() || bytes.front() != kShiftOut)) {
+        return false;  // decoded with shifts added
+      }
+      if (!code_page_->KnownClean(bytes)) return false;
+    }
+    return true;
+  }
+
+ private:
+  DecodedRecord DecodeFields(std::string_view record, bool first_in_file, std::size_t count) {
+    // Columns count from after a byte order mark.
+    if (first_in_file) record = code_page_->WithoutByteOrderMark(record);
+    out_.Clear();
+    std::size_t undecodable = 0;
+    for (std::size_t f = 0; f < count; ++f) {
+      const TypedField& field = fields_[f];
+      const auto number = static_cast<std::uint32_t>(f);
+      const std::string_view bytes = Cut(record, field);
+      switch (field.kind) {
+        case TypedField::Kind::kText:
+          undecodable += code_page_->Decode(bytes, decoded_);
+          out_.Append(decoded_.text(), number);
+          break;
+        case TypedField::Kind::kDoubleByte:
+          if (shifts_ && !bytes.empty() && bytes.front() != kShiftOut) {
+            // Double bytes without their shifts, as a host's PIC G field holds them; a field
+            // that does not read so holds characters of one byte (a layout's N over text).
+            wrapped_.assign(1, kShiftOut).append(bytes).push_back(kShiftIn);
+            const std::size_t shifted = code_page_->Decode(wrapped_, decoded_);
+            if (shifted != 0) {
+              const std::size_t plain = code_page_->Decode(bytes, decoded_);
+              if (plain > shifted) {
+                undecodable += code_page_->Decode(wrapped_, decoded_);
+                out_.Append(decoded_.text(), number);
+                break;
+              }
+              undecodable += plain;
+            }
+          } else {
+            undecodable += code_page_->Decode(bytes, decoded_);
+          }
+          out_.Append(decoded_.text(), number);
+          break;
+        case TypedField::Kind::kNumber:
+          AppendNumber(field, bytes, number);
+          break;
+      }
+    }
+    DecodedRecord result{out_.text(), out_.offsets(), undecodable, fields_.size(), false, {}, {}};
+    result.numbers = numbers_;
+    return result;
+  }
+
+  void AppendNumber(const TypedField& field, std::string_view bytes, std::uint32_t number) {
+    NumberFormat format = field.number;
+    format.family = family_;
+    Decimal value;
+    if (format.type == NumberType::kText) {
+      code_page_->Decode(bytes, decoded_);
+      if (ParseDecimalText(decoded_.text(), value)) {
+        out_.AppendNumber(value, number);
+      } else {
+        out_.Append(decoded_.text(), number);
+      }
+      return;
+    }
+    // A record that ends inside the field holds no number of it, even where its first bytes
+    // would read as one.
+    if (bytes.size() == FieldLength(field) && DecodeNumber(format, bytes, value)) {
+      out_.AppendNumber(value, number);
+    } else {
+      out_.AppendBytesShown(bytes, number);
+    }
+  }
+
+  std::unique_ptr<CodePage> code_page_;
+  const std::vector<TypedField>& fields_;
+  DigitFamily family_ = DigitFamily::kAscii;
+  bool shifts_ = false;
+  std::vector<std::uint8_t> numbers_;
+  FieldsBuilder out_;
+  DecodedText decoded_;
+  std::string wrapped_;
+};
+
+class NumberFieldsDecoder final : public RecordDecoder {
+ public:
+  NumberFieldsDecoder(std::unique_ptr<RecordDecoder> inner,
+                      const std::vector<std::uint8_t>& numbers)
+      : inner_(std::move(inner)), numbers_(numbers) {}
+
+  DecodedRecord Decode(std::string_view record, bool first_in_file) override {
+    DecodedRecord result = inner_->Decode(record, first_in_file);
+    const std::span<const std::uint32_t> offsets = result.offsets;
+    out_.Clear();
+    for (std::size_t u = 0; u < offsets.size();) {
+      const std::uint32_t field = offsets[u];
+      const std::size_t from = u;
+      while (u < offsets.size() && offsets[u] == field) ++u;
+      const std::u16string_view units = result.text.substr(from, u - from);
+      Decimal value;
+      if (field < numbers_.size() && numbers_[field] != 0 && ParseDecimalText(units, value)) {
+        out_.AppendNumber(value, field);
+      } else {
+        out_.Append(units, field);
+      }
+    }
+    result.text = out_.text();
+    result.offsets = out_.offsets();
+    result.numbers = numbers_;
+    return result;
+  }
+
+  bool KnownClean(std::string_view record, bool first_in_file) override {
+    return inner_->KnownClean(record, first_in_file);
+  }
+
+ private:
+  std::unique_ptr<RecordDecoder> inner_;
+  const std::vector<std::uint8_t>& numbers_;
+  FieldsBuilder out_;
+};
+
+}  // namespace
+
+std::unique_ptr<TypedBytesCoding> TypedBytesCoding::Open(const std::string& code_page,
+                                                         std::vector<TypedField> fields,
+                                                         std::string& message) {
+  assert(!fields.empty());
+  std::unique_ptr<CodePage> opened = CodePage::Open(code_page, message);
+  if (opened == nullptr) return nullptr;
+  return std::unique_ptr<TypedBytesCoding>(new TypedBytesCoding(opened->name(), std::move(fields)));
+}
+
+std::unique_ptr<RecordDecoder> TypedBytesCoding::NewDecoder() const {
+  std::string message;
+  return std::make_unique<TypedBytesDecoder>(CodePage::Open(code_page_, message), fields_);
+}
+
+std::string TypedBytesCoding::Name() const {
+  std::string name = code_page_ + ",typed=";
+  for (const TypedField& f : fields_) {
+    name += std::to_string(static_cast<int>(f.kind)) + ':' + std::to_string(f.begin) + '-' +
+            std::to_string(f.end);
+    if (f.kind == TypedField::Kind::kNumber) {
+      name += ':' + std::to_string(static_cast<int>(f.number.type)) + ':' +
+              std::to_string(static_cast<int>(f.number.sign)) + ':' +
+              std::to_string(f.number.places);
+    }
+    name += '/';
+  }
+  return name;
+}
+
+NumberFieldsCoding::NumberFieldsCoding(std::unique_ptr<RecordCoding> inner,
+                                       std::vector<std::uint8_t> numbers)
+    : inner_(std::move(inner)), numbers_(std::move(numbers)) {
+  assert(inner_ != nullptr);
+}
+
+std::unique_ptr<RecordDecoder> NumberFieldsCoding::NewDecoder() const {
+  return std::make_unique<NumberFieldsDecoder>(inner_->NewDecoder(), numbers_);
+}
+
+std::string NumberFieldsCoding::Name() const {
+  std::string name = inner_->Name() + ",numbers=";
+  for (const std::uint8_t n : numbers_) name += n != 0 ? '1' : '0';
+  return name;
+}
+
+bool IsNumberText(std::u16string_view text) {
+  Decimal value;
+  return !text.empty() && text.front() != u'X' && ParseDecimalText(text, value);
+}
+
+}  // namespace vesmer
