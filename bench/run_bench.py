@@ -3,7 +3,7 @@
 
 usage: bench/run_bench.py [--records N] [--host-records N] [--csv-records N] [--build DIR]
                           [--work DIR] [--repeat N]
-                          [--cases key,line,all,short,utf8,report,rules,sort,same,fixed,host,csv]
+                          [--cases key,line,all,short,utf8,report,rules,sort,same,fixed,host,csv,typed]
 
 Cases (all by default), on generated record files of 120 bytes (N records per file, 5 million
 by default: 600 MB each):
@@ -30,6 +30,9 @@ and --csv-records CSV records, 1 million by default):
          blanks to the end; 1% of the records changed, key 1-10) against the same texts as code
          page 932 lines (198 bytes and CR LF), and fixed=200 records of code page 932 bytes
          against those lines;
+  typed  host records of 20 typed fields (5 packed, 5 zoned; bench/gen_typed_records, as many
+         as --host-records) compared by value through their layout, against the same files
+         compared as plain bytes (--format fixed=200 -k 1-10)
   host   a fixed=200,ibm-930 source against the same texts as code page 932 lines (texts
          compared, padding trimmed) against `iconv -f IBM930 -t CP932` of the source alone
          (to /dev/null);
@@ -175,7 +178,7 @@ def main():
     ap.add_argument("--work", default="bench/out")
     ap.add_argument("--repeat", type=int, default=3)
     ap.add_argument("--cases",
-                    default="key,line,all,short,utf8,report,rules,sort,same,fixed,host,csv")
+                    default="key,line,all,short,utf8,report,rules,sort,same,fixed,host,csv,typed")
     ap.add_argument("--utf8-mb", type=int, default=850)
     ap.add_argument("--host-records", type=int, default=3_000_000)
     ap.add_argument("--csv-records", type=int, default=1_000_000)
@@ -188,8 +191,9 @@ def main():
     gen = os.path.join(args.build, "bench", "gen_records")
     convert = os.path.join(args.build, "bench", "utf8_convert")
     gen_host = os.path.join(args.build, "bench", "gen_host_records")
+    gen_typed = os.path.join(args.build, "bench", "gen_typed_records")
     gen_csv = os.path.join(args.build, "bench", "gen_csv_records")
-    for tool in (batch, gen, convert, gen_host, gen_csv):
+    for tool in (batch, gen, convert, gen_host, gen_csv, gen_typed):
         if not os.access(tool, os.X_OK):
             sys.exit(f"{tool} is missing: cmake --preset release && cmake --build --preset release")
     os.makedirs(args.work, exist_ok=True)
@@ -204,7 +208,7 @@ def main():
             subprocess.run([gen, a, b, str(records), mode], check=True)
         return a, b
 
-    if cases - {"fixed", "host", "csv"}:
+    if cases - {"fixed", "host", "csv", "typed"}:
         print(f"records per file: {args.records:,} (120 bytes); best of {n}")
     key_a, key_b = w("key_a.prn"), w("key_b.prn")
     if cases & {"key", "report", "rules", "short", "sort", "same"}:
@@ -432,6 +436,26 @@ def main():
         print(f"  ratio: the run takes {pair_ratio(runs['host'], runs['iconv']):.2f}x the time "
               "of iconv (under 1)")
         flat("host", full_runs["host"], half_runs["host"])
+
+    if "typed" in cases:
+        files = {}
+        for suffix, records in (("", host_records), ("_half", host_records // 2)):
+            a, b, layout = w(f"typed_a{suffix}.dat"), w(f"typed_b{suffix}.dat"), w(f"typed{suffix}.csv")
+            if not os.path.exists(layout):
+                subprocess.run([gen_typed, a, b, layout, str(records)], check=True)
+            files[suffix] = (a, b, layout)
+        typed = lambda f: [batch, "-q", "--format", "fixed=200,ibm-930", "--layout", f[2],
+                           "--key-fields", "KEY", f[0], f[1]]
+        plain = [batch, "-q", "--format", "fixed=200", "-k", "1-10", *files[""][:2]]
+        runs = alternate(n, [("typed", typed(files[""]), subprocess.DEVNULL),
+                             ("plain", plain, subprocess.DEVNULL)])
+        print(f"typed host records ({host_records:,} of 200 bytes a file, 20 fields; "
+              f"medians of {n} alternating runs)")
+        medians("--format fixed=200,ibm-930 --layout (5 P, 5 9) --key-fields KEY", runs["typed"])
+        medians("--format fixed=200 -k 1-10 (plain bytes)", runs["plain"])
+        print(f"  ratio: by value takes {pair_ratio(runs['typed'], runs['plain']):.2f}x the time "
+              "of plain bytes (at most 1.5)")
+        flat("typed", typed(files[""]), typed(files["_half"]))
 
     if "csv" in cases:
         if shutil.which("mlr") is None:
