@@ -327,8 +327,10 @@ bool RequestFromOptions(const BatchOptions& o, RunRequest& request, std::string&
   return true;
 }
 
-// `texts`: the records were compared as texts of their code pages (a format was given).
-std::vector<std::string> Warnings(const RunSummary& summary, const ComparisonJob& job, bool texts) {
+// `texts`: the records were compared as texts of their code pages (a format was given);
+// `values`: as fields whose numbers are compared by value.
+std::vector<std::string> Warnings(const RunSummary& summary, const ComparisonJob& job, bool texts,
+                                  bool values) {
   std::vector<std::string> warnings;
   for (const Side s : kSides) {
     const InputSummary& in = summary.inputs[Index(s)];
@@ -342,7 +344,8 @@ std::vector<std::string> Warnings(const RunSummary& summary, const ComparisonJob
   // Comparing bytes, such pairs are differences already.
   if (summary.same_text_other_bytes > 0 && !job.CompareBytes) {
     // Texts of another code page are compared as texts only.
-    warnings.push_back("文字としては一致するがバイトが異なる組が " +
+    warnings.push_back(std::string(values ? "値" : "文字") +
+                       "としては一致するがバイトが異なる組が " +
                        std::to_string(summary.same_text_other_bytes) + " 組あります" +
                        (texts ? "" : "（--compare-bytes でバイトを比較できます）"));
   }
@@ -990,7 +993,8 @@ int RunSingle(const BatchOptions& o, const std::string& command, std::ostream& o
 
   g.warnings =
       Warnings(summary, job,
-               !plan.request().formats[0].IsDefault() || !plan.request().formats[1].IsDefault());
+               !plan.request().formats[0].IsDefault() || !plan.request().formats[1].IsDefault(),
+               !plan.compared_fields().empty());
   g.warnings.insert(g.warnings.begin(), plan.warnings().begin(), plan.warnings().end());
   for (const std::string& w : g.warnings) err << "vesmer-batch: 警告: " << w << '\n';
   const std::string status = BatchStatus(summary);

@@ -232,6 +232,7 @@ TEST_F(BatchTypedTest, AFieldThatIsNoNumberIsCountedShownAndEqualsNoNumber) {
   ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
   const json j = json::parse(r.out);
   EXPECT_EQ(j["outputs"][4]["found"], 2);  // 1 by value, 3 byte for byte
+  EXPECT_EQ(r.err, "vesmer-batch: 警告: 値としては一致するがバイトが異なる組が 1 組あります\n");
   EXPECT_EQ(j["fields"][1]["invalid_numbers"], (json{1, 0}));
   EXPECT_EQ(ReadFile(Path("old_5.TXT")),
             "0000002 " + kSourceWord + " 2 " + kDestinationWord + " 2 " + kKeyWord + Quoted("2") +
