@@ -88,7 +88,7 @@ std::optional<PlanRefusal> CheckFormats(const RunRequest& r,
       for (const Field& f : layouts[i]->fields) {
         const auto end = static_cast<std::size_t>(f.start) + static_cast<std::size_t>(f.length) - 1;
         if (f.length > 0 && end > format.record_length) {
-          return PlanRefusal{"★" + (layouts[0] == layouts[1] ? "" : side + "の") +
+          return PlanRefusal{"★" + (r.source_layout || r.destination_layout ? side + "の" : "") +
                              "レイアウトの項目「" + f.name + "」（" + std::to_string(f.start) +
                              "-" + std::to_string(end) + " 桁）が" + side + "のレコード長 " +
                              std::to_string(format.record_length) + " バイトを越えています"};
@@ -101,8 +101,8 @@ std::optional<PlanRefusal> CheckFormats(const RunRequest& r,
 
 // Whether a run with `layout` compares its number fields by value: packed and binary fields
 // always (their bytes are no text), zoned ones where the run compares texts anyway (another
-// code page, CSV, a list of fields). Lines of code page 932 compare their bytes, as they always
-// have.
+// code page, CSV). Lines of code page 932 compare their bytes, as they always have, whatever
+// list they write.
 bool TypedRun(const RunRequest& r, const Layout& layout) {
   bool numbers = false, host = false;
   for (const Field& f : layout.fields) {
@@ -110,9 +110,9 @@ bool TypedRun(const RunRequest& r, const Layout& layout) {
     numbers = true;
     host = host || f.type != FieldType::kZoned;
   }
-  return host || (numbers && (CsvInputs(r) != 0 || r.field_list ||
-                              r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
-                              r.formats[1].code_page != RecordFormat::kDefaultCodePage));
+  return host || (numbers &&
+                  (CsvInputs(r) != 0 || r.formats[0].code_page != RecordFormat::kDefaultCodePage ||
+                   r.formats[1].code_page != RecordFormat::kDefaultCodePage));
 }
 
 }  // namespace
@@ -533,6 +533,7 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
     names.fields = fields_;
     const Layout* named = field_names_.empty() ? layout() : &names;
     if (Status s = LoadRules(*r.rules, named, rules, problem); !s.ok()) return refused();
+    if (typed_ && !MapRuleRanges(rules, problem)) return refused();
     rules_ = std::move(rules);
   }
 

@@ -2,6 +2,7 @@
 // matched by name, and both sides made records of the fields they share, numbers read as
 // values, so that an old and a new system's records compare value against value.
 #include <algorithm>
+#include <unordered_map>
 #include <utility>
 
 #include "app/run_plan.h"
@@ -47,12 +48,18 @@ TypedField TypedOf(const Field& f) {
 // The compared fields of a layout of byte columns in the order of their columns and, when
 // `gaps`, the bytes no field of the layout covers as text fields named by their columns
 // ("51-60", and "201-" for what follows the last field up to a record's end): with one layout
-// for both sides nothing of a record is left out of the comparison unasked.
-std::vector<SideField> ByteSideFields(const Layout& layout, const RecordFormat& format, bool gaps) {
+// for both sides nothing of a record is left out of the comparison unasked. A FILLER covers its
+// bytes (they are not compared, as asked); an item that redefines others does not (it is
+// compared only through what it redefines, and bytes it alone covers would be compared by
+// nothing). `record_end`: the 1-based column after the records' last byte when both sides'
+// records have that length; 0 when they may be of any.
+std::vector<SideField> ByteSideFields(const Layout& layout, bool gaps, std::int64_t record_end) {
   std::vector<SideField> fields;
   std::vector<std::pair<std::int64_t, std::int64_t>> covered;  // [start, end) of every field
   for (const Field& f : layout.fields) {
-    covered.emplace_back(f.start, std::int64_t{f.start} + f.length);
+    if (f.role != FieldRole::kRedefining) {
+      covered.emplace_back(f.start, std::int64_t{f.start} + f.length);
+    }
     if (!f.Compared()) continue;
     fields.push_back(
         SideField{FieldOnSide{f.name, f.start, f.length, false, f.type, f.places}, TypedOf(f), 0});
@@ -73,10 +80,10 @@ std::vector<SideField> ByteSideFields(const Layout& layout, const RecordFormat& 
       if (start > at) add_gap(at, start);
       at = std::max(at, end);
     }
-    if (format.framing != Framing::kFixed) {
+    if (record_end == 0) {
       add_gap(at, 0);
-    } else if (at <= static_cast<std::int64_t>(format.record_length)) {
-      add_gap(at, static_cast<std::int64_t>(format.record_length) + 1);
+    } else if (at < record_end) {
+      add_gap(at, record_end);
     }
   }
   std::stable_sort(fields.begin(), fields.end(), [](const SideField& a, const SideField& b) {
@@ -107,6 +114,29 @@ std::vector<SideField> CsvSideFields(const Layout* layout, const std::vector<std
   return fields;
 }
 
+// The compared fields (their source's columns) that lie in `range`, when it starts where one
+// starts and ends where one ends: [first, last]. Bytes between them are of no compared field
+// (a FILLER). False when the range cuts a field.
+bool WholeFieldsOf(const std::vector<ComparedField>& fields, ColumnRange range, std::size_t& first,
+                   std::size_t& last) {
+  first = fields.size();
+  for (std::size_t f = 0; f < fields.size(); ++f) {
+    const FieldOnSide& side = fields[f].sides[0];
+    const std::int64_t end = std::int64_t{side.start} + side.length - 1;
+    if (side.start == range.Start && first == fields.size()) first = f;
+    if (first == fields.size()) {
+      if (side.start < range.Start && end >= range.Start) return false;  // cut at its start
+      continue;
+    }
+    if (end == range.End) {
+      last = f;
+      return side.length != 0;
+    }
+    if (end > range.End) return false;
+  }
+  return false;
+}
+
 const SideField* FindField(const std::vector<SideField>& fields, const std::string& name) {
   const auto at = std::find_if(fields.begin(), fields.end(),
                                [&](const SideField& f) { return f.shown.name == name; });
@@ -122,14 +152,20 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
   const bool two = r.source_layout || r.destination_layout;
   const std::array<bool, 2> csv{r.formats[0].framing == Framing::kCsv,
                                 r.formats[1].framing == Framing::kCsv};
-  // One layout for both sides: what it leaves out of a record is compared all the same.
+  // One layout for both sides: what it leaves out of a record is compared all the same, up to
+  // the records' end, which both must place alike for the fields to pair.
   const bool gaps = !two && !csv[0] && !csv[1];
+  const bool same_length = r.formats[0].framing == Framing::kFixed &&
+                           r.formats[1].framing == Framing::kFixed &&
+                           r.formats[0].record_length == r.formats[1].record_length;
+  const std::int64_t record_end =
+      same_length ? static_cast<std::int64_t>(r.formats[0].record_length) + 1 : 0;
   std::array<std::vector<SideField>, 2> sides;
   std::array<std::vector<std::string>, 2> headers;
   for (std::size_t i = 0; i < 2; ++i) {
     const RecordFormat& format = r.formats[i];
     if (!csv[i]) {
-      sides[i] = ByteSideFields(*side_layouts_[i], format, gaps);
+      sides[i] = ByteSideFields(*side_layouts_[i], gaps, record_end);
       continue;
     }
     if (format.header && !ReadCsvHeader(r.inputs[i], format, headers[i], problem)) return false;
@@ -194,27 +230,44 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
     const SideField* destination;
   };
   std::vector<Pair> pairs;
-  std::vector<const SideField*> taken;
-  for (const SideField& s : sides[0]) {
-    const std::string wanted = partner_name(s.shown.name);
-    const SideField* d = nullptr;
-    for (const SideField& f : sides[1]) {
-      if (f.shown.name == wanted && std::find(taken.begin(), taken.end(), &f) == taken.end()) {
-        d = &f;
-        break;
+  // The destination's fields by name, and by name in capitals (COBOL's names are the same
+  // whatever their case), each taken once.
+  std::unordered_map<std::string, std::vector<std::size_t>> by_name, by_capitals;
+  const auto capitals = [](std::string name) {
+    for (char& c : name) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return name;
+  };
+  for (std::size_t d = 0; d < sides[1].size(); ++d) {
+    by_name[sides[1][d].shown.name].push_back(d);
+    by_capitals[capitals(sides[1][d].shown.name)].push_back(d);
+  }
+  std::vector<bool> taken(sides[1].size(), false);
+  const auto take = [&](const std::unordered_map<std::string, std::vector<std::size_t>>& names,
+                        const std::string& name, bool unique) -> const SideField* {
+    const auto found = names.find(name);
+    if (found == names.end() || (unique && found->second.size() != 1)) return nullptr;
+    for (const std::size_t d : found->second) {
+      if (!taken[d]) {
+        taken[d] = true;
+        return &sides[1][d];
       }
     }
+    return nullptr;
+  };
+  for (const SideField& s : sides[0]) {
+    const std::string wanted = partner_name(s.shown.name);
+    const SideField* d = take(by_name, wanted, false);
+    if (d == nullptr) d = take(by_capitals, capitals(wanted), true);
     if (d == nullptr) {
       unmatched_fields_[0].push_back(s.shown);
       continue;
     }
-    taken.push_back(d);
     pairs.push_back({&s, d});
   }
-  for (const SideField& f : sides[1]) {
-    if (std::find(taken.begin(), taken.end(), &f) == taken.end()) {
-      unmatched_fields_[1].push_back(f.shown);
-    }
+  for (std::size_t d = 0; d < sides[1].size(); ++d) {
+    if (!taken[d]) unmatched_fields_[1].push_back(sides[1][d].shown);
   }
 
   // Names of the key and of the fields left out: a field's name on either side, or a group of
@@ -223,10 +276,15 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
   const std::vector<std::string> omitted = SplitFieldNames(r.omit_fields.value_or(""));
   const Layout* source_layout = side_layouts_[0] && !csv[0] ? &*side_layouts_[0] : nullptr;
   const auto pairs_named = [&](const std::string& name) {
+    // The source's names first: a name both sides use for different fields (renamed through
+    // the map) is the source's.
     std::vector<std::size_t> found;
-    for (std::size_t p = 0; p < pairs.size(); ++p) {
-      if (pairs[p].source->shown.name == name || pairs[p].destination->shown.name == name) {
-        found.push_back(p);
+    for (const bool source : {true, false}) {
+      if (!found.empty()) break;
+      for (std::size_t p = 0; p < pairs.size(); ++p) {
+        if ((source ? pairs[p].source : pairs[p].destination)->shown.name == name) {
+          found.push_back(p);
+        }
       }
     }
     const FieldGroup* group =
@@ -313,6 +371,14 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
     problem = "★比較元と比較先に、比較する同じ名前の項目がありません";
     return false;
   }
+  // Fields one side lacks are no difference: the user must hear that they were not compared.
+  for (std::size_t i = 0; i < 2; ++i) {
+    std::vector<std::string> names;
+    for (const FieldOnSide& f : unmatched_fields_[i]) names.push_back(f.name);
+    if (!names.empty()) {
+      warnings_.push_back(SideName(i) + "にしかない項目は比較していません: " + NameList(names));
+    }
+  }
   const auto ranges_of = [&](const std::vector<std::string>& names, bool omitting) {
     std::string text;
     for (const std::string& name : names) {
@@ -335,20 +401,8 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
     std::string fields;
     for (std::size_t i = 0, used = list.UsedPrefix(); i < used; ++i) {
       const ColumnRange range = list[i];
-      std::size_t first = compared_fields_.size(), last = first;
-      for (std::size_t f = 0; f < compared_fields_.size(); ++f) {
-        const FieldOnSide& side = compared_fields_[f].sides[0];
-        if (side.start == range.Start) first = f;
-        if (first <= f && std::int64_t{side.start} + side.length - 1 == range.End) {
-          last = f;
-          break;
-        }
-      }
-      bool whole = first <= last && last < compared_fields_.size();
-      for (std::size_t f = first; whole && f < last; ++f) {
-        const FieldOnSide& a = compared_fields_[f].sides[0];
-        whole = a.start + a.length == compared_fields_[f + 1].sides[0].start;
-      }
+      std::size_t first = 0, last = 0;
+      const bool whole = WholeFieldsOf(compared_fields_, range, first, last);
       if (!whole) {
         problem = std::string("★") + what + " " + std::to_string(range.Start) + "-" +
                   std::to_string(range.End) +
@@ -416,7 +470,9 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
       }
       continue;
     }
-    codings_[i] = TypedBytesCoding::Open(format.code_page, std::move(typed), problem);
+    codings_[i] = TypedBytesCoding::Open(
+        format.code_page, std::move(typed),
+        format.framing == Framing::kLines || format.framing == Framing::kLf, problem);
     if (codings_[i] == nullptr) return false;
     if (host_numbers && (format.framing == Framing::kLines || format.framing == Framing::kLf)) {
       warnings_.push_back(SideName(i) + "は " +
@@ -425,6 +481,34 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
                           "レコードが切れるため、正しく読めないことがあります（fixed=N か rdw "
                           "を指定してください）");
     }
+  }
+  return true;
+}
+
+// Rules name fields, or give columns as ranges. With one layout for both sides' byte columns,
+// a range gives the fields whose columns it covers whole; against a CSV file, the numbers of
+// the fields compared, as comparing texts has them; with two layouts a range names nothing.
+bool RunPlan::MapRuleRanges(RuleSet& rules, std::string& problem) const {
+  const RunRequest& r = request_;
+  const bool two = r.source_layout || r.destination_layout;
+  const bool csv = r.formats[0].framing == Framing::kCsv || r.formats[1].framing == Framing::kCsv;
+  for (FieldRules& f : rules.fields) {
+    const bool named = std::any_of(fields_.begin(), fields_.end(),
+                                   [&](const Field& field) { return field.name == f.field; });
+    if (named || (csv && !two)) continue;
+    const std::string where = "★規則ファイル " + rules.path + " の「" + ShownText(f.field) + "」: ";
+    if (two) {
+      problem = where + "二つのレイアウトで比較するときは、規則の項目を名前で指定してください";
+      return false;
+    }
+    std::size_t first = 0, last = 0;
+    if (!WholeFieldsOf(compared_fields_, ColumnRange{f.start, f.start + f.length - 1}, first,
+                       last)) {
+      problem = where + "レイアウトの項目の境目に合っていません（項目の名前で指定できます）";
+      return false;
+    }
+    f.start = static_cast<std::int32_t>(first + 1);
+    f.length = static_cast<std::int32_t>(last - first + 1);
   }
   return true;
 }

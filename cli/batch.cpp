@@ -327,7 +327,8 @@ bool RequestFromOptions(const BatchOptions& o, RunRequest& request, std::string&
   return true;
 }
 
-// `texts`: the records were compared as texts of their code pages (a format was given);
+// `texts`: the records were compared as texts (a code page, CSV, a list of fields), where bytes
+// cannot be compared instead;
 // `values`: as fields whose numbers are compared by value.
 std::vector<std::string> Warnings(const RunSummary& summary, const ComparisonJob& job, bool texts,
                                   bool values) {
@@ -991,10 +992,7 @@ int RunSingle(const BatchOptions& o, const std::string& command, std::ostream& o
     stop_after_run();
   }
 
-  g.warnings =
-      Warnings(summary, job,
-               !plan.request().formats[0].IsDefault() || !plan.request().formats[1].IsDefault(),
-               !plan.compared_fields().empty());
+  g.warnings = Warnings(summary, job, plan.compares_texts(), !plan.compared_fields().empty());
   g.warnings.insert(g.warnings.begin(), plan.warnings().begin(), plan.warnings().end());
   for (const std::string& w : g.warnings) err << "vesmer-batch: 警告: " << w << '\n';
   const std::string status = BatchStatus(summary);

@@ -1,7 +1,9 @@
 #include "platform/display_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "platform/cp932.h"
@@ -97,14 +99,16 @@ void AppendCp932DisplaySlowly(std::u16string_view text, std::string& out) {
 
 void AppendCp932Display(std::u16string_view text, std::string& out) {
   const auto& bytes = GetDisplayTable().bytes;
-  // Printable ASCII and what the table has, the most of any text, written through a pointer;
-  // anything else as the walk below says.
-  std::size_t i = 0;
+  // Printable ASCII and what the table has, the most of any text, written through a pointer
+  // into room made once (two bytes a unit at most); anything else as the walk below says, its
+  // room made as it needs it, growing the buffer by half again so that a text of many such
+  // characters costs no more than one of few.
   const std::size_t n = text.size();
-  while (i < n) {
-    std::size_t at = out.size();
-    out.resize(at + 2 * (n - i));
-    char* p = out.data() + at;
+  std::size_t used = out.size();
+  out.resize(used + 2 * n);
+  std::string slow;
+  for (std::size_t i = 0; i < n;) {
+    char* p = out.data() + used;
     for (; i < n; ++i) {
       const char16_t u = text[i];
       if (u >= 0x20 && u < 0x7F) {
@@ -116,16 +120,23 @@ void AppendCp932Display(std::u16string_view text, std::string& out) {
       if (code > 0xFF) *p++ = static_cast<char>(code >> 8);
       *p++ = static_cast<char>(code & 0xFF);
     }
-    out.resize(static_cast<std::size_t>(p - out.data()));
-    if (i == n) return;
+    used = static_cast<std::size_t>(p - out.data());
+    if (i == n) break;
     // One character the walk below writes: a control, a surrogate, one the table lacks.
     const std::size_t length = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < n &&
                                        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF
                                    ? 2
                                    : 1;
-    AppendCp932DisplaySlowly(text.substr(i, length), out);
+    slow.clear();
+    AppendCp932DisplaySlowly(text.substr(i, length), slow);
     i += length;
+    // Room for it and for two bytes a unit of the rest.
+    const std::size_t needed = used + slow.size() + 2 * (n - i);
+    if (needed > out.size()) out.resize(std::max(needed, out.size() + out.size() / 2));
+    std::memcpy(out.data() + used, slow.data(), slow.size());
+    used += slow.size();
   }
+  out.resize(used);
 }
 
 void AppendUtf8Display(std::u16string_view text, std::string& out) {

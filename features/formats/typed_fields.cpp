@@ -41,6 +41,20 @@ class FieldsBuilder {
     for (std::size_t i = 0; i < n; ++i) text_.push_back(static_cast<char16_t>(chars[i]));
     offsets_.insert(offsets_.end(), n, field);
   }
+  // The text of a field that should hold a number and holds none: as it is, unless it could be
+  // taken for what AppendBytesShown writes (X'...') or for this, which it then is in quotes, so
+  // that a text equals only the same text and never a field of bytes.
+  void AppendNoNumber(std::u16string_view units, std::uint32_t field) {
+    if (!units.starts_with(u"X'") && !units.starts_with(u'"')) {
+      Append(units, field);
+      return;
+    }
+    const std::size_t from = text_.size();
+    text_.push_back(u'"');
+    text_.append(units);
+    text_.push_back(u'"');
+    offsets_.insert(offsets_.end(), text_.size() - from, field);
+  }
   // `bytes` in hexadecimal: X'0C1F'.
   void AppendBytesShown(std::string_view bytes, std::uint32_t field) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -64,8 +78,9 @@ class FieldsBuilder {
 
 class TypedBytesDecoder final : public RecordDecoder {
  public:
-  TypedBytesDecoder(std::unique_ptr<CodePage> code_page, const std::vector<TypedField>& fields)
-      : code_page_(std::move(code_page)), fields_(fields) {
+  TypedBytesDecoder(std::unique_ptr<CodePage> code_page, const std::vector<TypedField>& fields,
+                    bool byte_order_mark)
+      : code_page_(std::move(code_page)), fields_(fields), byte_order_mark_(byte_order_mark) {
     // What the code page's bytes are: its digits, and whether it shifts into double bytes.
     DecodedText probe;
     family_ = code_page_->Decode("\xF0", probe) == 0 && probe.text() == u"0" ? DigitFamily::kEbcdic
@@ -88,7 +103,7 @@ class TypedBytesDecoder final : public RecordDecoder {
   }
 
   bool KnownClean(std::string_view record, bool first_in_file) override {
-    if (first_in_file) record = code_page_->WithoutByteOrderMark(record);
+    if (first_in_file && byte_order_mark_) record = code_page_->WithoutByteOrderMark(record);
     for (const TypedField& field : fields_) {
       if (field.kind == TypedField::Kind::kNumber && field.number.type != NumberType::kText) {
         continue;  // no characters: a number or not, never undecodable
@@ -105,8 +120,8 @@ class TypedBytesDecoder final : public RecordDecoder {
 
  private:
   DecodedRecord DecodeFields(std::string_view record, bool first_in_file, std::size_t count) {
-    // Columns count from after a byte order mark.
-    if (first_in_file) record = code_page_->WithoutByteOrderMark(record);
+    // Columns count from after a byte order mark, in a file that can have one.
+    if (first_in_file && byte_order_mark_) record = code_page_->WithoutByteOrderMark(record);
     out_.Clear();
     std::size_t undecodable = 0;
     for (std::size_t f = 0; f < count; ++f) {
@@ -157,7 +172,7 @@ class TypedBytesDecoder final : public RecordDecoder {
       if (ParseDecimalText(decoded_.text(), value)) {
         out_.AppendNumber(value, number);
       } else {
-        out_.Append(decoded_.text(), number);
+        out_.AppendNoNumber(decoded_.text(), number);
       }
       return;
     }
@@ -172,6 +187,7 @@ class TypedBytesDecoder final : public RecordDecoder {
 
   std::unique_ptr<CodePage> code_page_;
   const std::vector<TypedField>& fields_;
+  const bool byte_order_mark_;
   DigitFamily family_ = DigitFamily::kAscii;
   bool shifts_ = false;
   std::vector<std::uint8_t> numbers_;
@@ -196,10 +212,12 @@ class NumberFieldsDecoder final : public RecordDecoder {
       while (u < offsets.size() && offsets[u] == field) ++u;
       const std::u16string_view units = result.text.substr(from, u - from);
       Decimal value;
-      if (field < numbers_.size() && numbers_[field] != 0 && ParseDecimalText(units, value)) {
+      if (field >= numbers_.size() || numbers_[field] == 0) {
+        out_.Append(units, field);
+      } else if (ParseDecimalText(units, value)) {
         out_.AppendNumber(value, field);
       } else {
-        out_.Append(units, field);
+        out_.AppendNoNumber(units, field);
       }
     }
     result.text = out_.text();
@@ -222,20 +240,23 @@ class NumberFieldsDecoder final : public RecordDecoder {
 
 std::unique_ptr<TypedBytesCoding> TypedBytesCoding::Open(const std::string& code_page,
                                                          std::vector<TypedField> fields,
+                                                         bool byte_order_mark,
                                                          std::string& message) {
   assert(!fields.empty());
   std::unique_ptr<CodePage> opened = CodePage::Open(code_page, message);
   if (opened == nullptr) return nullptr;
-  return std::unique_ptr<TypedBytesCoding>(new TypedBytesCoding(opened->name(), std::move(fields)));
+  return std::unique_ptr<TypedBytesCoding>(
+      new TypedBytesCoding(opened->name(), std::move(fields), byte_order_mark));
 }
 
 std::unique_ptr<RecordDecoder> TypedBytesCoding::NewDecoder() const {
   std::string message;
-  return std::make_unique<TypedBytesDecoder>(CodePage::Open(code_page_, message), fields_);
+  return std::make_unique<TypedBytesDecoder>(CodePage::Open(code_page_, message), fields_,
+                                             byte_order_mark_);
 }
 
 std::string TypedBytesCoding::Name() const {
-  std::string name = code_page_ + ",typed=";
+  std::string name = code_page_ + (byte_order_mark_ ? ",mark" : "") + ",typed=";
   for (const TypedField& f : fields_) {
     name += std::to_string(static_cast<int>(f.kind)) + ':' + std::to_string(f.begin) + '-' +
             std::to_string(f.end);

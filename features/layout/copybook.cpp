@@ -326,6 +326,7 @@ struct Item {
   std::int64_t size = 0;  // bytes of one occurrence
   FieldType type = FieldType::kText;
   NumberSign number_sign = NumberSign::kAny;
+  bool blank_when_zero = false;
   std::string shown_name;  // the name, qualified when other items share it
 };
 
@@ -587,6 +588,7 @@ void ReadClauses(EntryReader& entry, Item& item) {
       if (!entry.TakeIf("ZERO") && !entry.TakeIf("ZEROS") && !entry.TakeIf("ZEROES")) {
         Refuse(line, "BLANK の後には WHEN ZERO を書いてください");
       }
+      item.blank_when_zero = true;
     } else if (word == "GLOBAL" || word == "EXTERNAL") {
       // No effect on the record's bytes.
     } else if (word == "SYNC" || word == "SYNCHRONIZED") {
@@ -954,8 +956,10 @@ class Copybook {
         name = item.shown_name;
         if (!subs.empty()) {
           name += '(';
+          // Subscripts apart by a blank, as COBOL allows: a comma would end the name in a
+          // layout file and in a list of field names.
           for (std::size_t s = 0; s < subs.size(); ++s) {
-            if (s > 0) name += ',';
+            if (s > 0) name += ' ';
             name += std::to_string(subs[s]);
           }
           name += ')';
@@ -972,6 +976,7 @@ class Copybook {
                                                                 : '9';
         field.places = static_cast<std::uint8_t>(item.places);
         field.sign = item.number_sign;
+        field.blank_when_zero = item.blank_when_zero;
         field.line = item.line;
         field.role = item.name.empty() ? FieldRole::kFiller
                      : redefining      ? FieldRole::kRedefining

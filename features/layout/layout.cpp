@@ -253,6 +253,7 @@ NumberFormat NumberFormatOf(const Field& field, DigitFamily family) {
   format.sign = field.sign;
   format.family = family;
   format.places = field.places;
+  format.blank_when_zero = field.blank_when_zero;
   switch (field.type) {
     case FieldType::kPacked:
       format.type = NumberType::kPacked;

@@ -317,6 +317,12 @@ bool ParseDecimalText(std::u16string_view text, Decimal& value) {
 bool DecodeNumber(const NumberFormat& format, std::string_view bytes, Decimal& value) {
   switch (format.type) {
     case NumberType::kZoned:
+      if (format.blank_when_zero && !bytes.empty() &&
+          bytes.find_first_not_of(format.family == DigitFamily::kEbcdic ? '\x40' : ' ') ==
+              std::string_view::npos) {
+        value = Decimal();
+        return true;
+      }
       return DecodeZoned(bytes, format.family, format.sign, format.places, value);
     case NumberType::kPacked:
       return DecodePacked(bytes, format.sign, format.places, value);

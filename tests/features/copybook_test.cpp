@@ -6,6 +6,7 @@
 #include <string>
 #include <tuple>
 
+#include "numbers/number_decoders.h"
 #include "tests/support/test_util.h"
 
 namespace vesmer {
@@ -237,11 +238,11 @@ TEST(CopybookTest, NestedOccursNaming) {
       "   15 V PIC X.\n 05 K PIC 9 OCCURS 2 ASCENDING KEY IS V.\n");
   std::vector<std::string> names;
   for (const Field& f : layout.fields) names.push_back(f.name + "@" + std::to_string(f.start));
-  EXPECT_EQ(names, (std::vector<std::string>{"V(1,1)@1", "V(1,2)@2", "V(1,3)@3", "V(2,1)@4",
-                                             "V(2,2)@5", "V(2,3)@6", "K(1)@7", "K(2)@8"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"V(1 1)@1", "V(1 2)@2", "V(1 3)@3", "V(2 1)@4",
+                                             "V(2 2)@5", "V(2 3)@6", "K(1)@7", "K(2)@8"}));
   ExpectGroup(layout, "T", 1, 8);
   ExpectGroup(layout, "O(2)", 4, 3);
-  ExpectGroup(layout, "I(2,3)", 6, 1);
+  ExpectGroup(layout, "I(2 3)", 6, 1);
 }
 
 TEST(CopybookTest, RedefinesAndAlternativeRecords) {
@@ -424,6 +425,23 @@ TEST(CopybookTest, LayoutTextKeepsTheComparedFields) {
     EXPECT_EQ(std::tie(a.name, a.start, a.length, a.type, a.places),
               std::tie(b.name, b.start, b.length, b.type, b.places));
   }
+}
+
+TEST(CopybookTest, BlankWhenZeroReadsBlanksAsZero) {
+  const Layout layout = Parse(
+      "       01  R.\n"
+      "           05  A  PIC 9(4) BLANK WHEN ZERO.\n"
+      "           05  B  PIC 9(4).\n");
+  ASSERT_EQ(layout.fields.size(), 2u);
+  EXPECT_TRUE(layout.fields[0].blank_when_zero);
+  EXPECT_FALSE(layout.fields[1].blank_when_zero);
+  Decimal value = Decimal::FromInteger(7);
+  EXPECT_TRUE(DecodeNumber(NumberFormatOf(layout.fields[0], DigitFamily::kAscii), "    ", value));
+  EXPECT_TRUE(value.IsZero());
+  EXPECT_TRUE(DecodeNumber(NumberFormatOf(layout.fields[0], DigitFamily::kEbcdic),
+                           "\x40\x40\x40\x40", value));
+  EXPECT_FALSE(DecodeNumber(NumberFormatOf(layout.fields[1], DigitFamily::kAscii), "    ", value));
+  EXPECT_FALSE(DecodeNumber(NumberFormatOf(layout.fields[0], DigitFamily::kAscii), " 1 ", value));
 }
 
 }  // namespace

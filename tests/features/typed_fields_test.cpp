@@ -49,7 +49,7 @@ TypedField Number(std::uint32_t begin, std::uint32_t end, NumberType type, std::
 std::unique_ptr<TypedBytesCoding> Open(const char* code_page, std::vector<TypedField> fields) {
   std::string message;
   std::unique_ptr<TypedBytesCoding> coding =
-      TypedBytesCoding::Open(code_page, std::move(fields), message);
+      TypedBytesCoding::Open(code_page, std::move(fields), false, message);
   EXPECT_NE(coding, nullptr) << message;
   return coding;
 }
@@ -142,6 +142,23 @@ TEST(TypedBytesCodingTest, KnownCleanLooksAtTextFieldsOnlyAndAPrefixDecodesTheFi
   EXPECT_EQ(first.fields, (std::vector<std::u16string>{u"AB", u"7", u""}));
 }
 
+TEST(TypedBytesCodingTest, AByteOrderMarkIsLeftOutOnlyWhereTheFileMayHaveOne) {
+  const std::string first =
+      "\xEF\xBB\xBF\x01"
+      "AB";
+  std::string message;
+  for (const bool mark : {false, true}) {
+    const auto coding = TypedBytesCoding::Open(
+        "utf-8", {Number(0, 4, NumberType::kBinary), Text(4, 6)}, mark, message);
+    ASSERT_NE(coding, nullptr) << message;
+    const auto decoder = coding->NewDecoder();
+    const DecodedRecord d = decoder->Decode(first, true);
+    const std::u16string text(d.text);
+    // Records of a fixed length hold the bytes as data; a line's mark is no part of it.
+    EXPECT_EQ(text, mark ? u"X'014142'" : u"-272908543AB");
+  }
+}
+
 TEST(TypedBytesCodingTest, NamesTellApartEveryWayOfReadingAField) {
   const auto a = Open("ibm-930", {Number(0, 3, NumberType::kPacked, 2)});
   const auto b = Open("ibm-930", {Number(0, 3, NumberType::kPacked, 1)});
@@ -163,6 +180,9 @@ TEST(NumberFieldsCodingTest, FlaggedColumnsAreReadAsDecimalText) {
   const auto decoder = coding.NewDecoder();
   const Decoded d = Decode(*decoder, " 0012.50 ,0012.50,1e3");
   EXPECT_EQ(d.fields, (std::vector<std::u16string>{u"12.5", u"0012.50", u"1e3"}));
+  // A text that could be taken for bytes shown, or for such a text, is quoted: it equals neither.
+  EXPECT_EQ(Decode(*decoder, "X'20',X'20',\"\"\"X\"").fields,
+            (std::vector<std::u16string>{u"\"X'20'\"", u"X'20'", u"\"\"X\""}));
   EXPECT_EQ(d.numbers, (std::vector<std::uint8_t>{1, 0, 1}));
   EXPECT_FALSE(IsNumberText(d.fields[2]));
   EXPECT_EQ(Decode(*decoder, "-0,x,+.5").fields, (std::vector<std::u16string>{u"0", u"x", u"0.5"}));

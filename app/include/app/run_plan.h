@@ -177,6 +177,7 @@ class RunPlan {
   bool PrepareCsvAgainstBytes(RunRequest& r, std::string& problem);
   bool PrepareSideLayouts(RunRequest& r, std::string& problem);
   bool PrepareTypedFields(RunRequest& r, std::string& problem);
+  bool MapRuleRanges(RuleSet& rules, std::string& problem) const;
 
   RunRequest request_;
   ComparisonJob job_;

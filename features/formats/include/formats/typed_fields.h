@@ -37,7 +37,8 @@ struct TypedField {
 //   if it did (a host's PIC G field holds no shift codes);
 // - a number field: the canonical decimal text of its value (Decimal::ToChars: "-12.5", "0");
 //   a field that is no number of its type is shown as its bytes in hexadecimal ("X'00C1'"), so
-//   it equals only the same bytes, and is flagged in the record's `numbers` all the same.
+//   it equals only the same bytes, and is flagged in the record's `numbers` all the same; a
+//   number of text that is none keeps its text, quoted where it could be taken for that.
 // A record shorter than a field gives what it has of it; a number field it lacks entirely is
 // empty and no number. The records are never short.
 class TypedBytesCoding final : public RecordCoding {
@@ -45,8 +46,11 @@ class TypedBytesCoding final : public RecordCoding {
   // The fields, not empty, over records of the code page `code_page`; null with `message` (the
   // user's words) when there is no such code page. Zoned digits are EBCDIC's when the code page
   // writes '0' as 0xF0, else ASCII's; the family given in a field's format is not looked at.
+  // `byte_order_mark`: the file's first record may open with one (lines of UTF-8), which is then
+  // no part of its columns; in records of a fixed length those bytes are data.
   [[nodiscard]] static std::unique_ptr<TypedBytesCoding> Open(const std::string& code_page,
                                                               std::vector<TypedField> fields,
+                                                              bool byte_order_mark,
                                                               std::string& message);
   [[nodiscard]] std::unique_ptr<RecordDecoder> NewDecoder() const override;
   [[nodiscard]] std::string Name() const override;
@@ -55,15 +59,19 @@ class TypedBytesCoding final : public RecordCoding {
   [[nodiscard]] bool CleanAsWholeRecord() const override { return false; }
 
  private:
-  TypedBytesCoding(std::string code_page, std::vector<TypedField> fields)
-      : code_page_(std::move(code_page)), fields_(std::move(fields)) {}
+  TypedBytesCoding(std::string code_page, std::vector<TypedField> fields, bool byte_order_mark)
+      : code_page_(std::move(code_page)),
+        fields_(std::move(fields)),
+        byte_order_mark_(byte_order_mark) {}
   std::string code_page_;  // canonical
   std::vector<TypedField> fields_;
+  bool byte_order_mark_;
 };
 
 // Records of fields made by `inner` (CSV columns), with the fields flagged in `numbers` read as
 // decimal text (ParseDecimalText) and shown as the canonical text of their value; one that is
-// no number keeps its text, flagged all the same.
+// no number keeps its text, flagged all the same (in quotes when it opens with X' or a quote, so
+// that it never equals a field of bytes shown as TypedBytesCoding shows them).
 class NumberFieldsCoding final : public RecordCoding {
  public:
   NumberFieldsCoding(std::unique_ptr<RecordCoding> inner, std::vector<std::uint8_t> numbers);

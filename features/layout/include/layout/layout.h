@@ -39,6 +39,7 @@ struct Field {
   FieldType type = FieldType::kText;
   std::uint8_t places = 0;             // implied decimal places (小数桁, PIC V) of a number
   NumberSign sign = NumberSign::kAny;  // of kZoned and kPacked: where the sign may be
+  bool blank_when_zero = false;        // a copybook's BLANK WHEN ZERO: blanks are 0
   FieldRole role = FieldRole::kCompared;
 
   [[nodiscard]] bool IsNumber() const { return attribute == '9'; }

@@ -50,7 +50,8 @@ namespace vesmer {
 [[nodiscard]] bool ParseDecimalText(std::string_view text, Decimal& value);
 [[nodiscard]] bool ParseDecimalText(std::u16string_view text, Decimal& value);
 
-// The decoder for `format`'s type, applied to `bytes`. kText reads the bytes as ASCII or UTF-8
+// The decoder for `format`'s type, applied to `bytes`; a zoned field of BLANK WHEN ZERO that holds
+// blanks only is 0. kText reads the bytes as ASCII or UTF-8
 // text (ParseDecimalText); a field of another code page is to be decoded to text first.
 [[nodiscard]] bool DecodeNumber(const NumberFormat& format, std::string_view bytes, Decimal& value);
 

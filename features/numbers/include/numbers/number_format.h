@@ -33,6 +33,7 @@ struct NumberFormat {
   NumberSign sign = NumberSign::kAny;        // zoned and packed
   DigitFamily family = DigitFamily::kAscii;  // zoned
   std::uint8_t places = 0;                   // kText takes the places as written, not these
+  bool blank_when_zero = false;              // zoned: a field of blanks only is 0
 };
 
 }  // namespace vesmer
