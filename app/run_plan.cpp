@@ -88,10 +88,11 @@ std::optional<PlanRefusal> CheckFormats(const RunRequest& r,
       for (const Field& f : layouts[i]->fields) {
         const auto end = static_cast<std::size_t>(f.start) + static_cast<std::size_t>(f.length) - 1;
         if (f.length > 0 && end > format.record_length) {
-          return PlanRefusal{"★" + (r.source_layout || r.destination_layout ? side + "の" : "") +
-                             "レイアウトの項目「" + f.name + "」（" + std::to_string(f.start) +
-                             "-" + std::to_string(end) + " 桁）が" + side + "のレコード長 " +
-                             std::to_string(format.record_length) + " バイトを越えています"};
+          return PlanRefusal{"★レイアウトファイル " + layouts[i]->path + " の " +
+                             std::to_string(f.line) + " 行目: 項目「" + f.name + "」（" +
+                             std::to_string(f.start) + "-" + std::to_string(end) + " 桁）が" +
+                             side + "のレコード長 " + std::to_string(format.record_length) +
+                             " バイトを越えています"};
         }
       }
     }

@@ -268,7 +268,7 @@ TEST_F(BatchFormatsTest, FormatsTheRunCannotReadAreRefusedBeforeAnyFileIsTouched
       {{"--format", "header"}, "形式の指定「header」は csv と一緒にしか使えません"},
       {{"--source-format", "lf", "--utf8-source"}, "--utf8-source は形式"},
       {{"--source-format", "fixed=10", "--layout", Path("layout.csv")},
-       "レイアウトの項目「名前」（8-12 桁）が比較元のレコード長 10 バイトを越えています"},
+       " 行目: 項目「名前」（8-12 桁）が比較元のレコード長 10 バイトを越えています"},
       // Every key would be cut: records would pair by their order, not their keys.
       {{"--source-format", "fixed=10", "-k", "1-2,9-12"},
        "★キーの領域 9-12 桁が比較元のレコード長 10 バイトを越えています"},

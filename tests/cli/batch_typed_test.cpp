@@ -311,9 +311,9 @@ TEST_F(BatchTypedTest, LayoutsThatCannotBeComparedAreRefusedWithNothingWritten) 
       RunBatchExe({"--source-format", "fixed=8,ibm-930", "--destination-format", "csv,header,utf-8",
                    "--source-layout", Path("long.csv"), Path("old.dat"), Path("new.csv")});
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(
-      r.err,
-      "★比較元のレイアウトの項目「NAME」（5-13 桁）が比較元のレコード長 8 バイトを越えています\n");
+  EXPECT_EQ(r.err,
+            "★レイアウトファイル " + Path("long.csv") +
+                " の 2 行目: 項目「NAME」（5-13 桁）が比較元のレコード長 8 バイトを越えています\n");
   // A map needs two layouts.
   const ProcessResult usage = RunBatchExe({"--field-map", Path("map.csv"), "--layout",
                                            Path("old.csv"), Path("old.dat"), Path("new.csv")});
