@@ -325,15 +325,9 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
         "★キーの項目は、比較元と比較先の両方にある名前で指定してください: " + NameList(lacking);
     return false;
   }
-  // A field left out goes unless it is part of the key too: it stays, omitted by its number,
-  // for the start checks to refuse the overlap as they refuse ranges that overlap.
-  std::vector<bool> in_key(pairs.size(), false), left_out(pairs.size(), false);
-  for (const std::string& name : keys) {
-    for (const std::size_t p : pairs_named(name)) in_key[p] = true;
-  }
-  for (const std::string& name : omitted) {
-    for (const std::size_t p : pairs_named(name)) left_out[p] = true;
-  }
+  // A field left out stays in the records, omitted by its number like columns of bytes, so that
+  // a pair that differs there alone is told from one equal in value; one that is part of the
+  // key too is for the start checks to refuse, as they refuse ranges that overlap.
   // A name on one side only that is omitted is no difference: it is simply not compared.
   for (std::size_t i = 0; i < 2; ++i) {
     std::erase_if(unmatched_fields_[i],
@@ -357,7 +351,6 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
 
   std::vector<std::size_t> number_of(pairs.size(), 0);  // 1-based in the records; 0: left out
   for (std::size_t p = 0; p < pairs.size(); ++p) {
-    if (left_out[p] && !in_key[p]) continue;
     ComparedField field;
     field.name = pairs[p].source->shown.name;
     field.sides = {pairs[p].source->shown, pairs[p].destination->shown};
@@ -379,11 +372,11 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
       warnings_.push_back(SideName(i) + "にしかない項目は比較していません: " + NameList(names));
     }
   }
-  const auto ranges_of = [&](const std::vector<std::string>& names, bool omitting) {
+  const auto ranges_of = [&](const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) {
       for (const std::size_t p : pairs_named(name)) {
-        if (number_of[p] == 0 || (omitting && !in_key[p])) continue;
+        if (number_of[p] == 0) continue;
         const std::string number = std::to_string(number_of[p]);
         if (!text.empty()) text += ',';
         text += number + "-" + number;
@@ -431,11 +424,11 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
     }
   }
   if (r.key_fields) {
-    r.key_text = ranges_of(keys, false);
+    r.key_text = ranges_of(keys);
     r.use_key = true;
   }
   if (r.omit_fields) {
-    r.omit_text = ranges_of(omitted, true);  // only omitted key fields are still among them
+    r.omit_text = ranges_of(omitted);
     r.use_omit = !r.omit_text.empty();
   }
 

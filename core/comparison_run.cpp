@@ -315,8 +315,13 @@ PairVerdict Run::PairTexts() {
   const bool same_bytes = same_coding_ && src.raw() == dst.raw();
   if (same_bytes || MatchComparisonTexts(src, dst) == TextMatch::kEqual) {
     // Of one code page, other bytes of the same text (shifts with nothing between them, bytes
-    // that are no character escaped alike) are counted, as for code page 932 lines.
-    if (same_coding_ && !same_bytes) ++same_text_other_bytes_;
+    // that are no character escaped alike) are counted, as for code page 932 lines; a pair that
+    // differs in what is left out of the comparison alone is no such pair.
+    if (same_coding_ && !same_bytes &&
+        (!job_.UseOmit || (src.Text().text == dst.Text().text &&
+                           std::ranges::equal(src.Text().offsets, dst.Text().offsets)))) {
+      ++same_text_other_bytes_;
+    }
     PairEqual(PairVerdict::kEqual);
     return PairVerdict::kEqual;
   }

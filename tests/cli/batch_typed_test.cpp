@@ -367,9 +367,11 @@ TEST_F(BatchTypedTest, ANameIsTheSourcesWhenTheMapGivesItToAnotherDestinationFie
                    "--omit-fields", "B", Path("a.txt"), Path("b.txt")});
   ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
   const json j = json::parse(r.out);
-  ASSERT_EQ(j["fields"].size(), 2u);
-  EXPECT_EQ(j["fields"][1]["name"], "C");
-  EXPECT_EQ(j["fields"][1]["differing"], 1);
+  ASSERT_EQ(j["fields"].size(), 3u);  // B stays in the records, left out of the comparison
+  EXPECT_EQ(j["fields"][1]["name"], "B");
+  EXPECT_EQ(j["fields"][1]["differing"], 0);
+  EXPECT_EQ(j["fields"][2]["name"], "C");
+  EXPECT_EQ(j["fields"][2]["differing"], 1);
 }
 
 TEST_F(BatchTypedTest, BytesOnlyAnotherViewOfTheRecordNamesAreComparedAndFillerIsNot) {
@@ -387,12 +389,20 @@ TEST_F(BatchTypedTest, BytesOnlyAnotherViewOfTheRecordNamesAreComparedAndFillerI
   };
   WriteFile(Path("e.dat"), record("AA", "XXXXX"));
   WriteFile(Path("f.dat"), record("BB", "XXXXX"));
+  std::string other = record("AA", "XXXXX");
+  other[8] = '\x4C';  // AMT +124
+  WriteFile(Path("g.dat"), other);
   const std::vector<std::string> args = {"--json",     "--format",      "fixed=14,ibm-930",
                                          "--layout",   Path("two.cpy"), Path("e.dat"),
                                          Path("f.dat")};
   // The FILLER of REC-A differs: not compared, as a FILLER is not.
   ProcessResult r = RunBatchExe(args);
   EXPECT_EQ(r.exit_code, 0) << r.err << r.out;
+  // A difference in what is left out alone is no pair equal in value with other bytes.
+  r = RunBatchExe({"--format", "fixed=14,ibm-930", "--layout", Path("two.cpy"), "--omit-fields",
+                   "AMT", "-q", Path("e.dat"), Path("g.dat")});
+  EXPECT_EQ(r.exit_code, 0) << r.err << r.out;
+  EXPECT_EQ(r.err, "");
   // Bytes 10-14 belong to REC-B's TAIL alone: compared.
   WriteFile(Path("f.dat"), record("AA", "XXXXY"));
   r = RunBatchExe(args);
