@@ -155,7 +155,8 @@ struct FieldMap {
 // "名前,列番号,属性" for a CSV layout. Fields not compared (FILLER, REDEFINES) and groups are
 // written as comment lines, so that reading the text back gives the compared fields alone:
 // "# 比較しない（FILLER）: FILLER,9,2,X", "# 集団項目: 日付,1,8". A sign clause of a copybook has
-// no place in the form: its field reads back as a 9 that takes any sign.
+// no place in the form: its field reads back as a 9 that takes any sign; nor has BLANK WHEN
+// ZERO: its field reads back as one whose blanks are no number.
 [[nodiscard]] std::string LayoutText(const Layout& layout);
 
 }  // namespace vesmer
