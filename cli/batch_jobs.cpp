@@ -261,6 +261,22 @@ int RunJob(const BatchOptions& o, const std::vector<std::string>& args, std::ost
       return Refuse(o, out, err, problem);
     }
   }
+  // Files the job reads besides the inputs, which none of its outputs may be.
+  std::vector<std::pair<std::string, std::string>> files_read;
+  if (o.pairs) files_read.emplace_back(*o.pairs, "組の一覧");
+  if (o.profiles) files_read.emplace_back(*o.profiles, "プロファイル");
+  const auto read_by = [&](const BatchOptions& b) {
+    for (const auto& [path, what] : {std::pair{&b.settings, "設定"},
+                                     {&b.layout, "レイアウト"},
+                                     {&b.csv_layout, "CSV のレイアウト"},
+                                     {&b.source_layout, "比較元のレイアウト"},
+                                     {&b.destination_layout, "比較先のレイアウト"},
+                                     {&b.field_map, "項目の対応"},
+                                     {&b.rules, "規則"}}) {
+      if (*path) files_read.emplace_back(**path, what);
+    }
+  };
+  read_by(o);
   ProfileSet profiles;
   if (o.profiles) {
     if (!LoadProfiles(*o.profiles, profiles, problem)) return Refuse(o, out, err, problem);
@@ -268,6 +284,7 @@ int RunJob(const BatchOptions& o, const std::vector<std::string>& args, std::ost
       BatchOptions over = o;
       std::string message = ProfileOptionProblem(p.args);
       if (message.empty()) message = ParseBatchOptionsOver(p.args, over);
+      if (message.empty()) read_by(over);
       if (!message.empty()) {
         // A usage error, named by the profile, before any pair runs.
         const std::string text = "プロファイル [" + ShownText(p.name) + "]（" +
@@ -298,7 +315,7 @@ int RunJob(const BatchOptions& o, const std::vector<std::string>& args, std::ost
   std::vector<std::string> job_files = {JoinPath(folder, "index.html"),
                                         JoinPath(folder, "summary.csv")};
   if (o.summary_xlsx) job_files.push_back(*o.summary_xlsx);
-  if (!CheckJobOutputs(folder, pairs, job_files, input_folders, problem)) {
+  if (!CheckJobOutputs(folder, pairs, job_files, input_folders, files_read, problem)) {
     return Refuse(o, out, err, problem);
   }
   if (const Status s = MakeFolders(folder, 0777); !s.ok()) {
@@ -430,6 +447,20 @@ int RunRollup(const BatchOptions& o, const std::vector<std::string>& args, std::
   std::vector<PairRow> rows;
   std::string problem;
   if (!ReadRollup(o.rollup, folder, rows, problem)) return Refuse(o, out, err, problem);
+  // The pages never replace a summary they are made of.
+  std::vector<std::string> outputs = {JoinPath(folder, "index.html"),
+                                      JoinPath(folder, "summary.csv")};
+  if (o.summary_xlsx) outputs.push_back(*o.summary_xlsx);
+  for (const std::string& output : outputs) {
+    for (const PairRow& row : rows) {
+      std::error_code error;
+      if (!row.summary_path.empty() &&
+          std::filesystem::equivalent(output, row.summary_path, error)) {
+        return Refuse(o, out, err,
+                      "★出力がまとめる要約の JSON と同じファイルになります: " + ShownText(output));
+      }
+    }
+  }
   const bool pages = WritePages(o, folder, rows, CommandLine(args), err);
   if (o.json) {
     PrintJobJson(out, rows, folder, pages);

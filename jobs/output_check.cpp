@@ -38,7 +38,11 @@ std::string Who(const JobPair& pair) {
 
 bool CheckJobOutputs(const std::string& output_dir, const std::vector<JobPair>& pairs,
                      const std::vector<std::string>& job_files,
-                     const std::vector<std::string>& input_folders, std::string& problem) {
+                     const std::vector<std::string>& input_folders,
+                     const std::vector<std::pair<std::string, std::string>>& files_read,
+                     std::string& problem) {
+  std::map<fs::path, std::string> read;  // resolved path, what it is
+  for (const auto& [path, what] : files_read) read.emplace(Resolved(path), what);
   std::vector<fs::path> folders_read;
   for (const std::string& folder : input_folders) folders_read.push_back(Resolved(folder));
   std::set<fs::path> inputs, input_parents;
@@ -63,6 +67,11 @@ bool CheckJobOutputs(const std::string& output_dir, const std::vector<JobPair>& 
                   "。--output-dir には別のフォルダを指定してください";
         return false;
       }
+    }
+    if (const auto at = read.find(file); at != read.end()) {
+      problem = "★出力がこのジョブの読むファイル（" + at->second +
+                "）と同じになります: " + ShownText(shown) + "（" + describe(who) + "）";
+      return false;
     }
     if (inputs.count(file) != 0 || input_parents.count(file.parent_path()) != 0) {
       problem = "★出力が入力ファイルと同じフォルダに書かれます: " + ShownText(shown) + "（" +

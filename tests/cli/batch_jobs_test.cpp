@@ -261,6 +261,47 @@ TEST_F(BatchJobsTest, TwoPairsClaimingOneOutputAreRefusedBeforeAnyRuns) {
   EXPECT_FALSE(Exists(Path("new/results")));
 }
 
+TEST_F(BatchJobsTest, NoPageOfAJobReplacesAFileItReads) {
+  WriteFolders();
+  Write("p.ini", "[*.txt]\n--layout lay.csv\n");
+  Write("lay.csv", "番号,1,4,X\n");
+  Write("pairs.txt", "old/a.txt,new/a.txt\n");
+  const std::string profiles = ReadFile(Path("p.ini")), layout = ReadFile(Path("lay.csv"));
+  struct Case {
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {{"--folders", Path("old"), Path("new"), "--profiles", Path("p.ini"), "--summary-xlsx",
+        Path("p.ini")},
+       "（プロファイル）と同じになります: " + Path("p.ini")},
+      {{"--pairs", Path("pairs.txt"), "--summary-xlsx", Path("pairs.txt")},
+       "（組の一覧）と同じになります: " + Path("pairs.txt")},
+      {{"--pairs", Path("pairs.txt"), "--layout", Path("lay.csv"), "--summary-xlsx",
+        Path("lay.csv")},
+       "（レイアウト）と同じになります: " + Path("lay.csv")},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--output-dir", Path("out")});
+    const ProcessResult r = RunBatchExe(args);
+    EXPECT_EQ(r.exit_code, 2) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(Path("out")));
+  }
+  EXPECT_EQ(ReadFile(Path("p.ini")), profiles);
+  EXPECT_EQ(ReadFile(Path("lay.csv")), layout);
+  // A rollup never writes over a summary it reads.
+  ASSERT_EQ(RunBatchExe({"--pairs", Path("pairs.txt"), "--output-dir", Path("out")}).exit_code, 1);
+  const std::string summary = ReadFile(Path("out/old/a_summary.json"));
+  const ProcessResult r =
+      RunBatchExe({"--rollup", Path("out"), "--summary-xlsx", Path("out/old/a_summary.json")});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, "★出力がまとめる要約の JSON と同じファイルになります: " +
+                       Path("out/old/a_summary.json") + "\n");
+  EXPECT_EQ(ReadFile(Path("out/old/a_summary.json")), summary);
+}
+
 TEST_F(BatchJobsTest, JobOptionsThatDoNotGoTogetherAreUsageErrors) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--folders", "a", "b"}, "--pairs と --folders には --output-dir が必要です"},

@@ -40,9 +40,10 @@ class OutputCheckTest : public ::testing::Test {
     std::filesystem::create_directories(dir_ / "new/sub");
   }
   bool Check(const std::vector<JobPair>& pairs, const std::string& out,
-             const std::vector<std::string>& folders = {}) {
+             const std::vector<std::string>& folders = {},
+             const std::vector<std::pair<std::string, std::string>>& read = {}) {
     problem_.clear();
-    return CheckJobOutputs(out, pairs, {out + "/index.html", out + "/summary.csv"}, folders,
+    return CheckJobOutputs(out, pairs, {out + "/index.html", out + "/summary.csv"}, folders, read,
                            problem_);
   }
   TempDir dir_;
@@ -68,8 +69,22 @@ TEST_F(OutputCheckTest, TwoPairsClaimingOneFileAreRefused) {
   ASSERT_EQ(::symlink(out.c_str(), (dir_ / "alias").c_str()), 0);
   std::filesystem::create_directories(out);
   pairs[1] = Pair(dir_ / "old/sub/SHAIN.TXT", dir_ / "new/sub/SHAIN.TXT", "sub/SHAIN.TXT");
-  EXPECT_FALSE(CheckJobOutputs(out, pairs, {dir_ / "alias/sub/SHAIN_report.html"}, {}, problem_));
+  EXPECT_FALSE(
+      CheckJobOutputs(out, pairs, {dir_ / "alias/sub/SHAIN_report.html"}, {}, {}, problem_));
   EXPECT_NE(problem_.find("ジョブの一覧 と 組 sub/SHAIN.DAT"), std::string::npos) << problem_;
+}
+
+TEST_F(OutputCheckTest, NoOutputIsAFileTheJobReads) {
+  const std::string out = dir_ / "out";
+  const std::vector<JobPair> pairs = {
+      Pair(dir_ / "old/sub/SHAIN.DAT", dir_ / "new/sub/SHAIN.DAT", "sub/SHAIN.DAT")};
+  // A layout a profile names, kept where the dashboard goes; a pair list where a result goes.
+  EXPECT_FALSE(Check(pairs, out, {}, {{out + "/index.html", "レイアウト"}}));
+  EXPECT_EQ(problem_, "★出力がこのジョブの読むファイル（レイアウト）と同じになります: " + out +
+                          "/index.html（ジョブの一覧）");
+  EXPECT_FALSE(Check(pairs, out, {}, {{out + "/sub/../sub/SHAIN_5.TXT", "組の一覧"}}));
+  EXPECT_NE(problem_.find("（組の一覧）"), std::string::npos) << problem_;
+  EXPECT_TRUE(Check(pairs, out, {}, {{dir_ / "shain.cpy", "レイアウト"}})) << problem_;
 }
 
 TEST_F(OutputCheckTest, AFileWhoseNameAnotherNeedsAsAFolderIsRefused) {

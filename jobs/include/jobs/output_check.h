@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "jobs/pair_source.h"
@@ -16,10 +17,12 @@ namespace vesmer {
 // message naming the file and the pairs:
 // - two files that are one, or a file that another file's path needs as a folder;
 // - a file inside one of `input_folders` (the folders of --folders, which a later job would
-//   read), or in the folder of an input of a pair, or that is an input.
-[[nodiscard]] bool CheckJobOutputs(const std::string& output_dir, const std::vector<JobPair>& pairs,
-                                   const std::vector<std::string>& job_files,
-                                   const std::vector<std::string>& input_folders,
-                                   std::string& problem);
+//   read), or in the folder of an input of a pair, or that is an input;
+// - a file the job reads besides the inputs: one of `files_read` (path, what it is: the pair
+//   list, the profiles, a layout, rules or a field map that a pair's options name).
+[[nodiscard]] bool CheckJobOutputs(
+    const std::string& output_dir, const std::vector<JobPair>& pairs,
+    const std::vector<std::string>& job_files, const std::vector<std::string>& input_folders,
+    const std::vector<std::pair<std::string, std::string>>& files_read, std::string& problem);
 
 }  // namespace vesmer
