@@ -64,6 +64,25 @@ std::string ByteLayoutForCsv(const Layout& layout) {
          "。CSV の列には 名前,列番号[,属性] のレイアウトを指定してください";
 }
 
+// A layout whose every line is "名前,数,9" reads as byte columns, as it may be either; for CSV
+// columns it is read again as those: each line a column of attribute 9. False when it is not
+// such a layout, or names a column twice.
+bool ReadAsCsvColumns(Layout& layout) {
+  if (layout.form != LayoutForm::kBytes || layout.form_line != 0 || layout.copybook) return false;
+  std::vector<std::int32_t> columns;
+  for (const Field& f : layout.fields) {
+    if (std::find(columns.begin(), columns.end(), f.start) != columns.end()) return false;
+    columns.push_back(f.start);
+  }
+  for (Field& f : layout.fields) {
+    f.length = 1;
+    f.attribute = '9';
+    f.type = FieldType::kZoned;
+  }
+  layout.form = LayoutForm::kCsvColumns;
+  return true;
+}
+
 // Why the inputs' formats cannot run as asked, if they cannot.
 std::optional<PlanRefusal> CheckFormats(const RunRequest& r,
                                         const std::array<const Layout*, 2>& layouts) {
@@ -140,7 +159,7 @@ bool RunPlan::PrepareSideLayouts(RunRequest& r, std::string& problem) {
     }
     Layout read;
     if (Status s = LoadLayout(*path, read, problem); !s.ok()) return false;
-    if (csv && read.form != LayoutForm::kCsvColumns) {
+    if (csv && read.form != LayoutForm::kCsvColumns && !ReadAsCsvColumns(read)) {
       problem = ByteLayoutForCsv(read);
       return false;
     }
@@ -160,6 +179,7 @@ bool RunPlan::PrepareLayouts(RunRequest& r, std::string& problem) {
   layout_.reset();
   csv_layout_.reset();
   typed_ = false;
+  csv_values_ = false;
   side_layouts_ = {};
   compared_fields_.clear();
   unmatched_fields_ = {};
@@ -172,7 +192,7 @@ bool RunPlan::PrepareLayouts(RunRequest& r, std::string& problem) {
     if (Status s = LoadLayout(**path, read, problem); !s.ok()) return false;
     *layout = std::move(read);
   }
-  if (csv_given && csv_given->form != LayoutForm::kCsvColumns) {
+  if (csv_given && csv_given->form != LayoutForm::kCsvColumns && !ReadAsCsvColumns(*csv_given)) {
     problem = ByteLayoutForCsv(*csv_given);
     return false;
   }
@@ -193,7 +213,7 @@ bool RunPlan::PrepareLayouts(RunRequest& r, std::string& problem) {
         problem = "★--layout と --csv-layout は、どちらか一方だけを指定してください";
         return false;
       }
-      if (given && given->form == LayoutForm::kBytes) {
+      if (given && given->form == LayoutForm::kBytes && !ReadAsCsvColumns(*given)) {
         problem = ByteLayoutForCsv(*given);
         return false;
       }
@@ -285,6 +305,7 @@ bool RunPlan::PrepareCsv(RunRequest& r, std::string& problem) {
     numbers.resize(std::max(numbers.size(), static_cast<std::size_t>(f.start)), 0);
     numbers[static_cast<std::size_t>(f.start - 1)] = 1;
   }
+  csv_values_ = !numbers.empty();
   for (std::size_t i = 0; i < 2; ++i) {
     codings_[i] = CsvCoding::Open(r.formats[i], expected[i], problem, named);
     if (codings_[i] == nullptr) return false;
@@ -471,7 +492,11 @@ bool RunPlan::PrepareCodings(RunRequest& r, std::string& problem) {
   fields_.clear();
   if (!field_names_.empty()) {
     for (std::size_t f = 0; f < field_names_.size(); ++f) {
-      const bool number = f < compared_fields_.size() && compared_fields_[f].number;
+      // Of two CSV inputs, the columns of attribute 9 of their layout are compared by value.
+      const Field* named =
+          typed_ || !csv_layout_ ? nullptr : csv_layout_->Find(field_names_[f].name);
+      const bool number = f < compared_fields_.size() ? compared_fields_[f].number
+                                                      : named != nullptr && named->IsNumber();
       fields_.push_back(
           Field{field_names_[f].name, field_names_[f].start, 1, number ? '9' : 'X', 0});
     }
@@ -481,8 +506,13 @@ bool RunPlan::PrepareCodings(RunRequest& r, std::string& problem) {
   return true;
 }
 
-const std::vector<std::array<std::uint64_t, 2>>* RunPlan::invalid_numbers() const {
-  return invalid_numbers_ ? &invalid_numbers_->counts() : nullptr;
+std::optional<std::array<std::uint64_t, 2>> RunPlan::InvalidNumbers(std::size_t f) const {
+  if (!invalid_numbers_ || f >= fields_.size() || !fields_[f].IsNumber()) return std::nullopt;
+  // Typed fields are counted by their number in the records; CSV columns by their column.
+  const std::size_t at = typed_ ? f : static_cast<std::size_t>(fields_[f].start - 1);
+  const auto& counts = invalid_numbers_->counts();
+  if (at >= counts.size()) return std::nullopt;
+  return counts[at];
 }
 
 RunPlan::RunPlan() = default;
@@ -532,6 +562,15 @@ std::optional<PlanRefusal> RunPlan::Prepare(RunRequest request, RangeTextListene
     // Records of fields: rules name their fields, or give their numbers as ranges.
     Layout names;
     names.fields = fields_;
+    // A field the two layouts name differently goes by either name.
+    for (std::size_t f = 0; f < compared_fields_.size(); ++f) {
+      const std::string& other = compared_fields_[f].sides[1].name;
+      if (other != fields_[f].name && names.Find(other) == nullptr) {
+        Field alias = fields_[f];
+        alias.name = other;
+        names.fields.push_back(std::move(alias));
+      }
+    }
     const Layout* named = field_names_.empty() ? layout() : &names;
     if (Status s = LoadRules(*r.rules, named, rules, problem); !s.ok()) return refused();
     if (typed_ && !MapRuleRanges(rules, problem)) return refused();
@@ -647,8 +686,12 @@ RunSummary RunPlan::Run(RunObserver& observer, const std::atomic<bool>* interrup
   }
   if (stats_) extensions.sinks.push_back(&*stats_);
   invalid_numbers_.reset();
-  if (typed_) {
-    invalid_numbers_ = std::make_unique<InvalidNumbersSink>(compared_fields_.size());
+  if (typed_ || csv_values_) {
+    std::size_t counted = compared_fields_.size();
+    for (const Field& f : fields_) {
+      if (csv_values_) counted = std::max(counted, static_cast<std::size_t>(f.start));
+    }
+    invalid_numbers_ = std::make_unique<InvalidNumbersSink>(counted);
     extensions.sinks.push_back(invalid_numbers_.get());
   }
   if (r.sort) extensions.sort = &sort_.emplace(*r.sort);

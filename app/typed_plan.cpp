@@ -9,6 +9,7 @@
 #include "formats/csv_coding.h"
 #include "formats/field_codings.h"
 #include "formats/typed_fields.h"
+#include "numbers/decimal.h"
 #include "plan_words.h"
 
 namespace vesmer {
@@ -152,20 +153,36 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
   const bool two = r.source_layout || r.destination_layout;
   const std::array<bool, 2> csv{r.formats[0].framing == Framing::kCsv,
                                 r.formats[1].framing == Framing::kCsv};
-  // One layout for both sides: what it leaves out of a record is compared all the same, up to
-  // the records' end, which both must place alike for the fields to pair.
-  const bool gaps = !two && !csv[0] && !csv[1];
+  // What a layout leaves out of a record is a field of its own, named by its columns up to the
+  // record's end: with one layout for both sides it is compared all the same (both sides must
+  // place the end alike for the fields to pair); with two it pairs with the other side's bytes
+  // of the same name, or is listed as not compared, never passed over in silence. A layout
+  // against a CSV file compares the fields both name, as comparing texts does.
+  const bool gaps = two || (!csv[0] && !csv[1]);
   const bool same_length = r.formats[0].framing == Framing::kFixed &&
                            r.formats[1].framing == Framing::kFixed &&
                            r.formats[0].record_length == r.formats[1].record_length;
-  const std::int64_t record_end =
-      same_length ? static_cast<std::int64_t>(r.formats[0].record_length) + 1 : 0;
+  const auto record_end = [&](std::size_t i) -> std::int64_t {
+    const RecordFormat& f = r.formats[i];
+    if (f.framing != Framing::kFixed || (!two && !same_length)) return 0;
+    return static_cast<std::int64_t>(f.record_length) + 1;
+  };
   std::array<std::vector<SideField>, 2> sides;
   std::array<std::vector<std::string>, 2> headers;
   for (std::size_t i = 0; i < 2; ++i) {
     const RecordFormat& format = r.formats[i];
     if (!csv[i]) {
-      sides[i] = ByteSideFields(*side_layouts_[i], gaps, record_end);
+      // A value has 38 digits at most: a zoned field of more would never hold a number.
+      for (const Field& f : side_layouts_[i]->fields) {
+        if (f.Compared() && f.type == FieldType::kZoned && f.length > Decimal::kMaxDigits + 1) {
+          problem = "★レイアウトファイル " + side_layouts_[i]->path + " の " +
+                    std::to_string(f.line) + " 行目: 項目「" + ShownText(f.name) +
+                    "」は値で比べる数（38 桁まで）には長すぎます（文字として比べるなら属性を X に"
+                    "してください）";
+          return false;
+        }
+      }
+      sides[i] = ByteSideFields(*side_layouts_[i], gaps, record_end(i));
       continue;
     }
     if (format.header && !ReadCsvHeader(r.inputs[i], format, headers[i], problem)) return false;
@@ -486,8 +503,10 @@ bool RunPlan::MapRuleRanges(RuleSet& rules, std::string& problem) const {
   const bool two = r.source_layout || r.destination_layout;
   const bool csv = r.formats[0].framing == Framing::kCsv || r.formats[1].framing == Framing::kCsv;
   for (FieldRules& f : rules.fields) {
-    const bool named = std::any_of(fields_.begin(), fields_.end(),
-                                   [&](const Field& field) { return field.name == f.field; });
+    const bool named = std::any_of(
+        compared_fields_.begin(), compared_fields_.end(), [&](const ComparedField& field) {
+          return field.sides[0].name == f.field || field.sides[1].name == f.field;
+        });
     if (named || (csv && !two)) continue;
     const std::string where = "★規則ファイル " + rules.path + " の「" + ShownText(f.field) + "」: ";
     if (two) {

@@ -555,20 +555,19 @@ Json SummaryJson(const Gathered& g) {
     if (!fields.empty()) {
       j["fields"] = Json::array();
       const std::vector<ComparedField>& compared = g.plan->compared_fields();
-      const auto* invalid = g.plan->invalid_numbers();
       for (std::size_t f = 0; f < fields.size(); ++f) {
         Json field{{"name", fields[f].name},
                    {"start", fields[f].start},
                    {"length", fields[f].length},
                    {"differing", g.plan->stats()->field_counts()[f]}};
+        if (g.plan->compares_values()) field["number"] = fields[f].IsNumber();
         if (f < compared.size()) {
           // Typed fields: where each side holds the field, and how.
-          field["number"] = compared[f].number;
           field["source"] = FieldOnSideJson(compared[f].sides[0]);
           field["destination"] = FieldOnSideJson(compared[f].sides[1]);
-          if (compared[f].number && invalid != nullptr && f < invalid->size()) {
-            field["invalid_numbers"] = Json::array({(*invalid)[f][0], (*invalid)[f][1]});
-          }
+        }
+        if (const auto invalid = g.plan->InvalidNumbers(f)) {
+          field["invalid_numbers"] = Json::array({(*invalid)[0], (*invalid)[1]});
         }
         j["fields"].push_back(std::move(field));
       }
@@ -778,13 +777,12 @@ ReportData MakeReport(const Gathered& g, const BatchOptions& o, const std::strin
   if (g.plan->layout() != nullptr) r.layout_path = g.plan->layout()->path;
   r.texts = g.plan->compares_texts();
   r.fields = g.plan->fields();
-  const auto* invalid = g.plan->invalid_numbers();
   for (std::size_t f = 0; f < g.plan->compared_fields().size(); ++f) {
     const ComparedField& field = g.plan->compared_fields()[f];
     r.field_sides.push_back({FieldOnSideText(field.sides[0]), FieldOnSideText(field.sides[1])});
     std::array<std::string, 2> counts;
-    for (std::size_t i = 0; i < 2 && field.number && invalid != nullptr; ++i) {
-      counts[i] = std::to_string((*invalid)[f][i]);
+    if (const auto invalid = g.plan->InvalidNumbers(f)) {
+      counts = {std::to_string((*invalid)[0]), std::to_string((*invalid)[1])};
     }
     r.invalid_numbers.push_back(counts);
   }
@@ -992,7 +990,7 @@ int RunSingle(const BatchOptions& o, const std::string& command, std::ostream& o
     stop_after_run();
   }
 
-  g.warnings = Warnings(summary, job, plan.compares_texts(), !plan.compared_fields().empty());
+  g.warnings = Warnings(summary, job, plan.compares_texts(), plan.compares_values());
   g.warnings.insert(g.warnings.begin(), plan.warnings().begin(), plan.warnings().end());
   for (const std::string& w : g.warnings) err << "vesmer-batch: 警告: " << w << '\n';
   const std::string status = BatchStatus(summary);

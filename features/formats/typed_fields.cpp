@@ -263,7 +263,7 @@ std::string TypedBytesCoding::Name() const {
     if (f.kind == TypedField::Kind::kNumber) {
       name += ':' + std::to_string(static_cast<int>(f.number.type)) + ':' +
               std::to_string(static_cast<int>(f.number.sign)) + ':' +
-              std::to_string(f.number.places);
+              std::to_string(f.number.places) + (f.number.blank_when_zero ? ":bz" : "");
     }
     name += '/';
   }

@@ -195,8 +195,9 @@ TEST_F(BatchTypedTest, LayoutsMatchFieldsMovedWidenedRetypedAndRenamed) {
   json j = json::parse(r.out);
   EXPECT_EQ(j["fields"][0]["destination"]["name"], "ID");
   EXPECT_EQ(j["fields"][0]["destination"]["type"], "B");
-  EXPECT_EQ(j["unmatched_fields"],
-            (json{{"source", json::array()}, {"destination", json::array()}}));
+  // What a line holds past the new layout's last field is said not to be compared.
+  EXPECT_EQ(j["unmatched_fields"]["source"], json::array());
+  EXPECT_EQ(j["unmatched_fields"]["destination"][0]["name"], "25-");
   // The binary P/B field on a line of the new file is said to be unsafe there.
   EXPECT_NE(r.err.find("比較先は lines の形式です。P、B、BU の項目"), std::string::npos) << r.err;
 
@@ -367,7 +368,8 @@ TEST_F(BatchTypedTest, ANameIsTheSourcesWhenTheMapGivesItToAnotherDestinationFie
                    "--omit-fields", "B", Path("a.txt"), Path("b.txt")});
   ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
   const json j = json::parse(r.out);
-  ASSERT_EQ(j["fields"].size(), 3u);  // B stays in the records, left out of the comparison
+  // B stays in the records, left out of the comparison; what follows C pairs as "11-".
+  ASSERT_EQ(j["fields"].size(), 4u);
   EXPECT_EQ(j["fields"][1]["name"], "B");
   EXPECT_EQ(j["fields"][1]["differing"], 0);
   EXPECT_EQ(j["fields"][2]["name"], "C");
@@ -463,6 +465,66 @@ TEST_F(BatchTypedTest, ANumberOfNoValueNeverEqualsATextThatLooksLikeIt) {
       RunBatchExe({"--source-layout", Path("l.csv"), "--destination-format", "csv,header,utf-8",
                    "--key-fields", "K", "-q", Path("a.txt"), Path("b.csv")});
   EXPECT_EQ(r.exit_code, 1) << r.err << r.out;
+}
+
+TEST_F(BatchTypedTest, TwoLayoutsPairTheBytesTheyLeaveOutOrSaySo) {
+  WriteFile(Path("f1.dat"), std::string("\x00\x1c", 2) + "AAAA1234XY");
+  WriteFile(Path("f2.dat"), std::string("\x00\x1c", 2) + "AAAA1234XZ");
+  WriteFile(Path("l.lay"), "P,1,2,P\nT,3,4,X\nZ,7,4,9\n");
+  WriteFile(Path("short.lay"), "P,1,2,P\nT,3,4,X\n");
+  // The same layout given twice: bytes 11-12 pair with themselves and differ.
+  ProcessResult r =
+      RunBatchExe({"--json", "--format", "fixed=12", "--source-layout", Path("l.lay"),
+                   "--destination-layout", Path("l.lay"), Path("f1.dat"), Path("f2.dat")});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  EXPECT_EQ(json::parse(r.out)["fields"].back()["name"], "11-12");
+  // Layouts that leave out other bytes: what is not compared is said, by name and columns.
+  r = RunBatchExe({"--json", "--format", "fixed=12", "--source-layout", Path("l.lay"),
+                   "--destination-layout", Path("short.lay"), Path("f1.dat"), Path("f2.dat")});
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  EXPECT_NE(r.err.find("比較元にしかない項目は比較していません: Z, 11-12"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("比較先にしかない項目は比較していません: 7-12"), std::string::npos) << r.err;
+  EXPECT_EQ(json::parse(r.out)["unmatched_fields"]["destination"][0]["name"], "7-12");
+}
+
+TEST_F(BatchTypedTest, CsvColumnsOfAttribute9AreValuesAndCounted) {
+  // A layout whose every line is 名前,数,9 names CSV columns of numbers.
+  WriteFile(Path("l9.csv"), "ID,1,9\nAMT,2,9\n");
+  WriteFile(Path("s.csv"), "ID,AMT\r\n1,1.50\r\n2,3\r\n");
+  WriteFile(Path("d.csv"), "ID,AMT\r\n01,1.5\r\n2,abc\r\n");
+  const ProcessResult r =
+      RunBatchExe({"--json", "--format", "csv,header,utf-8", "--layout", Path("l9.csv"),
+                   "--key-fields", "ID", Path("s.csv"), Path("d.csv")});
+  ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["outputs"][4]["found"], 1);
+  EXPECT_EQ(j["fields"][1]["number"], true);
+  EXPECT_EQ(j["fields"][1]["invalid_numbers"], (json{0, 1}));
+  EXPECT_EQ(r.err, "vesmer-batch: 警告: 値としては一致するがバイトが異なる組が 1 組あります\n");
+}
+
+TEST_F(BatchTypedTest, RulesNameARenamedFieldByEitherNameAndLongZonedFieldsAreRefused) {
+  WriteFile(Path("ls.csv"), "K,1,4,9\nOLD,5,3,P,2\n");
+  WriteFile(Path("ld.csv"), "K,1,4,9\nNEW,5,3,P,2\n");
+  WriteFile(Path("map.csv"), "OLD,NEW\n");
+  WriteFile(Path("a.dat"), "0001" + Packed(100, 3));
+  WriteFile(Path("b.dat"), "0001" + Packed(101, 3));
+  for (const char* name : {"OLD", "NEW"}) {
+    WriteFile(Path("rules.csv"), std::string(name) + ",数値,0.01\n");
+    const ProcessResult r =
+        RunBatchExe({"--format", "fixed=7", "--source-layout", Path("ls.csv"),
+                     "--destination-layout", Path("ld.csv"), "--field-map", Path("map.csv"),
+                     "--rules", Path("rules.csv"), "-q", Path("a.dat"), Path("b.dat")});
+    EXPECT_EQ(r.exit_code, 0) << name << r.err;
+  }
+  WriteFile(Path("long.csv"), "K,1,4,9\nZ,5,40,9\n");
+  const ProcessResult r = RunBatchExe(
+      {"--format", "fixed=44,ibm-930", "--layout", Path("long.csv"), Path("a.dat"), Path("b.dat")});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, "★レイアウトファイル " + Path("long.csv") +
+                       " の 2 行目: 項目「Z」は値で比べる数（38 桁まで）には長すぎます（文字と"
+                       "して比べるなら属性を X にしてください）\n");
 }
 
 }  // namespace

@@ -167,6 +167,11 @@ TEST(TypedBytesCodingTest, NamesTellApartEveryWayOfReadingAField) {
   EXPECT_NE(a->Name(), b->Name());
   EXPECT_NE(a->Name(), c->Name());
   EXPECT_EQ(a->Name(), d->Name());
+  // Blanks that are 0 in one field and no number in the other: equal bytes, other values.
+  TypedField zero = Number(0, 3, NumberType::kZoned);
+  zero.number.blank_when_zero = true;
+  EXPECT_NE(Open("ibm-930", {zero})->Name(),
+            Open("ibm-930", {Number(0, 3, NumberType::kZoned)})->Name());
   EXPECT_FALSE(a->CleanAsWholeRecord());
 }
 

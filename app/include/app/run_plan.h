@@ -154,9 +154,13 @@ class RunPlan {
   [[nodiscard]] const std::array<std::vector<FieldOnSide>, 2>& unmatched_fields() const {
     return unmatched_fields_;
   }
-  // A run of typed fields that has run: by compared field and side, the number fields that held
-  // no number of their type among the records compared by value; null otherwise.
-  [[nodiscard]] const std::vector<std::array<std::uint64_t, 2>>* invalid_numbers() const;
+  // A run that compared numbers by value and has run: of field `f` of fields(), by side, how many
+  // held no number of their type among the records compared by value; nothing for a field of
+  // text, or another run.
+  [[nodiscard]] std::optional<std::array<std::uint64_t, 2>> InvalidNumbers(std::size_t f) const;
+  // Numbers are compared by their values: a run of typed fields, or of CSV columns of
+  // attribute 9.
+  [[nodiscard]] bool compares_values() const { return typed_ || csv_values_; }
   // What the user should know before trusting the run, in the user's words.
   [[nodiscard]] const std::vector<std::string>& warnings() const { return warnings_; }
   // The records are decoded and compared as texts (another code page, CSV, --list fields).
@@ -200,6 +204,7 @@ class RunPlan {
   // A run of typed fields: the layout of each side (of both, with one layout), and what the
   // run compares.
   bool typed_ = false;
+  bool csv_values_ = false;  // two CSV inputs whose layout has columns of attribute 9
   std::array<std::optional<Layout>, 2> side_layouts_;
   std::vector<ComparedField> compared_fields_;
   std::array<std::vector<FieldOnSide>, 2> unmatched_fields_;
