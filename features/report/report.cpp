@@ -1088,15 +1088,46 @@ std::string RenderSummaryCsv(const ReportData& data) {
   }
   csv.EndRow();
 
-  csv.Text("項目名").Text("開始-終了").Text("属性").Text("差異のある組").Text("割合(%)").EndRow();
-  for (std::size_t i = 0; i < data.fields.size(); ++i) {
-    const Field& f = data.fields[i];
-    csv.Text(f.name)
-        .Text(FieldColumns(f))
-        .Text(std::string_view(&f.attribute, 1))
-        .Number(FieldCount(data, i))
-        .Figure(Share(FieldCount(data, i), data.differing_pairs))
+  if (data.field_sides.empty()) {
+    csv.Text("項目名").Text("開始-終了").Text("属性").Text("差異のある組").Text("割合(%)").EndRow();
+    for (std::size_t i = 0; i < data.fields.size(); ++i) {
+      const Field& f = data.fields[i];
+      csv.Text(f.name)
+          .Text(FieldColumns(f))
+          .Text(std::string_view(&f.attribute, 1))
+          .Number(FieldCount(data, i))
+          .Figure(Share(FieldCount(data, i), data.differing_pairs))
+          .EndRow();
+    }
+  } else {
+    // Typed fields: where and how each side holds the field, not a column of the records.
+    csv.Text("項目名")
+        .Text("比較元（位置と型）")
+        .Text("比較先（位置と型）")
+        .Text("差異のある組")
+        .Text("割合(%)")
+        .Text("数値でない値（比較元）")
+        .Text("数値でない値（比較先）")
         .EndRow();
+    for (std::size_t i = 0; i < data.fields.size() && i < data.field_sides.size(); ++i) {
+      const bool counted = i < data.invalid_numbers.size() && !data.invalid_numbers[i][0].empty();
+      csv.Text(data.fields[i].name)
+          .Text(data.field_sides[i][0])
+          .Text(data.field_sides[i][1])
+          .Number(FieldCount(data, i))
+          .Figure(Share(FieldCount(data, i), data.differing_pairs))
+          .Text(counted ? data.invalid_numbers[i][0] : "")
+          .Text(counted ? data.invalid_numbers[i][1] : "")
+          .EndRow();
+    }
+    for (std::size_t side = 0; side < 2; ++side) {
+      for (const std::string& name : data.unmatched_fields[side]) {
+        csv.Text(side == 0 ? "比較元にしかない項目（比較していません）"
+                           : "比較先にしかない項目（比較していません）")
+            .Text(name)
+            .EndRow();
+      }
+    }
   }
   csv.EndRow();
 

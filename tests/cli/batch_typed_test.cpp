@@ -117,10 +117,10 @@ TEST_F(BatchTypedTest, AnOldHostFileAgainstTheNewCsvFindsExactlyThePlantedDiffer
   WriteFile(Path("new.csv"), csv);
   WriteFile(Path("shain.cpy"), kCopybook);
   WriteFile(Path("map.csv"), "SHIMEI,NAME\n");
-  const ProcessResult r =
-      RunBatchExe({"--json", "--source-format", "fixed=32,ibm-930", "--destination-format",
-                   "csv,header,utf-8", "--source-layout", Path("shain.cpy"), "--field-map",
-                   Path("map.csv"), "--key-fields", "SHAIN-NO", Path("OLD.DAT"), Path("new.csv")});
+  const ProcessResult r = RunBatchExe(
+      {"--json", "--source-format", "fixed=32,ibm-930", "--destination-format", "csv,header,utf-8",
+       "--source-layout", Path("shain.cpy"), "--field-map", Path("map.csv"), "--key-fields",
+       "SHAIN-NO", "--summary-csv", Path("summary.csv.txt"), Path("OLD.DAT"), Path("new.csv")});
   ASSERT_EQ(r.exit_code, 1) << r.err << r.out;
   EXPECT_EQ(r.err,
             "vesmer-batch: 警告: 比較元にしかない項目は比較していません: BUSHO\n"
@@ -152,6 +152,13 @@ TEST_F(BatchTypedTest, AnOldHostFileAgainstTheNewCsvFindsExactlyThePlantedDiffer
             (json{{{"name", "BUSHO"}, {"start", 27}, {"length", 4}, {"type", "X"}}}));
   EXPECT_EQ(j["unmatched_fields"]["destination"],
             (json{{{"name", "BIKO"}, {"column", 5}, {"type", "X"}}}));
+  // The CSV of the evidence says the same, field by field.
+  const std::string summary = ReadFile(Path("summary.csv.txt"));
+  EXPECT_NE(summary.find("\r\nKYUYO,KYUYO 17-21 P 小数 2,KYUYO CSV 3 列目 X,1,50.0,0,0\r\n"),
+            std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("\r\n比較元にしかない項目（比較していません）,BUSHO 27-30 X\r\n"),
+            std::string::npos);
 }
 
 // The new system's fixed-length Shift-JIS records, fields moved, widened, retyped, renamed.
