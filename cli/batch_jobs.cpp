@@ -4,6 +4,7 @@
 #include <malloc.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -310,6 +311,16 @@ int RunJob(const BatchOptions& o, const std::vector<std::string>& args, std::ost
     } else if ((chosen[i] = profiles.ForPath(pair.relative)) != nullptr) {
       pair.profile = chosen[i]->name;
     }
+  }
+  // A profile no pair takes is most likely named where a pattern was meant.
+  for (const Profile& p : profiles.profiles) {
+    if (std::find(chosen.begin(), chosen.end(), &p) != chosen.end()) continue;
+    err << "vesmer-batch: 警告: プロファイル [" << ShownText(p.name)
+        << "] はどの組にも使われていません"
+        << (p.glob ? ""
+                   : "（組の一覧で名前を書いた組か、[*.DAT] のように * ? [ "
+                     "を含む名前のパターンに合う組が使います）")
+        << '\n';
   }
   const std::string& folder = *o.output_dir;
   std::vector<std::string> job_files = {JoinPath(folder, "index.html"),

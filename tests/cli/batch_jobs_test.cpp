@@ -151,11 +151,16 @@ TEST_F(BatchJobsTest, ProfilesAreChosenByNameAndByGlob) {
         "old/named.txt,new/named.txt,キー\n");
   Write("profiles.ini",
         "[キー]\n-k 1-4\n"
-        "[K*.DAT]\n--key 1-4 -o 5\n");
+        "[K*.DAT]\n--key 1-4 -o 5\n"
+        "[plain.txt]\n-k 1-4\n");
   const ProcessResult r =
       RunBatchExe({"--pairs", Path("pairs.txt"), "--profiles", Path("profiles.ini"), "--output-dir",
                    Path("out"), "--json"});
   ASSERT_EQ(r.exit_code, 1) << r.err;
+  // A section named like a file is a name, not a pattern: no pair takes it, and that is said.
+  EXPECT_EQ(r.err,
+            "vesmer-batch: 警告: プロファイル [plain.txt] はどの組にも使われていません（組の一覧で"
+            "名前を書いた組か、[*.DAT] のように * ? [ を含む名前のパターンに合う組が使います）\n");
   const json j = json::parse(r.out);
   ASSERT_EQ(j["pairs"].size(), 3u);
   std::map<std::string, json> by_path;
