@@ -342,9 +342,6 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
         "★キーの項目は、比較元と比較先の両方にある名前で指定してください: " + NameList(lacking);
     return false;
   }
-  // A field left out stays in the records, omitted by its number like columns of bytes, so that
-  // a pair that differs there alone is told from one equal in value; one that is part of the
-  // key too is for the start checks to refuse, as they refuse ranges that overlap.
   // A name on one side only that is omitted is no difference: it is simply not compared.
   for (std::size_t i = 0; i < 2; ++i) {
     std::erase_if(unmatched_fields_[i],
@@ -366,14 +363,16 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
     return false;
   }
 
-  std::vector<std::size_t> number_of(pairs.size(), 0);  // 1-based in the records; 0: left out
+  // Pair p is field p + 1 of the records. A field left out stays there, omitted by its number as
+  // columns of bytes are, so that a pair that differs there alone is told from one equal in
+  // value; one that is part of the key too is for the start checks to refuse, as they refuse
+  // ranges that overlap.
   for (std::size_t p = 0; p < pairs.size(); ++p) {
     ComparedField field;
     field.name = pairs[p].source->shown.name;
     field.sides = {pairs[p].source->shown, pairs[p].destination->shown};
     field.number = field.sides[0].IsNumber() || field.sides[1].IsNumber();
     compared_fields_.push_back(std::move(field));
-    number_of[p] = compared_fields_.size();
     field_names_.push_back(
         {compared_fields_.back().name, static_cast<std::int32_t>(compared_fields_.size()), 1});
   }
@@ -393,8 +392,7 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
     std::string text;
     for (const std::string& name : names) {
       for (const std::size_t p : pairs_named(name)) {
-        if (number_of[p] == 0) continue;
-        const std::string number = std::to_string(number_of[p]);
+        const std::string number = std::to_string(p + 1);
         if (!text.empty()) text += ',';
         text += number + "-" + number;
       }
@@ -456,9 +454,8 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
     std::vector<std::uint8_t> numbers;
     bool host_numbers = false;
     for (std::size_t p = 0; p < pairs.size(); ++p) {
-      if (number_of[p] == 0) continue;
       const SideField& f = *(i == 0 ? pairs[p].source : pairs[p].destination);
-      const bool number = compared_fields_[number_of[p] - 1].number;
+      const bool number = compared_fields_[p].number;
       columns.push_back(f.column);
       numbers.push_back(number ? 1 : 0);
       TypedField t = f.typed;
