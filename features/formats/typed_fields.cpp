@@ -1,6 +1,7 @@
 #include "formats/typed_fields.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 
 #include "formats/code_page.h"
@@ -186,7 +187,7 @@ class TypedBytesDecoder final : public RecordDecoder {
   }
 
   std::unique_ptr<CodePage> code_page_;
-  const std::vector<TypedField>& fields_;
+  const std::vector<TypedField> fields_;  // a copy: a decoder may outlive its coding
   const bool byte_order_mark_;
   DigitFamily family_ = DigitFamily::kAscii;
   bool shifts_ = false;
@@ -232,7 +233,7 @@ class NumberFieldsDecoder final : public RecordDecoder {
 
  private:
   std::unique_ptr<RecordDecoder> inner_;
-  const std::vector<std::uint8_t>& numbers_;
+  const std::vector<std::uint8_t> numbers_;
   FieldsBuilder out_;
 };
 
