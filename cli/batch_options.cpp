@@ -190,10 +190,11 @@ void Define(CLI::App& app, BatchOptions& o, NumberTexts& numbers) {
                  "か --destination-layout と一緒に）")
       ->option_text("ファイル");
   app.add_option("--key-fields", o.key_fields,
-                 "キーにする項目の名前をカンマで区切って指定（--layout が必要。CSV では"
-                 "見出しかレイアウトの名前か列の番号）")
+                 "キーにする項目の名前をカンマで区切って指定（--layout か --source-layout、"
+                 "--destination-layout が必要。CSV では見出しかレイアウトの名前か列の番号）")
       ->option_text("項目名");
-  app.add_option("--omit-fields", o.omit_fields, "比較から除外する項目の名前（--layout が必要）")
+  app.add_option("--omit-fields", o.omit_fields,
+                 "比較から除外する項目の名前（--key-fields と同じくレイアウトが必要）")
       ->option_text("項目名");
   app.add_option("--report", o.report,
                  "証跡の報告書を HTML で書く（入力の SHA-256、設定、件数、項目別・桁別の差異、"
