@@ -52,7 +52,7 @@ void InvalidNumbersSink::Count(const Record& record) {
   const std::size_t side = Index(record.side());
   const std::size_t n = std::min({text.numbers.size(), counts_.size(), text.fields});
   for (std::size_t f = 0; f < n; ++f) {
-    if (text.numbers[f] == 0) continue;
+    if (text.numbers[f] == 0 || Lacks(text, f)) continue;
     const std::u16string_view value = FieldText(text, static_cast<std::int32_t>(f + 1), 1);
     if (!IsNumberText(value)) ++counts_[f][side];
   }

@@ -44,9 +44,10 @@ class ExpectedListSink : public RecordSink {
 };
 
 // Counts, by field and side, the number fields that hold no number of their type, in records of
-// typed fields (DecodedRecord::numbers) that were compared by value: those of pairs that differ
-// or that the rules accept, and of records without a partner. A pair equal byte for byte is
-// never decoded, and its fields, numbers or not, are equal as they are.
+// typed fields (DecodedRecord::numbers): those of pairs that differ or that the rules accept,
+// and of records without a partner. Pairs found equal are not counted: most are equal byte for
+// byte and never decoded, and a field of no number equals only the same bytes. A field a record
+// lacks (a short CSV record) is no field of that record.
 class InvalidNumbersSink : public RecordSink {
  public:
   explicit InvalidNumbersSink(std::size_t fields) : counts_(fields) {}

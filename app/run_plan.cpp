@@ -487,6 +487,12 @@ bool RunPlan::PrepareCodings(RunRequest& r, std::string& problem) {
           "--list fields）にはまだ使えません";
       return false;
     }
+    // Fields compared one by one have no length of the record to cut: the shorter record's
+    // length would cut nothing, and its missing bytes would differ all the same.
+    if (r.arrange_length && typed_) {
+      problem = "★-a（短い方の長さで比較）は、項目ごとに値で比べるレコードには使えません";
+      return false;
+    }
   }
   // The fields counted and judged: of records of fields, their numbers.
   fields_.clear();

@@ -273,15 +273,23 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
     }
     return nullptr;
   };
-  for (const SideField& s : sides[0]) {
-    const std::string wanted = partner_name(s.shown.name);
-    const SideField* d = take(by_name, wanted, false);
-    if (d == nullptr) d = take(by_capitals, capitals(wanted), true);
-    if (d == nullptr) {
-      unmatched_fields_[0].push_back(s.shown);
-      continue;
+  // Every very name first, then names whatever their case, among the fields left: a field
+  // whose own name is on the other side never loses it to one that differs in case.
+  std::vector<const SideField*> partner(sides[0].size(), nullptr);
+  for (std::size_t i = 0; i < sides[0].size(); ++i) {
+    partner[i] = take(by_name, partner_name(sides[0][i].shown.name), false);
+  }
+  for (std::size_t i = 0; i < sides[0].size(); ++i) {
+    if (partner[i] == nullptr) {
+      partner[i] = take(by_capitals, capitals(partner_name(sides[0][i].shown.name)), true);
     }
-    pairs.push_back({&s, d});
+  }
+  for (std::size_t i = 0; i < sides[0].size(); ++i) {
+    if (partner[i] == nullptr) {
+      unmatched_fields_[0].push_back(sides[0][i].shown);
+    } else {
+      pairs.push_back({&sides[0][i], partner[i]});
+    }
   }
   for (std::size_t d = 0; d < sides[1].size(); ++d) {
     if (!taken[d]) unmatched_fields_[1].push_back(sides[1][d].shown);
@@ -320,6 +328,29 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
     }
     return false;
   };
+  // A name that is a compared field's on one side alone and a field's on the other side that is
+  // compared with nothing (a field renamed through the map whose old name the other side gives a
+  // field of its own) names both: omitting it would pass over the pair and the field at once.
+  for (const std::vector<std::string>* names : {&keys, &omitted}) {
+    for (const std::string& name : *names) {
+      bool ambiguous = false;
+      for (const Pair& p : pairs) {
+        for (std::size_t i = 0; i < 2 && !ambiguous; ++i) {
+          const SideField* mine = i == 0 ? p.source : p.destination;
+          const SideField* other = i == 0 ? p.destination : p.source;
+          if (mine->shown.name != name || other->shown.name == name) continue;
+          ambiguous = std::any_of(unmatched_fields_[1 - i].begin(), unmatched_fields_[1 - i].end(),
+                                  [&](const FieldOnSide& f) { return f.name == name; });
+        }
+      }
+      if (ambiguous) {
+        problem = "★項目名「" + ShownText(name) +
+                  "」は、比較元と比較先で別の項目の名前です（項目の対応で名前が変わっています）。"
+                  "名前を変えた項目は新しい名前でも指定できます";
+        return false;
+      }
+    }
+  }
   std::vector<std::string> unknown, lacking;
   for (const std::vector<std::string>* names : {&keys, &omitted}) {
     for (const std::string& name : *names) {
@@ -477,9 +508,18 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
       }
       continue;
     }
-    codings_[i] = TypedBytesCoding::Open(
-        format.code_page, std::move(typed),
-        format.framing == Framing::kLines || format.framing == Framing::kLf, problem);
+    // With two layouts, each side's coding tells its whole layout: the same bytes read through
+    // other layouts are not known to be the same values, even where the fields read coincide.
+    std::string layout;
+    for (const SideField& f : two ? sides[i] : std::vector<SideField>{}) {
+      layout += f.shown.name + ':' + std::to_string(f.shown.start) + ':' +
+                std::to_string(f.shown.length) + ':' + std::string(FieldTypeName(f.shown.type)) +
+                '/';
+    }
+    codings_[i] =
+        TypedBytesCoding::Open(format.code_page, std::move(typed),
+                               format.framing == Framing::kLines || format.framing == Framing::kLf,
+                               problem, std::move(layout));
     if (codings_[i] == nullptr) return false;
     if (host_numbers && (format.framing == Framing::kLines || format.framing == Framing::kLf)) {
       warnings_.push_back(SideName(i) + "は " +

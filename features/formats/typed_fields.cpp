@@ -94,13 +94,14 @@ class TypedBytesDecoder final : public RecordDecoder {
   }
 
   DecodedRecord Decode(std::string_view record, bool first_in_file) override {
-    return DecodeFields(record, first_in_file, fields_.size());
+    return DecodeFields(record, first_in_file, fields_.size(), out_);
   }
 
   DecodedRecord DecodePrefix(std::string_view record, bool first_in_file,
                              std::size_t bytes) override {
     // Of a record of fields, the first `bytes` columns are its first `bytes` fields.
-    return DecodeFields(record, first_in_file, std::min(bytes, fields_.size()));
+    // In a buffer of its own: the record Decode gave may still be looked at.
+    return DecodeFields(record, first_in_file, std::min(bytes, fields_.size()), prefix_);
   }
 
   bool KnownClean(std::string_view record, bool first_in_file) override {
@@ -120,10 +121,11 @@ class TypedBytesDecoder final : public RecordDecoder {
   }
 
  private:
-  DecodedRecord DecodeFields(std::string_view record, bool first_in_file, std::size_t count) {
+  DecodedRecord DecodeFields(std::string_view record, bool first_in_file, std::size_t count,
+                             FieldsBuilder& out) {
     // Columns count from after a byte order mark, in a file that can have one.
     if (first_in_file && byte_order_mark_) record = code_page_->WithoutByteOrderMark(record);
-    out_.Clear();
+    out.Clear();
     std::size_t undecodable = 0;
     for (std::size_t f = 0; f < count; ++f) {
       const TypedField& field = fields_[f];
@@ -132,7 +134,7 @@ class TypedBytesDecoder final : public RecordDecoder {
       switch (field.kind) {
         case TypedField::Kind::kText:
           undecodable += code_page_->Decode(bytes, decoded_);
-          out_.Append(decoded_.text(), number);
+          out.Append(decoded_.text(), number);
           break;
         case TypedField::Kind::kDoubleByte:
           if (shifts_ && !bytes.empty() && bytes.front() != kShiftOut) {
@@ -144,7 +146,7 @@ class TypedBytesDecoder final : public RecordDecoder {
               const std::size_t plain = code_page_->Decode(bytes, decoded_);
               if (plain > shifted) {
                 undecodable += code_page_->Decode(wrapped_, decoded_);
-                out_.Append(decoded_.text(), number);
+                out.Append(decoded_.text(), number);
                 break;
               }
               undecodable += plain;
@@ -152,37 +154,38 @@ class TypedBytesDecoder final : public RecordDecoder {
           } else {
             undecodable += code_page_->Decode(bytes, decoded_);
           }
-          out_.Append(decoded_.text(), number);
+          out.Append(decoded_.text(), number);
           break;
         case TypedField::Kind::kNumber:
-          AppendNumber(field, bytes, number);
+          AppendNumber(field, bytes, number, out);
           break;
       }
     }
-    DecodedRecord result{out_.text(), out_.offsets(), undecodable, fields_.size(), false, {}, {}};
+    DecodedRecord result{out.text(), out.offsets(), undecodable, fields_.size(), false, {}, {}};
     result.numbers = numbers_;
     return result;
   }
 
-  void AppendNumber(const TypedField& field, std::string_view bytes, std::uint32_t number) {
+  void AppendNumber(const TypedField& field, std::string_view bytes, std::uint32_t number,
+                    FieldsBuilder& out) {
     NumberFormat format = field.number;
     format.family = family_;
     Decimal value;
     if (format.type == NumberType::kText) {
       code_page_->Decode(bytes, decoded_);
       if (ParseDecimalText(decoded_.text(), value)) {
-        out_.AppendNumber(value, number);
+        out.AppendNumber(value, number);
       } else {
-        out_.AppendNoNumber(decoded_.text(), number);
+        out.AppendNoNumber(decoded_.text(), number);
       }
       return;
     }
     // A record that ends inside the field holds no number of it, even where its first bytes
     // would read as one.
     if (bytes.size() == FieldLength(field) && DecodeNumber(format, bytes, value)) {
-      out_.AppendNumber(value, number);
+      out.AppendNumber(value, number);
     } else {
-      out_.AppendBytesShown(bytes, number);
+      out.AppendBytesShown(bytes, number);
     }
   }
 
@@ -193,6 +196,7 @@ class TypedBytesDecoder final : public RecordDecoder {
   bool shifts_ = false;
   std::vector<std::uint8_t> numbers_;
   FieldsBuilder out_;
+  FieldsBuilder prefix_;
   DecodedText decoded_;
   std::string wrapped_;
 };
@@ -241,13 +245,13 @@ class NumberFieldsDecoder final : public RecordDecoder {
 
 std::unique_ptr<TypedBytesCoding> TypedBytesCoding::Open(const std::string& code_page,
                                                          std::vector<TypedField> fields,
-                                                         bool byte_order_mark,
-                                                         std::string& message) {
+                                                         bool byte_order_mark, std::string& message,
+                                                         std::string layout) {
   assert(!fields.empty());
   std::unique_ptr<CodePage> opened = CodePage::Open(code_page, message);
   if (opened == nullptr) return nullptr;
   return std::unique_ptr<TypedBytesCoding>(
-      new TypedBytesCoding(opened->name(), std::move(fields), byte_order_mark));
+      new TypedBytesCoding(opened->name(), std::move(fields), byte_order_mark, std::move(layout)));
 }
 
 std::unique_ptr<RecordDecoder> TypedBytesCoding::NewDecoder() const {
@@ -268,7 +272,7 @@ std::string TypedBytesCoding::Name() const {
     }
     name += '/';
   }
-  return name;
+  return layout_.empty() ? name : name + ",layout=" + layout_;
 }
 
 NumberFieldsCoding::NumberFieldsCoding(std::unique_ptr<RecordCoding> inner,

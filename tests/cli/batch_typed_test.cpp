@@ -534,5 +534,66 @@ TEST_F(BatchTypedTest, RulesNameARenamedFieldByEitherNameAndLongZonedFieldsAreRe
                        "して比べるなら属性を X にしてください）\n");
 }
 
+TEST_F(BatchTypedTest, ANameOfOtherFieldsOnTheTwoSidesIsRefused) {
+  // KIN is renamed KIN_OLD; the new file has a KIN of its own. Omitting KIN would omit the pair
+  // and the new field at once, and hide the difference between 200 and 999.
+  WriteFile(Path("old.csv"), "ID,1,3,X\nKIN,4,5,9\n");
+  WriteFile(Path("map.csv"), "KIN,KIN_OLD\n");
+  WriteFile(Path("A.DAT"),
+            "00100100"
+            "00200200");
+  WriteFile(Path("B.csv"), "ID,KIN_OLD,KIN\r\n001,100,7\r\n002,999,8\r\n");
+  const std::vector<std::string> args = {
+      "--source-format", "fixed=8",     "--destination-format", "csv,header",   "--source-layout",
+      Path("old.csv"),   "--field-map", Path("map.csv"),        "--key-fields", "ID"};
+  std::vector<std::string> omitting = args;
+  omitting.insert(omitting.end(), {"--omit-fields", "KIN", Path("A.DAT"), Path("B.csv")});
+  ProcessResult r = RunBatchExe(omitting);
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err,
+            "★項目名「KIN」は、比較元と比較先で別の項目の名前です（項目の対応で名前が変わって"
+            "います）。名前を変えた項目は新しい名前でも指定できます\n");
+  std::vector<std::string> plain = args;
+  plain.insert(plain.end(), {"-q", Path("A.DAT"), Path("B.csv")});
+  EXPECT_EQ(RunBatchExe(plain).exit_code, 1);
+}
+
+TEST_F(BatchTypedTest, VeryNamesPairBeforeNamesThatDifferInCase) {
+  WriteFile(Path("S.csv"), "ID,amt,AMT\r\n1,5,7\r\n");
+  WriteFile(Path("D.csv"), "ID,AMT\r\n1,7\r\n");
+  WriteFile(Path("dl.csv"), "ID,1\nAMT,2\n");
+  const ProcessResult r = RunBatchExe({"--json", "--format", "csv,header", "--destination-layout",
+                                       Path("dl.csv"), Path("S.csv"), Path("D.csv")});
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  EXPECT_EQ(json::parse(r.out)["unmatched_fields"]["source"][0]["name"], "amt");
+}
+
+TEST_F(BatchTypedTest, ArrangedLengthsAreRefusedAndOtherLayoutsCountNoBytesAlike) {
+  WriteFile(Path("lay.csv"), "ID,1,3,X\nAMT,4,2,P\n");
+  WriteFile(Path("a.dat"), "ABC" + Packed(12, 2) + "DE");
+  WriteFile(Path("b.dat"), "ABC" + Packed(12, 2) + "DEXY");
+  const ProcessResult a =
+      RunBatchExe({"-a", "--format", "fixed=7", "--destination-format", "fixed=9", "--layout",
+                   Path("lay.csv"), Path("a.dat"), Path("b.dat")});
+  EXPECT_EQ(a.exit_code, 2);
+  EXPECT_EQ(a.err, "★-a（短い方の長さで比較）は、項目ごとに値で比べるレコードには使えません\n");
+  // Two layouts that read the same fields from records of other lengths: a pair whose bytes
+  // differ where only the new layout reads is not "equal in value with other bytes".
+  WriteFile(Path("old.cpy"),
+            "       01  R.\n           05  ID   PIC X(3).\n"
+            "           05  AMT  PIC S9(3) COMP-3.\n");
+  WriteFile(Path("new.cpy"),
+            "       01  R.\n           05  ID   PIC X(3).\n"
+            "           05  AMT  PIC S9(3) COMP-3.\n"
+            "           05  MEMO PIC X(2).\n");
+  WriteFile(Path("o.dat"), "001" + Packed(100, 2));
+  WriteFile(Path("n.dat"), "001" + Packed(100, 2) + "XX");
+  const ProcessResult r = RunBatchExe(
+      {"--json", "--source-format", "fixed=5", "--destination-format", "fixed=7", "--source-layout",
+       Path("old.cpy"), "--destination-layout", Path("new.cpy"), Path("o.dat"), Path("n.dat")});
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  EXPECT_EQ(json::parse(r.out)["same_text_other_bytes"], 0);
+}
+
 }  // namespace
 }  // namespace vesmer

@@ -140,6 +140,11 @@ TEST(TypedBytesCodingTest, KnownCleanLooksAtTextFieldsOnlyAndAPrefixDecodesTheFi
   EXPECT_FALSE(decoder->KnownClean(std::string_view("\xC1\xC2\x00\x01\x0E\xC4", 6), false));
   const Decoded first = Decode(*decoder, std::string_view("\xC1\xC2\x00\x07\xC3\xC4", 6), 2);
   EXPECT_EQ(first.fields, (std::vector<std::u16string>{u"AB", u"7", u""}));
+  // A prefix leaves the record Decode gave as it was.
+  const DecodedRecord whole =
+      decoder->Decode(std::string_view("\xC1\xC2\x00\x07\xC3\xC4", 6), false);
+  (void)decoder->DecodePrefix(std::string_view("\xC5\xC6\x00\x09\xC7\xC8", 6), false, 1);
+  EXPECT_EQ(std::u16string(whole.text), u"AB7CD");
 }
 
 TEST(TypedBytesCodingTest, AByteOrderMarkIsLeftOutOnlyWhereTheFileMayHaveOne) {

@@ -48,10 +48,14 @@ class TypedBytesCoding final : public RecordCoding {
   // writes '0' as 0xF0, else ASCII's; the family given in a field's format is not looked at.
   // `byte_order_mark`: the file's first record may open with one (lines of UTF-8), which is then
   // no part of its columns; in records of a fixed length those bytes are data.
+  // `layout`: what else tells the records apart besides the fields read (the whole layout of
+  // a side whose record holds more): records of one name and the same bytes are the same
+  // values, so two sides of other layouts must not share a name.
   [[nodiscard]] static std::unique_ptr<TypedBytesCoding> Open(const std::string& code_page,
                                                               std::vector<TypedField> fields,
                                                               bool byte_order_mark,
-                                                              std::string& message);
+                                                              std::string& message,
+                                                              std::string layout = {});
   [[nodiscard]] std::unique_ptr<RecordDecoder> NewDecoder() const override;
   [[nodiscard]] std::string Name() const override;
   // Whole records of the code page's characters may still hold fields that are not: a field is
@@ -59,13 +63,16 @@ class TypedBytesCoding final : public RecordCoding {
   [[nodiscard]] bool CleanAsWholeRecord() const override { return false; }
 
  private:
-  TypedBytesCoding(std::string code_page, std::vector<TypedField> fields, bool byte_order_mark)
+  TypedBytesCoding(std::string code_page, std::vector<TypedField> fields, bool byte_order_mark,
+                   std::string layout)
       : code_page_(std::move(code_page)),
         fields_(std::move(fields)),
-        byte_order_mark_(byte_order_mark) {}
+        byte_order_mark_(byte_order_mark),
+        layout_(std::move(layout)) {}
   std::string code_page_;  // canonical
   std::vector<TypedField> fields_;
   bool byte_order_mark_;
+  std::string layout_;
 };
 
 // Records of fields made by `inner` (CSV columns), with the fields flagged in `numbers` read as
