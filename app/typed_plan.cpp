@@ -296,10 +296,9 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
   }
 
   // Names of the key and of the fields left out: a field's name on either side, or a group of
-  // the source's copybook, whose fields are then those within its columns.
+  // a copybook, whose fields are then those within its columns.
   const std::vector<std::string> keys = SplitFieldNames(r.key_fields.value_or(""));
   const std::vector<std::string> omitted = SplitFieldNames(r.omit_fields.value_or(""));
-  const Layout* source_layout = side_layouts_[0] && !csv[0] ? &*side_layouts_[0] : nullptr;
   const auto pairs_named = [&](const std::string& name) {
     // The source's names first: a name both sides use for different fields (renamed through
     // the map) is the source's.
@@ -312,11 +311,14 @@ bool RunPlan::PrepareTypedFields(RunRequest& r, std::string& problem) {
         }
       }
     }
-    const FieldGroup* group =
-        source_layout != nullptr && found.empty() ? source_layout->FindGroup(name) : nullptr;
-    for (std::size_t p = 0; group != nullptr && p < pairs.size(); ++p) {
-      const std::int32_t start = pairs[p].source->shown.start;
-      if (start >= group->start && start < group->start + group->length) found.push_back(p);
+    // A group of a copybook: the source's, else the destination's.
+    for (std::size_t i = 0; i < 2 && found.empty(); ++i) {
+      const FieldGroup* group =
+          side_layouts_[i] && !csv[i] ? side_layouts_[i]->FindGroup(name) : nullptr;
+      for (std::size_t p = 0; group != nullptr && p < pairs.size(); ++p) {
+        const std::int32_t start = (i == 0 ? pairs[p].source : pairs[p].destination)->shown.start;
+        if (start >= group->start && start < group->start + group->length) found.push_back(p);
+      }
     }
     return found;
   };

@@ -595,5 +595,33 @@ TEST_F(BatchTypedTest, ArrangedLengthsAreRefusedAndOtherLayoutsCountNoBytesAlike
   EXPECT_EQ(json::parse(r.out)["same_text_other_bytes"], 0);
 }
 
+TEST_F(BatchTypedTest, AGroupOfEitherCopybookNamesItsFields) {
+  WriteFile(Path("old.cpy"),
+            "       01  R.\n           05  KEY-NO  PIC 9(4).\n"
+            "           05  AMT     PIC S9(3) COMP-3.\n");
+  WriteFile(Path("new.cpy"),
+            "       01  R.\n           05  KEYS.\n"
+            "               10  KEY-NO  PIC 9(6).\n"
+            "           05  AMT     PIC S9(5) COMP-3.\n");
+  WriteFile(Path("o.dat"), Ebcdic("0002") + Packed(5, 2) + Ebcdic("0001") + Packed(7, 2));
+  WriteFile(Path("n.dat"), Ebcdic("000001") + Packed(7, 3) + Ebcdic("000002") + Packed(5, 3));
+  const std::vector<std::string> args = {"--source-format",
+                                         "fixed=6,ibm-930",
+                                         "--destination-format",
+                                         "fixed=9,ibm-930",
+                                         "--source-layout",
+                                         Path("old.cpy"),
+                                         "--destination-layout",
+                                         Path("new.cpy"),
+                                         "--sort",
+                                         "-q",
+                                         "--key-fields",
+                                         "KEYS",
+                                         Path("o.dat"),
+                                         Path("n.dat")};
+  const ProcessResult r = RunBatchExe(args);
+  EXPECT_EQ(r.exit_code, 0) << r.err << r.out;
+}
+
 }  // namespace
 }  // namespace vesmer
