@@ -29,10 +29,9 @@ struct Field {
 };
 
 std::vector<Field> Layout() {
-  static const char* const kNames[] = {"AMT1", "BAL1", "TXT1", "AMT2", "BAL2", "TXT2",
-                                       "AMT3", "BAL3", "TXT3", "AMT4", "BAL4", "TXT4",
-                                       "AMT5", "BAL5", "TXT5", "TXT6", "TXT7", "TXT8",
-                                       "TXT9"};
+  static const char* const kNames[] = {"AMT1", "BAL1", "TXT1", "AMT2", "BAL2", "TXT2", "AMT3",
+                                       "BAL3", "TXT3", "AMT4", "BAL4", "TXT4", "AMT5", "BAL5",
+                                       "TXT5", "TXT6", "TXT7", "TXT8", "TXT9"};
   std::vector<Field> fields = {{"KEY", 0, 10, '9', 0}};
   std::size_t at = 10;
   for (int group = 0; group < 5; ++group) {
@@ -87,8 +86,8 @@ void Make(std::uint64_t key, Rng& rng, const std::vector<Field>& fields, std::st
         Packed(rng.Next() % 100000000000ull, rng.Below(4) == 0, f.length, at);
         break;
       default:
-        for (std::size_t i = 0, n = 4 + rng.Below(static_cast<std::uint32_t>(f.length - 3));
-             i < n; ++i) {
+        for (std::size_t i = 0, n = 4 + rng.Below(static_cast<std::uint32_t>(f.length - 3)); i < n;
+             ++i) {
           at[i] = Letter(rng);
         }
     }
