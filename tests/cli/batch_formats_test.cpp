@@ -16,6 +16,7 @@ namespace {
 
 using nlohmann::json;
 using testing::CrLf;
+using testing::Ebcdic;
 using testing::Exists;
 using testing::ProcessResult;
 using testing::ReadFile;
@@ -611,20 +612,6 @@ TEST_F(BatchCodePageTest, LongStretchesOfTheSameRecordsOrderKeysByTheirCharacter
     EXPECT_EQ(j["duplicates"][1]["records"], 1);
     EXPECT_EQ(j["outputs"][4]["found"], kRecords);
   }
-}
-
-// ASCII letters, digits, blanks and hyphens in the single-byte EBCDIC of ibm-930.
-std::string Ebcdic(std::string_view ascii) {
-  std::string out;
-  for (const char c : ascii) {
-    if (c >= '0' && c <= '9') out += static_cast<char>(0xF0 + (c - '0'));
-    if (c >= 'A' && c <= 'I') out += static_cast<char>(0xC1 + (c - 'A'));
-    if (c >= 'J' && c <= 'R') out += static_cast<char>(0xD1 + (c - 'J'));
-    if (c >= 'S' && c <= 'Z') out += static_cast<char>(0xE2 + (c - 'S'));
-    if (c == ' ') out += '\x40';
-    if (c == '-') out += '\x60';
-  }
-  return out;
 }
 
 // Host records of 24 bytes against the new system's lines: an amount in columns 6-10, a name

@@ -13,26 +13,13 @@ namespace vesmer {
 namespace {
 
 using json = nlohmann::json;
+using testing::Ebcdic;
 using testing::FolderEntries;
 using testing::ProcessResult;
 using testing::ReadFile;
 using testing::RunBatchExe;
 using testing::TempDir;
 using testing::WriteFile;
-
-// Capital letters, digits, blanks and hyphens in the single-byte EBCDIC of ibm-930.
-std::string Ebcdic(std::string_view ascii) {
-  std::string out;
-  for (const char c : ascii) {
-    if (c >= '0' && c <= '9') out += static_cast<char>(0xF0 + (c - '0'));
-    if (c >= 'A' && c <= 'I') out += static_cast<char>(0xC1 + (c - 'A'));
-    if (c >= 'J' && c <= 'R') out += static_cast<char>(0xD1 + (c - 'J'));
-    if (c >= 'S' && c <= 'Z') out += static_cast<char>(0xE2 + (c - 'S'));
-    if (c == ' ') out += '\x40';
-    if (c == '-') out += '\x60';
-  }
-  return out;
-}
 
 // `value` packed into `bytes` bytes, its sign half `sign` (C, F, D...), as a host writes it.
 std::string Packed(long long value, std::size_t bytes, int sign = 0xC) {

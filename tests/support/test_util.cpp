@@ -61,6 +61,19 @@ std::string CrLf(const std::vector<std::string>& lines) {
   return out;
 }
 
+std::string Ebcdic(std::string_view ascii) {
+  std::string out;
+  for (const char c : ascii) {
+    if (c >= '0' && c <= '9') out += static_cast<char>(0xF0 + (c - '0'));
+    if (c >= 'A' && c <= 'I') out += static_cast<char>(0xC1 + (c - 'A'));
+    if (c >= 'J' && c <= 'R') out += static_cast<char>(0xD1 + (c - 'J'));
+    if (c >= 'S' && c <= 'Z') out += static_cast<char>(0xE2 + (c - 'S'));
+    if (c == ' ') out += '\x40';
+    if (c == '-') out += '\x60';
+  }
+  return out;
+}
+
 namespace {
 
 pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vesmer::testing {
@@ -28,6 +29,10 @@ void WriteFile(const std::string& path, const std::string& bytes);
 
 // Lines joined with CR LF, each followed by CR LF: what a result file holds.
 [[nodiscard]] std::string CrLf(const std::vector<std::string>& lines);
+
+// Capital letters, digits, blanks and hyphens of `ascii` in the single-byte EBCDIC of the IBM
+// host code pages (ibm-930, ibm-037); other characters are left out.
+[[nodiscard]] std::string Ebcdic(std::string_view ascii);
 
 struct ProcessResult {
   int exit_code = -1;
