@@ -3,38 +3,10 @@
 #include <algorithm>
 #include <cassert>
 
+#include "fields_out.h"
+
 namespace vesmer {
 namespace {
-
-// A record of fields as it is built: its units, each with the number of its field.
-class FieldsOut {
- public:
-  void Clear() {
-    text_.clear();
-    offsets_.clear();
-    absent_.clear();
-  }
-  void Append(std::u16string_view units, std::uint32_t field) {
-    text_.append(units);
-    offsets_.insert(offsets_.end(), units.size(), field);
-  }
-  // Field `field` is one the record it is made of lacks (it is empty).
-  void Lack(std::uint32_t field, std::size_t fields) {
-    absent_.resize(fields, 0);
-    absent_[field] = 1;
-  }
-  [[nodiscard]] DecodedRecord Result(std::size_t undecodable, std::size_t fields,
-                                     bool short_record) const {
-    DecodedRecord record{text_, offsets_, undecodable, fields, short_record, {}, {}};
-    record.absent = absent_;
-    return record;
-  }
-
- private:
-  std::u16string text_;
-  std::vector<std::uint32_t> offsets_;
-  std::vector<std::uint8_t> absent_;
-};
 
 class ByteFieldsDecoder final : public RecordDecoder {
  public:

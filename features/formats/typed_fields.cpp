@@ -4,6 +4,7 @@
 #include <array>
 #include <cassert>
 
+#include "fields_out.h"
 #include "formats/code_page.h"
 #include "numbers/number_decoders.h"
 
@@ -23,59 +24,6 @@ std::string_view Cut(std::string_view record, const TypedField& field) {
 std::size_t FieldLength(const TypedField& field) {
   return field.end == TypedField::kToRecordEnd ? 0 : field.end - field.begin;
 }
-
-// A record of fields as it is built: its units, each with the number of its field.
-class FieldsBuilder {
- public:
-  void Clear() {
-    text_.clear();
-    offsets_.clear();
-  }
-  void Append(std::u16string_view units, std::uint32_t field) {
-    text_.append(units);
-    offsets_.insert(offsets_.end(), units.size(), field);
-  }
-  // The canonical text of `value`.
-  void AppendNumber(const Decimal& value, std::uint32_t field) {
-    std::array<char, Decimal::kMaxTextSize> chars{};
-    const std::size_t n = value.ToChars(chars.data());
-    for (std::size_t i = 0; i < n; ++i) text_.push_back(static_cast<char16_t>(chars[i]));
-    offsets_.insert(offsets_.end(), n, field);
-  }
-  // The text of a field that should hold a number and holds none: as it is, unless it could be
-  // taken for what AppendBytesShown writes (X'...') or for this, which it then is in quotes, so
-  // that a text equals only the same text and never a field of bytes.
-  void AppendNoNumber(std::u16string_view units, std::uint32_t field) {
-    if (!units.starts_with(u"X'") && !units.starts_with(u'"')) {
-      Append(units, field);
-      return;
-    }
-    const std::size_t from = text_.size();
-    text_.push_back(u'"');
-    text_.append(units);
-    text_.push_back(u'"');
-    offsets_.insert(offsets_.end(), text_.size() - from, field);
-  }
-  // `bytes` in hexadecimal: X'0C1F'.
-  void AppendBytesShown(std::string_view bytes, std::uint32_t field) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    const std::size_t from = text_.size();
-    text_ += u"X'";
-    for (const char c : bytes) {
-      const auto b = static_cast<unsigned char>(c);
-      text_.push_back(static_cast<char16_t>(kHex[b >> 4]));
-      text_.push_back(static_cast<char16_t>(kHex[b & 0xF]));
-    }
-    text_.push_back(u'\'');
-    offsets_.insert(offsets_.end(), text_.size() - from, field);
-  }
-  [[nodiscard]] std::u16string_view text() const { return text_; }
-  [[nodiscard]] std::span<const std::uint32_t> offsets() const { return offsets_; }
-
- private:
-  std::u16string text_;
-  std::vector<std::uint32_t> offsets_;
-};
 
 class TypedBytesDecoder final : public RecordDecoder {
  public:
@@ -122,7 +70,7 @@ class TypedBytesDecoder final : public RecordDecoder {
 
  private:
   DecodedRecord DecodeFields(std::string_view record, bool first_in_file, std::size_t count,
-                             FieldsBuilder& out) {
+                             FieldsOut& out) {
     // Columns count from after a byte order mark, in a file that can have one.
     if (first_in_file && byte_order_mark_) record = code_page_->WithoutByteOrderMark(record);
     out.Clear();
@@ -136,38 +84,35 @@ class TypedBytesDecoder final : public RecordDecoder {
           undecodable += code_page_->Decode(bytes, decoded_);
           out.Append(decoded_.text(), number);
           break;
-        case TypedField::Kind::kDoubleByte:
-          if (shifts_ && !bytes.empty() && bytes.front() != kShiftOut) {
-            // Double bytes without their shifts, as a host's PIC G field holds them; a field
-            // that does not read so holds characters of one byte (a layout's N over text).
-            wrapped_.assign(1, kShiftOut).append(bytes).push_back(kShiftIn);
-            const std::size_t shifted = code_page_->Decode(wrapped_, decoded_);
-            if (shifted != 0) {
-              const std::size_t plain = code_page_->Decode(bytes, decoded_);
-              if (plain > shifted) {
-                undecodable += code_page_->Decode(wrapped_, decoded_);
-                out.Append(decoded_.text(), number);
-                break;
-              }
-              undecodable += plain;
-            }
-          } else {
+        case TypedField::Kind::kDoubleByte: {
+          if (!shifts_ || bytes.empty() || bytes.front() == kShiftOut) {
             undecodable += code_page_->Decode(bytes, decoded_);
+            out.Append(decoded_.text(), number);
+            break;
           }
-          out.Append(decoded_.text(), number);
+          // Double bytes without their shifts, as a host's PIC G field holds them; a field that
+          // does not read so holds characters of one byte (a layout's N over text). Each way
+          // into its own buffer, so that neither is decoded twice.
+          wrapped_.assign(1, kShiftOut).append(bytes).push_back(kShiftIn);
+          const std::size_t shifted = code_page_->Decode(wrapped_, decoded_);
+          const std::size_t plain = shifted == 0 ? 0 : code_page_->Decode(bytes, plain_);
+          const bool as_plain = shifted != 0 && plain <= shifted;
+          undecodable += as_plain ? plain : shifted;
+          out.Append(as_plain ? plain_.text() : decoded_.text(), number);
           break;
+        }
         case TypedField::Kind::kNumber:
           AppendNumber(field, bytes, number, out);
           break;
       }
     }
-    DecodedRecord result{out.text(), out.offsets(), undecodable, fields_.size(), false, {}, {}};
+    DecodedRecord result = out.Result(undecodable, fields_.size(), false);
     result.numbers = numbers_;
     return result;
   }
 
   void AppendNumber(const TypedField& field, std::string_view bytes, std::uint32_t number,
-                    FieldsBuilder& out) {
+                    FieldsOut& out) {
     NumberFormat format = field.number;
     format.family = family_;
     Decimal value;
@@ -195,9 +140,10 @@ class TypedBytesDecoder final : public RecordDecoder {
   DigitFamily family_ = DigitFamily::kAscii;
   bool shifts_ = false;
   std::vector<std::uint8_t> numbers_;
-  FieldsBuilder out_;
-  FieldsBuilder prefix_;
+  FieldsOut out_;
+  FieldsOut prefix_;
   DecodedText decoded_;
+  DecodedText plain_;  // a double-byte field read without its shifts
   std::string wrapped_;
 };
 
@@ -225,6 +171,7 @@ class NumberFieldsDecoder final : public RecordDecoder {
         out_.AppendNoNumber(units, field);
       }
     }
+    // The inner record's counts and absent fields hold for its fields as rewritten.
     result.text = out_.text();
     result.offsets = out_.offsets();
     result.numbers = numbers_;
@@ -238,7 +185,7 @@ class NumberFieldsDecoder final : public RecordDecoder {
  private:
   std::unique_ptr<RecordDecoder> inner_;
   const std::vector<std::uint8_t> numbers_;
-  FieldsBuilder out_;
+  FieldsOut out_;
 };
 
 }  // namespace
