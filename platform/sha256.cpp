@@ -6,11 +6,22 @@
 
 namespace vesmer {
 
+namespace {
+
+// The digest's implementation, looked up once: a lookup at every start takes a lock of the
+// library's own, which several runs at once in one process then wait for in turn.
+const EVP_MD* Sha256Method() {
+  static EVP_MD* const method = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  return method != nullptr ? method : EVP_sha256();
+}
+
+}  // namespace
+
 // OpenSSL's digest: it uses the processor's SHA instructions where there are some.
 struct Sha256::State {
   EVP_MD_CTX* context = nullptr;
   State() : context(EVP_MD_CTX_new()) {
-    if (context == nullptr || EVP_DigestInit_ex(context, EVP_sha256(), nullptr) != 1) {
+    if (context == nullptr || EVP_DigestInit_ex(context, Sha256Method(), nullptr) != 1) {
       EVP_MD_CTX_free(context);
       throw std::bad_alloc();
     }
