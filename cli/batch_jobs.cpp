@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -26,6 +27,7 @@
 #include "jobs/pair_source.h"
 #include "jobs/profiles.h"
 #include "jobs/workbook.h"
+#include "platform/files.h"
 #include "platform/status.h"
 #include "platform/unicode.h"
 #include "platform/version.h"
@@ -348,6 +350,12 @@ int RunJob(const BatchOptions& o, const std::vector<std::string>& args, std::ost
   base.job_pair = true;
   const std::string job_command = CommandLine(args);
 
+  const std::size_t workers = o.jobs > 0
+                                  ? static_cast<std::size_t>(o.jobs)
+                                  : std::max<std::size_t>(1, std::thread::hardware_concurrency());
+  // Pairs run side by side keep the processors busy: a pair's inputs are then read on its own
+  // thread, without threads reading ahead that would only take turns with the other pairs.
+  const bool side_by_side = workers > 1 && pairs.size() > 1;
   std::vector<PairRow> rows(pairs.size());
   std::mutex err_mutex;
   JobProgress progress(err, progress_allowed && !o.quiet && !o.json, pairs.size());
@@ -383,6 +391,8 @@ int RunJob(const BatchOptions& o, const std::vector<std::string>& args, std::ost
       return;
     }
     progress.Started(pair.relative);
+    std::optional<ReadsInCaller> reads_in_caller;
+    if (side_by_side) reads_in_caller.emplace();
     BatchOptions one = base;
     one.paths = {pair.source, pair.destination};
     one.output_dir = pair_folder;
@@ -428,9 +438,6 @@ int RunJob(const BatchOptions& o, const std::vector<std::string>& args, std::ost
     }
     progress.Done(pair.relative, FileSize(pair.source) + FileSize(pair.destination));
   };
-  const std::size_t workers = o.jobs > 0
-                                  ? static_cast<std::size_t>(o.jobs)
-                                  : std::max<std::size_t>(1, std::thread::hardware_concurrency());
   const std::vector<bool> started = RunPairs(pairs.size(), workers, run, StopFlag());
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     if (started[i]) continue;

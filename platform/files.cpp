@@ -85,7 +85,13 @@ Status ErrorWithPath(int error_number, const char* operation, const std::string&
 
 std::thread StartStdThread(std::function<void()> body) { return std::thread(std::move(body)); }
 
+thread_local bool reads_in_caller_here = false;
+
 }  // namespace
+
+ReadsInCaller::ReadsInCaller() : was_(reads_in_caller_here) { reads_in_caller_here = true; }
+
+ReadsInCaller::~ReadsInCaller() { reads_in_caller_here = was_; }
 
 // The read-ahead thread of a LineReader: it fills free chunks in file order and hands each read
 // over as it arrives; the reader gives a chunk back when it moves on to the next. It allocates
@@ -97,15 +103,19 @@ struct LineReader::Prefetch {
   static constexpr int kObservedChunks = kObservedReadAheadChunks;
 
   // Allocates the chunks (may throw std::bad_alloc). `wake` is an eventfd for a file whose
-  // reads may wait for ever (a pipe, a terminal), invalid for a regular file.
+  // reads may wait for ever (a pipe, a terminal), invalid for a regular file. `in_caller`: no
+  // thread reads ahead; Take() reads each chunk itself, into the one chunk there is.
   Prefetch(UniqueFd file, UniqueFd wake_fd, std::size_t size, ChunkObserver* chunk_observer,
-           ChunkInspector* chunk_inspector)
+           ChunkInspector* chunk_inspector, bool in_caller)
       : fd(std::move(file)),
         wake(std::move(wake_fd)),
         chunk_size(size),
         observer(chunk_observer),
         inspector(chunk_inspector),
-        chunk_count(observer != nullptr ? kObservedChunks : kChunks) {
+        reads_in_caller(in_caller),
+        chunk_count(in_caller             ? 1
+                    : observer != nullptr ? kObservedChunks
+                                          : kChunks) {
     for (int i = 0; i < chunk_count; ++i) {
       auto& chunk = storage[i];
       // Not zeroed: every byte handed out was read first.
@@ -132,6 +142,7 @@ struct LineReader::Prefetch {
 
   // May throw std::system_error or std::bad_alloc; then no thread runs.
   void Start(ThreadStarter start_thread) {
+    if (reads_in_caller) return;
     thread = start_thread([this] { Run(); });
     if (!thread.joinable()) throw std::system_error(EAGAIN, std::generic_category());
   }
@@ -209,51 +220,59 @@ struct LineReader::Prefetch {
         if (stop) return;
         buffer = free[--free_count];
       }
-      int error = 0;
-      ssize_t got = -1;
-      if (!wake.valid() || WaitReadable(error)) {
-        do {
-          got = sys::Calls().read(fd.get(), buffer, chunk_size);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) error = errno;
-      } else if (error == 0) {
-        return;  // stopped while waiting
-      }
-      if (got <= 0 || error != 0) {
-        {
-          std::lock_guard lock(mutex);
-          free[free_count++] = buffer;
-          read_error = error;
-          done = true;
-        }
-        changed.notify_all();
-        return;
-      }
-      const std::string_view bytes(buffer, static_cast<std::size_t>(got));
-      const std::uint64_t offset = read_bytes;
-      read_bytes += bytes.size();
-      const std::uint64_t note = inspector != nullptr ? inspector->Inspect(bytes) : 0;
-      // The reader may work on the chunk while the observer looks at it: both only read it, and
-      // this thread, the only one to fill chunks, reuses it at the earliest once the observer is
-      // done.
+      if (!ReadInto(buffer)) return;
+    }
+  }
+
+  // Reads the next chunk of the file into `buffer`, a chunk taken from the free ones, hands it
+  // over and passes it to the observer. False once reading is over: at the end of the file,
+  // after an error, or stopped while waiting for a pipe.
+  bool ReadInto(char* buffer) noexcept {
+    int error = 0;
+    ssize_t got = -1;
+    if (!wake.valid() || WaitReadable(error)) {
+      do {
+        got = sys::Calls().read(fd.get(), buffer, chunk_size);
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) error = errno;
+    } else if (error == 0) {
+      return false;  // stopped while waiting
+    }
+    if (got <= 0 || error != 0) {
       {
         std::lock_guard lock(mutex);
-        filled[(filled_first + filled_count++) % chunk_count] = {buffer, bytes.size(), note};
+        free[free_count++] = buffer;
+        read_error = error;
+        done = true;
       }
       changed.notify_all();
-      if (observer == nullptr) continue;
-      error = Observe(offset, bytes);
-      if (error != 0) {
-        {
-          // The reader may hold the chunk already: it learns of the failure at its next Take.
-          std::lock_guard lock(mutex);
-          read_error = error;
-          done = true;
-        }
-        changed.notify_all();
-        return;
-      }
+      return false;
     }
+    const std::string_view bytes(buffer, static_cast<std::size_t>(got));
+    const std::uint64_t offset = read_bytes;
+    read_bytes += bytes.size();
+    const std::uint64_t note = inspector != nullptr ? inspector->Inspect(bytes) : 0;
+    // The reader may work on the chunk while the observer looks at it: both only read it, and
+    // this thread, the only one to fill chunks, reuses it at the earliest once the observer is
+    // done.
+    {
+      std::lock_guard lock(mutex);
+      filled[(filled_first + filled_count++) % chunk_count] = {buffer, bytes.size(), note};
+    }
+    changed.notify_all();
+    if (observer == nullptr) return true;
+    error = Observe(offset, bytes);
+    if (error != 0) {
+      {
+        // The reader may hold the chunk already: it learns of the failure at its next Take.
+        std::lock_guard lock(mutex);
+        read_error = error;
+        done = true;
+      }
+      changed.notify_all();
+      return false;
+    }
+    return true;
   }
 
   // Gives back the chunk held so far and waits for the next one. False at the end of the file
@@ -265,6 +284,12 @@ struct LineReader::Prefetch {
       free[free_count++] = held;
       held = nullptr;
       changed.notify_all();
+    }
+    if (reads_in_caller && filled_count == 0 && !done) {
+      char* buffer = free[--free_count];
+      lock.unlock();
+      ReadInto(buffer);
+      lock.lock();
     }
     const auto ready = [this] { return filled_count > 0 || done; };
     if (interrupt == nullptr) {
@@ -300,6 +325,7 @@ struct LineReader::Prefetch {
   const std::size_t chunk_size;
   ChunkObserver* const observer;
   ChunkInspector* const inspector;
+  const bool reads_in_caller;
   const int chunk_count;
   std::unique_ptr<char[]> storage[kObservedChunks];
   std::mutex mutex;
@@ -358,8 +384,10 @@ Status LineReader::Open(const std::string& path, ChunkObserver* observer,
   }
   try {
     path_ = path;
+    // A pipe's reads may wait for ever: only a thread of its own can be given up on.
+    const bool in_caller = !wake.valid() && reads_in_caller_here;
     auto prefetch = std::make_unique<Prefetch>(std::move(fd), std::move(wake), chunk_size_,
-                                               observer, inspector);
+                                               observer, inspector, in_caller);
     prefetch->Start(start_thread_ != nullptr ? start_thread_ : StartStdThread);
     prefetch_ = std::move(prefetch);
   } catch (const std::bad_alloc&) {

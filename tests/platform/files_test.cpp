@@ -365,6 +365,74 @@ TEST(LineReaderTest, AThreadThatCannotStartIsAStatusAndLeaksNothing) {
   EXPECT_EQ(line, "a");
 }
 
+// Threads that each run a pair of their own read in the caller: the same lines, every byte
+// observed and inspected once in order, a long line across chunks, a failed read; no thread
+// is started for a regular file, and a pipe is still read ahead.
+TEST(LineReaderTest, ReadsInTheCallerWhereAsked) {
+  TempDir dir;
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += "line " + std::to_string(i) + (i % 4 ? "\r\n" : "\r");
+  text += std::string(50, 'L') + "\r\n" + "last";
+  WriteFile(dir / "f", text);
+  const std::vector<std::string> expected = ReferenceLines(text);
+  {
+    const ReadsInCaller in_caller;
+    for (std::size_t chunk : {1u, 7u, 16u, 4096u}) {
+      SCOPED_TRACE(chunk);
+      started_threads = 0;
+      Gather gather;
+      LineReader reader(chunk, CountStart);
+      ASSERT_TRUE(reader.Open(dir / "f", &gather).ok());
+      std::vector<std::string> lines;
+      std::string_view line;
+      while (reader.Next(line)) lines.emplace_back(line);
+      EXPECT_TRUE(reader.status().ok());
+      EXPECT_EQ(lines, expected);
+      EXPECT_EQ(reader.consumed(), text.size());
+      EXPECT_EQ(gather.bytes(), text);
+      EXPECT_EQ(started_threads, 0);
+    }
+    // A starter that always fails is never asked.
+    LineReader refused(4, RefuseToStart);
+    ASSERT_TRUE(refused.Open(dir / "f").ok());
+    std::string_view line;
+    ASSERT_TRUE(refused.Next(line));
+    EXPECT_EQ(line, "line 0");
+
+    testing::SysFaults faults;
+    faults.Add({.call = testing::Call::kRead, .error = EIO, .nth = 2});
+    LineReader failing(8);
+    ASSERT_TRUE(failing.Open(dir / "f").ok());
+    ASSERT_TRUE(failing.Next(line));
+    EXPECT_EQ(line, "line 0");
+    while (failing.Next(line)) {
+    }
+    EXPECT_EQ(failing.status().error_number(), EIO);
+  }
+  // A pipe's reads may wait for ever: it keeps its thread even here.
+  {
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    const UniqueFd read_end(fds[0]);
+    UniqueFd write_end(fds[1]);
+    const ReadsInCaller in_caller;
+    started_threads = 0;
+    LineReader piped(4, CountStart);
+    ASSERT_TRUE(piped.Open("/proc/self/fd/" + std::to_string(read_end.get())).ok());
+    EXPECT_EQ(started_threads, 1);
+    ASSERT_EQ(::write(write_end.get(), "p\r\n", 3), 3);
+    write_end.Reset();
+    std::string_view line;
+    ASSERT_TRUE(piped.Next(line));
+    EXPECT_EQ(line, "p");
+  }
+  // Once the scope has ended, a thread reads ahead again.
+  started_threads = 0;
+  LineReader after(4, CountStart);
+  ASSERT_TRUE(after.Open(dir / "f").ok());
+  EXPECT_EQ(started_threads, 1);
+}
+
 TEST(LineReaderTest, NoMemoryForTheChunksIsAStatus) {
   if (kAddressSanitizer || kThreadSanitizer) {
     GTEST_SKIP() << "the sanitizer ends the process instead of throwing std::bad_alloc";

@@ -80,6 +80,21 @@ class ChunkInspector {
   virtual std::uint64_t Inspect(std::string_view bytes) noexcept = 0;
 };
 
+// While one lives, a LineReader opened on its thread reads a regular file on the caller's
+// thread, into one chunk, with no thread reading ahead: for threads that each run work of their
+// own on every processor there is (several pairs at once), where a thread more per input only
+// adds switching and memory. Pipes, FIFOs and terminals are read ahead as ever.
+class ReadsInCaller {
+ public:
+  ReadsInCaller();
+  ~ReadsInCaller();
+  ReadsInCaller(const ReadsInCaller&) = delete;
+  ReadsInCaller& operator=(const ReadsInCaller&) = delete;
+
+ private:
+  bool was_;
+};
+
 // Reads a file line by line with large reads. A line ends at CR or at CR LF; a lone LF belongs
 // to the line; the last line need not have an end; an empty file has no lines. The view that
 // Next() hands out stays valid until the next call. A thread of the reader's own reads ahead,
