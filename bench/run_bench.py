@@ -3,7 +3,7 @@
 
 usage: bench/run_bench.py [--records N] [--host-records N] [--csv-records N] [--build DIR]
                           [--work DIR] [--repeat N]
-                          [--cases key,line,all,short,utf8,report,rules,sort,same,fixed,host,csv,typed]
+                          [--cases key,line,all,short,utf8,report,rules,sort,same,fixed,host,csv,typed,jobs]
 
 Cases (all by default), on generated record files of 120 bytes (N records per file, 5 million
 by default: 600 MB each):
@@ -39,6 +39,10 @@ and --csv-records CSV records, 1 million by default):
   csv    --format csv,header --key-fields 1 on files of ten fields, some quoted with commas
          inside, against `mlr --icsv --ojson join --ul --ur -j KEY` of the same files (Debian's
          miller).
+The jobs case (not among the defaults: --cases jobs) runs folders of pairs (--folders
+--output-dir, -k 1-12): 200 pairs of 5 MB with --jobs 2 against --jobs 1, as a first run (a new
+output folder each time, removed outside the timing) and as a rerun (the results replaced in
+place); 2,000 pairs of 1 kB with the default --jobs; and peak RSS at 100 and 200 pairs.
 Each format case takes medians of --repeat alternating runs and the median of the pairs'
 ratios, and runs each command once more on files of half the records: peak RSS must not
 follow the size of the input.
@@ -169,6 +173,66 @@ LAYOUT = ("項目名,開始桁,桁数,属性\n"
           "漢字2,66,8,N\n番号,75,12,9\n数量,88,8,9\n記号,97,22,X\n")
 RULES = ("# 評価はされるが、変更された記録を許容しない規則\n"
          "カナ,全半角\n漢字,かなカナ\n数量,数値,1\n記号,前後空白\n記号,全半角\n")
+
+
+def jobs_case(batch, gen, w, n):
+    def folders(name, pairs, records):
+        old, new = w(f"{name}_old"), w(f"{name}_new")
+        if not os.path.exists(os.path.join(new, f"F{pairs:04}.DAT")):
+            for side in (old, new):
+                shutil.rmtree(side, ignore_errors=True)
+                os.makedirs(side)
+            for i in range(1, pairs + 1):
+                subprocess.run([gen, os.path.join(old, f"F{i:04}.DAT"),
+                                os.path.join(new, f"F{i:04}.DAT"), str(records), "key", str(i)],
+                               check=True, stdout=subprocess.DEVNULL)
+        return old, new
+
+    def job(old, new, out, *more):
+        return [batch, "-q", "-k", "1-12", "--folders", old, new, "--output-dir", out, *more]
+
+    def timed(cmd, fresh):
+        if fresh:
+            shutil.rmtree(cmd[cmd.index("--output-dir") + 1], ignore_errors=True)
+            os.sync()
+        r = run(cmd)
+        if r.code not in (0, 1):
+            sys.exit(f"{' '.join(cmd)} exited {r.code}: {r.err}")
+        return r
+
+    old, new = folders("jobs", 200, 42_000)
+    total = sum(os.path.getsize(os.path.join(d, f)) for d in (old, new) for f in os.listdir(d))
+    print(f"jobs: 200 pairs of 5 MB ({total / 1e6:.0f} MB in all), -k 1-12; medians of {n} "
+          "alternating runs")
+    for fresh, what in ((True, "first run (new output folder)"),
+                        (False, "rerun (results replaced in place)")):
+        runs = {"1": [], "2": []}
+        for _ in range(n):
+            for j in ("1", "2"):
+                runs[j].append(timed(job(old, new, w(f"jobs_out{j}"), "--jobs", j), fresh))
+        print(f"  {what}")
+        medians("--jobs 1", runs["1"])
+        medians("--jobs 2", runs["2"])
+        print(f"  ratio: --jobs 2 {1 / pair_ratio(runs['2'], runs['1']):.2f}x the speed of "
+              "--jobs 1 (at least 1.8)")
+    small_old, small_new = folders("jobs_small", 2000, 8)
+    runs = [timed(job(small_old, small_new, w("jobs_small_out")), fresh) for fresh in
+            [True] * n + [False] * n]
+    medians("2,000 pairs of 1 kB, first run (under 5 s)", runs[:n])
+    medians("2,000 pairs of 1 kB, rerun (under 5 s)", runs[n:])
+    half_old, half_new = w("jobs_half_old"), w("jobs_half_new")
+    for side, full in ((half_old, old), (half_new, new)):
+        if not os.path.exists(side):
+            os.makedirs(side)
+            for i in range(1, 101):
+                os.link(os.path.join(full, f"F{i:04}.DAT"), os.path.join(side, f"F{i:04}.DAT"))
+    big = timed(job(old, new, w("jobs_out2"), "--jobs", "2"), False)
+    small = timed(job(half_old, half_new, w("jobs_half_out"), "--jobs", "2"), False)
+    single = run([batch, "-q", "-k", "1-12", os.path.join(old, "F0001.DAT"),
+                  os.path.join(new, "F0001.DAT"), "--output-dir", w("jobs_single_out"),
+                  "--report", w("jobs_single_out/report.html")])
+    print(f"  peak RSS --jobs 2: {big.rss_mib:.1f} MiB at 200 pairs, {small.rss_mib:.1f} MiB at "
+          f"100 pairs; one pair run alone with its report {single.rss_mib:.1f} MiB")
 
 
 def main():
@@ -456,6 +520,9 @@ def main():
         print(f"  ratio: by value takes {pair_ratio(runs['typed'], runs['plain']):.2f}x the time "
               "of plain bytes (at most 1.5)")
         flat("typed", typed(files[""]), typed(files["_half"]))
+
+    if "jobs" in cases:
+        jobs_case(batch, gen, w, n)
 
     if "csv" in cases:
         if shutil.which("mlr") is None:
