@@ -391,8 +391,8 @@ int RunJob(const BatchOptions& o, const std::vector<std::string>& args, std::ost
       return;
     }
     progress.Started(pair.relative);
-    std::optional<ReadsInCaller> reads_in_caller;
-    if (side_by_side) reads_in_caller.emplace();
+    std::optional<WorkInCaller> in_caller;
+    if (side_by_side) in_caller.emplace();
     BatchOptions one = base;
     one.paths = {pair.source, pair.destination};
     one.output_dir = pair_folder;

@@ -85,13 +85,13 @@ Status ErrorWithPath(int error_number, const char* operation, const std::string&
 
 std::thread StartStdThread(std::function<void()> body) { return std::thread(std::move(body)); }
 
-thread_local bool reads_in_caller_here = false;
+thread_local bool in_caller_here = false;
 
 }  // namespace
 
-ReadsInCaller::ReadsInCaller() : was_(reads_in_caller_here) { reads_in_caller_here = true; }
+WorkInCaller::WorkInCaller() : was_(in_caller_here) { in_caller_here = true; }
 
-ReadsInCaller::~ReadsInCaller() { reads_in_caller_here = was_; }
+WorkInCaller::~WorkInCaller() { in_caller_here = was_; }
 
 // The read-ahead thread of a LineReader: it fills free chunks in file order and hands each read
 // over as it arrives; the reader gives a chunk back when it moves on to the next. It allocates
@@ -385,7 +385,7 @@ Status LineReader::Open(const std::string& path, ChunkObserver* observer,
   try {
     path_ = path;
     // A pipe's reads may wait for ever: only a thread of its own can be given up on.
-    const bool in_caller = !wake.valid() && reads_in_caller_here;
+    const bool in_caller = !wake.valid() && in_caller_here;
     auto prefetch = std::make_unique<Prefetch>(std::move(fd), std::move(wake), chunk_size_,
                                                observer, inspector, in_caller);
     prefetch->Start(start_thread_ != nullptr ? start_thread_ : StartStdThread);
@@ -518,6 +518,9 @@ namespace {
 
 // How far the write-behind stays behind the end of a file, and how much it asks for at a time.
 constexpr std::uint64_t kWriteBehindStep = std::uint64_t{8} << 20;
+// The bytes a result file holds before a writer of its own writes the rest: below it, a thread
+// costs more than it saves.
+constexpr std::uint64_t kWriterAfter = std::uint64_t{8} << 20;
 // OutputFile::next_write_behind_ for a file that is not to be written behind (any more).
 constexpr std::uint64_t kNoWriteBehind = std::numeric_limits<std::uint64_t>::max();
 
@@ -580,12 +583,125 @@ class OutputFile::WriteBehind {
   std::thread thread_;         // last: it starts once the rest is ready
 };
 
+// Writes the full buffers of a large file on a thread of its own, in file order, while the run
+// fills the next one: formatting and the system's copying into the file overlap. While it lives
+// it alone writes to the file and asks for the write-behind; the file learns what became of
+// the bytes (how many reached the file, the first failure, the line ends lost) when it hands
+// the next buffer over and when the writer stops.
+class OutputFile::Writer {
+ public:
+  static constexpr int kSpareBuffers = 3;
+
+  // May throw std::bad_alloc or what std::thread's constructor throws; then no thread runs.
+  Writer(OutputFile& file, std::uint64_t reached) : file_(file), base_(reached) {
+    for (auto& buffer : spare_) {
+      buffer = std::make_unique_for_overwrite<char[]>(kWriteBuffer);
+      free_[free_count_++] = buffer.get();
+    }
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~Writer() { Stop(false); }
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
+  // Queues the `n` bytes at `data` (a buffer of kWriteBuffer bytes) to be written and returns
+  // a free buffer to fill next, waiting while every buffer is queued. The buffer handed over
+  // belongs to the writer until it comes back from a later call.
+  char* HandOver(char* data, std::size_t n) {
+    std::unique_lock lock(mutex_);
+    queue_[(queue_first_ + queue_count_++) % kQueue] = {data, n};
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return free_count_ > 0; });
+    return free_[--free_count_];
+  }
+  // The first write that failed, as an errno; 0 while every write has reached the file.
+  int error() {
+    std::lock_guard lock(mutex_);
+    return error_;
+  }
+  // Writes what is queued (or, with `discard`, drops it, its line ends counted as lost) and
+  // ends the thread. Afterwards reached() and lost_lines() are final.
+  void Stop(bool discard) {
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_) return;
+      stopping_ = true;
+      discard_ = discard;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  [[nodiscard]] std::uint64_t reached() const { return reached_; }
+  [[nodiscard]] std::uint64_t lost_lines() const { return lost_lines_; }
+
+ private:
+  static constexpr int kQueue = kSpareBuffers + 1;
+  struct Piece {
+    char* data = nullptr;
+    std::size_t n = 0;
+  };
+
+  void Run() noexcept {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return queue_count_ > 0 || stopping_; });
+      if (queue_count_ == 0) return;
+      const Piece piece = queue_[queue_first_];
+      const bool drop = discard_ || error_ != 0;
+      lock.unlock();
+      std::size_t done = 0;
+      int error = 0;
+      while (!drop && done < piece.n) {
+        const ssize_t put = sys::Calls().write(file_.fd_.get(), piece.data + done, piece.n - done);
+        if (put < 0) {
+          if (errno == EINTR) continue;
+          error = errno;
+          break;
+        }
+        done += static_cast<std::size_t>(put);
+      }
+      reached_ += done;
+      lost_lines_ +=
+          static_cast<std::uint64_t>(std::count(piece.data + done, piece.data + piece.n, '\r'));
+      // Only this thread asks for the write-behind while the writer lives.
+      if (!drop && error == 0 && base_ + reached_ >= file_.next_write_behind_) {
+        file_.StartWriteBehind(base_ + reached_);
+      }
+      lock.lock();
+      if (error != 0 && error_ == 0) error_ = error;
+      queue_first_ = (queue_first_ + 1) % kQueue;
+      --queue_count_;
+      free_[free_count_++] = piece.data;
+      changed_.notify_all();
+    }
+  }
+
+  OutputFile& file_;
+  const std::uint64_t base_;  // bytes of the file written before the writer started
+  std::unique_ptr<char[]> spare_[kSpareBuffers];
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  // Guarded by mutex_: the buffers free to be filled, those queued in order, what went wrong.
+  char* free_[kQueue] = {};
+  int free_count_ = 0;
+  Piece queue_[kQueue];
+  int queue_first_ = 0;
+  int queue_count_ = 0;
+  int error_ = 0;
+  bool stopping_ = false;
+  bool discard_ = false;
+  // Of the thread alone until it is joined.
+  std::uint64_t reached_ = 0;
+  std::uint64_t lost_lines_ = 0;
+  std::thread thread_;  // last: it starts once the rest is ready
+};
+
 OutputFile::OutputFile() = default;
 
 OutputFile::~OutputFile() { Release(); }
 
-void OutputFile::StartWriteBehind() {
-  next_write_behind_ = bytes_reached_ + kWriteBehindStep;
+void OutputFile::StartWriteBehind(std::uint64_t reached) {
+  next_write_behind_ = reached + kWriteBehindStep;
   if (!write_behind_) {
     try {
       write_behind_ = std::make_unique<WriteBehind>(fd_.get());
@@ -595,7 +711,7 @@ void OutputFile::StartWriteBehind() {
       return;
     }
   }
-  write_behind_->Upto(bytes_reached_ - kWriteBehindStep);
+  write_behind_->Upto(reached - kWriteBehindStep);
 }
 
 void OutputFile::StopWriteBehind() {
@@ -687,6 +803,10 @@ Status OutputFile::Truncate() {
       return status_ = ErrorWithPath(ENOMEM, "truncate", path_);
     }
   }
+  StopWriter(true);
+  fill_ = buffer_.get();
+  regular_ = false;
+  may_start_writer_ = false;
   StopWriteBehind();
   struct stat st;
   if (sys::Calls().fstat(fd_.get(), &st) != 0) {
@@ -700,8 +820,10 @@ Status OutputFile::Truncate() {
     if (sys::Calls().lseek(fd_.get(), 0, SEEK_SET) != 0) {
       return status_ = ErrorWithPath(errno, "truncate", path_);
     }
-    // Only a regular file is written behind, once it is large.
+    // Only a regular file is written behind, and by a writer of its own, once it is large.
     next_write_behind_ = 2 * kWriteBehindStep;
+    regular_ = true;
+    may_start_writer_ = !in_caller_here;
   }
   used_ = 0;
   bytes_appended_ = bytes_reached_ = lines_lost_ = 0;
@@ -711,6 +833,7 @@ Status OutputFile::Truncate() {
 
 void OutputFile::Abandon() {
   if (!fd_.valid()) return;
+  StopWriter(true);
   StopWriteBehind();
   // Removed while still locked, so no other run can have taken the file over in between.
   if (created_ && IdOfPath(path_) == id_) sys::Calls().unlink(path_.c_str());
@@ -733,7 +856,7 @@ void OutputFile::WriteOut(const char* data, std::size_t n) {
     bytes_reached_ += static_cast<std::uint64_t>(put);
   }
   Lose(std::string_view(data, n));
-  if (status_.ok() && bytes_reached_ >= next_write_behind_) StartWriteBehind();
+  if (status_.ok() && bytes_reached_ >= next_write_behind_) StartWriteBehind(bytes_reached_);
 }
 
 void OutputFile::Lose(std::string_view bytes) {
@@ -753,48 +876,90 @@ void OutputFile::Append(std::string_view bytes) {
     return;
   }
   if (bytes.size() > kWriteBuffer - used_) {
-    WriteOut(buffer_.get(), used_);
-    used_ = 0;
+    WriteBuffer();
     if (bytes.size() >= kWriteBuffer) {
+      // Straight to the file, after what was handed over.
+      StopWriter(false);
       WriteOut(bytes.data(), bytes.size());
       return;
     }
   }
-  if (!bytes.empty()) std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(fill_ + used_, bytes.data(), bytes.size());
   used_ += bytes.size();
 }
 
 char* OutputFile::Reserve(std::size_t n) {
   if (!writing_ || n > kWriteBuffer) return nullptr;
-  if (status_.ok() && n > kWriteBuffer - used_) {
-    WriteOut(buffer_.get(), used_);
-    used_ = 0;
-  }
+  if (status_.ok() && n > kWriteBuffer - used_) WriteBuffer();
   // After a failure nothing more reaches the file: the buffer's start serves as scratch.
   if (!status_.ok()) used_ = 0;
-  return buffer_.get() + used_;
+  return fill_ + used_;
 }
 
 void OutputFile::Commit(std::size_t n) {
   bytes_appended_ += n;
   if (!status_.ok()) {
-    Lose(std::string_view(buffer_.get() + used_, n));
+    Lose(std::string_view(fill_ + used_, n));
     return;
   }
   used_ += n;
 }
 
 Status OutputFile::Flush() {
-  if (fd_.valid() && used_ > 0) {
-    WriteOut(buffer_.get(), used_);
-    used_ = 0;
+  if (fd_.valid()) {
+    WriteBuffer();
+    StopWriter(false);
   }
   return status_;
 }
 
+void OutputFile::WriteBuffer() {
+  if (used_ == 0) return;
+  if (writer_) {
+    fill_ = writer_->HandOver(fill_, used_);
+    used_ = 0;
+    if (const int error = writer_->error(); error != 0 && status_.ok()) {
+      status_ = ErrorWithPath(error, "write", path_);
+    }
+    return;
+  }
+  WriteOut(fill_, used_);
+  used_ = 0;
+  if (may_start_writer_ && status_.ok() && bytes_reached_ >= kWriterAfter) {
+    may_start_writer_ = false;
+    try {
+      writer_ = std::make_unique<Writer>(*this, bytes_reached_);
+    } catch (...) {
+      // No thread, no memory: the file is written on this thread, as a small one is.
+    }
+  }
+}
+
+void OutputFile::StopWriter(bool discard) {
+  if (!writer_) return;
+  writer_->Stop(discard);
+  bytes_reached_ += writer_->reached();
+  lines_lost_ += writer_->lost_lines();
+  if (const int error = writer_->error(); error != 0 && status_.ok()) {
+    status_ = ErrorWithPath(error, "write", path_);
+  }
+  // The buffer being filled may be one of the writer's: what it holds moves to the file's own.
+  if (fill_ != buffer_.get()) {
+    if (used_ > 0) std::memcpy(buffer_.get(), fill_, used_);
+    fill_ = buffer_.get();
+  }
+  writer_.reset();
+  may_start_writer_ = regular_ && !in_caller_here;
+}
+
 Status OutputFile::Close() {
   if (!fd_.valid()) return status_;
+  if (writer_) {
+    WriteBuffer();
+    StopWriter(false);
+  }
   // What the last flush writes is left to close(), with no thread started for it.
+  may_start_writer_ = false;
   StopWriteBehind();
   (void)Flush();
   if (const int error = fd_.Close(); error != 0 && status_.ok()) {

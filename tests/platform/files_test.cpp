@@ -376,7 +376,7 @@ TEST(LineReaderTest, ReadsInTheCallerWhereAsked) {
   WriteFile(dir / "f", text);
   const std::vector<std::string> expected = ReferenceLines(text);
   {
-    const ReadsInCaller in_caller;
+    const WorkInCaller in_caller;
     for (std::size_t chunk : {1u, 7u, 16u, 4096u}) {
       SCOPED_TRACE(chunk);
       started_threads = 0;
@@ -415,7 +415,7 @@ TEST(LineReaderTest, ReadsInTheCallerWhereAsked) {
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     const UniqueFd read_end(fds[0]);
     UniqueFd write_end(fds[1]);
-    const ReadsInCaller in_caller;
+    const WorkInCaller in_caller;
     started_threads = 0;
     LineReader piped(4, CountStart);
     ASSERT_TRUE(piped.Open("/proc/self/fd/" + std::to_string(read_end.get())).ok());
@@ -1069,7 +1069,8 @@ TEST(OutputFileTest, ALargeFileIsWrittenBehindAndStaysExactlyWhatWasAppended) {
   for (std::size_t at = 0; at < first.size(); at += 300001) {
     out.Append(std::string_view(first).substr(at, 300001));
   }
-  EXPECT_EQ(Threads(), running);  // the write-behind runs
+  // The writer and the write-behind run.
+  EXPECT_EQ(Threads(), kThreadSanitizer ? -1 : threads + 2);
   ASSERT_TRUE(out.Close().ok());
   EXPECT_EQ(ThreadsOnceDownTo(threads), threads);
   EXPECT_TRUE(ReadFile(dir / "r") == first);
@@ -1181,6 +1182,131 @@ std::string Records(int count) {
   std::string bytes;
   for (int i = 0; i < count; ++i) bytes += "record " + std::to_string(i) + "\r\n";
   return bytes;
+}
+
+// Lines of 64 bytes, CR LF included, as a large result holds them.
+std::string Lines(int count) {
+  std::string bytes;
+  for (int i = 0; i < count; ++i) {
+    std::string line = "line " + std::to_string(i);
+    line.resize(62, '.');
+    bytes += line + "\r\n";
+  }
+  return bytes;
+}
+
+// Once a file is large, its buffers are written by a thread of its own while the caller fills
+// the next: the file is still exactly what was appended, in order, through AppendLine,
+// Reserve and Commit, and Flush; a second opening, or one in a thread that does its work
+// itself, starts no writer.
+TEST(OutputFileTest, ALargeFileWrittenByItsWriterIsExactlyWhatWasAppended) {
+  TempDir dir;
+  const int threads = Threads();
+  const std::string lines = Lines(400'000);  // 25.6 MB
+  const auto write = [&](OutputFile& out) {
+    std::size_t at = 0;
+    int n = 0;
+    while (at < lines.size()) {
+      const std::string_view line = std::string_view(lines).substr(at, 62);
+      if (n % 3 == 0) {
+        out.AppendLine(line);
+      } else if (n % 3 == 1) {
+        char* to = out.Reserve(64);
+        ASSERT_NE(to, nullptr);
+        std::memcpy(to, lines.data() + at, 64);
+        out.Commit(64);
+      } else {
+        out.Append(std::string_view(lines).substr(at, 64));
+      }
+      if (n == 200'000) {
+        EXPECT_EQ(Threads(), kThreadSanitizer ? -1 : threads + 1);  // the writer runs
+        ASSERT_TRUE(out.Flush().ok());
+        EXPECT_EQ(out.bytes_reached(), at + 64);  // the writer is done with what it held
+      }
+      at += 64;
+      ++n;
+    }
+  };
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  write(out);
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ThreadsOnceDownTo(threads), threads);
+  EXPECT_TRUE(ReadFile(dir / "r") == lines);
+  EXPECT_EQ(out.bytes_reached(), lines.size());
+  EXPECT_EQ(out.bytes_appended(), lines.size());
+
+  // Emptied again while the writer holds buffers: only the new bytes are left.
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  out.Append(std::string_view(lines).substr(0, std::size_t{12} << 20));
+  for (int i = 0; i < 100'000; ++i) out.AppendLine("old");
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  EXPECT_EQ(ThreadsOnceDownTo(threads), threads);
+  out.AppendLine("new");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "r"), "new\r\n");
+
+  // Abandoned while the writer holds buffers: the new file goes, and so does the thread.
+  ASSERT_TRUE(out.OpenLocked(dir / "n").ok());
+  ASSERT_TRUE(out.Truncate().ok());
+  for (int i = 0; i < 400'000; ++i) out.AppendLine(std::string_view(lines).substr(0, 62));
+  out.Abandon();
+  EXPECT_EQ(ThreadsOnceDownTo(threads), threads);
+  EXPECT_FALSE(FileExists(dir / "n"));
+
+  std::thread([&] {
+    const WorkInCaller in_caller;
+    OutputFile alone;
+    ASSERT_TRUE(alone.Create(dir / "c").ok());
+    for (std::size_t at = 0; at < lines.size(); at += 64) {
+      alone.Append(std::string_view(lines).substr(at, 64));
+      if (at == std::size_t{20} << 20) {
+        // The write-behind, but no writer.
+        EXPECT_EQ(Threads(), kThreadSanitizer ? -1 : threads + 2);
+      }
+    }
+    ASSERT_TRUE(alone.Close().ok());
+  }).join();
+  EXPECT_TRUE(ReadFile(dir / "c") == lines);
+}
+
+// A write that fails on the writer's thread is the file's failure: reported by the next hand
+// over and by Close() with the path, nothing tried after it, and every line that did not reach
+// the file counted as lost, those the writer still held and those appended afterwards.
+TEST(OutputFileTest, AWriteThatFailsOnTheWritersThreadIsReportedAndCounted) {
+  for (const bool discard : {false, true}) {
+    SCOPED_TRACE(discard ? "abandoned" : "closed");
+    TempDir dir;
+    const std::string path = dir / "r";
+    const std::string lines = Lines(300'000);  // 19.2 MB: the writer starts at 8 MiB
+    SysFaults faults;
+    faults.Add({.call = Call::kWrite, .error = ENOSPC, .nth = 12, .times = testing::kEveryCall});
+    OutputFile out;
+    ASSERT_TRUE(out.Create(path).ok());
+    bool seen = false;
+    for (std::size_t at = 0; at < lines.size(); at += 64) {
+      out.AppendLine(std::string_view(lines).substr(at, 62));
+      if (!out.status().ok()) seen = true;
+    }
+    EXPECT_TRUE(seen);  // a hand over told of it before the end
+    EXPECT_EQ(out.status().error_number(), ENOSPC);
+    if (discard) {
+      out.Abandon();
+      EXPECT_EQ(out.bytes_reached(), std::uint64_t{11} << 20);
+    } else {
+      const Status s = out.Close();
+      EXPECT_EQ(s.error_number(), ENOSPC);
+      EXPECT_EQ(s.operation(), "write");
+      EXPECT_EQ(s.path(), path);
+      const std::string held = ReadFile(path);
+      EXPECT_EQ(held.size(), out.bytes_reached());
+      EXPECT_TRUE(held == lines.substr(0, held.size()));
+      // Eleven whole buffers of whole lines reached the file; every other line is lost.
+      EXPECT_EQ(out.bytes_reached(), (std::uint64_t{11} << 20) / 64 * 64);
+      EXPECT_EQ(out.lines_lost(), 300'000u - out.bytes_reached() / 64);
+    }
+    EXPECT_EQ(faults.Calls(Call::kWrite), 12);  // nothing is tried after a failure
+  }
 }
 
 TEST(OutputFileTest, AnInterruptedWriteIsMadeAgain) {

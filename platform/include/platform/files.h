@@ -80,16 +80,17 @@ class ChunkInspector {
   virtual std::uint64_t Inspect(std::string_view bytes) noexcept = 0;
 };
 
-// While one lives, a LineReader opened on its thread reads a regular file on the caller's
-// thread, into one chunk, with no thread reading ahead: for threads that each run work of their
-// own on every processor there is (several pairs at once), where a thread more per input only
+// While one lives, files opened on its thread are read and written on that thread alone: a
+// LineReader reads a regular file into one chunk with no thread reading ahead, and an
+// OutputFile emptied there writes every buffer itself. For threads that each run work of their
+// own on every processor there is (several pairs at once), where a thread more per file only
 // adds switching and memory. Pipes, FIFOs and terminals are read ahead as ever.
-class ReadsInCaller {
+class WorkInCaller {
  public:
-  ReadsInCaller();
-  ~ReadsInCaller();
-  ReadsInCaller(const ReadsInCaller&) = delete;
-  ReadsInCaller& operator=(const ReadsInCaller&) = delete;
+  WorkInCaller();
+  ~WorkInCaller();
+  WorkInCaller(const WorkInCaller&) = delete;
+  WorkInCaller& operator=(const WorkInCaller&) = delete;
 
  private:
   bool was_;
@@ -227,9 +228,11 @@ class LineReader {
 };
 
 // Writes a result file through a large buffer. Every failure is kept: once a write fails,
-// status() reports it and Close() returns it. Once a regular file holds 16 MiB, a thread of the
-// object asks the system to start writing it to the disk a step behind its end, so that close()
-// does not have to; the thread is gone before the file is let go of.
+// status() reports it (at the latest when the next buffer is handed over) and Close() returns
+// it. Once a regular file holds 8 MiB, a thread of the object writes the full buffers while the
+// caller fills the next (a few buffers of kWriteBufferSize); once it holds 16 MiB, another asks
+// the system to start writing it to the disk a step behind its end, so that close() does not
+// have to. The threads are gone before the file is let go of.
 //
 // Two runs must not write the same result files at once, and a run that is refused must leave
 // them as they were. So a run opens its set of files in two phases: OpenLocked() on each (that
@@ -266,7 +269,7 @@ class OutputFile {
   [[gnu::always_inline]] void AppendLine(std::string_view bytes) {
     // Most records fit in the buffer as they are: one copy, no calls.
     if (kFastPaths && writing_ && status_.ok() && bytes.size() + 2 <= kWriteBufferSize - used_) {
-      char* at = buffer_.get() + used_;
+      char* at = fill_ + used_;
       // (An empty line may be a view without data: no null pointer reaches memcpy.)
       if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
       at[bytes.size()] = '\r';
@@ -302,9 +305,17 @@ class OutputFile {
 
  private:
   class WriteBehind;
+  class Writer;
   void WriteOut(const char* data, std::size_t n);
-  // Has what reached the file so far written back to the disk, on the write-behind thread.
-  void StartWriteBehind();
+  // Writes the buffer being filled, or hands it to the writer; starts the writer once the file
+  // is large.
+  void WriteBuffer();
+  // Ends the writer, if one runs, having it write what it holds (or drop it, its line ends
+  // counted as lost), and takes over what it did; the next buffer may start another.
+  void StopWriter(bool discard);
+  // Has the `reached` bytes written to the file so far written back to the disk, on the
+  // write-behind thread.
+  void StartWriteBehind(std::uint64_t reached);
   // Ends the write-behind thread, if one runs, and starts none until the next Truncate(); the
   // file descriptor may then be closed.
   void StopWriteBehind();
@@ -319,6 +330,10 @@ class OutputFile {
   bool created_ = false;  // OpenLocked() created the file
   bool writing_ = false;  // Truncate() has been done
   std::unique_ptr<char[]> buffer_;
+  char* fill_ = nullptr;  // the buffer being filled: buffer_, or one of the writer's
+  std::unique_ptr<Writer> writer_;
+  bool regular_ = false;           // a regular file, emptied by Truncate()
+  bool may_start_writer_ = false;  // and none has been tried since
   std::unique_ptr<WriteBehind> write_behind_;
   // bytes_reached_ at which to ask the write-behind for more; the largest value when a file is
   // not written behind: not a regular file, not truncated yet, closing, or no thread to be had.
