@@ -1236,10 +1236,23 @@ TEST(OutputFileTest, ALargeFileWrittenByItsWriterIsExactlyWhatWasAppended) {
   EXPECT_EQ(out.bytes_reached(), lines.size());
   EXPECT_EQ(out.bytes_appended(), lines.size());
 
+  // A record larger than a buffer goes straight to the file, after what the writer holds.
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  const std::string large = Pattern(std::size_t{3} << 20, 'q');
+  for (std::size_t at = 0; at < lines.size(); at += 64) {
+    out.Append(std::string_view(lines).substr(at, 64));
+    if (at == std::size_t{10} << 20) out.Append(large);
+  }
+  ASSERT_TRUE(out.Close().ok());
+  const std::size_t cut = (std::size_t{10} << 20) + 64;
+  EXPECT_TRUE(ReadFile(dir / "r") == lines.substr(0, cut) + large + lines.substr(cut));
+
   // Emptied again while the writer holds buffers: only the new bytes are left.
   ASSERT_TRUE(out.Create(dir / "r").ok());
-  out.Append(std::string_view(lines).substr(0, std::size_t{12} << 20));
-  for (int i = 0; i < 100'000; ++i) out.AppendLine("old");
+  for (std::size_t at = 0; at < lines.size(); at += 64) {
+    out.Append(std::string_view(lines).substr(at, 64));
+  }
+  EXPECT_EQ(Threads(), kThreadSanitizer ? -1 : threads + 2);  // the writer and write-behind
   ASSERT_TRUE(out.Create(dir / "r").ok());
   EXPECT_EQ(ThreadsOnceDownTo(threads), threads);
   out.AppendLine("new");
