@@ -3,7 +3,7 @@
 
 usage: bench/run_bench.py [--records N] [--host-records N] [--csv-records N] [--build DIR]
                           [--work DIR] [--repeat N]
-                          [--cases key,line,all,short,utf8,report,rules,sort,same,fixed,host,csv,typed,jobs]
+                          [--cases key,line,all,short,utf8,report,rules,sort,same,fixed,host,csv,typed,jobs,scale]
 
 Cases (all by default), on generated record files of 120 bytes (N records per file, 5 million
 by default: 600 MB each):
@@ -39,6 +39,9 @@ and --csv-records CSV records, 1 million by default):
   csv    --format csv,header --key-fields 1 on files of ten fields, some quoted with commas
          inside, against `mlr --icsv --ojson join --ul --ur -j KEY` of the same files (Debian's
          miller).
+The scale case (not among the defaults: --cases scale) generates 2 x 5 GB (--scale-records
+records a file), times a first run against dd writing the same result bytes to a new file and
+a rerun against the 2 x 600 MB key run per byte, and removes every file it made.
 The jobs case (not among the defaults: --cases jobs) runs folders of pairs (--folders
 --output-dir, -k 1-12): 200 pairs of 5 MB with --jobs 2 against --jobs 1, as a first run (a new
 output folder each time, removed outside the timing) and as a rerun (the results replaced in
@@ -175,6 +178,43 @@ RULES = ("# 評価はされるが、変更された記録を許容しない規�
          "カナ,全半角\n漢字,かなカナ\n数量,数値,1\n記号,前後空白\n記号,全半角\n")
 
 
+def scale_case(batch, gen, w, n, records, plain_key, key_bytes):
+    a, b = w("scale_a.prn"), w("scale_b.prn")
+    results = [w(f"scale_a_{k}.TXT") for k in range(6)] + [w("scale_dd.out")]
+
+    def remove(paths):
+        for path in paths:
+            if os.path.exists(path):
+                os.remove(path)
+
+    subprocess.run([gen, a, b, str(records), "key"], check=True)
+    try:
+        total = os.path.getsize(a) + os.path.getsize(b)
+        cmd = [batch, "-q", "-k", "1-12", a, b]
+        remove(results)
+        os.sync()
+        first = run(cmd)
+        if first.code not in (0, 1):
+            sys.exit(f"{' '.join(cmd)} exited {first.code}: {first.err}")
+        written = sum(os.path.getsize(p) for p in results[:6] if os.path.exists(p))
+        d = run(["dd", "if=/dev/zero", "of=" + results[6], "bs=1000000",
+                 f"count={(written + 999999) // 1000000}"])
+        remove(results[6:])
+        again = best_of(n, cmd)
+        print(f"scale: 2 x {total / 2e9:.1f} GB ({records:,} records of 120 bytes a file), -k 1-12, "
+              f"writes {written / 1e9:.1f} GB")
+        line("vesmer-batch, first run (new results)", first, d, "dd of the same bytes (new)",
+             total)
+        line("vesmer-batch, rerun (in place)", again, plain_key, "the same at 2 x 600 MB",
+             total)
+        per_byte = (again.wall / total) / (plain_key.wall / key_bytes)
+        print(f"  ratio: time per byte {per_byte:.2f}x that of 2 x 600 MB (at most 1.25); "
+              f"first run {first.wall / d.wall:.2f}x dd (at most 1.5); peak RSS "
+              f"{again.rss_mib:.1f} MiB against {plain_key.rss_mib:.1f} MiB")
+    finally:
+        remove([a, b] + results)
+
+
 def jobs_case(batch, gen, w, n):
     def folders(name, pairs, records):
         old, new = w(f"{name}_old"), w(f"{name}_new")
@@ -246,6 +286,7 @@ def main():
     ap.add_argument("--utf8-mb", type=int, default=850)
     ap.add_argument("--host-records", type=int, default=3_000_000)
     ap.add_argument("--csv-records", type=int, default=1_000_000)
+    ap.add_argument("--scale-records", type=int, default=42_000_000)
     args = ap.parse_args()
     cases = set(args.cases.split(","))
 
@@ -275,11 +316,11 @@ def main():
     if cases - {"fixed", "host", "csv", "typed"}:
         print(f"records per file: {args.records:,} (120 bytes); best of {n}")
     key_a, key_b = w("key_a.prn"), w("key_b.prn")
-    if cases & {"key", "report", "rules", "short", "sort", "same"}:
+    if cases & {"key", "report", "rules", "short", "sort", "same", "scale"}:
         key_a, key_b = data("key", args.records)
     key_bytes = size("key_a.prn", "key_b.prn") if os.path.exists(key_b) else 0
     plain_key = None
-    if cases & {"key", "report", "rules", "short", "sort"}:
+    if cases & {"key", "report", "rules", "short", "sort", "scale"}:
         plain_key = best_of(n, [batch, "-q", "-k", "1-12", key_a, key_b])
 
     if "key" in cases:
@@ -540,6 +581,9 @@ def main():
 
     if "jobs" in cases:
         jobs_case(batch, gen, w, n)
+
+    if "scale" in cases:
+        scale_case(batch, gen, w, n, args.scale_records, plain_key, key_bytes)
 
     if "csv" in cases:
         if shutil.which("mlr") is None:
