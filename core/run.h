@@ -81,7 +81,7 @@ class ResultFileSink {
     if (!job_.OutputSelected[kind]) return;
     if (const RecordFraming* framing = framings_[Index(record.side())]) {
       // A record of another framing may hold CRs of its own, or none: where each one ends tells
-      // what reached the file (at most a write buffer's worth is pending).
+      // what reached the file (at most the file's few write buffers' worth is pending).
       OutputFile& file = files_[kind];
       framing->Write(record.raw(), file);
       std::deque<std::uint64_t>& ends = pending_ends_[kind];

@@ -614,13 +614,18 @@ class OutputFile::Writer {
     changed_.wait(lock, [this] { return free_count_ > 0; });
     return free_[--free_count_];
   }
-  // The first write that failed, as an errno; 0 while every write has reached the file.
-  int error() {
+  // Adds to `reached` the bytes written to the file since the last call, and to `lost_lines`
+  // the line ends of those that never will be; returns the first write that failed, as an
+  // errno, 0 while every write has reached the file.
+  int Collect(std::uint64_t& reached, std::uint64_t& lost_lines) {
     std::lock_guard lock(mutex_);
+    reached += reached_;
+    lost_lines += lost_lines_;
+    reached_ = lost_lines_ = 0;
     return error_;
   }
   // Writes what is queued (or, with `discard`, drops it, its line ends counted as lost) and
-  // ends the thread. Afterwards reached() and lost_lines() are final.
+  // ends the thread; Collect() then tells the rest.
   void Stop(bool discard) {
     {
       std::lock_guard lock(mutex_);
@@ -631,8 +636,6 @@ class OutputFile::Writer {
     changed_.notify_all();
     thread_.join();
   }
-  [[nodiscard]] std::uint64_t reached() const { return reached_; }
-  [[nodiscard]] std::uint64_t lost_lines() const { return lost_lines_; }
 
  private:
   static constexpr int kQueue = kSpareBuffers + 1;
@@ -660,14 +663,16 @@ class OutputFile::Writer {
         }
         done += static_cast<std::size_t>(put);
       }
-      reached_ += done;
-      lost_lines_ +=
+      const auto lost =
           static_cast<std::uint64_t>(std::count(piece.data + done, piece.data + piece.n, '\r'));
+      written_ += done;
       // Only this thread asks for the write-behind while the writer lives.
-      if (!drop && error == 0 && base_ + reached_ >= file_.next_write_behind_) {
-        file_.StartWriteBehind(base_ + reached_);
+      if (!drop && error == 0 && base_ + written_ >= file_.next_write_behind_) {
+        file_.StartWriteBehind(base_ + written_);
       }
       lock.lock();
+      reached_ += done;
+      lost_lines_ += lost;
       if (error != 0 && error_ == 0) error_ = error;
       queue_first_ = (queue_first_ + 1) % kQueue;
       --queue_count_;
@@ -690,9 +695,11 @@ class OutputFile::Writer {
   int error_ = 0;
   bool stopping_ = false;
   bool discard_ = false;
-  // Of the thread alone until it is joined.
+  // Guarded by mutex_ too: what became of the bytes since the file last collected it.
   std::uint64_t reached_ = 0;
   std::uint64_t lost_lines_ = 0;
+  // Of the thread alone: the bytes it wrote to the file.
+  std::uint64_t written_ = 0;
   std::thread thread_;  // last: it starts once the rest is ready
 };
 
@@ -918,7 +925,10 @@ void OutputFile::WriteBuffer() {
   if (writer_) {
     fill_ = writer_->HandOver(fill_, used_);
     used_ = 0;
-    if (const int error = writer_->error(); error != 0 && status_.ok()) {
+    // What reached the file is known as it goes: the runs let go of what they keep for the
+    // records pending.
+    if (const int error = writer_->Collect(bytes_reached_, lines_lost_);
+        error != 0 && status_.ok()) {
       status_ = ErrorWithPath(error, "write", path_);
     }
     return;
@@ -938,9 +948,7 @@ void OutputFile::WriteBuffer() {
 void OutputFile::StopWriter(bool discard) {
   if (!writer_) return;
   writer_->Stop(discard);
-  bytes_reached_ += writer_->reached();
-  lines_lost_ += writer_->lost_lines();
-  if (const int error = writer_->error(); error != 0 && status_.ok()) {
+  if (const int error = writer_->Collect(bytes_reached_, lines_lost_); error != 0 && status_.ok()) {
     status_ = ErrorWithPath(error, "write", path_);
   }
   // The buffer being filled may be one of the writer's: what it holds moves to the file's own.

@@ -1322,6 +1322,29 @@ TEST(OutputFileTest, AWriteThatFailsOnTheWritersThreadIsReportedAndCounted) {
   }
 }
 
+// The runs keep the ends of the records that have not reached the file yet and let go of them
+// as bytes_reached() passes them: while the writer runs, what it wrote must be known at each
+// hand over, so that no more is pending than the buffers it holds and the one being filled.
+TEST(OutputFileTest, WhatReachedTheFileIsKnownWhileTheWriterRuns) {
+  TempDir dir;
+  const int threads = Threads();
+  const std::string lines = Lines(400'000);  // 25.6 MB
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  std::uint64_t most_pending = 0;
+  for (std::size_t at = 0; at < lines.size(); at += 64) {
+    out.AppendLine(std::string_view(lines).substr(at, 62));
+    most_pending = std::max(most_pending, out.bytes_appended() - out.bytes_reached());
+    if (at == std::size_t{20} << 20) {
+      EXPECT_EQ(Threads(), kThreadSanitizer ? -1 : threads + 2);  // the writer and write-behind
+    }
+  }
+  EXPECT_LE(most_pending, 4 * OutputFile::kWriteBufferSize);
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(out.bytes_reached(), lines.size());
+  EXPECT_TRUE(ReadFile(dir / "r") == lines);
+}
+
 TEST(OutputFileTest, AnInterruptedWriteIsMadeAgain) {
   TempDir dir;
   SysFaults faults;
