@@ -890,6 +890,11 @@ void OutputFile::Append(std::string_view bytes) {
       WriteOut(bytes.data(), bytes.size());
       return;
     }
+    if (!status_.ok()) {
+      // The write that made room failed: these bytes will not reach the file either.
+      Lose(bytes);
+      return;
+    }
   }
   if (!bytes.empty()) std::memcpy(fill_ + used_, bytes.data(), bytes.size());
   used_ += bytes.size();

@@ -1345,6 +1345,29 @@ TEST(OutputFileTest, WhatReachedTheFileIsKnownWhileTheWriterRuns) {
   EXPECT_TRUE(ReadFile(dir / "r") == lines);
 }
 
+// An append that finds the write making room for it failed must not leave its bytes in the
+// buffer as if they were still to be written: like every byte after a failure they are lost,
+// and counted so, whatever is appended next.
+TEST(OutputFileTest, AnAppendMetByAFailedWriteIsCountedLost) {
+  TempDir dir;
+  SysFaults faults;
+  faults.Add({.call = Call::kWrite, .error = ENOSPC, .times = testing::kEveryCall});
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  out.Append(Lines(16'000));  // nearly a whole buffer
+  out.Append(Lines(1'000));   // does not fit: the buffer is written first, and that fails
+  EXPECT_EQ(out.status().error_number(), ENOSPC);
+  char* to = out.Reserve(6);
+  ASSERT_NE(to, nullptr);
+  std::memcpy(to, "last\r\n", 6);
+  out.Commit(6);
+  EXPECT_EQ(out.Close().error_number(), ENOSPC);
+  EXPECT_EQ(out.bytes_reached(), 0u);
+  EXPECT_EQ(out.bytes_appended(), Lines(17'000).size() + 6);
+  EXPECT_EQ(out.lines_lost(), 17'001u);
+  EXPECT_EQ(faults.Calls(Call::kWrite), 1);  // nothing is tried after a failure
+}
+
 TEST(OutputFileTest, AnInterruptedWriteIsMadeAgain) {
   TempDir dir;
   SysFaults faults;
