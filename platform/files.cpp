@@ -801,6 +801,8 @@ Status OutputFile::OpenLocked(const std::string& path) {
 
 Status OutputFile::Truncate() {
   if (!fd_.valid()) return status_ = Status::Error(EBADF, "truncate");
+  // What the writer holds is dropped; a write of its that failed is a failure before this one.
+  StopWriter(true);
   if (!status_.ok()) return status_;
   if (!buffer_) {
     // Had before the file changes, so that no memory leaves the file as it was.
@@ -810,7 +812,6 @@ Status OutputFile::Truncate() {
       return status_ = ErrorWithPath(ENOMEM, "truncate", path_);
     }
   }
-  StopWriter(true);
   fill_ = buffer_.get();
   regular_ = false;
   may_start_writer_ = false;

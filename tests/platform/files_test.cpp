@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -1366,6 +1367,80 @@ TEST(OutputFileTest, AnAppendMetByAFailedWriteIsCountedLost) {
   EXPECT_EQ(out.bytes_appended(), Lines(17'000).size() + 6);
   EXPECT_EQ(out.lines_lost(), 17'001u);
   EXPECT_EQ(faults.Calls(Call::kWrite), 1);  // nothing is tried after a failure
+}
+
+// Stands in for write: on the test's own thread a write is made as ever; on another (the
+// writer's) it waits until the test lets it go, then fails as on a full disk.
+struct HeldWrites {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::thread::id test;
+  bool entered = false;
+  bool released = false;
+};
+
+HeldWrites& Held() {
+  static HeldWrites held;
+  return held;
+}
+
+ssize_t FailingOnAnotherThread(int fd, const void* buffer, std::size_t count) {
+  HeldWrites& held = Held();
+  if (std::this_thread::get_id() == held.test) return sys::RealCalls().write(fd, buffer, count);
+  std::unique_lock lock(held.mutex);
+  held.entered = true;
+  held.changed.notify_all();
+  held.changed.wait(lock, [&] { return held.released; });
+  errno = ENOSPC;
+  return -1;
+}
+
+// A failure the writer met but had not told of yet is the file's all the same: Truncate()
+// reports it and leaves the file as it was, as it does once the failure is known.
+TEST(OutputFileTest, ATruncateAfterAFailureTheWriterMetLeavesTheFile) {
+  TempDir dir;
+  const std::string path = dir / "r";
+  HeldWrites& held = Held();
+  {
+    std::lock_guard lock(held.mutex);
+    held.test = std::this_thread::get_id();
+    held.entered = held.released = false;
+  }
+  sys::SysCalls calls = sys::Calls();
+  calls.write = FailingOnAnotherThread;
+  const sys::ScopedSysCalls failing(calls);
+  OutputFile out;
+  ASSERT_TRUE(out.Create(path).ok());
+  const auto release = [&] {
+    {
+      std::lock_guard lock(held.mutex);
+      held.released = true;
+    }
+    held.changed.notify_all();
+  };
+  // Lets the held write go however the test ends, before the file is closed.
+  struct Releaser {
+    std::function<void()> release;
+    ~Releaser() { release(); }
+  } const releaser{release};
+  // Eight buffers are written here; the ninth is handed to the writer, whose write fails.
+  const std::string lines = Lines(147'457);
+  for (std::size_t at = 0; at < lines.size(); at += 64) {
+    out.AppendLine(std::string_view(lines).substr(at, 62));
+  }
+  {
+    std::unique_lock lock(held.mutex);
+    ASSERT_TRUE(held.changed.wait_for(lock, 60s, [&] { return held.entered; }));
+  }
+  EXPECT_TRUE(out.status().ok());  // not told of yet
+  release();
+  const Status s = out.Truncate();
+  EXPECT_EQ(s.error_number(), ENOSPC);
+  EXPECT_EQ(s.operation(), "write");
+  EXPECT_EQ(s.path(), path);
+  EXPECT_TRUE(ReadFile(path) == lines.substr(0, std::size_t{8} << 20));
+  EXPECT_EQ(out.Close().error_number(), ENOSPC);
+  EXPECT_TRUE(ReadFile(path) == lines.substr(0, std::size_t{8} << 20));
 }
 
 TEST(OutputFileTest, AnInterruptedWriteIsMadeAgain) {
