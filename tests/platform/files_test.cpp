@@ -1457,6 +1457,34 @@ TEST(OutputFileTest, AnInterruptedWriteIsMadeAgain) {
   EXPECT_EQ(out.lines_lost(), 0u);
 }
 
+// The writer's own writes may be cut short or interrupted like any: it goes on from where each
+// stopped, and the file is still exactly what was appended, with nothing counted lost.
+TEST(OutputFileTest, TheWriterContinuesShortAndInterruptedWrites) {
+  TempDir dir;
+  const int threads = Threads();
+  const std::string lines = Lines(300'000);  // 19.2 MB
+  SysFaults faults;
+  // The first eight writes, of a buffer each, are the caller's; the rest are the writer's.
+  faults.Add({.call = Call::kWrite, .at_most = 100'003, .nth = 9, .times = testing::kEveryCall});
+  faults.Add({.call = Call::kWrite, .error = EINTR, .nth = 9});
+  faults.Add({.call = Call::kWrite, .error = EINTR, .nth = 40, .times = 3});
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  for (std::size_t at = 0; at < lines.size(); at += 64) {
+    out.AppendLine(std::string_view(lines).substr(at, 62));
+    if (at == std::size_t{12} << 20) {
+      EXPECT_EQ(Threads(), kThreadSanitizer ? -1 : threads + 1);  // the writer runs
+    }
+  }
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_TRUE(ReadFile(dir / "r") == lines);
+  EXPECT_EQ(out.bytes_reached(), lines.size());
+  EXPECT_EQ(out.lines_lost(), 0u);
+  // Each of the writer's writes moved 100,003 bytes at most, and four were interrupted.
+  const std::uint64_t by_writer = lines.size() - (std::uint64_t{8} << 20);
+  EXPECT_GE(faults.Calls(Call::kWrite), 8 + 4 + static_cast<int>(by_writer / 100'003));
+}
+
 TEST(OutputFileTest, AShortWriteIsContinuedUntilEveryByteIsWritten) {
   TempDir dir;
   SysFaults faults;
