@@ -1680,6 +1680,45 @@ TEST(LineReaderTest, EachChunkComesWithTheNoteItsInspectorGaveIt) {
   }
 }
 
+// Read in the caller, each chunk still comes with its inspector's note, and an observer that
+// fails ends the reading right after the chunk it failed on, as a failed read of the file.
+TEST(LineReaderTest, InTheCallerNotesAndAFailingObserverAreKept) {
+  TempDir dir;
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += static_cast<char>('a' + i % 26);
+  WriteFile(dir / "f", text);
+  WriteFile(dir / "g", "ab\r\ncd\r\nef\r\ngh\r\n");
+  const WorkInCaller in_caller;
+  started_threads = 0;
+  PlaceNotes notes;
+  Gather gather;
+  LineReader chunks(7, CountStart);
+  ASSERT_TRUE(chunks.Open(dir / "f", &gather, &notes).ok());
+  std::uint64_t at = 0;
+  std::string_view bytes;
+  while (chunks.NextChunk(bytes)) {
+    ASSERT_EQ(chunks.chunk_note(), at << 8 | static_cast<std::uint8_t>(bytes.front())) << at;
+    at += bytes.size();
+  }
+  EXPECT_TRUE(chunks.status().ok());
+  EXPECT_EQ(at, text.size());
+  EXPECT_EQ(gather.bytes(), text);
+  EXPECT_EQ(started_threads, 0);
+
+  FailingObserver observer(false);
+  LineReader reader(4);
+  ASSERT_TRUE(reader.Open(dir / "g", &observer).ok());
+  std::vector<std::string> lines;
+  std::string_view line;
+  while (reader.Next(line)) lines.emplace_back(line);
+  // Each chunk is observed as soon as it is read: the third is handed out, nothing after it.
+  EXPECT_EQ(lines, (std::vector<std::string>{"ab", "cd", "ef"}));
+  EXPECT_EQ(observer.seen, "ab\r\ncd\r\n");
+  EXPECT_EQ(reader.status().error_number(), EIO);
+  EXPECT_EQ(reader.status().operation(), "read");
+  EXPECT_EQ(reader.status().path(), dir / "g");
+}
+
 TEST(LineReaderTest, NextChunkReportsAFailedRead) {
   TempDir dir;
   const std::string path = dir / "f";
