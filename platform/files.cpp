@@ -885,11 +885,18 @@ void OutputFile::Append(std::string_view bytes) {
   }
   if (bytes.size() > kWriteBuffer - used_) {
     WriteBuffer();
-    if (bytes.size() >= kWriteBuffer) {
-      // Straight to the file, after what was handed over.
-      StopWriter(false);
+    if (bytes.size() >= kWriteBuffer && !writer_) {
+      // Straight to the file.
       WriteOut(bytes.data(), bytes.size());
       return;
+    }
+    // With a writer, a record larger than a buffer goes through it a buffer at a time, after
+    // what it holds: stopping it for each such record would start a thread for the next.
+    while (bytes.size() >= kWriteBuffer && status_.ok()) {
+      std::memcpy(fill_, bytes.data(), kWriteBuffer);
+      used_ = kWriteBuffer;
+      bytes.remove_prefix(kWriteBuffer);
+      WriteBuffer();
     }
     if (!status_.ok()) {
       // The write that made room failed: these bytes will not reach the file either.

@@ -1237,7 +1237,7 @@ TEST(OutputFileTest, ALargeFileWrittenByItsWriterIsExactlyWhatWasAppended) {
   EXPECT_EQ(out.bytes_reached(), lines.size());
   EXPECT_EQ(out.bytes_appended(), lines.size());
 
-  // A record larger than a buffer goes straight to the file, after what the writer holds.
+  // A record larger than a buffer goes through the writer, after what it holds.
   ASSERT_TRUE(out.Create(dir / "r").ok());
   const std::string large = Pattern(std::size_t{3} << 20, 'q');
   for (std::size_t at = 0; at < lines.size(); at += 64) {
@@ -1287,6 +1287,47 @@ TEST(OutputFileTest, ALargeFileWrittenByItsWriterIsExactlyWhatWasAppended) {
 // A write that fails on the writer's thread is the file's failure: reported by the next hand
 // over and by Close() with the path, nothing tried after it, and every line that did not reach
 // the file counted as lost, those the writer still held and those appended afterwards.
+// Records larger than a buffer go through the writer a buffer at a time: in order, and when a
+// write fails, every line of theirs that did not reach the file is counted as lost.
+TEST(OutputFileTest, RecordsLargerThanABufferGoThroughTheWriter) {
+  for (const bool fail : {false, true}) {
+    SCOPED_TRACE(fail ? "failing" : "sound");
+    TempDir dir;
+    const std::string path = dir / "r";
+    const std::string lines = Lines(200'000);  // 12.8 MB
+    testing::SysFaults faults;
+    if (fail) {
+      faults.Add({.call = Call::kWrite, .error = ENOSPC, .nth = 11, .times = testing::kEveryCall});
+    }
+    OutputFile out;
+    ASSERT_TRUE(out.Create(path).ok());
+    // 9 MiB of lines start the writer; then pieces of 3 MiB and a bit, and lines again.
+    const std::size_t first = std::size_t{9} << 20;
+    for (std::size_t at = 0; at < first; at += 64) {
+      out.AppendLine(std::string_view(lines).substr(at, 62));
+    }
+    const std::size_t piece = (std::size_t{3} << 20) + 640;
+    std::size_t at = first;
+    for (; at + piece <= lines.size() - 6400; at += piece) {
+      out.Append(std::string_view(lines).substr(at, piece));
+    }
+    for (; at < lines.size(); at += 64) out.AppendLine(std::string_view(lines).substr(at, 62));
+    const Status s = out.Close();
+    const std::string held = ReadFile(path);
+    EXPECT_EQ(held.size(), out.bytes_reached());
+    EXPECT_TRUE(held == lines.substr(0, held.size()));
+    EXPECT_EQ(out.lines_lost(), 200'000u - held.size() / 64);
+    if (fail) {
+      EXPECT_EQ(s.error_number(), ENOSPC);
+      EXPECT_EQ(held.size(), std::size_t{10} << 20);
+      EXPECT_EQ(faults.Calls(Call::kWrite), 11);
+    } else {
+      EXPECT_TRUE(s.ok());
+      EXPECT_EQ(held.size(), lines.size());
+    }
+  }
+}
+
 TEST(OutputFileTest, AWriteThatFailsOnTheWritersThreadIsReportedAndCounted) {
   for (const bool discard : {false, true}) {
     SCOPED_TRACE(discard ? "abandoned" : "closed");
