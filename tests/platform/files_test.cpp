@@ -458,6 +458,11 @@ TEST(LineReaderTest, NoMemoryForTheChunksIsAStatus) {
 }
 
 TEST(LineReaderTest, NoMemoryForALongLineIsAFailedRead) {
+  if (kThreadSanitizer) {
+    // Seen once in a full run: the sanitizer's own memory for the read-ahead thread ran out
+    // under the limit, and it ended the child.
+    GTEST_SKIP() << "the thread sanitizer's own allocations may fail under the memory limit";
+  }
   TempDir dir;
   const std::string path = dir / "f";
   WriteRepeated(path, std::string(std::size_t{1} << 20, 'x'), 48, "\r\nshort\r\n");
