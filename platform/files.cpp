@@ -87,6 +87,24 @@ std::thread StartStdThread(std::function<void()> body) { return std::thread(std:
 
 thread_local bool in_caller_here = false;
 
+// Writes the `n` bytes at `data` to `fd`, going on after a write that was interrupted or cut
+// short. Returns how many were written; `error` is the errno of the write that failed, 0 when
+// every byte was written.
+std::size_t WriteFully(int fd, const char* data, std::size_t n, int& error) {
+  std::size_t done = 0;
+  error = 0;
+  while (done < n) {
+    const ssize_t put = sys::Calls().write(fd, data + done, n - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      break;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  return done;
+}
+
 }  // namespace
 
 WorkInCaller::WorkInCaller() : was_(in_caller_here) { in_caller_here = true; }
@@ -652,17 +670,8 @@ class OutputFile::Writer {
       const Piece piece = queue_[queue_first_];
       const bool drop = discard_ || error_ != 0;
       lock.unlock();
-      std::size_t done = 0;
       int error = 0;
-      while (!drop && done < piece.n) {
-        const ssize_t put = sys::Calls().write(file_.fd_.get(), piece.data + done, piece.n - done);
-        if (put < 0) {
-          if (errno == EINTR) continue;
-          error = errno;
-          break;
-        }
-        done += static_cast<std::size_t>(put);
-      }
+      const std::size_t done = drop ? 0 : WriteFully(file_.fd_.get(), piece.data, piece.n, error);
       const auto lost =
           static_cast<std::uint64_t>(std::count(piece.data + done, piece.data + piece.n, '\r'));
       written_ += done;
@@ -852,16 +861,13 @@ void OutputFile::Abandon() {
 }
 
 void OutputFile::WriteOut(const char* data, std::size_t n) {
-  while (n > 0 && status_.ok()) {
-    const ssize_t put = sys::Calls().write(fd_.get(), data, n);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      status_ = ErrorWithPath(errno, "write", path_);
-      break;
-    }
-    data += put;
-    n -= static_cast<std::size_t>(put);
-    bytes_reached_ += static_cast<std::uint64_t>(put);
+  if (status_.ok()) {
+    int error = 0;
+    const std::size_t done = WriteFully(fd_.get(), data, n, error);
+    if (error != 0) status_ = ErrorWithPath(error, "write", path_);
+    bytes_reached_ += done;
+    data += done;
+    n -= done;
   }
   Lose(std::string_view(data, n));
   if (status_.ok() && bytes_reached_ >= next_write_behind_) StartWriteBehind(bytes_reached_);
@@ -940,10 +946,7 @@ void OutputFile::WriteBuffer() {
     used_ = 0;
     // What reached the file is known as it goes: the runs let go of what they keep for the
     // records pending.
-    if (const int error = writer_->Collect(bytes_reached_, lines_lost_);
-        error != 0 && status_.ok()) {
-      status_ = ErrorWithPath(error, "write", path_);
-    }
+    CollectFromWriter();
     return;
   }
   WriteOut(fill_, used_);
@@ -961,9 +964,7 @@ void OutputFile::WriteBuffer() {
 void OutputFile::StopWriter(bool discard) {
   if (!writer_) return;
   writer_->Stop(discard);
-  if (const int error = writer_->Collect(bytes_reached_, lines_lost_); error != 0 && status_.ok()) {
-    status_ = ErrorWithPath(error, "write", path_);
-  }
+  CollectFromWriter();
   // The buffer being filled may be one of the writer's: what it holds moves to the file's own.
   if (fill_ != buffer_.get()) {
     if (used_ > 0) std::memcpy(buffer_.get(), fill_, used_);
@@ -973,12 +974,15 @@ void OutputFile::StopWriter(bool discard) {
   may_start_writer_ = regular_ && !in_caller_here;
 }
 
+void OutputFile::CollectFromWriter() {
+  if (const int error = writer_->Collect(bytes_reached_, lines_lost_); error != 0 && status_.ok()) {
+    status_ = ErrorWithPath(error, "write", path_);
+  }
+}
+
 Status OutputFile::Close() {
   if (!fd_.valid()) return status_;
-  if (writer_) {
-    WriteBuffer();
-    StopWriter(false);
-  }
+  if (writer_) (void)Flush();  // the writer writes the rest and ends
   // What the last flush writes is left to close(), with no thread started for it.
   may_start_writer_ = false;
   StopWriteBehind();

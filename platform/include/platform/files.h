@@ -313,6 +313,9 @@ class OutputFile {
   // Ends the writer, if one runs, having it write what it holds (or drop it, its line ends
   // counted as lost), and takes over what it did; the next buffer may start another.
   void StopWriter(bool discard);
+  // Takes in what the writer did since the last look: the bytes that reached the file, the
+  // lines lost, and its first failure as the file's.
+  void CollectFromWriter();
   // Has the `reached` bytes written to the file so far written back to the disk, on the
   // write-behind thread.
   void StartWriteBehind(std::uint64_t reached);
