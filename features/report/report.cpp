@@ -107,25 +107,46 @@ void AppendEscapedChar(char32_t c, std::string& out) {
   }
 }
 
-// The escape of every {{ }} of the page: UTF-8 text (malformed bytes shown as U+FFFD) as HTML
-// text, markup characters escaped, control and hidden format characters as "U+XXXX" framed in a
-// box (fonts seldom have the control pictures). The engine's own escape writes ' as &apos;,
-// which older pages did not, and leaves control characters as they are.
-std::string EscapeText(const std::string& utf8) {
-  std::string out;
-  out.reserve(utf8.size());
+// A character as HTML text: markup characters escaped, control and hidden format characters as
+// "U+XXXX" framed in a box (fonts seldom have the control pictures).
+void AppendShownChar(char32_t c, std::string& out) {
+  if (IsControl(c) || IsHiddenFormat(c)) {
+    out += "<span class=\"ctl\">U+";
+    AppendHex(static_cast<std::uint32_t>(c), 4, out);
+    out += "</span>";
+  } else {
+    AppendEscapedChar(c, out);
+  }
+}
+
+// The escape of every {{ }} of the page: UTF-8 text (malformed bytes shown as U+FFFD) as
+// AppendShownChar shows each character. The engine's own escape writes ' as &apos;, which older
+// pages did not, and leaves control characters as they are.
+void AppendEscaped(std::string_view utf8, std::string& out) {
   for (std::size_t i = 0; i < utf8.size();) {
     std::size_t taken = 0;
     const char32_t c = DecodeUtf8(utf8.data() + i, utf8.size() - i, taken);
     i += taken;
-    if (IsControl(c) || IsHiddenFormat(c)) {
-      out += "<span class=\"ctl\">U+";
-      AppendHex(static_cast<std::uint32_t>(c), 4, out);
-      out += "</span>";
-    } else {
-      AppendEscapedChar(c, out);
-    }
+    AppendShownChar(c, out);
   }
+}
+
+// The character `c` as AppendEscaped shows its UTF-8 form.
+void AppendEscapedText(char32_t c, std::string& out) {
+  if (c >= 0xD800 && c <= 0xDFFF) {
+    // Not a character: shown as its bytes decode.
+    std::string bytes;
+    AppendUtf8(c, bytes);
+    AppendEscaped(bytes, out);
+  } else {
+    AppendShownChar(c, out);
+  }
+}
+
+std::string EscapeText(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  AppendEscaped(utf8, out);
   return out;
 }
 
@@ -203,11 +224,16 @@ struct Shown {
 bool IsPrivateUse(char32_t c) { return c >= 0xE000 && c <= 0xF8FF; }
 
 // The character of `n` (1 or 2) bytes at `p`, decoded from code page 932.
-Shown ShowCharacter(const char* p, std::size_t n, std::u16string& scratch) {
+Shown ShowCharacter(const char* p, std::size_t n) {
   const auto b0 = static_cast<std::uint8_t>(p[0]);
-  scratch.clear();
-  cp932::DecodeAppend(std::string_view(p, n), scratch);
-  const char32_t c = scratch.empty() ? U'\uFFFD' : scratch[0];
+  // As the decoder decodes it: a lone lead byte and a pair not in the table give U+30FB.
+  char32_t c;
+  if (n == 1) {
+    c = cp932::IsLeadByte(b0) ? cp932::kDefaultChar : cp932::SingleUnit(b0);
+  } else {
+    const char16_t unit = cp932::PairUnit(b0, static_cast<std::uint8_t>(p[1]));
+    c = unit != 0 ? unit : cp932::kDefaultChar;
+  }
   if (n == 1) {
     // A control byte, a lone lead byte (the cut of a segment parted it from its trail byte),
     // 0x80 and the bytes Windows maps to private use: of the single bytes from 0x80 on only
@@ -227,7 +253,8 @@ Shown ShowCharacter(const char* p, std::size_t n, std::u16string& scratch) {
 // Gathers one line of a listing as cells of fixed width (a column is 1ch), so the columns line
 // up under the ruler whatever font the reader has. Neighbouring characters of the same class and
 // title share one cell. A shown character is never a control or hidden format character: those
-// get a stand-in.
+// get a stand-in. The cells are written as markup at once, escaped as the page's {{ }} are: a
+// listing has thousands of them, too many to hand to the template engine one by one.
 class LineWriter {
  public:
   // Text that is all ASCII, one column a byte (the number in front of a line).
@@ -243,35 +270,44 @@ class LineWriter {
       cls_.assign(cls);
       title_.assign(title);
     }
-    AppendUtf8(c, text_);
+    AppendEscapedText(c, text_);
     columns_ += columns;
     if (alone) Close();
   }
-  // The line: {cells: [{class, title, width, text}]}.
-  Data End() {
+  // Appends the line's cells to `html` (<span class title style>text</span> each) and starts
+  // the next line.
+  void End(std::string& html) {
     Close();
-    Data line;
-    Set(line, "cells", std::move(cells_));
-    cells_ = List();
-    return line;
+    html += cells_;
+    cells_.clear();
   }
 
  private:
   void Close() {
     if (columns_ == 0) return;
-    Data cell;
-    Set(cell, "class", TextOrFalse(cls_));
-    Set(cell, "title", TextOrFalse(title_));
-    Set(cell, "width", Decimal(columns_));
-    Set(cell, "text", text_);
-    Append(cells_, std::move(cell));
+    cells_ += "<span";
+    if (!cls_.empty()) {
+      cells_ += " class=\"";
+      AppendEscaped(cls_, cells_);
+      cells_ += '"';
+    }
+    if (!title_.empty()) {
+      cells_ += " title=\"";
+      AppendEscaped(title_, cells_);
+      cells_ += '"';
+    }
+    cells_ += " style=\"width:";
+    cells_ += std::to_string(columns_);
+    cells_ += "ch\">";
+    cells_ += text_;
+    cells_ += "</span>";
     text_.clear();
     cls_.clear();
     title_.clear();
     columns_ = 0;
   }
 
-  Data cells_ = List();
+  std::string cells_;
   std::string cls_;
   std::string title_;
   std::string text_;
@@ -282,20 +318,19 @@ class LineWriter {
 // the line) to `line`. `shade`, when not null, gives each column of the line its field: 0 none,
 // else 1 + an index into `titles`, and `cls` is the class of a shaded column.
 void AddCp932(std::string_view bytes, std::size_t first_column, const std::vector<int>* shade,
-              const std::vector<std::string>* titles, char cls, LineWriter& line,
-              std::u16string& scratch) {
+              const std::vector<std::string>* titles, char cls, LineWriter& line) {
   const auto shade_at = [&](std::size_t column) {
     return shade != nullptr && column < shade->size() ? (*shade)[column] : 0;
   };
-  std::string klass, title;
+  std::string klass, composed;
   for (std::size_t i = 0; i < bytes.size();) {
     const std::size_t n = cp932::CharLength(bytes.data() + i, bytes.size() - i);
-    const Shown shown = ShowCharacter(bytes.data() + i, n, scratch);
+    const Shown shown = ShowCharacter(bytes.data() + i, n);
     const std::size_t column = first_column + i;
     const int left = shade_at(column);
     const int right = n == 2 ? shade_at(column + 1) : left;
     klass.clear();
-    title.clear();
+    std::string_view title;
     if (left != 0 || right != 0) {
       klass.push_back(cls);
       // A double-byte character that a field boundary cuts: only its own half is shaded.
@@ -307,14 +342,21 @@ void AddCp932(std::string_view bytes, std::size_t first_column, const std::vecto
       if (!klass.empty()) klass.push_back(' ');
       klass.push_back('x');
       // The bytes it stands for.
-      title = "0x";
+      composed = "0x";
       for (std::size_t k = 0; k < n; ++k) {
-        AppendHex(static_cast<std::uint8_t>(bytes[i + k]), 2, title);
+        AppendHex(static_cast<std::uint8_t>(bytes[i + k]), 2, composed);
       }
+      title = composed;
     }
     if (const int field = left != 0 ? left : right; field != 0) {
-      if (!title.empty()) title.push_back(' ');
-      title += (*titles)[static_cast<std::size_t>(field - 1)];
+      const std::string& name = (*titles)[static_cast<std::size_t>(field - 1)];
+      if (shown.stand_in) {
+        composed.push_back(' ');
+        composed += name;
+        title = composed;
+      } else {
+        title = name;
+      }
     }
     line.Add(shown.c, static_cast<int>(n), klass, title, half || shown.stand_in);
     i += n;
@@ -398,7 +440,8 @@ class PageData {
   Data Pair(const KeptPair& pair, std::size_t index, bool accepted);
   // A pair compared as texts, as the field list lists it.
   Data TextPair(const KeptPair& pair, std::size_t index);
-  Data Ruler();
+  // The ruler line of a listed segment, as markup; the same for every segment.
+  const std::string& Ruler();
   // Records of kinds 0 and 1 found: records without a partner.
   [[nodiscard]] std::int64_t UnmatchedFound(int side = -1) const {
     std::int64_t n = 0;
@@ -410,8 +453,8 @@ class PageData {
   }
 
   const ReportData& data_;
-  std::u16string scratch_;
   std::string segment_;
+  std::string ruler_;
 };
 
 Data PageData::Make() {
@@ -660,7 +703,7 @@ void PageData::Columns(Data& page) {
   for (std::size_t i = 0; i < scale.size() && i < kSegment;) {
     const std::size_t n = cp932::CharLength(scale.data() + i, scale.size() - i);
     if (i + n > kSegment) break;
-    const Shown shown = ShowCharacter(scale.data() + i, n, scratch_);
+    const Shown shown = ShowCharacter(scale.data() + i, n);
     if (shown.c != ' ' && shown.c != 0x3000) {
       std::string text;
       AppendUtf8(shown.c, text);
@@ -734,11 +777,14 @@ void PageData::Columns(Data& page) {
   Set(page, "heat_map", std::move(map));
 }
 
-Data PageData::Ruler() {
-  LineWriter line;
-  line.AddAscii(std::string(14, ' '), "sc");
-  AddCp932(data_.scale, 0, nullptr, nullptr, 0, line, scratch_);
-  return line.End();
+const std::string& PageData::Ruler() {
+  if (ruler_.empty()) {
+    LineWriter line;
+    line.AddAscii(std::string(14, ' '), "sc");
+    AddCp932(data_.scale, 0, nullptr, nullptr, 0, line);
+    line.End(ruler_);
+  }
+  return ruler_;
 }
 
 // A value of a field list: its pieces {text, differs}, the part that differs apart.
@@ -788,7 +834,8 @@ Data PageData::Pair(const KeptPair& pair, std::size_t index, bool accepted) {
   static constexpr const char* kTags[3] = {"-O:", "-C:", "-R:"};
   // Segments as the result list cuts them: 100 columns, one more when the cut would split a
   // double-byte character of the source line, and then a space in front of the next segment.
-  Data segments = List();
+  std::string segments;
+  LineWriter line;
   bool carry = false;
   const std::size_t count = (max + kSegment - 1) / kSegment;
   for (std::size_t s = 0, start = 0; s < count; ++s, start += kSegment) {
@@ -796,8 +843,9 @@ Data PageData::Pair(const KeptPair& pair, std::size_t index, bool accepted) {
     const bool carries = end < max && CutCarries(pair.source_line, end);
     const std::size_t from = carry ? start + 1 : start;
     const std::size_t to = carries ? end + 1 : end;
-    Data lines = List();
-    Append(lines, Ruler());
+    segments += "<div class=\"seg\">\n<div class=\"ln\">";
+    segments += Ruler();
+    segments += "</div>\n";
     const std::string prefix = number + Padded(s, 3);
     for (int i = 0; i < 3; ++i) {
       const std::string_view bytes = i == 0   ? pair.source_line
@@ -808,21 +856,20 @@ Data PageData::Pair(const KeptPair& pair, std::size_t index, bool accepted) {
         const std::size_t have = std::min(to, bytes.size()) - from;
         segment_.replace(0, have, bytes.substr(from, have));
       }
-      LineWriter line;
       line.AddAscii(prefix + kTags[i], "no");
       if (carry) line.AddAscii(" ", "");
       if (i < 2) {
-        AddCp932(segment_, from, &shade, &titles, shade_class, line, scratch_);
+        AddCp932(segment_, from, &shade, &titles, shade_class, line);
       } else {
         for (const char m : segment_) {
           line.Add(static_cast<unsigned char>(m), 1, m == '?' ? "q" : "", {});
         }
       }
-      Append(lines, line.End());
+      segments += "<div class=\"ln\">";
+      line.End(segments);
+      segments += "</div>\n";
     }
-    Data segment;
-    Set(segment, "lines", std::move(lines));
-    Append(segments, std::move(segment));
+    segments += "</div>\n";
     carry = carries;
   }
   Set(shown, "segments", std::move(segments));
@@ -848,7 +895,7 @@ Data PageData::TextPair(const KeptPair& pair, std::size_t index) {
   Set(records, "destination", number(pair.destination_number));
   Set(records, "key", TextOrFalse(pair.key));
   Set(shown, "records", std::move(records));
-  Set(shown, "segments", List());
+  Set(shown, "segments", std::string());
   Data fields = List();
   for (const KeptField& f : pair.fields) {
     Data field;
@@ -896,8 +943,11 @@ void PageData::Unmatched(Data& page) {
       LineWriter line;
       line.AddAscii(Padded(static_cast<std::uint64_t>(record.number), 7) + " ", "no");
       // A decoded record as its text: its bytes are of another code page.
-      if (!record.texts) AddCp932(record.line, 0, nullptr, nullptr, 0, line, scratch_);
-      Data shown_line = line.End();
+      if (!record.texts) AddCp932(record.line, 0, nullptr, nullptr, 0, line);
+      std::string cells;
+      line.End(cells);
+      Data shown_line;
+      Set(shown_line, "cells", std::move(cells));
       Set(shown_line, "text", record.texts ? Data(record.text) : Data(false));
       Append(lines, std::move(shown_line));
     }
