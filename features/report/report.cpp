@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mustache.hpp>
 #include <string>
 #include <string_view>
@@ -167,6 +168,24 @@ std::string AttributeText(std::string_view utf8) {
     }
   }
   return out;
+}
+
+// A template of ours, parsed once a thread and kept: a job makes the pages of thousands of pairs
+// from the same few. An engine's template may render again and again, but not on two threads
+// at once.
+kainjow::mustache::mustache& ParsedTemplate(std::string_view text) {
+  struct Parsed {
+    std::string_view text;
+    kainjow::mustache::mustache engine;
+  };
+  thread_local std::vector<std::unique_ptr<Parsed>> parsed;
+  for (const auto& p : parsed) {
+    if (p->text.data() == text.data()) return p->engine;
+  }
+  parsed.push_back(
+      std::make_unique<Parsed>(Parsed{text, kainjow::mustache::mustache{std::string(text)}}));
+  parsed.back()->engine.set_custom_escape(EscapeText);
+  return parsed.back()->engine;
 }
 
 // A list of the page data.
@@ -914,8 +933,7 @@ Data PageData::TextPair(const KeptPair& pair, std::size_t index) {
 Data PageData::Listing(const std::vector<KeptPair>& pairs, bool accepted) {
   // Each pair is made into its markup at once, by the template engine: a listing of a thousand
   // long pairs holds its text, never the cells of every pair together.
-  kainjow::mustache::mustache pair_page{std::string(embedded::kListedPair)};
-  pair_page.set_custom_escape(EscapeText);
+  kainjow::mustache::mustache& pair_page = ParsedTemplate(embedded::kListedPair);
   Data listing;
   Data shown = List();
   for (std::size_t i = 0; i < pairs.size(); ++i) {
@@ -1049,8 +1067,7 @@ class Csv {
 }  // namespace
 
 std::string RenderReportHtml(const ReportData& data) {
-  kainjow::mustache::mustache page{std::string(embedded::kReportPage)};
-  page.set_custom_escape(EscapeText);
+  kainjow::mustache::mustache& page = ParsedTemplate(embedded::kReportPage);
   Data values = PageData(data).Make();
   Set(values, "listing",
       kainjow::mustache::partial([] { return std::string(embedded::kPairListing); }));
