@@ -130,31 +130,52 @@ bool Run::AdvanceOverSameBytes() {
     looked_at = 0;
   };
   CrFinder crs(a.substr(0, end));
+  const bool keyed = job_.UseKey;
   while (done < end) {
-    const std::size_t cr = crs.Next();
+    std::size_t cr = crs.Next();
     if (cr >= end) break;  // (never: `end` is a line end)
+    // Nothing in here lists a pair, so no stop can be asked for while it runs.
+    if (short_key && !each_pair && until_check_ > 1 && !(list_ && list_->stop_requested())) {
+      // Equal pairs, in order, with no repeated key, of lines that end with CR LF: counted, and
+      // written with the others. A loop of their own that keeps what they change at hand, up to
+      // the next check; the first line that is not such a pair goes on below.
+      const std::uint32_t most = until_check_ - 1;
+      std::uint32_t taken = 0;
+      std::size_t at = done;  // where the line ending at `cr` begins
+      bool other = false;     // that line is no such pair
+      for (;;) {
+        if (a[cr + 1] != '\n') {
+          other = true;
+          break;
+        }
+        const std::string_view line = a.substr(at, cr - at);
+        if (keyed) {
+          std::uint64_t h, l;
+          if (!keys.ShortKeyWords(line, h, l) || !(h > high || (h == high && l > low))) {
+            other = true;
+            break;
+          }
+          high = h;
+          low = l;
+        }
+        last = line;
+        at = cr + 2;
+        if (++taken == most) break;
+        cr = crs.Next();
+        if (cr >= end) break;  // at `end`
+      }
+      looked_at += taken;
+      behind += taken;
+      until_check_ -= taken;
+      found_[OutputKind::kMatching] += taken;
+      unwritten += taken;
+      done = at;
+      if (taken != 0) paired = at;
+      if (!other) continue;
+    }
     const std::size_t used = cr + (a[cr + 1] == '\n' ? 2 : 1);
     const std::string_view line = a.substr(done, cr - done);
     const bool crlf = used - cr == 2;
-    if (crlf && short_key && !each_pair && until_check_ > 1 &&
-        !(list_ && list_->stop_requested())) {
-      std::uint64_t h = 0, l = 0;
-      if (!job_.UseKey ||
-          (keys.ShortKeyWords(line, h, l) && (h > high || (h == high && l > low)))) {
-        // An equal pair, in order, with no repeated key: counted, and written with the others.
-        high = h;
-        low = l;
-        last = line;
-        ++looked_at;
-        ++behind;
-        done = used;
-        --until_check_;
-        ++found_[OutputKind::kMatching];
-        paired = used;
-        ++unwritten;
-        continue;
-      }
-    }
     make_source();
     ReadRecordAhead(src, line, used - done, out_of_order_);
     NoteRepeatedKey(src);
