@@ -25,15 +25,16 @@ std::size_t WholeLinesIn(std::string_view bytes, std::size_t same) {
   return at + (bytes[at + 1] == '\n' ? 2 : 1);
 }
 
-// The CRs of some bytes in order, found 64 bytes at a time: lines one after another without
-// a chain of loads from one line end to the next.
+// The CRs of the first `limit` bytes of `bytes` in order, found 64 bytes at a time: lines one
+// after another without a chain of loads from one line end to the next. The bytes past `limit`
+// are read, where there are 64, but never taken.
 class CrFinder {
  public:
-  explicit CrFinder(std::string_view bytes) : bytes_(bytes) {}
-  // The position of the next CR; the size of the bytes when there is none.
+  CrFinder(std::string_view bytes, std::size_t limit) : bytes_(bytes), limit_(limit) {}
+  // The position of the next CR; `limit` when there is none.
   [[gnu::always_inline]] std::size_t Next() {
     while (mask_ == 0) {
-      if (block_ >= bytes_.size()) return bytes_.size();
+      if (block_ >= limit_) return limit_;
       mask_ = Mask(block_);
       block_ += 64;
     }
@@ -43,9 +44,10 @@ class CrFinder {
   }
 
  private:
-  // Bit i: a CR at `from` + i.
+  // Bit i: a CR at `from` + i, before `limit`.
   [[nodiscard]] std::uint64_t Mask(std::size_t from) const {
     const char* p = bytes_.data() + from;
+    const std::size_t n = std::min<std::size_t>(64, limit_ - from);
     std::uint64_t mask = 0;
 #if defined(__SSE2__)
     if (bytes_.size() - from >= 64) {
@@ -56,15 +58,15 @@ class CrFinder {
             std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, cr)))}
             << (16 * i);
       }
-      return mask;
+      return n == 64 ? mask : mask & ((std::uint64_t{1} << n) - 1);
     }
 #endif
-    const std::size_t n = std::min<std::size_t>(64, bytes_.size() - from);
     for (std::size_t i = 0; i < n; ++i) mask |= std::uint64_t{p[i] == '\r'} << i;
     return mask;
   }
 
   std::string_view bytes_;
+  std::size_t limit_;
   std::size_t block_ = 0;  // where the next 64 bytes to look at begin
   std::uint64_t mask_ = 0;
 };
@@ -129,7 +131,7 @@ bool Run::AdvanceOverSameBytes() {
     read = done;
     looked_at = 0;
   };
-  CrFinder crs(a.substr(0, end));
+  CrFinder crs(a, end);
   const bool keyed = job_.UseKey;
   while (done < end) {
     std::size_t cr = crs.Next();
