@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "core/result_list.h"
@@ -624,6 +625,35 @@ ReportData HostileData(bool hostile) {
   data.expected = {MakePair(t("<a href=x>"), t("<a href=y>"), 8, {0})};
   data.run.expected_pairs = 1;
   return data;
+}
+
+// The templates a page is made from are parsed once a thread and kept: a page must come out the
+// same whatever was made before it, and pages made on several threads at once each whole.
+TEST(ReportHtmlTest, PagesAreTheSameWhateverWasMadeBeforeAndOnAnyThread) {
+  const std::vector<ReportData> pages = {Realistic(), HostileData(true), HostileData(false)};
+  std::vector<std::string> alone;
+  for (const ReportData& data : pages) alone.push_back(RenderReportHtml(data));
+  EXPECT_NE(alone[1], alone[2]);
+  // Again on this thread, in another order.
+  for (std::size_t i = pages.size(); i-- > 0;) EXPECT_EQ(RenderReportHtml(pages[i]), alone[i]);
+  std::vector<std::vector<std::string>> made(4);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < made.size(); ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 5; ++round) {
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+          made[t].push_back(RenderReportHtml(pages[(i + t) % pages.size()]));
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (std::size_t t = 0; t < made.size(); ++t) {
+    ASSERT_EQ(made[t].size(), 5 * pages.size());
+    for (std::size_t k = 0; k < made[t].size(); ++k) {
+      EXPECT_EQ(made[t][k], alone[(k % pages.size() + t) % pages.size()]) << t << " " << k;
+    }
+  }
 }
 
 TEST(ReportHtmlTest, HostileTextsAndRecordBytesProduceNoMarkup) {
