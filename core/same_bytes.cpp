@@ -142,7 +142,7 @@ bool Run::AdvanceOverSameBytes() {
       // written with the others. A loop of their own that keeps what they change at hand, up to
       // the next check; the first line that is not such a pair goes on below.
       const std::uint32_t most = until_check_ - 1;
-      std::uint32_t taken = 0;
+      std::uint32_t pairs = 0;
       std::size_t at = done;  // where the line ending at `cr` begins
       bool other = false;     // that line is no such pair
       for (;;) {
@@ -162,17 +162,17 @@ bool Run::AdvanceOverSameBytes() {
         }
         last = line;
         at = cr + 2;
-        if (++taken == most) break;
+        if (++pairs == most) break;
         cr = crs.Next();
         if (cr >= end) break;  // at `end`
       }
-      looked_at += taken;
-      behind += taken;
-      until_check_ -= taken;
-      found_[OutputKind::kMatching] += taken;
-      unwritten += taken;
+      looked_at += pairs;
+      behind += pairs;
+      until_check_ -= pairs;
+      found_[OutputKind::kMatching] += pairs;
+      unwritten += pairs;
       done = at;
-      if (taken != 0) paired = at;
+      if (pairs != 0) paired = at;
       if (!other) continue;
     }
     const std::size_t used = cr + (a[cr + 1] == '\n' ? 2 : 1);
