@@ -1703,6 +1703,20 @@ class PlaceNotes : public ChunkInspector {
   std::uint64_t offset_ = 0;
 };
 
+// Reads every chunk of `reader` (opened with PlaceNotes and `gather`): each comes with the note
+// of its place and first byte, and together they are `text`, which the observer saw too.
+void ExpectChunksNotedByPlace(LineReader& reader, const std::string& text, const Gather& gather) {
+  std::uint64_t at = 0;
+  std::string_view bytes;
+  while (reader.NextChunk(bytes)) {
+    ASSERT_EQ(reader.chunk_note(), at << 8 | static_cast<std::uint8_t>(bytes.front())) << at;
+    at += bytes.size();
+  }
+  EXPECT_TRUE(reader.status().ok());
+  EXPECT_EQ(at, text.size());
+  EXPECT_EQ(gather.bytes(), text);
+}
+
 TEST(LineReaderTest, EachChunkComesWithTheNoteItsInspectorGaveIt) {
   TempDir dir;
   std::string text;
@@ -1714,15 +1728,7 @@ TEST(LineReaderTest, EachChunkComesWithTheNoteItsInspectorGaveIt) {
     Gather gather;
     LineReader reader(chunk);
     ASSERT_TRUE(reader.Open(dir / "f", &gather, &notes).ok());
-    std::uint64_t at = 0;
-    std::string_view bytes;
-    while (reader.NextChunk(bytes)) {
-      ASSERT_EQ(reader.chunk_note(), at << 8 | static_cast<std::uint8_t>(bytes.front())) << at;
-      at += bytes.size();
-    }
-    EXPECT_TRUE(reader.status().ok());
-    EXPECT_EQ(at, text.size());
-    EXPECT_EQ(gather.bytes(), text);  // the observer still sees every byte
+    ExpectChunksNotedByPlace(reader, text, gather);
   }
 }
 
@@ -1740,15 +1746,7 @@ TEST(LineReaderTest, InTheCallerNotesAndAFailingObserverAreKept) {
   Gather gather;
   LineReader chunks(7, CountStart);
   ASSERT_TRUE(chunks.Open(dir / "f", &gather, &notes).ok());
-  std::uint64_t at = 0;
-  std::string_view bytes;
-  while (chunks.NextChunk(bytes)) {
-    ASSERT_EQ(chunks.chunk_note(), at << 8 | static_cast<std::uint8_t>(bytes.front())) << at;
-    at += bytes.size();
-  }
-  EXPECT_TRUE(chunks.status().ok());
-  EXPECT_EQ(at, text.size());
-  EXPECT_EQ(gather.bytes(), text);
+  ExpectChunksNotedByPlace(chunks, text, gather);
   EXPECT_EQ(started_threads, 0);
 
   FailingObserver observer(false);
