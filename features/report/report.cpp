@@ -132,18 +132,6 @@ void AppendEscaped(std::string_view utf8, std::string& out) {
   }
 }
 
-// The character `c` as AppendEscaped shows its UTF-8 form.
-void AppendEscapedText(char32_t c, std::string& out) {
-  if (c >= 0xD800 && c <= 0xDFFF) {
-    // Not a character: shown as its bytes decode.
-    std::string bytes;
-    AppendUtf8(c, bytes);
-    AppendEscaped(bytes, out);
-  } else {
-    AppendShownChar(c, out);
-  }
-}
-
 std::string EscapeText(const std::string& utf8) {
   std::string out;
   out.reserve(utf8.size());
@@ -289,7 +277,7 @@ class LineWriter {
       cls_.assign(cls);
       title_.assign(title);
     }
-    AppendEscapedText(c, text_);
+    AppendShownChar(c, text_);  // a character of the table or ASCII: never a surrogate
     columns_ += columns;
     if (alone) Close();
   }
