@@ -830,15 +830,20 @@ Status OutputFile::Truncate() {
     return status_ = ErrorWithPath(errno, "truncate", path_);
   }
   if (S_ISREG(st.st_mode)) {
-    int result;
-    while ((result = sys::Calls().ftruncate(fd_.get(), 0)) != 0 && errno == EINTR) {
+    // Only a file that holds bytes is emptied. On ext4 emptying a file, even an empty one, makes
+    // its close write all the new contents back first; a new file is left to be written back
+    // as any other, after the run.
+    const bool held_bytes = st.st_size != 0;
+    int result = 0;
+    while (held_bytes && (result = sys::Calls().ftruncate(fd_.get(), 0)) != 0 && errno == EINTR) {
     }
     if (result != 0) return status_ = ErrorWithPath(errno, "truncate", path_);
     if (sys::Calls().lseek(fd_.get(), 0, SEEK_SET) != 0) {
       return status_ = ErrorWithPath(errno, "truncate", path_);
     }
-    // Only a regular file is written behind, and by a writer of its own, once it is large.
-    next_write_behind_ = 2 * kWriteBehindStep;
+    // Only a regular file has a writer of its own once it is large, and only one that was
+    // emptied is written behind, so that its close does not wait for all of it.
+    next_write_behind_ = held_bytes ? 2 * kWriteBehindStep : kNoWriteBehind;
     regular_ = true;
     may_start_writer_ = !in_caller_here;
   }

@@ -1092,10 +1092,12 @@ TEST(OutputFileTest, ALargeFileIsWrittenBehindAndStaysExactlyWhatWasAppended) {
   ASSERT_TRUE(out.Close().ok());
   EXPECT_TRUE(ReadFile(dir / "r") == second + "end\r\n");
 
-  // A new file abandoned while written behind is removed, and its thread is gone.
+  // A new file is not written behind: it had nothing to empty, so its close writes nothing back.
+  // Abandoned, it is removed.
   ASSERT_TRUE(out.OpenLocked(dir / "n").ok());
   ASSERT_TRUE(out.Truncate().ok());
   out.Append(first);
+  EXPECT_EQ(Threads(), threads);
   out.Abandon();
   EXPECT_EQ(ThreadsOnceDownTo(threads), threads);
   EXPECT_FALSE(FileExists(dir / "n"));
@@ -1145,6 +1147,7 @@ TEST(OutputFileTest, ASlowDiskIsAskedForOneStepAtATime) {
   // wait for most of the file.
   TempDir dir;
   const std::string bytes = Pattern(std::size_t{40} << 20, 'c');
+  WriteFile(dir / "r", "old result\r\n");  // only a file that was emptied is written behind
   SyncRequests& requests = Requests();
   {
     std::lock_guard lock(requests.mutex);
@@ -1276,6 +1279,7 @@ TEST(OutputFileTest, ALargeFileWrittenByItsWriterIsExactlyWhatWasAppended) {
   std::thread([&] {
     const WorkInCaller in_caller;
     OutputFile alone;
+    WriteFile(dir / "c", "old result\r\n");
     ASSERT_TRUE(alone.Create(dir / "c").ok());
     for (std::size_t at = 0; at < lines.size(); at += 64) {
       alone.Append(std::string_view(lines).substr(at, 64));
@@ -1376,6 +1380,7 @@ TEST(OutputFileTest, WhatReachedTheFileIsKnownWhileTheWriterRuns) {
   TempDir dir;
   const int threads = Threads();
   const std::string lines = Lines(400'000);  // 25.6 MB
+  WriteFile(dir / "r", "old result\r\n");
   OutputFile out;
   ASSERT_TRUE(out.Create(dir / "r").ok());
   std::uint64_t most_pending = 0;
@@ -1615,9 +1620,10 @@ TEST(OutputFileTest, AnInterruptedLockIsMadeAgain) {
   EXPECT_EQ(faults.Calls(Call::kFlock), 2);
 }
 
-TEST(OutputFileTest, AFailedTruncateLeavesTheFileAsItWasAndRemovesANewOne) {
+TEST(OutputFileTest, AFailedTruncateLeavesTheFileAsItWasAndAnEmptyFileIsNotTruncated) {
   TempDir dir;
   WriteFile(dir / "old", "old result\r\n");
+  WriteFile(dir / "empty", "");
   SysFaults faults;
   faults.Add({.call = Call::kFtruncate, .error = EIO, .times = testing::kEveryCall});
   OutputFile out;
@@ -1627,10 +1633,23 @@ TEST(OutputFileTest, AFailedTruncateLeavesTheFileAsItWasAndRemovesANewOne) {
   EXPECT_EQ(s.path(), dir / "old");
   EXPECT_FALSE(out.is_open());
   EXPECT_EQ(ReadFile(dir / "old"), "old result\r\n");
-  s = out.Create(dir / "new");
+  EXPECT_EQ(faults.Calls(Call::kFtruncate), 1);
+  // A new or empty file has nothing to cut: it is written without a truncate.
+  for (const char* name : {"new", "empty"}) {
+    ASSERT_TRUE(out.Create(dir / name).ok()) << name;
+    out.AppendLine(name);
+    ASSERT_TRUE(out.Close().ok()) << name;
+    EXPECT_EQ(ReadFile(dir / name), std::string(name) + "\r\n");
+  }
+  EXPECT_EQ(faults.Calls(Call::kFtruncate), 1);
+  // Emptied again after bytes were written, it is truncated.
+  ASSERT_TRUE(out.Create(dir / "fresh").ok());
+  out.AppendLine("first");
+  ASSERT_TRUE(out.Flush().ok());
+  s = out.Truncate();
   EXPECT_EQ(s.error_number(), EIO);
-  EXPECT_EQ(s.path(), dir / "new");
-  EXPECT_EQ(testing::FolderEntries(dir.path()), std::vector<std::string>{"old"});
+  out.Abandon();
+  EXPECT_EQ(testing::FolderEntries(dir.path()), (std::vector<std::string>{"empty", "new", "old"}));
 }
 
 TEST(LineReaderTest, AnInterruptedReadIsMadeAgain) {
