@@ -53,6 +53,7 @@ Times are the best of --repeat runs (wall clock; the report case takes medians o
 runs instead); peak RSS and processor time come from GNU time.
 """
 import argparse
+import itertools
 import hashlib
 import importlib.util
 import os
@@ -231,9 +232,25 @@ def jobs_case(batch, gen, w, n):
     def job(old, new, out, *more):
         return [batch, "-q", "-k", "1-12", "--folders", old, new, "--output-dir", out, *more]
 
+    # A first run's output folder is new. The last one is moved aside and its files emptied, not
+    # removed: ext4 without a journal skips, for minutes, every inode freed nearby when it makes
+    # a file, so thousands of files removed just before a run would make each of its files slow
+    # to create. Emptied, they leave no pages behind either: pages the machine never used before
+    # are slow to fill, under a virtual machine much slower.
+    trash = w("jobs_trash")
+    shutil.rmtree(trash, ignore_errors=True)
+    os.makedirs(trash)
+    moved = itertools.count()
+
     def timed(cmd, fresh):
         if fresh:
-            shutil.rmtree(cmd[cmd.index("--output-dir") + 1], ignore_errors=True)
+            out = cmd[cmd.index("--output-dir") + 1]
+            if os.path.exists(out):
+                aside = os.path.join(trash, str(next(moved)))
+                os.rename(out, aside)
+                for folder, _, files in os.walk(aside):
+                    for f in files:
+                        os.truncate(os.path.join(folder, f), 0)
             os.sync()
         r = run(cmd)
         if r.code not in (0, 1):
@@ -273,6 +290,7 @@ def jobs_case(batch, gen, w, n):
                   "--report", w("jobs_single_out/report.html")])
     print(f"  peak RSS --jobs 2: {big.rss_mib:.1f} MiB at 200 pairs, {small.rss_mib:.1f} MiB at "
           f"100 pairs; one pair run alone with its report {single.rss_mib:.1f} MiB")
+    shutil.rmtree(trash, ignore_errors=True)
 
 
 def main():
@@ -346,14 +364,21 @@ def main():
 
     if "all" in cases:
         aa, ab = data("all", args.records // 5)
-        v = best_of(n, [batch, "-q", aa, ab])
+        best_of(1, [batch, "-q", aa, ab])
         written = sum(os.path.getsize(w(f"all_a_{k}.TXT")) for k in range(2, 6))
-        d = best_of(n, ["dd", "if=/dev/zero", "of=" + w("dd.out"), "bs=1000000",
-                        f"count={(written + 999999) // 1000000}"])
+        dd = ["dd", "if=/dev/zero", "of=" + w("dd.out"), "bs=1000000",
+              f"count={(written + 999999) // 1000000}"]
+        # Replaced in place, the old bytes on the disk, as a rerun finds them minutes later.
+        again = {"vesmer": [], "dd": []}
+        for _ in range(n):
+            for name, cmd in (("vesmer", [batch, "-q", aa, ab]), ("dd", dd)):
+                os.sync()
+                again[name].append(run(cmd))
         print(f"every pair differs ({args.records // 5:,} pairs; writes {written / 1e6:.0f} MB)")
-        line("vesmer-batch", v, d, "dd of the same bytes")
-        print(f"  ratio: vesmer takes {v.wall / d.wall:.2f}x the time of dd (results replaced "
-              "in place)")
+        medians("vesmer-batch, results replaced in place", again["vesmer"])
+        medians("dd of the same bytes, in place", again["dd"])
+        print(f"  ratio: vesmer takes {pair_ratio(again['vesmer'], again['dd']):.2f}x the time of "
+              "dd (results replaced in place)")
         # A first run: every result file new, as dd's output is (both removed outside the timing).
         first = {"vesmer": [], "dd": []}
         for _ in range(n):
@@ -364,8 +389,7 @@ def main():
                 os.remove(w("dd.out"))
             os.sync()
             first["vesmer"].append(run([batch, "-q", aa, ab]))
-            first["dd"].append(run(["dd", "if=/dev/zero", "of=" + w("dd.out"), "bs=1000000",
-                                    f"count={(written + 999999) // 1000000}"]))
+            first["dd"].append(run(dd))
         medians("vesmer-batch, first run (new result files)", first["vesmer"])
         medians("dd of the same bytes to a new file", first["dd"])
         print(f"  ratio: vesmer takes {pair_ratio(first['vesmer'], first['dd']):.2f}x the time of "
