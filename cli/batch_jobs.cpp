@@ -353,9 +353,10 @@ int RunJob(const BatchOptions& o, const std::vector<std::string>& args, std::ost
   const std::size_t workers = o.jobs > 0
                                   ? static_cast<std::size_t>(o.jobs)
                                   : std::max<std::size_t>(1, std::thread::hardware_concurrency());
-  // Pairs run side by side keep the processors busy: a pair's inputs are then read on its own
-  // thread, without threads reading ahead that would only take turns with the other pairs.
-  const bool side_by_side = workers > 1 && pairs.size() > 1;
+  // A job of several pairs runs each pair on its worker's thread alone: side by side the pairs
+  // keep the processors busy, and threads reading ahead would only take turns with the other
+  // pairs; --jobs N then takes N processors, as a user who leaves the others free expects.
+  const bool side_by_side = pairs.size() > 1;
   std::vector<PairRow> rows(pairs.size());
   std::mutex err_mutex;
   JobProgress progress(err, progress_allowed && !o.quiet && !o.json, pairs.size());
