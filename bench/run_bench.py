@@ -53,9 +53,9 @@ Times are the best of --repeat runs (wall clock; the report case takes medians o
 runs instead); peak RSS and processor time come from GNU time.
 """
 import argparse
-import itertools
 import hashlib
 import importlib.util
+import itertools
 import os
 import random
 import shutil
@@ -197,7 +197,7 @@ def scale_case(batch, gen, w, n, records, plain_key, key_bytes):
         # times slower to fill, and which of the two met them first would decide the ratio.
         remove(results)
         os.sync()
-        run(cmd)
+        best_of(1, cmd)
         written = sum(os.path.getsize(p) for p in results[:6] if os.path.exists(p))
         dd = ["dd", "if=/dev/zero", "of=" + results[6], "bs=1000000",
               f"count={(written + 999999) // 1000000}"]
@@ -211,21 +211,19 @@ def scale_case(batch, gen, w, n, records, plain_key, key_bytes):
             remove(results)
             os.sync()
             dds.append(run(dd))
-        ratio = pair_ratio(firsts, dds)
-        first = sorted(firsts, key=lambda r: r.wall)[len(firsts) // 2]
-        d = sorted(dds, key=lambda r: r.wall)[len(dds) // 2]
         remove(results[6:])
-        run(cmd)
+        best_of(1, cmd)
         again = best_of(n, cmd)
         print(f"scale: 2 x {total / 2e9:.1f} GB ({records:,} records of 120 bytes a file), -k 1-12, "
               f"writes {written / 1e9:.1f} GB")
-        line("vesmer-batch, first run (new results)", first, d, "dd of the same bytes (new)",
-             total)
+        medians("vesmer-batch, first run (new results)", firsts)
+        medians("dd of the same bytes to a new file", dds)
         line("vesmer-batch, rerun (in place)", again, plain_key, "the same at 2 x 600 MB",
              total)
         per_byte = (again.wall / total) / (plain_key.wall / key_bytes)
         print(f"  ratio: time per byte {per_byte:.2f}x that of 2 x 600 MB (at most 1.25); "
-              f"first run {ratio:.2f}x dd (at most 1.5; median of {n} pairs); peak RSS "
+              f"first run {pair_ratio(firsts, dds):.2f}x dd (at most 1.5; medians of {n} "
+              "alternating runs); peak RSS "
               f"{again.rss_mib:.1f} MiB against {plain_key.rss_mib:.1f} MiB")
     finally:
         remove([a, b] + results)

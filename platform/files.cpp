@@ -834,10 +834,12 @@ Status OutputFile::Truncate() {
     // its close write all the new contents back first; a new file is left to be written back
     // as any other, after the run.
     const bool held_bytes = st.st_size != 0;
-    int result = 0;
-    while (held_bytes && (result = sys::Calls().ftruncate(fd_.get(), 0)) != 0 && errno == EINTR) {
+    if (held_bytes) {
+      int result;
+      while ((result = sys::Calls().ftruncate(fd_.get(), 0)) != 0 && errno == EINTR) {
+      }
+      if (result != 0) return status_ = ErrorWithPath(errno, "truncate", path_);
     }
-    if (result != 0) return status_ = ErrorWithPath(errno, "truncate", path_);
     if (sys::Calls().lseek(fd_.get(), 0, SEEK_SET) != 0) {
       return status_ = ErrorWithPath(errno, "truncate", path_);
     }
