@@ -759,6 +759,7 @@ Status OutputFile::OpenLocked(const std::string& path) {
   id_ = {};
   created_ = false;
   writing_ = false;
+  zeroed_ = 0;
   used_ = 0;
   try {
     path_ = path;
@@ -830,22 +831,41 @@ Status OutputFile::Truncate() {
     return status_ = ErrorWithPath(errno, "truncate", path_);
   }
   if (S_ISREG(st.st_mode)) {
-    // Only a file that holds bytes is emptied. On ext4 emptying a file, even an empty one, makes
-    // its close write all the new contents back first; a new file is left to be written back
-    // as any other, after the run.
-    const bool held_bytes = st.st_size != 0;
-    if (held_bytes) {
-      int result;
-      while ((result = sys::Calls().ftruncate(fd_.get(), 0)) != 0 && errno == EINTR) {
+    // Only a file that holds bytes is emptied (a new file is written as any other, and written
+    // back by the system after the run). Where the file system can, its old contents are turned
+    // into zeros in place: its blocks stay the file's, the new contents are written over them,
+    // and Close() cuts off what is left past them. A truncate would free every block and
+    // cached page of the old contents first, which on ext4 takes longer than writing as many
+    // bytes anew, and would make close() write all the new contents back (see WriteBehind).
+    zeroed_ = 0;
+    bool truncated = false;
+    if (st.st_size != 0) {
+      // Not a sparse file: zeroing would allocate its holes, up to the whole disk.
+      const bool whole =
+          static_cast<std::uint64_t>(st.st_blocks) * 512 >= static_cast<std::uint64_t>(st.st_size);
+      int result = -1;
+      while (whole &&
+             (result = sys::Calls().fallocate(fd_.get(), FALLOC_FL_ZERO_RANGE, 0, st.st_size)) !=
+                 0 &&
+             errno == EINTR) {
       }
-      if (result != 0) return status_ = ErrorWithPath(errno, "truncate", path_);
+      if (result == 0) {
+        zeroed_ = static_cast<std::uint64_t>(st.st_size);
+      } else {
+        // Sparse, not on this file system (tmpfs, ext4 without extents), or it failed half way:
+        // the truncate empties the file all the same.
+        while ((result = sys::Calls().ftruncate(fd_.get(), 0)) != 0 && errno == EINTR) {
+        }
+        if (result != 0) return status_ = ErrorWithPath(errno, "truncate", path_);
+        truncated = true;
+      }
     }
     if (sys::Calls().lseek(fd_.get(), 0, SEEK_SET) != 0) {
       return status_ = ErrorWithPath(errno, "truncate", path_);
     }
     // Only a regular file has a writer of its own once it is large, and only one that was
-    // emptied is written behind, so that its close does not wait for all of it.
-    next_write_behind_ = held_bytes ? 2 * kWriteBehindStep : kNoWriteBehind;
+    // truncated is written behind, so that its close does not wait for all of it.
+    next_write_behind_ = truncated ? 2 * kWriteBehindStep : kNoWriteBehind;
     regular_ = true;
     may_start_writer_ = !in_caller_here;
   }
@@ -860,7 +880,11 @@ void OutputFile::Abandon() {
   StopWriter(true);
   StopWriteBehind();
   // Removed while still locked, so no other run can have taken the file over in between.
-  if (created_ && IdOfPath(path_) == id_) sys::Calls().unlink(path_.c_str());
+  if (created_ && IdOfPath(path_) == id_) {
+    sys::Calls().unlink(path_.c_str());
+  } else {
+    (void)CutZeroedTail();  // nothing better to do when it fails: the file is being let go of
+  }
   (void)fd_.Close();  // nothing of ours is lost: whatever was written is being thrown away
   created_ = false;
   writing_ = false;
@@ -987,6 +1011,17 @@ void OutputFile::CollectFromWriter() {
   }
 }
 
+int OutputFile::CutZeroedTail() {
+  if (!writing_ || zeroed_ <= bytes_reached_) return 0;
+  int result;
+  while ((result = sys::Calls().ftruncate(fd_.get(), static_cast<off_t>(bytes_reached_))) != 0 &&
+         errno == EINTR) {
+  }
+  if (result != 0) return errno;
+  zeroed_ = 0;
+  return 0;
+}
+
 Status OutputFile::Close() {
   if (!fd_.valid()) return status_;
   if (writer_) (void)Flush();  // the writer writes the rest and ends
@@ -994,6 +1029,9 @@ Status OutputFile::Close() {
   may_start_writer_ = false;
   StopWriteBehind();
   (void)Flush();
+  if (const int error = CutZeroedTail(); error != 0 && status_.ok()) {
+    status_ = ErrorWithPath(error, "truncate", path_);
+  }
   if (const int error = fd_.Close(); error != 0 && status_.ok()) {
     status_ = ErrorWithPath(error, "close", path_);
   }

@@ -32,6 +32,8 @@ constexpr SysCalls kRealCalls = {
     .lstat = [](const char* path, struct stat* st) { return ::lstat(path, st); },
     .lseek = [](int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); },
     .ftruncate = [](int fd, off_t length) { return ::ftruncate(fd, length); },
+    .fallocate = [](int fd, int mode, off_t offset,
+                    off_t length) { return ::fallocate(fd, mode, offset, length); },
     .fsync = [](int fd) { return ::fsync(fd); },
     .sync_file_range = [](int fd, off_t offset, off_t count,
                           unsigned flags) { return ::sync_file_range(fd, offset, count, flags); },

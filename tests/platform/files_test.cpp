@@ -787,6 +787,23 @@ TEST(LineReaderTest, AnObserverThatFailsOnTheLastChunkIsNoCleanEnd) {
   }
 }
 
+// True when `bytes` holds nothing of an old result: a file emptied, or its old contents turned
+// into zeros in place.
+bool NoOldBytes(std::string_view bytes) {
+  return bytes.find_first_not_of('\0') == std::string_view::npos;
+}
+
+// The calls of a file system that cannot turn a file's contents into zeros in place (tmpfs,
+// ext4 without extents): an old result is truncated.
+sys::SysCalls WithoutZeroing() {
+  sys::SysCalls calls = sys::Calls();
+  calls.fallocate = [](int, int, off_t, off_t) {
+    errno = EOPNOTSUPP;
+    return -1;
+  };
+  return calls;
+}
+
 TEST(OutputFileTest, CreateWritesANewFileOrReplacesTheContents) {
   TempDir dir;
   OutputFile out;
@@ -843,7 +860,7 @@ TEST(OutputFileTest, OpenLockedChangesNothingUntilTruncate) {
 
   ASSERT_TRUE(out.OpenLocked(dir / "r").ok());
   ASSERT_TRUE(out.Truncate().ok());
-  EXPECT_EQ(ReadFile(dir / "r"), "");
+  EXPECT_TRUE(NoOldBytes(ReadFile(dir / "r")));
   out.AppendLine("new");
   ASSERT_TRUE(out.Close().ok());
   EXPECT_EQ(ReadFile(dir / "r"), "new\r\n");
@@ -1061,9 +1078,10 @@ std::string Pattern(std::size_t n, char seed) {
 }
 
 TEST(OutputFileTest, ALargeFileIsWrittenBehindAndStaysExactlyWhatWasAppended) {
-  // A large file's disk writes are started on a thread while it is still being written. That
-  // thread must never change the file, and must be gone whenever the file is let go: closed,
-  // abandoned, or opened again.
+  // A large file's disk writes are started on a thread while it is still being written, when
+  // its old contents had to be truncated. That thread must never change the file, and must be
+  // gone whenever the file is let go: closed, abandoned, or opened again.
+  const sys::ScopedSysCalls truncating(WithoutZeroing());
   TempDir dir;
   const int threads = Threads();
   const int running = kThreadSanitizer ? -1 : threads + 1;
@@ -1154,7 +1172,7 @@ TEST(OutputFileTest, ASlowDiskIsAskedForOneStepAtATime) {
     requests.seen.clear();
     requests.hold = true;
   }
-  sys::SysCalls calls = sys::Calls();
+  sys::SysCalls calls = WithoutZeroing();
   calls.sync_file_range = NotedSyncFileRange;
   const sys::ScopedSysCalls noted(calls);
   OutputFile out;
@@ -1180,6 +1198,75 @@ TEST(OutputFileTest, ASlowDiskIsAskedForOneStepAtATime) {
     next = offset + length;
   }
   EXPECT_LE(next, bytes.size());
+}
+
+// An old result is turned into zeros in place, written over, and cut after the new contents
+// when the file is let go of: shorter, longer, as long, closed or abandoned, with the writer's
+// thread or without. No old byte can be read once the file is emptied, and no zero is left.
+TEST(OutputFileTest, AnOldResultIsZeroedInPlaceAndCutAfterTheNewContents) {
+  TempDir dir;
+  const int threads = Threads();
+  const std::string old = Pattern(std::size_t{3} << 20, 'o');
+  const std::string large = Pattern(std::size_t{20} << 20, 'l');
+  struct Case {
+    const char* what;
+    std::string old, now;
+    bool abandon;
+  };
+  const Case cases[] = {
+      {"shorter", old, "new\r\n", false},
+      {"longer", old, old + large, false},
+      {"as long", old, Pattern(old.size(), 'n'), false},
+      {"large over larger", large + old, large, false},
+      {"abandoned after a flush", old, "kept\r\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(dir / "r", c.old);
+    const testing::SysFaults counted;
+    OutputFile out;
+    ASSERT_TRUE(out.Create(dir / "r").ok());
+    EXPECT_EQ(counted.Calls(testing::Call::kFallocate), 1);
+    EXPECT_EQ(counted.Calls(testing::Call::kFtruncate), 0);
+    const std::string emptied = ReadFile(dir / "r");
+    EXPECT_EQ(emptied.size(), c.old.size());  // zeros in place: no block was given up
+    EXPECT_TRUE(NoOldBytes(emptied));
+    for (std::size_t at = 0; at < c.now.size(); at += 100003) {
+      out.Append(std::string_view(c.now).substr(at, 100003));
+    }
+    if (c.now.size() > (std::size_t{16} << 20)) {
+      EXPECT_EQ(Threads(), kThreadSanitizer ? -1 : threads + 1);  // the writer, no write-behind
+    }
+    if (c.abandon) {
+      ASSERT_TRUE(out.Flush().ok());
+      out.Abandon();
+    } else {
+      ASSERT_TRUE(out.Close().ok());
+    }
+    EXPECT_EQ(ThreadsOnceDownTo(threads), threads);
+    EXPECT_TRUE(ReadFile(dir / "r") == c.now);
+    // Cut only where zeros were left.
+    EXPECT_EQ(counted.Calls(testing::Call::kFtruncate), c.now.size() < c.old.size() ? 1 : 0);
+  }
+}
+
+TEST(OutputFileTest, ASparseOldResultIsTruncatedNotFilled) {
+  // Zeroing in place would allocate the holes: a file of a terabyte that holds nothing would
+  // take the disk.
+  TempDir dir;
+  {
+    const UniqueFd fd(::open((dir / "r").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    ASSERT_TRUE(fd.valid());
+    ASSERT_EQ(::ftruncate(fd.get(), off_t{1} << 40), 0);
+  }
+  const testing::SysFaults counted;
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  EXPECT_EQ(counted.Calls(testing::Call::kFallocate), 0);
+  EXPECT_EQ(counted.Calls(testing::Call::kFtruncate), 1);
+  out.AppendLine("new");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "r"), "new\r\n");
 }
 
 // Disk faults, through the system-call seam.
@@ -1209,6 +1296,7 @@ std::string Lines(int count) {
 // Reserve and Commit, and Flush; a second opening, or one in a thread that does its work
 // itself, starts no writer.
 TEST(OutputFileTest, ALargeFileWrittenByItsWriterIsExactlyWhatWasAppended) {
+  const sys::ScopedSysCalls truncating(WithoutZeroing());  // the write-behind runs too
   TempDir dir;
   const int threads = Threads();
   const std::string lines = Lines(400'000);  // 25.6 MB
@@ -1377,6 +1465,7 @@ TEST(OutputFileTest, AWriteThatFailsOnTheWritersThreadIsReportedAndCounted) {
 // as bytes_reached() passes them: while the writer runs, what it wrote must be known at each
 // hand over, so that no more is pending than the buffers it holds and the one being filled.
 TEST(OutputFileTest, WhatReachedTheFileIsKnownWhileTheWriterRuns) {
+  const sys::ScopedSysCalls truncating(WithoutZeroing());  // the write-behind runs too
   TempDir dir;
   const int threads = Threads();
   const std::string lines = Lines(400'000);  // 25.6 MB
@@ -1577,6 +1666,23 @@ TEST(OutputFileTest, AFailedWriteIsReportedWithTheFileAndTheRecordsLost) {
   }
 }
 
+TEST(OutputFileTest, ZerosThatCannotBeCutFailTheClose) {
+  // The new contents are all there, but zeros would follow them: the file is no result.
+  TempDir dir;
+  WriteFile(dir / "r", "an old and longer result\r\n");
+  SysFaults faults;
+  faults.Add({.call = Call::kFtruncate, .error = EIO, .times = testing::kEveryCall});
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  out.AppendLine("new");
+  const Status s = out.Close();
+  EXPECT_EQ(s.error_number(), EIO);
+  EXPECT_EQ(s.operation(), "truncate");
+  EXPECT_EQ(s.path(), dir / "r");
+  EXPECT_FALSE(out.is_open());
+  EXPECT_EQ(ReadFile(dir / "r").substr(0, 5), "new\r\n");
+}
+
 TEST(OutputFileTest, AFailedCloseIsReported) {
   // A delayed write error may only show when the file is closed.
   TempDir dir;
@@ -1600,14 +1706,27 @@ TEST(OutputFileTest, AFailedCloseIsReported) {
 TEST(OutputFileTest, AnInterruptedTruncateIsMadeAgain) {
   TempDir dir;
   WriteFile(dir / "r", "old result\r\n");
-  SysFaults faults;
+  {
+    SysFaults faults;  // zeroing in place, and the cut after the new contents
+    faults.Add({.call = Call::kFallocate, .error = EINTR});
+    faults.Add({.call = Call::kFtruncate, .error = EINTR});
+    OutputFile out;
+    ASSERT_TRUE(out.Create(dir / "r").ok());
+    out.AppendLine("new");
+    ASSERT_TRUE(out.Close().ok());
+    EXPECT_EQ(faults.Calls(Call::kFallocate), 2);
+    EXPECT_EQ(faults.Calls(Call::kFtruncate), 2);
+    EXPECT_EQ(ReadFile(dir / "r"), "new\r\n");
+  }
+  SysFaults faults;  // a file system that cannot zero in place
+  faults.Add({.call = Call::kFallocate, .error = EOPNOTSUPP, .times = testing::kEveryCall});
   faults.Add({.call = Call::kFtruncate, .error = EINTR});
   OutputFile out;
   ASSERT_TRUE(out.Create(dir / "r").ok());
-  out.AppendLine("new");
+  out.AppendLine("newer");
   ASSERT_TRUE(out.Close().ok());
   EXPECT_EQ(faults.Calls(Call::kFtruncate), 2);
-  EXPECT_EQ(ReadFile(dir / "r"), "new\r\n");
+  EXPECT_EQ(ReadFile(dir / "r"), "newer\r\n");
 }
 
 TEST(OutputFileTest, AnInterruptedLockIsMadeAgain) {
@@ -1625,6 +1744,7 @@ TEST(OutputFileTest, AFailedTruncateLeavesTheFileAsItWasAndAnEmptyFileIsNotTrunc
   WriteFile(dir / "old", "old result\r\n");
   WriteFile(dir / "empty", "");
   SysFaults faults;
+  faults.Add({.call = Call::kFallocate, .error = EOPNOTSUPP, .times = testing::kEveryCall});
   faults.Add({.call = Call::kFtruncate, .error = EIO, .times = testing::kEveryCall});
   OutputFile out;
   Status s = out.Create(dir / "old");

@@ -25,6 +25,7 @@ enum class Call {
   kRead,
   kWrite,
   kFtruncate,
+  kFallocate,
   kFsync,
   kFlock,
   kRename,
@@ -68,6 +69,7 @@ class SysFaults {
     calls.read = Read;
     calls.write = Write;
     calls.ftruncate = Ftruncate;
+    calls.fallocate = Fallocate;
     calls.fsync = Fsync;
     calls.flock = Flock;
     calls.rename = Rename;
@@ -176,6 +178,10 @@ class SysFaults {
   static int Ftruncate(int fd, off_t length) {
     const Decision d = active_->Decide(Call::kFtruncate, fd, nullptr);
     return d.error != 0 ? Failed(d.error) : active_->real_.ftruncate(fd, length);
+  }
+  static int Fallocate(int fd, int mode, off_t offset, off_t length) {
+    const Decision d = active_->Decide(Call::kFallocate, fd, nullptr);
+    return d.error != 0 ? Failed(d.error) : active_->real_.fallocate(fd, mode, offset, length);
   }
   static int Fsync(int fd) {
     const Decision d = active_->Decide(Call::kFsync, fd, nullptr);

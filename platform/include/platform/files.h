@@ -230,9 +230,9 @@ class LineReader {
 // Writes a result file through a large buffer. Every failure is kept: once a write fails,
 // status() reports it (at the latest when the next buffer is handed over) and Close() returns
 // it. Once a regular file holds 8 MiB, a thread of the object writes the full buffers while the
-// caller fills the next (a few buffers of kWriteBufferSize); once it holds 16 MiB, another asks
-// the system to start writing it to the disk a step behind its end, so that close() does not
-// have to. The threads are gone before the file is let go of.
+// caller fills the next (a few buffers of kWriteBufferSize); once a file that had to be
+// truncated holds 16 MiB, another asks the system to start writing it to the disk a step behind
+// its end, so that close() does not have to. The threads are gone before the file is let go of.
 //
 // Two runs must not write the same result files at once, and a run that is refused must leave
 // them as they were. So a run opens its set of files in two phases: OpenLocked() on each (that
@@ -258,7 +258,10 @@ class OutputFile {
   // lets go of what this object had open, as the destructor does.
   [[nodiscard]] Status OpenLocked(const std::string& path);
   // Empties the file locked by OpenLocked() (a regular file only: a FIFO or /dev/null is left
-  // as it is) and starts writing at its beginning. Until then Append() writes nothing.
+  // as it is) and starts writing at its beginning. Until then Append() writes nothing. Where
+  // the file system can, the old contents are turned into zeros in place rather than truncated:
+  // until Close() or Abandon() cuts them off past the new contents, the file keeps its old
+  // size, and a process killed before then leaves zeros (never old bytes) after what it wrote.
   [[nodiscard]] Status Truncate();
   // Closes without writing anything more. A file that OpenLocked() created is removed, if the
   // path still names that file, so a refused run leaves no new empty files behind.
@@ -322,6 +325,9 @@ class OutputFile {
   // Ends the write-behind thread, if one runs, and starts none until the next Truncate(); the
   // file descriptor may then be closed.
   void StopWriteBehind();
+  // Cuts off the zeros left of the old contents past the bytes that reached the file, once
+  // nothing more is written; the errno of a failure, or 0.
+  int CutZeroedTail();
   // Counts the line ends of bytes that will never reach the file.
   void Lose(std::string_view bytes);
   // Abandons a file that was only locked, closes a file being written.
@@ -335,7 +341,10 @@ class OutputFile {
   std::unique_ptr<char[]> buffer_;
   char* fill_ = nullptr;  // the buffer being filled: buffer_, or one of the writer's
   std::unique_ptr<Writer> writer_;
-  bool regular_ = false;           // a regular file, emptied by Truncate()
+  bool regular_ = false;  // a regular file, emptied by Truncate()
+  // The size of the old contents Truncate() turned into zeros in place, to be cut off past the
+  // new ones; 0 when they were truncated, or there were none.
+  std::uint64_t zeroed_ = 0;
   bool may_start_writer_ = false;  // and none has been tried since
   std::unique_ptr<WriteBehind> write_behind_;
   // bytes_reached_ at which to ask the write-behind for more; the largest value when a file is

@@ -27,6 +27,7 @@ struct SysCalls {
   int (*lstat)(const char* path, struct stat* st);
   off_t (*lseek)(int fd, off_t offset, int whence);
   int (*ftruncate)(int fd, off_t length);
+  int (*fallocate)(int fd, int mode, off_t offset, off_t length);
   int (*fsync)(int fd);
   int (*sync_file_range)(int fd, off_t offset, off_t count, unsigned flags);
   int (*posix_fadvise)(int fd, off_t offset, off_t length, int advice);
