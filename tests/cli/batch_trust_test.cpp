@@ -230,6 +230,41 @@ TEST_F(BatchTrustTest, SignalsStopTheRunCleanly) {
   }
 }
 
+TEST_F(BatchTrustTest, AStoppedRunOverLongerOldResultsLeavesOnlyWhatItWrote) {
+  // The old results are longer than anything the stopped run writes: none of their bytes, and
+  // none of the zeros they are turned into while the run writes, may be left in a result.
+  WriteFile(Path("a.prn"), Lines(1000, "K"));
+  const std::string old = Lines(20000, "OLD");
+  for (int kind = 2; kind <= 5; ++kind) WriteFile(Path("a_" + std::to_string(kind) + ".TXT"), old);
+  ::unlink(Path("b.fifo").c_str());
+  ASSERT_EQ(::mkfifo(Path("b.fifo").c_str(), 0600), 0);
+  testing::BatchProcess batch({"--json", Path("a.prn"), Path("b.fifo")});
+  const int fifo = ::open(Path("b.fifo").c_str(), O_WRONLY);
+  ASSERT_GE(fifo, 0);
+  const std::string first = Lines(100, "K");
+  ASSERT_EQ(::write(fifo, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+  ASSERT_TRUE(batch.WaitUntilCatching(SIGINT));
+  int waiting = 1;
+  for (int i = 0; i < 1000 && waiting > 0; ++i) {
+    ASSERT_EQ(::ioctl(fifo, FIONREAD, &waiting), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(waiting, 0);
+  batch.Signal(SIGINT);
+  const ProcessResult r = batch.Wait();
+  ::close(fifo);
+  EXPECT_EQ(r.exit_code, 128 + SIGINT);
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["outcome"], "stopped");
+  EXPECT_EQ(ReadFile(Path("a_4.TXT")), first);
+  for (int kind = 2; kind <= 5; ++kind) {  // those a line run writes
+    const std::string bytes = ReadFile(Path("a_" + std::to_string(kind) + ".TXT"));
+    EXPECT_EQ(bytes.find("OLD"), std::string::npos) << kind;
+    EXPECT_EQ(bytes.find('\0'), std::string::npos) << kind;
+  }
+  ExpectCountsMatchFiles(j);
+}
+
 TEST_F(BatchTrustTest, LineFeedLineEndsAreWarnedAbout) {
   WriteFile(Path("a.prn"), "one\ntwo\nthree\n");
   WriteFile(Path("b.prn"), CrLf({"one", "two"}));
