@@ -40,8 +40,9 @@ and --csv-records CSV records, 1 million by default):
          inside, against `mlr --icsv --ojson join --ul --ur -j KEY` of the same files (Debian's
          miller).
 The scale case (not among the defaults: --cases scale) generates 2 x 5 GB (--scale-records
-records a file), times a first run against dd writing the same result bytes to a new file and
-a rerun against the 2 x 600 MB key run per byte, and removes every file it made.
+records a file), times a first run against dd writing the same result bytes to a new file (and
+against that dd while both inputs are read by two more: what reading costs beside the writes)
+and a rerun against the 2 x 600 MB key run per byte, and removes every file it made.
 The jobs case (not among the defaults: --cases jobs) runs folders of pairs (--folders
 --output-dir, -k 1-12): 200 pairs of 5 MB with --jobs 2 against --jobs 1, as a first run (a new
 output folder each time, removed outside the timing) and as a rerun (the results replaced in
@@ -201,7 +202,11 @@ def scale_case(batch, gen, w, n, records, plain_key, key_bytes):
         written = sum(os.path.getsize(p) for p in results[:6] if os.path.exists(p))
         dd = ["dd", "if=/dev/zero", "of=" + results[6], "bs=1000000",
               f"count={(written + 999999) // 1000000}"]
-        firsts, dds = [], []
+        # What reading both inputs costs beside writing those bytes: the two inputs read (into
+        # 1 MB buffers, as dd reads) while dd writes, three processes at once.
+        floor = ["sh", "-c", f"dd if={a} of=/dev/null bs=1M 2>/dev/null & "
+                 f"dd if={b} of=/dev/null bs=1M 2>/dev/null & {' '.join(dd)} 2>/dev/null; wait"]
+        firsts, dds, floors = [], [], []
         for _ in range(n):
             remove(results)
             os.sync()
@@ -211,6 +216,9 @@ def scale_case(batch, gen, w, n, records, plain_key, key_bytes):
             remove(results)
             os.sync()
             dds.append(run(dd))
+            remove(results)
+            os.sync()
+            floors.append(run(floor))
         remove(results[6:])
         best_of(1, cmd)
         again = best_of(n, cmd)
@@ -218,12 +226,14 @@ def scale_case(batch, gen, w, n, records, plain_key, key_bytes):
               f"writes {written / 1e9:.1f} GB")
         medians("vesmer-batch, first run (new results)", firsts)
         medians("dd of the same bytes to a new file", dds)
+        medians("the same dd while both inputs are read", floors)
         line("vesmer-batch, rerun (in place)", again, plain_key, "the same at 2 x 600 MB",
              total)
         per_byte = (again.wall / total) / (plain_key.wall / key_bytes)
         print(f"  ratio: time per byte {per_byte:.2f}x that of 2 x 600 MB (at most 1.25); "
               f"first run {pair_ratio(firsts, dds):.2f}x dd (at most 1.5; medians of {n} "
-              "alternating runs); peak RSS "
+              f"alternating runs), {pair_ratio(firsts, floors):.2f}x dd while both inputs are "
+              f"read, which is {pair_ratio(floors, dds):.2f}x dd alone; peak RSS "
               f"{again.rss_mib:.1f} MiB against {plain_key.rss_mib:.1f} MiB")
     finally:
         remove([a, b] + results)
