@@ -402,17 +402,17 @@ def main():
         medians("dd of the same bytes, in place", again["dd"])
         print(f"  ratio: vesmer takes {pair_ratio(again['vesmer'], again['dd']):.2f}x the time of "
               "dd (results replaced in place)")
-        # A first run: every result file new, as dd's output is (both removed outside the timing).
+        # A first run: every result file new, as dd's output is (both removed outside the timing,
+        # before each of the two, so that both write into pages the machine freed just before:
+        # see the scale case).
         first = {"vesmer": [], "dd": []}
         for _ in range(n):
-            for k in range(6):
-                if os.path.exists(w(f"all_a_{k}.TXT")):
-                    os.remove(w(f"all_a_{k}.TXT"))
-            if os.path.exists(w("dd.out")):
-                os.remove(w("dd.out"))
-            os.sync()
-            first["vesmer"].append(run([batch, "-q", aa, ab]))
-            first["dd"].append(run(dd))
+            for name, cmd in (("vesmer", [batch, "-q", aa, ab]), ("dd", dd)):
+                for path in [w(f"all_a_{k}.TXT") for k in range(6)] + [w("dd.out")]:
+                    if os.path.exists(path):
+                        os.remove(path)
+                os.sync()
+                first[name].append(run(cmd))
         medians("vesmer-batch, first run (new result files)", first["vesmer"])
         medians("dd of the same bytes to a new file", first["dd"])
         print(f"  ratio: vesmer takes {pair_ratio(first['vesmer'], first['dd']):.2f}x the time of "
