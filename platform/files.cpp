@@ -840,11 +840,16 @@ Status OutputFile::Truncate() {
     zeroed_ = 0;
     bool truncated = false;
     if (st.st_size != 0) {
-      // Not a sparse file: zeroing would allocate its holes, up to the whole disk.
-      const bool whole =
-          static_cast<std::uint64_t>(st.st_blocks) * 512 >= static_cast<std::uint64_t>(st.st_size);
+      const auto size = static_cast<std::uint64_t>(st.st_size);
+      // Not a sparse file: zeroing would allocate its holes, up to the whole disk. And only
+      // while the file system has as much free space again: the blocks kept are not free for
+      // the run's other results, as a truncate would leave them.
+      struct statvfs fs;
+      const bool zero = static_cast<std::uint64_t>(st.st_blocks) * 512 >= size &&
+                        sys::Calls().fstatvfs(fd_.get(), &fs) == 0 &&
+                        std::uint64_t{fs.f_bavail} * fs.f_frsize >= size;
       int result = -1;
-      while (whole &&
+      while (zero &&
              (result = sys::Calls().fallocate(fd_.get(), FALLOC_FL_ZERO_RANGE, 0, st.st_size)) !=
                  0 &&
              errno == EINTR) {
@@ -852,8 +857,9 @@ Status OutputFile::Truncate() {
       if (result == 0) {
         zeroed_ = static_cast<std::uint64_t>(st.st_size);
       } else {
-        // Sparse, not on this file system (tmpfs, ext4 without extents), or it failed half way:
-        // the truncate empties the file all the same.
+        // Sparse, a file system short of space or that cannot zero (tmpfs, ext4 without
+        // extents), or a zeroing that failed half way: the truncate empties the file all the
+        // same.
         while ((result = sys::Calls().ftruncate(fd_.get(), 0)) != 0 && errno == EINTR) {
         }
         if (result != 0) return status_ = ErrorWithPath(errno, "truncate", path_);

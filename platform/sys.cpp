@@ -28,6 +28,7 @@ constexpr SysCalls kRealCalls = {
     .pwrite = [](int fd, const void* buffer, std::size_t count,
                  off_t offset) { return ::pwrite(fd, buffer, count, offset); },
     .fstat = [](int fd, struct stat* st) { return ::fstat(fd, st); },
+    .fstatvfs = [](int fd, struct statvfs* st) { return ::fstatvfs(fd, st); },
     .stat = [](const char* path, struct stat* st) { return ::stat(path, st); },
     .lstat = [](const char* path, struct stat* st) { return ::lstat(path, st); },
     .lseek = [](int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); },

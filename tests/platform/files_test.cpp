@@ -1269,6 +1269,30 @@ TEST(OutputFileTest, ASparseOldResultIsTruncatedNotFilled) {
   EXPECT_EQ(ReadFile(dir / "r"), "new\r\n");
 }
 
+TEST(OutputFileTest, OnAFileSystemShortOfSpaceAnOldResultIsTruncated) {
+  // Blocks kept for one result are not free for the others of the run: on a file system with
+  // less free space than the old result holds, it is given up at once, as before.
+  TempDir dir;
+  const std::string old = Pattern(std::size_t{1} << 20, 'o');
+  WriteFile(dir / "r", old);
+  sys::SysCalls calls = sys::Calls();
+  calls.fstatvfs = [](int fd, struct statvfs* st) {
+    const int result = sys::RealCalls().fstatvfs(fd, st);
+    st->f_bavail = (std::size_t{1} << 20) / st->f_frsize - 1;
+    return result;
+  };
+  const sys::ScopedSysCalls nearly_full(calls);
+  const testing::SysFaults counted;
+  OutputFile out;
+  ASSERT_TRUE(out.Create(dir / "r").ok());
+  EXPECT_EQ(counted.Calls(testing::Call::kFallocate), 0);
+  EXPECT_EQ(counted.Calls(testing::Call::kFtruncate), 1);
+  EXPECT_EQ(ReadFile(dir / "r"), "");
+  out.AppendLine("new");
+  ASSERT_TRUE(out.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "r"), "new\r\n");
+}
+
 // Disk faults, through the system-call seam.
 
 using testing::Call;

@@ -259,7 +259,8 @@ class OutputFile {
   [[nodiscard]] Status OpenLocked(const std::string& path);
   // Empties the file locked by OpenLocked() (a regular file only: a FIFO or /dev/null is left
   // as it is) and starts writing at its beginning. Until then Append() writes nothing. Where
-  // the file system can, the old contents are turned into zeros in place rather than truncated:
+  // the file system can, and has as much free space again, the old contents are turned into
+  // zeros in place rather than truncated:
   // until Close() or Abandon() cuts them off past the new contents, the file keeps its old
   // size, and a process killed before then leaves zeros (never old bytes) after what it wrote.
   [[nodiscard]] Status Truncate();

@@ -5,6 +5,7 @@
 
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -23,6 +24,7 @@ struct SysCalls {
   ssize_t (*pread)(int fd, void* buffer, std::size_t count, off_t offset);
   ssize_t (*pwrite)(int fd, const void* buffer, std::size_t count, off_t offset);
   int (*fstat)(int fd, struct stat* st);
+  int (*fstatvfs)(int fd, struct statvfs* st);
   int (*stat)(const char* path, struct stat* st);
   int (*lstat)(const char* path, struct stat* st);
   off_t (*lseek)(int fd, off_t offset, int whence);
