@@ -260,9 +260,9 @@ class OutputFile {
   // Empties the file locked by OpenLocked() (a regular file only: a FIFO or /dev/null is left
   // as it is) and starts writing at its beginning. Until then Append() writes nothing. Where
   // the file system can, and has as much free space again, the old contents are turned into
-  // zeros in place rather than truncated:
-  // until Close() or Abandon() cuts them off past the new contents, the file keeps its old
-  // size, and a process killed before then leaves zeros (never old bytes) after what it wrote.
+  // zeros in place rather than truncated: until Close() or Abandon() cuts them off past the new
+  // contents, the file keeps its old size, and a process killed before then leaves zeros (never
+  // old bytes) after what it wrote.
   [[nodiscard]] Status Truncate();
   // Closes without writing anything more. A file that OpenLocked() created is removed, if the
   // path still names that file, so a refused run leaves no new empty files behind.
@@ -342,11 +342,11 @@ class OutputFile {
   std::unique_ptr<char[]> buffer_;
   char* fill_ = nullptr;  // the buffer being filled: buffer_, or one of the writer's
   std::unique_ptr<Writer> writer_;
-  bool regular_ = false;  // a regular file, emptied by Truncate()
+  bool regular_ = false;           // a regular file, emptied by Truncate()
+  bool may_start_writer_ = false;  // and none has been tried since
   // The size of the old contents Truncate() turned into zeros in place, to be cut off past the
   // new ones; 0 when they were truncated, or there were none.
   std::uint64_t zeroed_ = 0;
-  bool may_start_writer_ = false;  // and none has been tried since
   std::unique_ptr<WriteBehind> write_behind_;
   // bytes_reached_ at which to ask the write-behind for more; the largest value when a file is
   // not written behind: not a regular file, not truncated yet, closing, or no thread to be had.
