@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +31,32 @@ namespace vesmer {
 namespace {
 
 constexpr std::size_t kWriteBuffer = OutputFile::kWriteBufferSize;
+
+// Memory for the buffers that files are read into and written from, taken from malloc.
+struct FreeBuffer {
+  void operator()(char* p) const noexcept { std::free(p); }
+};
+using BufferBlock = std::unique_ptr<char[], FreeBuffer>;
+
+// `bytes` of memory; throws std::bad_alloc.
+BufferBlock PlainBlock(std::size_t bytes) {
+  BufferBlock block(static_cast<char*>(std::malloc(bytes)));
+  if (!block) throw std::bad_alloc();
+  return block;
+}
+
+// `bytes` of memory (and up to 2 MiB more) on 2 MiB boundaries, asked to be huge pages: the
+// system copies gigabytes a second into and out of such buffers, and the run reads them once
+// more, where 4 KiB pages cost a TLB miss each every few hundred bytes (under a virtual
+// machine, a walk through two page tables). Throws std::bad_alloc.
+BufferBlock HugePageBlock(std::size_t bytes) {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  const std::size_t size = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  BufferBlock block(static_cast<char*>(std::aligned_alloc(kHugePage, size)));
+  if (!block) throw std::bad_alloc();
+  (void)::madvise(block.get(), size, MADV_HUGEPAGE);  // only advice
+  return block;
+}
 
 #ifndef RENAME_NOREPLACE
 constexpr unsigned kRenameNoReplace = 1;
@@ -134,12 +161,10 @@ struct LineReader::Prefetch {
         chunk_count(in_caller             ? 1
                     : observer != nullptr ? kObservedChunks
                                           : kChunks) {
-    for (int i = 0; i < chunk_count; ++i) {
-      auto& chunk = storage[i];
-      // Not zeroed: every byte handed out was read first.
-      chunk = std::make_unique_for_overwrite<char[]>(chunk_size);
-      free[free_count++] = chunk.get();
-    }
+    // Not zeroed: every byte handed out was read first. One chunk, read in the caller, is
+    // small memory of its own; a ring is one block in huge pages.
+    chunks = in_caller ? PlainBlock(chunk_size) : HugePageBlock(chunk_size * chunk_count);
+    for (int i = 0; i < chunk_count; ++i) free[free_count++] = chunks.get() + i * chunk_size;
   }
 
   ~Prefetch() {
@@ -345,7 +370,7 @@ struct LineReader::Prefetch {
   ChunkInspector* const inspector;
   const bool reads_in_caller;
   const int chunk_count;
-  std::unique_ptr<char[]> storage[kObservedChunks];
+  BufferBlock chunks;
   std::mutex mutex;
   std::condition_variable changed;
   // Each chunk is in exactly one place: free, filled (read, waiting for the reader) or held.
@@ -611,11 +636,9 @@ class OutputFile::Writer {
   static constexpr int kSpareBuffers = 3;
 
   // May throw std::bad_alloc or what std::thread's constructor throws; then no thread runs.
-  Writer(OutputFile& file, std::uint64_t reached) : file_(file), base_(reached) {
-    for (auto& buffer : spare_) {
-      buffer = std::make_unique_for_overwrite<char[]>(kWriteBuffer);
-      free_[free_count_++] = buffer.get();
-    }
+  Writer(OutputFile& file, std::uint64_t reached)
+      : file_(file), base_(reached), spare_(HugePageBlock(kSpareBuffers * kWriteBuffer)) {
+    for (int i = 0; i < kSpareBuffers; ++i) free_[free_count_++] = spare_.get() + i * kWriteBuffer;
     thread_ = std::thread([this] { Run(); });
   }
   ~Writer() { Stop(false); }
@@ -692,7 +715,7 @@ class OutputFile::Writer {
 
   OutputFile& file_;
   const std::uint64_t base_;  // bytes of the file written before the writer started
-  std::unique_ptr<char[]> spare_[kSpareBuffers];
+  BufferBlock spare_;         // kSpareBuffers buffers of kWriteBuffer bytes, one after another
   std::mutex mutex_;
   std::condition_variable changed_;
   // Guarded by mutex_: the buffers free to be filled, those queued in order, what went wrong.
