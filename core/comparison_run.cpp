@@ -95,7 +95,14 @@ Status Run::OpenInput(Side s) {
     input_ids_[Index(s)] = source->id();
     input.ReadFrom(*source);
   } else {
-    status = WithPath(input.file().Open(job_.Input(s), observer), job_.Input(s));
+    // The source's lines are looked at ahead for the same-bytes path (which takes the
+    // destination's from the source's).
+    ChunkInspector* inspector = nullptr;
+    if (kFastPaths && s == Side::kSource && !text_mode_ && extensions_.sort == nullptr) {
+      if (!line_marks_) line_marks_.emplace(job_);
+      inspector = &*line_marks_;
+    }
+    status = WithPath(input.file().Open(job_.Input(s), observer, inspector), job_.Input(s));
     input_ids_[Index(s)] = input.file().id();
   }
   if (status.ok()) status = LockInput(s);

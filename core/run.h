@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -102,6 +103,36 @@ class ResultFileSink {
   PerKind<std::deque<std::uint64_t>> pending_ends_;
 };
 
+// The source's read-ahead looks at its lines for the same-bytes path, off the run's thread:
+// each chunk's note is a stretch of the chunk, [from, to) counted from its start, of whole
+// lines that each end with CR LF and, in key mode, have short keys (KeyBuilder::ShortKeyWordsOf)
+// that go up from one line to the next. The stretch begins with the first line that starts in
+// the chunk (one that began in the chunk before is not looked at) and ends before the first
+// line that is not such a line, or that ends past the chunk.
+class OrderedLineMarks final : public ChunkInspector {
+ public:
+  explicit OrderedLineMarks(const ComparisonJob& job)
+      : keyed_(job.UseKey),
+        short_keys_(KeyBuilder(job.KeyColumns, job.TrimPadding).ShortKeys(shape_)) {}
+
+  std::uint64_t Inspect(std::string_view bytes) noexcept override;
+  static std::size_t From(std::uint64_t note) { return note & 0xffffffffu; }
+  static std::size_t To(std::uint64_t note) { return note >> 32; }
+  // The run asks for notes while it has use for them: once it has not asked for as many chunks
+  // as may be read ahead and a few more, the chunks get none (where no pair is equal, the lines
+  // are not looked at twice) until it asks again.
+  void Want() {
+    if (!wanted_.load(std::memory_order_relaxed)) wanted_.store(true, std::memory_order_relaxed);
+  }
+
+ private:
+  std::atomic<bool> wanted_{false};
+  unsigned unasked_ = 0;  // chunks read since the run last asked; of the read-ahead thread
+  const bool keyed_;
+  KeyBuilder::ShortKeyShape shape_;
+  const bool short_keys_;  // shape_ holds where they are
+};
+
 class Run {
  public:
   Run(const ComparisonJob& job, RunObserver& observer, const RunExtensions& extensions)
@@ -156,6 +187,8 @@ class Run {
   const ComparisonJob& job_;
   RunObserver& observer_;
   const RunExtensions& extensions_;
+  // Before the sides: their readers stop before it goes.
+  std::optional<OrderedLineMarks> line_marks_;
   std::array<InputSide, 2> sides_;
   // The readers of inputs in a framing of their own, while they are read.
   std::array<std::unique_ptr<FramedSource>, 2> framed_;

@@ -25,6 +25,14 @@ std::size_t WholeLinesIn(std::string_view bytes, std::size_t same) {
   return at + (bytes[at + 1] == '\n' ? 2 : 1);
 }
 
+// The bits set in `x` (without a call, where the processor may lack an instruction for it).
+std::size_t CountBits(std::uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555ull;
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0full;
+  return static_cast<std::size_t>((x * 0x0101010101010101ull) >> 56);
+}
+
 // The CRs of the first `limit` bytes of `bytes` in order, found 64 bytes at a time: lines one
 // after another without a chain of loads from one line end to the next. The bytes past `limit`
 // are read, where there are 64, but never taken.
@@ -41,6 +49,35 @@ class CrFinder {
     const auto at = block_ - 64 + static_cast<std::size_t>(__builtin_ctzll(mask_));
     mask_ &= mask_ - 1;
     return at;
+  }
+
+  // Moves past the CRs before `to` (at most `limit`), `most` of them at most, counted 64 bytes
+  // at a time; returns how many, and leaves the position of the last of them in `last`.
+  std::size_t SkipBefore(std::size_t to, std::size_t most, std::size_t& last) {
+    std::size_t skipped = 0;
+    while (skipped < most) {
+      if (mask_ != 0) {
+        const std::size_t base = block_ - 64;
+        std::uint64_t below = mask_;
+        if (to < block_) below &= to <= base ? 0 : (std::uint64_t{1} << (to - base)) - 1;
+        const std::size_t count = CountBits(below);
+        if (skipped + count > most) {
+          for (; skipped < most; ++skipped) {
+            last = base + static_cast<std::size_t>(__builtin_ctzll(mask_));
+            mask_ &= mask_ - 1;
+          }
+          return skipped;
+        }
+        if (count != 0) last = base + 63 - static_cast<std::size_t>(__builtin_clzll(below));
+        skipped += count;
+        mask_ &= ~below;
+        if (mask_ != 0) return skipped;  // the CRs left are at `to` or past it
+      }
+      if (block_ >= to || block_ >= limit_) return skipped;
+      mask_ = Mask(block_);
+      block_ += 64;
+    }
+    return skipped;
   }
 
  private:
@@ -72,6 +109,52 @@ class CrFinder {
 };
 
 }  // namespace
+
+std::uint64_t OrderedLineMarks::Inspect(std::string_view bytes) noexcept {
+  constexpr unsigned kUnaskedChunks = 2 * LineReader::kObservedReadAheadChunks;
+  if (wanted_.exchange(false, std::memory_order_relaxed)) {
+    unasked_ = 0;
+  } else if (unasked_ < kUnaskedChunks) {
+    ++unasked_;
+  } else {
+    return 0;
+  }
+  if (keyed_ && !short_keys_) return 0;
+  const void* first = std::memchr(bytes.data(), '\r', bytes.size());
+  if (first == nullptr) return 0;
+  const auto cr = static_cast<std::size_t>(static_cast<const char*>(first) - bytes.data());
+  if (cr + 1 >= bytes.size()) return 0;
+  const std::size_t from = cr + (bytes[cr + 1] == '\n' ? 2 : 1);
+  std::size_t to = from;
+  CrFinder crs(bytes, bytes.size());
+  (void)crs.Next();  // `cr`
+  // Kept at hand: the loop looks at nothing else.
+  const KeyBuilder::ShortKeyShape shape = shape_;
+  const bool keyed = keyed_;
+  const char* const p = bytes.data();
+  const std::size_t size = bytes.size();
+  // (A first key of NUL bytes alone starts no stretch: it is only not looked at ahead.)
+  std::uint64_t high = 0, low = 0;
+  // Longer lines cost the run's thread little each, and looking at them here costs more than
+  // it saves there: the first lines of a chunk tell.
+  constexpr std::size_t kSampleLines = 16, kLongLine = 48;
+  for (std::size_t lines = 0;; ++lines) {
+    if (lines == kSampleLines && to - from >= kSampleLines * kLongLine) return 0;
+    const std::size_t end = crs.Next();
+    if (end + 1 >= size || p[end + 1] != '\n') break;
+    if (keyed) {
+      std::uint64_t h, l;
+      if (!KeyBuilder::ShortKeyWordsOf(std::string_view(p + to, end - to), shape, h, l) ||
+          !(h > high || (h == high && l > low))) {
+        break;
+      }
+      high = h;
+      low = l;
+    }
+    to = end + 2;
+  }
+  return std::uint64_t{to} << 32 | from;
+}
 
 // After an equal pair. While both files go on with the same bytes, as most of a migration check
 // does, the destination's records are taken from the source's: lines, keys and their order are
@@ -119,6 +202,11 @@ bool Run::AdvanceOverSameBytes() {
   const bool each_pair = !equal_sinks_.empty();
   const KeyBuilder& keys = src.key_builder();
   const std::size_t key_size = keys.short_key_size();
+  KeyBuilder::ShortKeyShape shape;  // kept at hand for the loops below
+  const bool short_keys = keys.ShortKeys(shape);
+  const auto short_key_words = [&](std::string_view line, std::uint64_t& h, std::uint64_t& l) {
+    return short_keys && KeyBuilder::ShortKeyWordsOf(line, shape, h, l);
+  };
   std::uint64_t high = 0, low = 0;  // the source's last key
   bool short_key = !job_.UseKey || src.record().key_text().WordsOfSize(key_size, high, low);
   std::size_t read = 0;  // bytes of `a` the source's reader has been moved past
@@ -131,6 +219,18 @@ bool Run::AdvanceOverSameBytes() {
     read = done;
     looked_at = 0;
   };
+  // The stretch of `a` that the source's read-ahead found to be lines in order (see
+  // OrderedLineMarks), counted from the start of `a`; `a` starts at a line start.
+  std::size_t marked_from = 0, marked_to = 0;
+  if (line_marks_ && end != 0) {
+    line_marks_->Want();
+    const std::uint64_t note = src.file().chunk_note();
+    const std::size_t offset = src.file().ahead_offset();
+    if (OrderedLineMarks::To(note) > offset) {
+      marked_from = OrderedLineMarks::From(note) - std::min(OrderedLineMarks::From(note), offset);
+      marked_to = OrderedLineMarks::To(note) - offset;
+    }
+  }
   CrFinder crs(a, end);
   const bool keyed = job_.UseKey;
   while (done < end) {
@@ -142,6 +242,32 @@ bool Run::AdvanceOverSameBytes() {
       // written with the others. A loop of their own that keeps what they change at hand, up to
       // the next check; the first line that is not such a pair goes on below.
       const std::uint32_t most = until_check_ - 1;
+      // Lines the read-ahead found in order: once the first is seen to follow the source's last
+      // key, those after it are only counted, 64 bytes at a time.
+      if (done >= marked_from && done < marked_to) {
+        std::uint64_t h = 0, l = 0;
+        if (!keyed || (short_key_words(a.substr(done, cr - done), h, l) &&
+                       (h > high || (h == high && l > low)))) {
+          std::size_t last_cr = cr;
+          const auto lines = static_cast<std::uint32_t>(
+              1 + crs.SkipBefore(std::min(end, marked_to), most - 1, last_cr));
+          const void* before = ::memrchr(a.data() + done, '\r', last_cr - done);
+          const std::size_t start =
+              before == nullptr
+                  ? done
+                  : static_cast<std::size_t>(static_cast<const char*>(before) - a.data()) + 2;
+          last = a.substr(start, last_cr - start);
+          if (keyed && !short_key_words(last, high, low)) short_key = false;
+          looked_at += lines;
+          behind += lines;
+          until_check_ -= lines;
+          found_[OutputKind::kMatching] += lines;
+          unwritten += lines;
+          done = last_cr + 2;
+          paired = done;
+          continue;
+        }
+      }
       std::uint32_t pairs = 0;
       std::size_t at = done;  // where the line ending at `cr` begins
       bool other = false;     // that line is no such pair
@@ -153,7 +279,7 @@ bool Run::AdvanceOverSameBytes() {
         const std::string_view line = a.substr(at, cr - at);
         if (keyed) {
           std::uint64_t h, l;
-          if (!keys.ShortKeyWords(line, h, l) || !(h > high || (h == high && l > low))) {
+          if (!short_key_words(line, h, l) || !(h > high || (h == high && l > low))) {
             other = true;
             break;
           }
@@ -162,7 +288,8 @@ bool Run::AdvanceOverSameBytes() {
         }
         last = line;
         at = cr + 2;
-        if (++pairs == most) break;
+        // Where the lines the read-ahead found in order begin, they are counted as above.
+        if (++pairs == most || at == marked_from) break;
         cr = crs.Next();
         if (cr >= end) break;  // at `end`
       }

@@ -409,6 +409,7 @@ Status LineReader::Open(const std::string& path, ChunkObserver* observer,
   consumed_ = 0;
   chunk_ = {};
   chunk_note_ = 0;
+  chunk_start_ = nullptr;
   carry_.Clear();
   carry_.ShrinkTo(0);
   carry_big_ = false;
@@ -450,6 +451,7 @@ Status LineReader::Open(const std::string& path, ChunkObserver* observer,
 void LineReader::Close() {
   prefetch_.reset();
   chunk_ = {};
+  chunk_start_ = nullptr;
   skip_lf_ = false;
   carry_.Clear();
   carry_.ShrinkTo(0);
@@ -462,7 +464,10 @@ void LineReader::Fail(int error_number) noexcept {
 
 bool LineReader::Refill() {
   bool interrupted = false;
-  if (prefetch_->Take(chunk_, chunk_note_, interrupt_, interrupted)) return true;
+  if (prefetch_->Take(chunk_, chunk_note_, interrupt_, interrupted)) {
+    chunk_start_ = chunk_.data();
+    return true;
+  }
   chunk_ = {};
   if (interrupted) {
     Fail(EINTR);

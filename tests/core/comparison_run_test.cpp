@@ -721,6 +721,67 @@ TEST_F(SameBytesTest, DecreaseWithinTheSameBytesStopsBothSidesAtIt) {
   }
 }
 
+// Ten-byte records over several chunks, most of them same bytes on both sides: the source's
+// read-ahead finds the stretches whose keys go up, and the run only counts their lines. Every
+// line that is not such a line must still be seen for what it is, wherever it falls.
+TEST_F(SameBytesTest, TenByteRecordsLookedAtAheadKeepEveryCheckAndCount) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 400000; ++i) {
+    char line[16];
+    std::snprintf(line, sizeof line, "%08dab", i);
+    lines.emplace_back(line);
+  }
+  lines[50000] = "00049999zz";   // a repeated key
+  lines[120000] = "0012";        // shorter than the key, and still in order
+  lines[300000] = "00200000ab";  // a decrease after "00299999ab"
+  std::string source = CrLf(lines);
+  source.erase(source.find("00100000ab\r\n") + 11, 1);  // a line ended by a CR alone
+  std::vector<std::string> changed = lines;
+  changed[200000] = "00200000xx";
+  std::string destination = CrLf(changed);
+  destination.erase(destination.find("00100000ab\r\n") + 11, 1);
+
+  Inputs(source, destination);
+  UseKey(job_, "1-8");
+  const RunSummary s = Run();
+  ASSERT_EQ(s.outcome, RunOutcome::kOutOfOrder);
+  EXPECT_EQ(LinesRead(s), (std::array<std::int64_t, 2>{300001, 300001}));
+  // The pairs before the decrease: all equal but one.
+  EXPECT_EQ(Written(s), (std::array<std::int64_t, 6>{0, 0, 1, 1, 299999, 1}));
+  std::vector<std::string> matching(lines.begin(), lines.begin() + 300000);
+  matching.erase(matching.begin() + 200000);
+  EXPECT_EQ(Result(4), CrLf(matching));
+  EXPECT_EQ(Result(3), CrLf({"00200000xx"}));
+  for (const InputSummary& input : s.inputs) {
+    EXPECT_EQ(input.repeated_records, 1);
+    EXPECT_EQ(input.repeated_keys, 1);
+  }
+
+  // Line by line, with no key to order: the same lines, every one of them paired.
+  job_.UseKey = false;
+  const RunSummary by_line = Run();
+  EXPECT_EQ(LinesRead(by_line), (std::array<std::int64_t, 2>{400000, 400000}));
+  EXPECT_EQ(Written(by_line)[4], 399999);
+  EXPECT_EQ(Result(2), CrLf({"00200000ab"}));
+
+  // An empty line, whose CR is the first byte after the lines in order: by key it is a
+  // decrease; line by line, against a line that is not empty, the first byte that differs.
+  lines[250000] = "";
+  changed = lines;
+  changed[250000] = "x";
+  for (const bool key : {true, false}) {
+    SCOPED_TRACE(key);
+    Inputs(CrLf(lines), CrLf(key ? lines : changed));
+    if (key) UseKey(job_, "1-8");
+    const RunSummary empty = Run();
+    EXPECT_EQ(empty.outcome, key ? RunOutcome::kOutOfOrder : RunOutcome::kDifferences);
+    EXPECT_EQ(Written(empty)[4], key ? 250000 : 399999);
+    if (!key) {
+      EXPECT_EQ(Result(3), CrLf({"x"}));
+    }
+  }
+}
+
 // Asks the run to stop the first time it is asked.
 class StopAtOnce : public RecordingObserver {
  public:

@@ -1895,6 +1895,37 @@ TEST(LineReaderTest, EachChunkComesWithTheNoteItsInspectorGaveIt) {
   }
 }
 
+// Read line by line, the lines still to come are placed in the chunk whose note the reader
+// holds: the chunk's place in the file and where Ahead() starts in it give how far the lines
+// handed out reach, whatever line ends fall across the chunks' ends.
+TEST(LineReaderTest, AheadIsPlacedInTheChunkItsNoteIsOf) {
+  TempDir dir;
+  std::string text;
+  for (int i = 0; i < 3000; ++i) {
+    text += std::string(static_cast<std::size_t>(i % 23), static_cast<char>('a' + i % 26));
+    text += i % 5 == 0 ? "\r" : i % 7 == 0 ? "\n\r\n" : "\r\n";
+  }
+  WriteFile(dir / "f", text);
+  for (std::size_t chunk : {7u, 64u, 4096u}) {
+    SCOPED_TRACE(chunk);
+    PlaceNotes notes;
+    LineReader reader(chunk);
+    ASSERT_TRUE(reader.Open(dir / "f", nullptr, &notes).ok());
+    std::string_view line;
+    int placed = 0;
+    while (reader.Next(line)) {
+      const std::string_view ahead = reader.Ahead();
+      if (ahead.empty()) continue;
+      const std::uint64_t at = reader.chunk_note() >> 8;
+      ASSERT_EQ(at + reader.ahead_offset(), reader.consumed());
+      ASSERT_EQ(ahead, std::string_view(text).substr(reader.consumed(), ahead.size()));
+      ++placed;
+    }
+    EXPECT_TRUE(reader.status().ok());
+    EXPECT_GT(placed, 1000);
+  }
+}
+
 // Read in the caller, each chunk still comes with its inspector's note, and an observer that
 // fails ends the reading right after the chunk it failed on, as a failed read of the file.
 TEST(LineReaderTest, InTheCallerNotesAndAFailingObserverAreKept) {

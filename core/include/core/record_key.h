@@ -180,12 +180,24 @@ class KeyBuilder {
     BuildAny(raw, key, scratch);
     if (trim_padding_) TrimPadding(key);
   }
-  // When the key of `raw` is a short one (see IsShort): its words (KeyText::Words), and the
-  // size every short key has.
-  [[gnu::always_inline]] bool ShortKeyWords(std::string_view raw, std::uint64_t& high,
-                                            std::uint64_t& low) const {
-    if (!IsShort(raw)) return false;
-    KeyText::Words(std::string_view(raw.data() + first_start_, first_length_), high, low);
+  // Where short keys (see IsShort) are, for a loop over many lines that keeps it at hand: the
+  // key of a line that has one (ShortKeyWordsOf) is the `length` bytes at `start`.
+  struct ShortKeyShape {
+    std::size_t start = 0, length = 0, last = 0;
+  };
+  // False when keys are never short ones.
+  [[nodiscard]] bool ShortKeys(ShortKeyShape& shape) const {
+    if (!ShortKeysPossible()) return false;
+    shape = {first_start_, first_length_, last_};
+    return true;
+  }
+  // When the key of `raw` is a short one for keys of `shape`: its words (KeyText::Words); every
+  // short key is `shape.length` bytes long.
+  [[gnu::always_inline]] static bool ShortKeyWordsOf(std::string_view raw,
+                                                     const ShortKeyShape& shape,
+                                                     std::uint64_t& high, std::uint64_t& low) {
+    if (!HeadIsAscii(raw, shape.last)) return false;
+    KeyText::Words(std::string_view(raw.data() + shape.start, shape.length), high, low);
     return true;
   }
   [[nodiscard]] std::size_t short_key_size() const { return first_length_; }
@@ -197,13 +209,17 @@ class KeyBuilder {
   // of a line long enough to hold it, those bytes ASCII (two words that may overlap). Such a
   // key is those bytes themselves.
   [[gnu::always_inline]] bool IsShort(std::string_view raw) const {
-    if (!kFastPaths || trim_padding_ || used_ != 1 || last_ < 8 || last_ > 16 ||
-        raw.size() < last_) {
-      return false;
-    }
+    return ShortKeysPossible() && HeadIsAscii(raw, last_);
+  }
+  [[nodiscard]] bool ShortKeysPossible() const {
+    return kFastPaths && !trim_padding_ && used_ == 1 && last_ >= 8 && last_ <= 16;
+  }
+  // The first `last` bytes of `raw` (8 to 16 of them) are there and ASCII.
+  [[gnu::always_inline]] static bool HeadIsAscii(std::string_view raw, std::size_t last) {
+    if (raw.size() < last) return false;
     std::uint64_t head, tail;
     std::memcpy(&head, raw.data(), 8);
-    std::memcpy(&tail, raw.data() + last_ - 8, 8);
+    std::memcpy(&tail, raw.data() + last - 8, 8);
     return ((head | tail) & 0x8080808080808080ull) == 0;
   }
   void BuildAny(std::string_view raw, KeyText& key, std::string& scratch) const;

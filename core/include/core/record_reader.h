@@ -44,15 +44,19 @@ class FileLines final : public LineSource {
   [[nodiscard]] std::uint64_t consumed() const override { return reader_.consumed(); }
   [[nodiscard]] std::uint64_t size() const override { return reader_.size(); }
 
-  [[nodiscard]] Status Open(const std::string& path, ChunkObserver* observer) {
+  [[nodiscard]] Status Open(const std::string& path, ChunkObserver* observer,
+                            ChunkInspector* inspector = nullptr) {
     number_ = 0;
-    return reader_.Open(path, observer);
+    return reader_.Open(path, observer, inspector);
   }
   void Close() { reader_.Close(); }
   void SetInterrupt(const std::atomic<bool>* flag) { reader_.SetInterrupt(flag); }
   [[nodiscard]] FileId id() const { return reader_.id(); }
   // See LineReader::Ahead and Skip; `lines` is how many lines `bytes` hold.
   [[nodiscard]] std::string_view Ahead() const { return reader_.Ahead(); }
+  // The inspector's note of the chunk Ahead() is the rest of, and where Ahead() starts in it.
+  [[nodiscard]] std::uint64_t chunk_note() const { return reader_.chunk_note(); }
+  [[nodiscard]] std::size_t ahead_offset() const { return reader_.ahead_offset(); }
   void Skip(std::size_t bytes, std::int64_t lines) {
     reader_.Skip(bytes);
     number_ += lines;

@@ -176,8 +176,13 @@ class LineReader {
   // valid until the next call of NextChunk() or Next(). Not to be mixed with Next() or Skip()
   // on one opening of a file: a CR that ended a chunk would leave its LF to be skipped.
   [[nodiscard]] bool NextChunk(std::string_view& bytes);
-  // What the inspector said of the chunk NextChunk() handed out last; 0 without an inspector.
+  // What the inspector said of the chunk NextChunk() handed out last, or of the chunk Ahead()
+  // is the rest of; 0 without an inspector.
   [[nodiscard]] std::uint64_t chunk_note() const { return chunk_note_; }
+  // Where Ahead() starts in its chunk, counted as the inspector counted the chunk's bytes.
+  [[nodiscard]] std::size_t ahead_offset() const {
+    return chunk_.data() == nullptr ? 0 : static_cast<std::size_t>(chunk_.data() - chunk_start_);
+  }
   // Stops the read-ahead thread and closes the file; what was read ahead is dropped.
   void Close();
   // While Next() waits for data (a slow pipe), it gives up with EINTR soon after `*flag`
@@ -218,11 +223,12 @@ class LineReader {
   FileId id_;
   std::uint64_t size_ = 0;
   std::uint64_t consumed_ = 0;
-  std::string_view chunk_;        // the unread part of the chunk at hand
-  std::uint64_t chunk_note_ = 0;  // the inspector's note of the chunk at hand
-  MappedBuffer carry_;            // a line that runs on into the next chunk
-  bool skip_lf_ = false;          // the last line ended with a CR at the end of a chunk
-  bool carry_big_ = false;        // carry_ holds more memory than it keeps for short lines
+  std::string_view chunk_;             // the unread part of the chunk at hand
+  std::uint64_t chunk_note_ = 0;       // the inspector's note of the chunk at hand
+  const char* chunk_start_ = nullptr;  // where the chunk at hand starts
+  MappedBuffer carry_;                 // a line that runs on into the next chunk
+  bool skip_lf_ = false;               // the last line ended with a CR at the end of a chunk
+  bool carry_big_ = false;             // carry_ holds more memory than it keeps for short lines
   const std::atomic<bool>* interrupt_ = nullptr;
   Status status_;
 };
