@@ -272,9 +272,13 @@ void Run::NoteLineEnds(InputSide& input) {
 
 // Both sides' next records after a pair. False when Check() ends the run.
 [[gnu::always_inline]] inline bool Run::AdvanceBoth(PairVerdict verdict) {
-  if (kFastPaths && verdict == PairVerdict::kEqual) {
-    if (!text_mode_) return AdvanceOverSameBytes();
-    if (same_records_ != 0) return AdvanceOverSameRecords();
+  if (kFastPaths && !text_mode_) {
+    if (verdict == PairVerdict::kEqual) return AdvanceOverSameBytes(false);
+    if (skip_same_bytes_ == 0) return AdvanceOverSameBytes(true);
+    --skip_same_bytes_;
+  }
+  if (kFastPaths && verdict == PairVerdict::kEqual && same_records_ != 0) {
+    return AdvanceOverSameRecords();
   }
   Advance(side(Side::kSource));
   Advance(side(Side::kDestination));

@@ -308,58 +308,59 @@ std::string_view Record::FullRawComparisonBytes() const {
   return raw_comparison_;
 }
 
+// TakeLine() for decoded records. Only what is needed now is decoded. One the same bytes as its
+// twin's record is known already; one known to be characters only waits until its text is
+// asked for, and its key is decoded from the bytes that hold it.
+[[gnu::noinline]] void TakeDecodedLine(InputSide& side, std::string_view line, std::int64_t number,
+                                       bool& out_of_order) {
+  const bool first = number == 1;
+  const Record* twin = nullptr;
+  DecodedRecord text;
+  bool text_ready = false, known_clean = false;
+  if (side.twin_ != nullptr && side.twin_->has_record && side.twin_->record_.known_clean_ &&
+      (side.twin_->record_.line_number_ == 1) == first && side.twin_->record_.raw_ == line) {
+    twin = &side.twin_->record_;
+    known_clean = true;
+  } else if (side.lazy_ && side.decoder_->KnownClean(line, first)) {
+    known_clean = true;
+  } else {
+    text = side.decoder_->Decode(line, first);
+    text_ready = true;
+    if (text.undecodable != 0) ++side.undecodable_records;
+    if (text.short_record) ++side.short_records;
+  }
+  if (side.record_.job().UseKey) {
+    side.TakeKey(out_of_order, [&](KeyText& key) {
+      if (twin != nullptr) {
+        key.AssignFrom(twin->key_text());
+      } else if (text_ready) {
+        side.key_builder_.BuildFromText(text, key);
+      } else {
+        side.key_builder_.BuildOfCleanRecord(*side.decoder_, line, first, key);
+      }
+    });
+  }
+  side.Hold(line, number);
+  Record& record = side.record_;
+  record.text_ = text;
+  record.text_ready_ = text_ready;
+  record.known_clean_ = known_clean;
+}
+
 // The rest of reading a record once its line is known.
 [[gnu::always_inline]] inline void TakeLine(InputSide& side, std::string_view line,
                                             std::int64_t number, bool& out_of_order) {
   side.has_record = true;
   ++side.lines_read;
-  const bool first = number == 1;
-  // Decoded records: only what is needed now is decoded. One the same bytes as its twin's record
-  // is known already; one known to be characters only waits until its text is asked for, and
-  // its key is decoded from the bytes that hold it.
-  const Record* twin = nullptr;
-  DecodedRecord text;
-  bool text_ready = false, known_clean = false;
   if (side.decoder_ != nullptr) {
-    if (side.twin_ != nullptr && side.twin_->has_record && side.twin_->record_.known_clean_ &&
-        (side.twin_->record_.line_number_ == 1) == first && side.twin_->record_.raw_ == line) {
-      twin = &side.twin_->record_;
-      known_clean = true;
-    } else if (side.lazy_ && side.decoder_->KnownClean(line, first)) {
-      known_clean = true;
-    } else {
-      text = side.decoder_->Decode(line, first);
-      text_ready = true;
-      if (text.undecodable != 0) ++side.undecodable_records;
-      if (text.short_record) ++side.short_records;
-    }
+    TakeDecodedLine(side, line, number, out_of_order);
+    return;
   }
   if (side.record_.job().UseKey) {
-    KeyText& key = side.keys_[1 - side.current_key_];
-    if (twin != nullptr) {
-      key.AssignFrom(twin->key_text());
-    } else if (text_ready) {
-      side.key_builder_.BuildFromText(text, key);
-    } else if (side.decoder_ != nullptr) {
-      side.key_builder_.BuildOfCleanRecord(*side.decoder_, line, first, key);
-    } else {
-      side.key_builder_.Build(line, key, side.key_scratch_);
-    }
-    const KeyText& previous = side.keys_[side.current_key_];
-    const int order = side.has_previous_ ? Compare(previous, key) : -1;
-    // An empty previous key is not checked: a short line before a longer one is no decrease.
-    if (order > 0 && !previous.empty()) out_of_order = true;
-    side.repeated_key = order == 0;
-    side.has_previous_ = true;
-    side.current_key_ = 1 - side.current_key_;
+    side.TakeKey(out_of_order,
+                 [&](KeyText& key) { side.key_builder_.Build(line, key, side.key_scratch_); });
   }
   side.Hold(line, number);
-  if (side.decoder_ != nullptr) {
-    Record& record = side.record_;
-    record.text_ = text;
-    record.text_ready_ = text_ready;
-    record.known_clean_ = known_clean;
-  }
 }
 
 void ReadRecord(InputSide& side, bool& out_of_order) {

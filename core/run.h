@@ -159,7 +159,8 @@ class Run {
   [[gnu::always_inline]] void Advance(InputSide& side);
   [[gnu::always_inline]] void NoteRepeatedKey(InputSide& side);
   [[gnu::always_inline]] [[nodiscard]] bool AdvanceBoth(PairVerdict verdict);
-  [[nodiscard]] bool AdvanceOverSameBytes();
+  // `after_unequal`: after a pair that is not equal.
+  [[nodiscard]] bool AdvanceOverSameBytes(bool after_unequal);
   [[nodiscard]] bool AdvanceOverSameRecords();
   PairVerdict Pair();
   // Pair() for decoded records.
@@ -219,6 +220,11 @@ class Run {
   bool stop_ = false;
   Status error_;
   std::uint32_t until_check_ = kRecordsPerCheck;
+  // After a pair that is not equal, the same bytes are looked for while they are found there:
+  // where they are not, the next this many such pairs go on without looking (where every pair
+  // differs, looking costs as much as comparing them).
+  static constexpr std::uint32_t kUnequalPairsNotLookedAfter = 15;
+  std::uint32_t skip_same_bytes_ = 0;
   std::chrono::steady_clock::time_point next_progress_;
 };
 

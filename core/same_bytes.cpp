@@ -156,22 +156,24 @@ std::uint64_t OrderedLineMarks::Inspect(std::string_view bytes) noexcept {
   return std::uint64_t{to} << 32 | from;
 }
 
-// After an equal pair. While both files go on with the same bytes, as most of a migration check
-// does, the destination's records are taken from the source's: lines, keys and their order are
-// worked out on one side only, the pairs need no comparing, and the matching lines go to their
-// result file as one block. Only whole lines within the same bytes of both chunks at hand are
+// After a pair, equal or not. While both files go on with the same bytes, as most of a migration
+// check does, the destination's records are taken from the source's: lines, keys and their order
+// are worked out on one side only, the pairs need no comparing, and the matching lines go to
+// their result file as one block. The pair's keys are equal (keys that compare equal even where
+// their bytes do not), so the same lines after them repeat or follow them alike on both sides. Only whole lines within the same bytes of both chunks at hand are
 // taken so, so the destination's reader is moved past exactly the lines it would have handed
 // out.
-bool Run::AdvanceOverSameBytes() {
+bool Run::AdvanceOverSameBytes(bool after_unequal) {
   InputSide& src = side(Side::kSource);
   InputSide& dst = side(Side::kDestination);
   const bool from_files = src.reads_file() && dst.reads_file();
   const std::string_view a = from_files ? src.file().Ahead() : std::string_view();
   const std::string_view b = from_files ? dst.file().Ahead() : std::string_view();
   std::size_t end = 0;
-  if (!a.empty() && !b.empty() && src.record().raw() == dst.record().raw()) {
+  if (!a.empty() && !b.empty()) {
     end = WholeLinesIn(a, CommonPrefixLength(a, b));
   }
+  if (after_unequal && end == 0) skip_same_bytes_ = kUnequalPairsNotLookedAfter;
   std::size_t done = 0;     // bytes of `a` whose lines are read or looked at
   std::size_t paired = 0;   // bytes of `a` whose pairs are made
   std::size_t written = 0;  // bytes of `a` whose matching lines are in their file

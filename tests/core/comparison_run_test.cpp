@@ -782,6 +782,53 @@ TEST_F(SameBytesTest, TenByteRecordsLookedAtAheadKeepEveryCheckAndCount) {
   }
 }
 
+// After a pair that is not equal, the lines that go on with the same bytes are taken from the
+// source as after an equal pair. The pair's keys are equal even where their bytes are not (two
+// encodings of one character), so what repeats or falls after them does so on both sides.
+TEST_F(SameBytesTest, LinesAfterAPairThatIsNotEqualRepeatAndFallOnBothSides) {
+  // Columns 1-2: U+7E8A as 0xED40 on the source and 0xFA5C on the destination.
+  const std::vector<std::string> tail = {"\xFA\x5C"
+                                         "b",
+                                         "\xFA\x5C"
+                                         "c",
+                                         "00d", "00e"};
+  std::vector<std::string> source = {"\xED\x40"
+                                     "a1"};
+  std::vector<std::string> destination = {"\xFA\x5C"
+                                          "a2"};
+  source.insert(source.end(), tail.begin(), tail.end());
+  destination.insert(destination.end(), tail.begin(), tail.end());
+  Inputs(CrLf(source), CrLf(destination));
+  UseKey(job_, "1-2");
+  const RunSummary s = Run();
+  EXPECT_EQ(s.outcome, RunOutcome::kOutOfOrder);
+  EXPECT_EQ(LinesRead(s), (std::array<std::int64_t, 2>{4, 4}));
+  EXPECT_EQ(Written(s), (std::array<std::int64_t, 6>{0, 0, 1, 1, 2, 1}));
+  EXPECT_EQ(Result(4), CrLf({tail[0], tail[1]}));
+  for (const InputSummary& input : s.inputs) {
+    EXPECT_EQ(input.repeated_records, 2);
+    EXPECT_EQ(input.repeated_keys, 1);
+  }
+
+  // Line by line: many pairs that differ one after another, then the same lines, with one pair
+  // that differs among them.
+  std::vector<std::string> lines, changed;
+  for (int i = 0; i < 20000; ++i) {
+    lines.push_back(std::to_string(10000000 + i));
+    changed.push_back(i < 40 || i == 9000 ? lines.back() + "x" : lines.back());
+  }
+  Inputs(CrLf(lines), CrLf(changed));
+  job_.UseKey = false;
+  const RunSummary by_line = Run();
+  EXPECT_EQ(Written(by_line), (std::array<std::int64_t, 6>{0, 0, 41, 41, 19959, 41}));
+  std::vector<std::string> differing(lines.begin(), lines.begin() + 40);
+  differing.push_back(lines[9000]);
+  EXPECT_EQ(Result(2), CrLf(differing));
+  std::vector<std::string> matching(lines.begin() + 40, lines.end());
+  matching.erase(matching.begin() + (9000 - 40));
+  EXPECT_EQ(Result(4), CrLf(matching));
+}
+
 // Asks the run to stop the first time it is asked.
 class StopAtOnce : public RecordingObserver {
  public:

@@ -136,6 +136,7 @@ class Record {
  private:
   friend class InputSide;
   friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
+  friend void TakeDecodedLine(InputSide&, std::string_view, std::int64_t, bool&);
   friend void HoldRecordsAhead(InputSide&, std::string_view, std::int64_t, const KeyText*);
   friend void AlignTextLengths(Record&, Record&);
   friend void PrepareLineBytes(const Record&, const Record&);
@@ -247,11 +248,25 @@ class InputSide {
   friend void ReadSameRecord(InputSide&, const InputSide&, std::string_view, std::size_t,
                              std::int64_t);
   friend void TakeLine(InputSide&, std::string_view, std::int64_t, bool&);
+  friend void TakeDecodedLine(InputSide&, std::string_view, std::int64_t, bool&);
   friend void ReadRecordsAhead(InputSide&, std::string_view, std::size_t, std::int64_t);
   friend void HoldRecordsAhead(InputSide&, std::string_view, std::int64_t, const KeyText*);
   // The record becomes `line`, with the current key.
   void Hold(std::string_view line, std::int64_t line_number) {
     record_.Reset(line, line_number, &keys_[current_key_]);
+  }
+  // The key of the line being taken, built by `build`, and its order after the one before.
+  template <typename BuildKey>
+  [[gnu::always_inline]] void TakeKey(bool& out_of_order, BuildKey build) {
+    KeyText& key = keys_[1 - current_key_];
+    build(key);
+    const KeyText& previous = keys_[current_key_];
+    const int order = has_previous_ ? Compare(previous, key) : -1;
+    // An empty previous key is not checked: a short line before a longer one is no decrease.
+    if (order > 0 && !previous.empty()) out_of_order = true;
+    repeated_key = order == 0;
+    has_previous_ = true;
+    current_key_ = 1 - current_key_;
   }
 
   Record record_;
