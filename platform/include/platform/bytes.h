@@ -11,15 +11,23 @@
 
 namespace vesmer {
 
-// How many bytes at the start of `a` and `b` are the same, looked at 16 at a time.
+// How many bytes at the start of `a` and `b` are the same, looked at 64 at a time (four loads
+// of each under way at once, one branch), then 16.
 [[nodiscard]] inline std::size_t CommonPrefixLength(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
   std::size_t i = 0;
 #if defined(__SSE2__)
+  const auto same16 = [&](std::size_t at) {
+    return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a.data() + at)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.data() + at)));
+  };
+  for (; i + 64 <= n; i += 64) {
+    const __m128i same = _mm_and_si128(_mm_and_si128(same16(i), same16(i + 16)),
+                                       _mm_and_si128(same16(i + 32), same16(i + 48)));
+    if (_mm_movemask_epi8(same) != 0xFFFF) break;
+  }
   for (; i + 16 <= n; i += 16) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a.data() + i));
-    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.data() + i));
-    const auto differ = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFFu;
+    const auto differ = ~static_cast<unsigned>(_mm_movemask_epi8(same16(i))) & 0xFFFFu;
     if (differ != 0) return i + static_cast<std::size_t>(__builtin_ctz(differ));
   }
 #endif
