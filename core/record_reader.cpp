@@ -366,9 +366,18 @@ std::string_view Record::FullRawComparisonBytes() const {
 void ReadRecord(InputSide& side, bool& out_of_order) {
   std::string_view line;
   std::int64_t number = 0;
-  // The input's own file is called as what it is: its lines come without a virtual call.
-  const bool got =
-      side.reads_file() ? side.file_.Next(line, number) : side.lines_->Next(line, number);
+  // The input's own file is called as what it is: its lines come without a virtual call. (The
+  // other source fills views of its own, so `line` stays in registers.)
+  bool got;
+  if (side.reads_file()) {
+    got = side.file_.Next(line, number);
+  } else {
+    std::string_view other;
+    std::int64_t other_number = 0;
+    got = side.lines_->Next(other, other_number);
+    line = other;
+    number = other_number;
+  }
   if (!got) {
     side.has_record = false;
     side.read_failed = !side.status().ok();

@@ -155,10 +155,10 @@ class LineReader {
         chunk_.remove_prefix(next);
         return true;
       }
-      return NextAnyLine(line, 16);
+      return NextOf(line, 16);
     }
 #endif
-    return NextAnyLine(line, 0);
+    return NextOf(line, 0);
   }
   // The unread rest of the chunk at hand, where the next line starts; empty when a line end is
   // still to be finished first. Lets a caller look at the lines ahead without reading them.
@@ -207,6 +207,15 @@ class LineReader {
   // Next() for every line; `clear` bytes at the start of the chunk at hand are known to hold no
   // CR (and no LF is to be skipped first).
   [[nodiscard]] bool NextAnyLine(std::string_view& line, std::size_t clear);
+  // NextAnyLine() through a view of its own: the caller's stays out of memory, so the short
+  // records' path above hands its line over in registers (a line stored as two words and loaded
+  // back as one waits on the store).
+  [[gnu::always_inline]] bool NextOf(std::string_view& line, std::size_t clear) {
+    std::string_view any;
+    const bool got = NextAnyLine(any, clear);
+    line = any;
+    return got;
+  }
   // Moves on to the next chunk; false at the end of the file or on an error.
   bool Refill();
   // Hands out `line`, which ended with the CR at `chunk_[cr]`, and moves past its line end.
