@@ -160,9 +160,9 @@ std::uint64_t OrderedLineMarks::Inspect(std::string_view bytes) noexcept {
 // check does, the destination's records are taken from the source's: lines, keys and their order
 // are worked out on one side only, the pairs need no comparing, and the matching lines go to
 // their result file as one block. The pair's keys are equal (keys that compare equal even where
-// their bytes do not), so the same lines after them repeat or follow them alike on both sides. Only whole lines within the same bytes of both chunks at hand are
-// taken so, so the destination's reader is moved past exactly the lines it would have handed
-// out.
+// their bytes do not), so the same lines after them repeat or follow them alike on both sides.
+// Only whole lines within the same bytes of both chunks at hand are taken so, so the
+// destination's reader is moved past exactly the lines it would have handed out.
 bool Run::AdvanceOverSameBytes(bool after_unequal) {
   InputSide& src = side(Side::kSource);
   InputSide& dst = side(Side::kDestination);

@@ -787,15 +787,18 @@ TEST_F(SameBytesTest, TenByteRecordsLookedAtAheadKeepEveryCheckAndCount) {
 // encodings of one character), so what repeats or falls after them does so on both sides.
 TEST_F(SameBytesTest, LinesAfterAPairThatIsNotEqualRepeatAndFallOnBothSides) {
   // Columns 1-2: U+7E8A as 0xED40 on the source and 0xFA5C on the destination.
-  const std::vector<std::string> tail = {"\xFA\x5C"
-                                         "b",
-                                         "\xFA\x5C"
-                                         "c",
-                                         "00d", "00e"};
-  std::vector<std::string> source = {"\xED\x40"
-                                     "a1"};
-  std::vector<std::string> destination = {"\xFA\x5C"
-                                          "a2"};
+  const std::vector<std::string> tail = {
+      "\xFA\x5C"
+      "b",
+      "\xFA\x5C"
+      "c",
+      "00d", "00e"};
+  std::vector<std::string> source = {
+      "\xED\x40"
+      "a1"};
+  std::vector<std::string> destination = {
+      "\xFA\x5C"
+      "a2"};
   source.insert(source.end(), tail.begin(), tail.end());
   destination.insert(destination.end(), tail.begin(), tail.end());
   Inputs(CrLf(source), CrLf(destination));

@@ -15,14 +15,14 @@ TEST(BytesTest, CommonPrefixLengthStopsAtTheFirstDifferenceWherever) {
     for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<char>('a' + i % 23);
     const std::string b = a;
     // Views that start past the start of their strings and end short of their ends.
-    EXPECT_EQ(CommonPrefixLength(std::string_view(a).substr(3, n), std::string_view(b).substr(3, n)),
-              n);
+    EXPECT_EQ(
+        CommonPrefixLength(std::string_view(a).substr(3, n), std::string_view(b).substr(3, n)), n);
     for (std::size_t at = 0; at < n; ++at) {
       std::string c = b;
       c[3 + at] = '\x80';
-      EXPECT_EQ(CommonPrefixLength(std::string_view(a).substr(3, n),
-                                   std::string_view(c).substr(3, n)),
-                at)
+      EXPECT_EQ(
+          CommonPrefixLength(std::string_view(a).substr(3, n), std::string_view(c).substr(3, n)),
+          at)
           << n;
       // The shorter of the two ends it when they agree that far.
       EXPECT_EQ(CommonPrefixLength(std::string_view(c).substr(3 + at + 1, n - at - 1),
