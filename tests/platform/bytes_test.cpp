@@ -24,6 +24,17 @@ TEST(BytesTest, CommonPrefixLengthStopsAtTheFirstDifferenceWherever) {
           CommonPrefixLength(std::string_view(a).substr(3, n), std::string_view(c).substr(3, n)),
           at)
           << n;
+      // Another difference after it, in the same 64 bytes or the next, takes nothing from it.
+      for (const std::size_t later : {at + 1, at + 17, at + 40, at + 63}) {
+        if (later >= n) break;
+        c[3 + later] = '\x81';
+        EXPECT_EQ(
+            CommonPrefixLength(std::string_view(a).substr(3, n), std::string_view(c).substr(3, n)),
+            at)
+            << n << " " << later;
+      }
+      c = b;
+      c[3 + at] = '\x80';
       // The shorter of the two ends it when they agree that far.
       EXPECT_EQ(CommonPrefixLength(std::string_view(c).substr(3 + at + 1, n - at - 1),
                                    std::string_view(b).substr(3 + at + 1)),
