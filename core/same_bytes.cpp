@@ -38,7 +38,8 @@ std::size_t CountBits(std::uint64_t x) {
 // are read, where there are 64, but never taken.
 class CrFinder {
  public:
-  CrFinder(std::string_view bytes, std::size_t limit) : bytes_(bytes), limit_(limit) {}
+  CrFinder(std::string_view bytes, std::size_t limit, std::size_t start = 0)
+      : bytes_(bytes), limit_(limit), block_(start) {}
   // The position of the next CR; `limit` when there is none.
   [[gnu::always_inline]] std::size_t Next() {
     while (mask_ == 0) {
@@ -104,7 +105,7 @@ class CrFinder {
 
   std::string_view bytes_;
   std::size_t limit_;
-  std::size_t block_ = 0;  // where the next 64 bytes to look at begin
+  std::size_t block_;  // where the next 64 bytes to look at begin
   std::uint64_t mask_ = 0;
 };
 
@@ -125,20 +126,55 @@ std::uint64_t OrderedLineMarks::Inspect(std::string_view bytes) noexcept {
   const auto cr = static_cast<std::size_t>(static_cast<const char*>(first) - bytes.data());
   if (cr + 1 >= bytes.size()) return 0;
   const std::size_t from = cr + (bytes[cr + 1] == '\n' ? 2 : 1);
-  std::size_t to = from;
-  CrFinder crs(bytes, bytes.size());
-  (void)crs.Next();  // `cr`
-  // Kept at hand: the loop looks at nothing else.
+  // Kept at hand: the loops look at nothing else.
   const KeyBuilder::ShortKeyShape shape = shape_;
   const bool keyed = keyed_;
   const char* const p = bytes.data();
   const std::size_t size = bytes.size();
+  std::size_t to = from;
   // (A first key of NUL bytes alone starts no stretch: it is only not looked at ahead.)
   std::uint64_t high = 0, low = 0;
+  std::size_t lines = 0;
+#if defined(__SSE2__)
+  // Lines of one length, as fixed-layout records are, of at most 16 bytes before their CR LF:
+  // each is looked at where the one before says it ends, 16 bytes at once, without finding its
+  // CR first. The first line that is not such a line, or not one in order, is left to the loop
+  // below, which looks at it again.
+  if (const void* line_cr = std::memchr(p + from, '\r', std::min<std::size_t>(size - from, 17))) {
+    const std::size_t body = static_cast<std::size_t>(static_cast<const char*>(line_cr) - p) - from;
+    const std::size_t length = body + 2;
+    if (!keyed || body >= shape.last) {
+      const unsigned body_bits = body >= 16 ? 0xFFFFu : (1u << body) - 1;
+      const unsigned head_bits = keyed ? (1u << shape.last) - 1 : 0u;  // `last` is 16 at most
+      const __m128i cr16 = _mm_set1_epi8('\r');
+      const std::size_t reach = std::max<std::size_t>(16, length);
+      while (to + reach <= size) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + to));
+        if ((static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr16))) & body_bits) != 0 ||
+            p[to + body] != '\r' || p[to + body + 1] != '\n') {
+          break;
+        }
+        if (keyed) {
+          // KeyBuilder::ShortKeyWordsOf: the head up to the key's last column is ASCII (the
+          // sign bits of its bytes), and the key is the bytes at `start`.
+          if ((static_cast<unsigned>(_mm_movemask_epi8(v)) & head_bits) != 0) break;
+          std::uint64_t h, l;
+          KeyText::Words(std::string_view(p + to + shape.start, shape.length), h, l);
+          if (!(h > high || (h == high && l > low))) break;
+          high = h;
+          low = l;
+        }
+        to += length;
+        ++lines;
+      }
+    }
+  }
+#endif
+  CrFinder crs(bytes, size, to);
   // Longer lines cost the run's thread little each, and looking at them here costs more than
-  // it saves there: the first lines of a chunk tell.
+  // it saves there: the first lines of a chunk tell. (Lines the loop above took are short.)
   constexpr std::size_t kSampleLines = 16, kLongLine = 48;
-  for (std::size_t lines = 0;; ++lines) {
+  for (;; ++lines) {
     if (lines == kSampleLines && to - from >= kSampleLines * kLongLine) return 0;
     const std::size_t end = crs.Next();
     if (end + 1 >= size || p[end + 1] != '\n') break;
