@@ -108,7 +108,9 @@ class ResultFileSink {
 // lines that each end with CR LF and, in key mode, have short keys (KeyBuilder::ShortKeyWordsOf)
 // that go up from one line to the next. The stretch begins with the first line that starts in
 // the chunk (one that began in the chunk before is not looked at) and ends before the first
-// line that is not such a line, or that ends past the chunk.
+// line that is not such a line, or that ends past the chunk. Where every line of the stretch
+// has one length (CR LF included), as fixed-layout records have, the note says which, so that
+// the run counts them without looking for their CRs. A chunk of 128 MiB or more gets none.
 class OrderedLineMarks final : public ChunkInspector {
  public:
   explicit OrderedLineMarks(const ComparisonJob& job)
@@ -116,8 +118,13 @@ class OrderedLineMarks final : public ChunkInspector {
         short_keys_(KeyBuilder(job.KeyColumns, job.TrimPadding).ShortKeys(shape_)) {}
 
   std::uint64_t Inspect(std::string_view bytes) noexcept override;
-  static std::size_t From(std::uint64_t note) { return note & 0xffffffffu; }
-  static std::size_t To(std::uint64_t note) { return note >> 32; }
+  static std::size_t From(std::uint64_t note) { return note & kPositionMask; }
+  static std::size_t To(std::uint64_t note) { return (note >> kPositionBits) & kPositionMask; }
+  // The length of each line of the stretch; 0 where they differ.
+  static std::size_t Length(std::uint64_t note) { return note >> (2 * kPositionBits); }
+  static constexpr unsigned kPositionBits = 27;
+  static constexpr std::uint64_t kPositionMask = (std::uint64_t{1} << kPositionBits) - 1;
+  static constexpr std::size_t kLongestLength = (std::size_t{1} << (64 - 2 * kPositionBits)) - 1;
   // The run asks for notes while it has use for them: once it has not asked for as many chunks
   // as may be read ahead and a few more, the chunks get none (where no pair is equal, the lines
   // are not looked at twice) until it asks again.

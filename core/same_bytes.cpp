@@ -121,6 +121,7 @@ std::uint64_t OrderedLineMarks::Inspect(std::string_view bytes) noexcept {
     return 0;
   }
   if (keyed_ && !short_keys_) return 0;
+  if (bytes.size() > kPositionMask) return 0;  // where the note cannot say
   const void* first = std::memchr(bytes.data(), '\r', bytes.size());
   if (first == nullptr) return 0;
   const auto cr = static_cast<std::size_t>(static_cast<const char*>(first) - bytes.data());
@@ -135,6 +136,7 @@ std::uint64_t OrderedLineMarks::Inspect(std::string_view bytes) noexcept {
   // (A first key of NUL bytes alone starts no stretch: it is only not looked at ahead.)
   std::uint64_t high = 0, low = 0;
   std::size_t lines = 0;
+  std::size_t same_length = 0;  // of every line taken, while they have one; 0 once they differ
 #if defined(__SSE2__)
   // Lines of one length, as fixed-layout records are, of at most 16 bytes before their CR LF:
   // each is looked at where the one before says it ends, 16 bytes at once, without finding its
@@ -167,6 +169,7 @@ std::uint64_t OrderedLineMarks::Inspect(std::string_view bytes) noexcept {
         to += length;
         ++lines;
       }
+      if (lines != 0) same_length = length;
     }
   }
 #endif
@@ -187,9 +190,15 @@ std::uint64_t OrderedLineMarks::Inspect(std::string_view bytes) noexcept {
       high = h;
       low = l;
     }
+    if (lines == 0) {
+      same_length = end + 2 - to;
+    } else if (end + 2 - to != same_length) {
+      same_length = 0;
+    }
     to = end + 2;
   }
-  return std::uint64_t{to} << 32 | from;
+  const std::size_t length = same_length <= kLongestLength ? same_length : 0;
+  return std::uint64_t{length} << (2 * kPositionBits) | std::uint64_t{to} << kPositionBits | from;
 }
 
 // After a pair, equal or not. While both files go on with the same bytes, as most of a migration
@@ -260,6 +269,7 @@ bool Run::AdvanceOverSameBytes(bool after_unequal) {
   // The stretch of `a` that the source's read-ahead found to be lines in order (see
   // OrderedLineMarks), counted from the start of `a`; `a` starts at a line start.
   std::size_t marked_from = 0, marked_to = 0;
+  std::size_t marked_length = 0;  // of each of those lines, when they have one
   if (line_marks_ && end != 0) {
     line_marks_->Want();
     const std::uint64_t note = src.file().chunk_note();
@@ -267,6 +277,7 @@ bool Run::AdvanceOverSameBytes(bool after_unequal) {
     if (OrderedLineMarks::To(note) > offset) {
       marked_from = OrderedLineMarks::From(note) - std::min(OrderedLineMarks::From(note), offset);
       marked_to = OrderedLineMarks::To(note) - offset;
+      marked_length = OrderedLineMarks::Length(note);
     }
   }
   CrFinder crs(a, end);
@@ -281,19 +292,29 @@ bool Run::AdvanceOverSameBytes(bool after_unequal) {
       // the next check; the first line that is not such a pair goes on below.
       const std::uint32_t most = until_check_ - 1;
       // Lines the read-ahead found in order: once the first is seen to follow the source's last
-      // key, those after it are only counted, 64 bytes at a time.
+      // key, those after it are only counted, 64 bytes at a time (or from their one length).
       if (done >= marked_from && done < marked_to) {
         std::uint64_t h = 0, l = 0;
         if (!keyed || (short_key_words(a.substr(done, cr - done), h, l) &&
                        (h > high || (h == high && l > low)))) {
           std::size_t last_cr = cr;
-          const auto lines = static_cast<std::uint32_t>(
-              1 + crs.SkipBefore(std::min(end, marked_to), most - 1, last_cr));
-          const void* before = ::memrchr(a.data() + done, '\r', last_cr - done);
-          const std::size_t start =
-              before == nullptr
-                  ? done
-                  : static_cast<std::size_t>(static_cast<const char*>(before) - a.data()) + 2;
+          std::uint32_t lines;
+          std::size_t start;  // of the last of them
+          if (marked_length != 0 && cr + 2 - done == marked_length) {
+            // Lines of one length: counted from where they end, no CR looked for.
+            const std::size_t fit = (std::min(end, marked_to) - done) / marked_length;
+            lines = static_cast<std::uint32_t>(std::min<std::size_t>(fit, most));
+            start = done + (lines - 1) * marked_length;
+            last_cr = start + marked_length - 2;
+            crs = CrFinder(a, end, last_cr + 2);
+          } else {
+            lines = static_cast<std::uint32_t>(
+                1 + crs.SkipBefore(std::min(end, marked_to), most - 1, last_cr));
+            const void* before = ::memrchr(a.data() + done, '\r', last_cr - done);
+            start = before == nullptr
+                        ? done
+                        : static_cast<std::size_t>(static_cast<const char*>(before) - a.data()) + 2;
+          }
           last = a.substr(start, last_cr - start);
           if (keyed && !short_key_words(last, high, low)) short_key = false;
           looked_at += lines;
