@@ -25,6 +25,13 @@ std::size_t WholeLinesIn(std::string_view bytes, std::size_t same) {
   return at + (bytes[at + 1] == '\n' ? 2 : 1);
 }
 
+// Whether the short key of words `high`, `low` (KeyText::Words) comes after the one of
+// `before_high`, `before_low`.
+[[gnu::always_inline]] inline bool KeyFollows(std::uint64_t high, std::uint64_t low,
+                                              std::uint64_t before_high, std::uint64_t before_low) {
+  return high > before_high || (high == before_high && low > before_low);
+}
+
 // The bits set in `x` (without a call, where the processor may lack an instruction for it).
 std::size_t CountBits(std::uint64_t x) {
   x -= (x >> 1) & 0x5555555555555555ull;
@@ -162,7 +169,7 @@ std::uint64_t OrderedLineMarks::Inspect(std::string_view bytes) noexcept {
           if ((static_cast<unsigned>(_mm_movemask_epi8(v)) & head_bits) != 0) break;
           std::uint64_t h, l;
           KeyText::Words(std::string_view(p + to + shape.start, shape.length), h, l);
-          if (!(h > high || (h == high && l > low))) break;
+          if (!KeyFollows(h, l, high, low)) break;
           high = h;
           low = l;
         }
@@ -184,7 +191,7 @@ std::uint64_t OrderedLineMarks::Inspect(std::string_view bytes) noexcept {
     if (keyed) {
       std::uint64_t h, l;
       if (!KeyBuilder::ShortKeyWordsOf(std::string_view(p + to, end - to), shape, h, l) ||
-          !(h > high || (h == high && l > low))) {
+          !KeyFollows(h, l, high, low)) {
         break;
       }
       high = h;
@@ -295,8 +302,8 @@ bool Run::AdvanceOverSameBytes(bool after_unequal) {
       // key, those after it are only counted, 64 bytes at a time (or from their one length).
       if (done >= marked_from && done < marked_to) {
         std::uint64_t h = 0, l = 0;
-        if (!keyed || (short_key_words(a.substr(done, cr - done), h, l) &&
-                       (h > high || (h == high && l > low)))) {
+        if (!keyed ||
+            (short_key_words(a.substr(done, cr - done), h, l) && KeyFollows(h, l, high, low))) {
           std::size_t last_cr = cr;
           std::uint32_t lines;
           std::size_t start;  // of the last of them
@@ -338,7 +345,7 @@ bool Run::AdvanceOverSameBytes(bool after_unequal) {
         const std::string_view line = a.substr(at, cr - at);
         if (keyed) {
           std::uint64_t h, l;
-          if (!short_key_words(line, h, l) || !(h > high || (h == high && l > low))) {
+          if (!short_key_words(line, h, l) || !KeyFollows(h, l, high, low)) {
             other = true;
             break;
           }
