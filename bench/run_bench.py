@@ -94,20 +94,27 @@ def run(cmd, stdout=subprocess.DEVNULL, env=None):
                   user + system)
 
 
+def fastest(results):
+    return min(results, key=lambda r: r.wall)
+
+
 def best_of(n, cmd, ok=(0, 1), **kw):
     results = [run(cmd, **kw) for _ in range(n)]
     for r in results:
         if r.code not in ok:
             sys.exit(f"{' '.join(cmd)} exited {r.code}: {r.err}")
-    return min(results, key=lambda r: r.wall)
+    return fastest(results)
 
 
-def alternate(n, commands, ok=(0, 1)):
+def alternate(n, commands, ok=(0, 1), before=None):
     """Runs each (name, command, stdout) in turn, n rounds: a drift of the machine's speed hits
-    each alike. Returns {name: [Result, ...]}."""
+    each alike; `before`, when given, is called ahead of each run, outside its timing. Returns
+    {name: [Result, ...]}."""
     runs = {name: [] for name, _, _ in commands}
     for _ in range(n):
         for name, cmd, stdout in commands:
+            if before is not None:
+                before()
             res = run(cmd, stdout=stdout)
             if res.code not in ok:
                 sys.exit(f"{' '.join(cmd)} exited {res.code}: {res.err}")
@@ -226,15 +233,10 @@ def scale_case(batch, gen, w, n, records, key_bytes):
         # before on the disk, as a rerun minutes later does (5 GB of results still being written
         # back would share the processors with the run after them, and decide the figure).
         small = [batch, "-q", "-k", "1-12", w("key_a.prn"), w("key_b.prn")]
-        agains, smalls = [], []
-        for _ in range(n):
-            for runs, command in ((agains, cmd), (smalls, small)):
-                os.sync()
-                runs.append(run(command))
-                if runs[-1].code not in (0, 1):
-                    sys.exit(f"{' '.join(command)} exited {runs[-1].code}: {runs[-1].err}")
-        again = min(agains, key=lambda r: r.wall)
-        reference = min(smalls, key=lambda r: r.wall)
+        reruns = alternate(n, [("again", cmd, subprocess.DEVNULL),
+                               ("small", small, subprocess.DEVNULL)], before=os.sync)
+        agains, smalls = reruns["again"], reruns["small"]
+        again, reference = fastest(agains), fastest(smalls)
         print(f"scale: 2 x {total / 2e9:.1f} GB ({records:,} records of 120 bytes a file), -k 1-12, "
               f"writes {written / 1e9:.1f} GB")
         medians("vesmer-batch, first run (new results)", firsts)
@@ -439,10 +441,10 @@ def main():
         runs = alternate(n, [("short", [batch, "-q", "-k", "1-8", sa, sb], subprocess.DEVNULL),
                              ("key", [batch, "-q", "-k", "1-12", key_a, key_b],
                               subprocess.DEVNULL)])
-        v = min(runs["short"], key=lambda r: r.wall)
+        v = fastest(runs["short"])
         print(f"10-byte records ({args.records * 10:,} per file, "
               f"{size('short_a.prn', 'short_b.prn') / 1e6:.0f} MB)")
-        line("vesmer-batch -k 1-8 (10 bytes)", v, min(runs["key"], key=lambda r: r.wall),
+        line("vesmer-batch -k 1-8 (10 bytes)", v, fastest(runs["key"]),
              "vesmer-batch -k 1-12 (120 bytes)", size("short_a.prn", "short_b.prn"))
         per_byte = pair_ratio(runs["short"], runs["key"]) * key_bytes / size("short_a.prn",
                                                                              "short_b.prn")
@@ -463,14 +465,14 @@ def main():
                     os.remove(p)
             os.link(source, w("conv_in.txt"))
             runs.append(run([convert, w("conv_in.txt")]))
-        v = min(runs, key=lambda r: r.wall)
+        v = fastest(runs)
         iconv_runs = []
         for _ in range(n):
             with open(w("conv_iconv.sjis"), "wb") as out:  # each run's output alone
                 iconv_runs.append(run(["iconv", "-f", "UTF-8", "-t", "CP932", source], stdout=out))
         if any(r.code != 0 for r in iconv_runs):
             sys.exit(f"iconv failed: {iconv_runs[0].err}")
-        i = min(iconv_runs, key=lambda r: r.wall)
+        i = fastest(iconv_runs)
         same = subprocess.run(["cmp", "-s", w("conv_in.txt"), w("conv_iconv.sjis")]).returncode == 0
         print(f"UTF-8 input conversion ({os.path.getsize(source) / 1e6:.0f} MB)")
         line("vesmer (the run's conversion)", v, i, "iconv -f UTF-8 -t CP932",
